@@ -1,0 +1,25 @@
+// The command line: launch mode, a bare file name and three stored-but-unused options.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/ui.h"
+
+constexpr int32_t kLaunchInteractive = 255;
+constexpr uint32_t kTokenCapacity = 512;     // token buffer, terminator included
+constexpr uint32_t kFileNameCapacity = 260;  // 259 characters and the terminator
+
+struct LaunchOptions {
+    int32_t launchMode;  // 255 interactive; 0..3 from /F0../F3; 4 from /V
+    uint32_t sValue;
+    int sGiven;
+    int32_t wValue;
+    int dumpGiven;
+    char fileName[kFileNameCapacity];
+};
+
+// Starting values: launch mode 255, everything else cleared.
+void ResetLaunchOptions(LaunchOptions* options);
+// Parses `commandLine` (the argument part, leading blanks and tabs removed). Each bare
+// word also sets control 1000 of `dialog`.
+void ParseCommandLine(WindowHandle dialog, const char* commandLine, LaunchOptions* options);

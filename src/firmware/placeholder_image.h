@@ -1,0 +1,31 @@
+// Deterministic stand-in images of the right size, made by the compiler, for builds that
+// are not given the real image files. Their bytes look like code (pseudo-random) with
+// erased stretches (0xFF blocks) as real images have, so every kind of block is exercised.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+template <uint32_t EndAddress>
+struct PlaceholderBlob {
+    static constexpr uint32_t kByteCount = EndAddress + 1 - 0x4000;
+    std::array<uint8_t, 4 + kByteCount> bytes{};
+};
+
+template <uint32_t EndAddress>
+constexpr PlaceholderBlob<EndAddress> MakePlaceholderBlob(uint32_t seed) {
+    PlaceholderBlob<EndAddress> blob{};
+    blob.bytes[0] = static_cast<uint8_t>(EndAddress);
+    blob.bytes[1] = static_cast<uint8_t>(EndAddress >> 8);
+    blob.bytes[2] = static_cast<uint8_t>(EndAddress >> 16);
+    blob.bytes[3] = static_cast<uint8_t>(EndAddress >> 24);
+    uint32_t state = seed;
+    const uint32_t blocks = PlaceholderBlob<EndAddress>::kByteCount / 128;
+    for (uint32_t i = 0; i < PlaceholderBlob<EndAddress>::kByteCount; ++i) {
+        const uint32_t block = i / 128;
+        const bool erased = (block % 37 == 5) || block + 2 >= blocks;
+        state = state * 1664525u + 1013904223u;
+        blob.bytes[4 + i] = erased ? 0xFF : static_cast<uint8_t>(state >> 24);
+    }
+    return blob;
+}

@@ -1,0 +1,27 @@
+// Which sensor is attached and which firmware it runs.
+#pragma once
+
+#include <cstdint>
+
+enum SensorKind : uint16_t {
+    kSensorFamily0 = 0,  // product 0x0090, image A
+    kSensorFamily1 = 1,  // product 0x00E6, image B
+    kSensorNone = 2,     // no sensor, or family undetermined
+};
+
+constexpr uint16_t kValueNotRead = 0xFFFF;
+
+struct SensorInfo {
+    uint16_t kind;
+    uint16_t firmwareVersion;
+    uint16_t report5Word;
+    uint16_t report6Word;
+};
+
+// Fills all four values (kind 2 and 0xFFFF for what was not read). Returns 0 when no
+// sensor was found or when a family-1 sensor's report-6 read failed, else 1.
+int IdentifySensor(SensorInfo* info);
+// Waits for the sensor to come back in normal mode (up to 60 one-second attempts) and
+// reads its version; writes only the outputs it has a value for. 1 found / 0 not found.
+int GetFWVersion(uint16_t kind, uint16_t* firmwareVersion, uint16_t* report6Word,
+                 uint16_t* report5Word);

@@ -1,0 +1,19 @@
+// One firmware update on a thread of its own.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/ui.h"
+#include "sensor/sensor_info.h"
+
+struct UpdateRequest {
+    WindowHandle window;
+    SensorInfo sensor;
+};
+
+// Thread procedure; `request` points to an UpdateRequest that outlives the thread.
+// Returns 0 on the no-sensor path, 2 on every other path.
+unsigned UpdateWorker(void* request);
+
+// The status-line text for an UpdateResult (the empty text for 17).
+const char* UpdateResultMessage(uint32_t result);
