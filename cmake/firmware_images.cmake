@@ -23,14 +23,14 @@ function(zorflash_embed_image letter path end_address byte_count seed out_var)
         math(EXPR e1 "(${end_address} >> 8) & 255")
         math(EXPR e2 "(${end_address} >> 16) & 255")
         math(EXPR e3 "(${end_address} >> 24) & 255")
-        set(content "// Generated from ${path}.\n"
+        string(CONCAT content "// Generated from ${path}.\n"
                     "#include \"firmware/firmware_images.h\"\n"
                     "static const uint8_t kBlob[${blob_size}] = {${e0},${e1},${e2},${e3},\n${hex}};\n"
                     "const uint8_t* const kFirmwareBlob${letter} = kBlob;\n"
                     "const uint32_t kFirmwareBlob${letter}Size = ${blob_size};\n")
         set_property(DIRECTORY "${CMAKE_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${path}")
     else()
-        set(content "// Generated: placeholder image ${letter}.\n"
+        string(CONCAT content "// Generated: placeholder image ${letter}.\n"
                     "#include \"firmware/firmware_images.h\"\n"
                     "#include \"firmware/placeholder_image.h\"\n"
                     "static constexpr auto kBlob = MakePlaceholderBlob<${end_address}>(${seed});\n"

@@ -1,0 +1,59 @@
+#include <cstring>
+
+#include "flash/flash_protocol.h"
+#include "sensor/diag_log.h"
+
+namespace {
+
+constexpr uint8_t kEraseBlockCount = 5;
+// The only wait for a block's erase to complete: there is no busy state to poll.
+constexpr uint32_t kErasePauseMs = 1000;
+// Boot loaders from this version on take the exit command as a feature report.
+constexpr uint16_t kFeatureExitVersion = 16;
+constexpr uint32_t kMaxOutputReportLength = 1024;
+
+}  // namespace
+
+int flash_erase(HidDevice* device) {
+    FlashCommand command;
+    FlashReply reply;
+    for (uint8_t block = 0; block < kEraseBlockCount; ++block) {
+        std::memset(&command, 0, sizeof(command));
+        command.reportId = kFlashCommandReportId;
+        command.opcode = kFlashOpErase;
+        command.sequence = block;
+        command.address[0] = block;
+        if (flash_exchange(device, &command, kErasePauseMs, "Module Name : flash_erase", &reply) !=
+            ExchangeResult::Replied) {
+            return 0;
+        }
+        // Only a reply that names this very erase and reports a non-zero status is a
+        // refusal; any other reply lets the erase go on.
+        if (reply.opcode == kFlashOpErase && reply.sequence == block && reply.status != 0) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+int flash_end(HidDevice* device) {
+    if (device->hidAttributes.VersionNumber >= kFeatureExitVersion) {
+        FlashCommand command;
+        std::memset(&command, 0, sizeof(command));
+        command.reportId = kFlashCommandReportId;
+        command.opcode = kFlashOpExit;
+        if (!plat_hid_set_feature(device->handle, reinterpret_cast<const uint8_t*>(&command),
+                                  kFlashReportLength)) {
+            LogDiagnostic(plat_last_error(), "010", "Module Name : flash_end", 1);
+            return 0;
+        }
+        return 1;
+    }
+    // Older boot loaders take the exit as an output report of their output-report length.
+    uint8_t report[kMaxOutputReportLength] = {};
+    uint32_t length = device->caps.OutputReportByteLength;
+    if (length < 2 || length > kMaxOutputReportLength) return 0;
+    report[0] = 0x00;
+    report[1] = kFlashOpExit;
+    return flash_write_output_report(device, report, length);
+}

@@ -1,0 +1,39 @@
+#include <cstring>
+
+#include "flash/flash_protocol.h"
+#include "sensor/diag_log.h"
+
+namespace {
+
+constexpr uint32_t kOutputReportWaitMs = 2000;
+
+}  // namespace
+
+ExchangeResult flash_exchange(HidDevice* device, const FlashCommand* command, uint32_t pauseMs,
+                              const char* moduleText, FlashReply* reply) {
+    // The length is always the full report, whatever the capabilities say: the boot
+    // loader's feature reports are 137 bytes.
+    if (!plat_hid_set_feature(device->handle, reinterpret_cast<const uint8_t*>(command),
+                              kFlashReportLength)) {
+        LogDiagnostic(plat_last_error(), "010", moduleText, 1);
+        return ExchangeResult::SendFailed;
+    }
+    if (pauseMs != 0) plat_sleep(pauseMs);
+    std::memset(reply, 0, sizeof(*reply));
+    reply->reportId = kFlashReplyReportId;
+    if (!plat_hid_get_feature(device->handle, reinterpret_cast<uint8_t*>(reply),
+                              kFlashReportLength)) {
+        LogDiagnostic(plat_last_error(), "020", moduleText, 1);
+        return ExchangeResult::ReplyFailed;
+    }
+    return ExchangeResult::Replied;
+}
+
+bool is_flash_ack(const FlashCommand* command, const FlashReply* reply) {
+    return reply->opcode == command->opcode && reply->sequence == command->sequence &&
+           reply->status == 0;
+}
+
+int flash_write_output_report(HidDevice* device, const uint8_t* report, uint32_t length) {
+    return plat_hid_write_output(device->handle, report, length, kOutputReportWaitMs);
+}

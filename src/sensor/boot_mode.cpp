@@ -1,0 +1,40 @@
+#include "sensor/boot_mode.h"
+
+#include "sensor/registry_probe.h"
+
+namespace {
+
+constexpr uint32_t kAfterRequestWaitMs = 2000;
+constexpr uint32_t kPollPauseMs = 1000;
+constexpr uint32_t kBootLoaderTimeoutMs = 100000;
+// A boot loader this machine has never met is installed by the system first.
+constexpr uint32_t kFirstInstallWaitMs = 20000;
+
+}  // namespace
+
+uint32_t EnterBootMode(HidDevice* device, int* wasInBootMode) {
+    const int bootLoaderKnown = IsBootDeviceRegistered();
+
+    const int found = FindSensorDevice(device);
+    *wasInBootMode = 1;
+    if (!found) return kBootModeNoSensor;
+    if (device->hidAttributes.ProductID == kProductBootLoader) return kBootModeOk;
+
+    *wasInBootMode = 0;
+    plat_sleep(0);
+    static const uint8_t kSwitchRequest[2] = {0x02, 0x02};
+    const int sent = plat_hid_set_feature(device->handle, kSwitchRequest, sizeof(kSwitchRequest));
+    // The sensor leaves the bus to restart; the handle is of no further use either way.
+    CloseHidDevice(device);
+    if (!sent) return kBootModeSendFailed;
+
+    plat_sleep(kAfterRequestWaitMs);
+    const uint32_t start = plat_tick_count();
+    while (!FindHidDeviceById(device, kSensorVendorId, kProductBootLoader)) {
+        plat_sleep(kPollPauseMs);
+        // Unsigned difference: a wrap of the tick counter does no harm.
+        if (plat_tick_count() - start >= kBootLoaderTimeoutMs) return kBootModeTimeout;
+    }
+    if (!bootLoaderKnown) plat_sleep(kFirstInstallWaitMs);
+    return kBootModeOk;
+}

@@ -1,0 +1,89 @@
+#include "sensor/sensor_info.h"
+
+#include "sensor/diag_log.h"
+#include "sensor/hid_device.h"
+#include "sensor/registry_probe.h"
+
+namespace {
+
+constexpr uint32_t kWordReportLength = 9;
+constexpr uint8_t kReport5 = 5;
+constexpr uint8_t kReport6 = 6;
+constexpr int kVersionWaitAttempts = 60;
+constexpr uint32_t kVersionWaitPauseMs = 1000;
+
+// Reads a family-1 word report: bytes 7 and 8 carry the value, high byte first. The
+// caller clears the buffer once; only the report-ID byte is rewritten per read.
+int ReadWordReport(const HidDevice* device, uint8_t* report, uint8_t reportId, uint16_t* value) {
+    report[0] = reportId;
+    if (!plat_hid_get_feature(device->handle, report, kWordReportLength)) return 0;
+    *value = static_cast<uint16_t>(report[7] * 256 + report[8]);
+    return 1;
+}
+
+}  // namespace
+
+int IdentifySensor(SensorInfo* info) {
+    info->kind = kSensorNone;
+    info->firmwareVersion = kValueNotRead;
+    info->report5Word = kValueNotRead;
+    info->report6Word = kValueNotRead;
+
+    HidDevice device = ClosedHidDevice();
+    if (!FindSensorDevice(&device)) return 0;
+
+    int result = 1;
+    switch (device.hidAttributes.ProductID) {
+    case kProductFamily0:
+        info->kind = kSensorFamily0;
+        info->firmwareVersion = device.hidAttributes.VersionNumber;
+        break;
+    case kProductFamily1: {
+        info->kind = kSensorFamily1;
+        info->firmwareVersion = device.hidAttributes.VersionNumber;
+        uint8_t report[kWordReportLength] = {};
+        uint16_t value = 0;
+        if (ReadWordReport(&device, report, kReport5, &value)) info->report5Word = value;
+        result = ReadWordReport(&device, report, kReport6, &value);
+        if (result) info->report6Word = value;
+        break;
+    }
+    case kProductBootLoader: {
+        // The boot loader does not tell its family; the products this machine has met do.
+        int family0 = 0;
+        int family1 = 0;
+        ProbeSensorRegistry(&family0, &family1);
+        if (family0 && !family1) info->kind = kSensorFamily0;
+        if (family1 && !family0) info->kind = kSensorFamily1;
+        break;
+    }
+    default:
+        break;
+    }
+    CloseHidDevice(&device);
+    return result;
+}
+
+int GetFWVersion(uint16_t kind, uint16_t* firmwareVersion, uint16_t* report6Word,
+                 uint16_t* report5Word) {
+    const uint16_t product = kind == kSensorFamily0 ? kProductFamily0 : kProductFamily1;
+    HidDevice device = ClosedHidDevice();
+    int found = 0;
+    for (int attempt = 0; attempt < kVersionWaitAttempts && !found; ++attempt) {
+        plat_sleep(kVersionWaitPauseMs);
+        found = FindHidDeviceById(&device, kSensorVendorId, product);
+    }
+    if (!found) {
+        LogDiagnostic(0, "Failed to open ORVELL USB sensor", "Module Name : GetFWVersion", 0);
+        return 0;
+    }
+    *firmwareVersion = device.hidAttributes.VersionNumber;
+    if (kind == kSensorFamily1) {
+        uint8_t report[kWordReportLength] = {};
+        uint16_t value = 0;
+        if (ReadWordReport(&device, report, kReport5, &value)) *report5Word = value;
+        if (ReadWordReport(&device, report, kReport6, &value)) *report6Word = value;
+    }
+    CloseHidDevice(&device);
+    return 1;
+}
