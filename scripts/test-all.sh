@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Sets up a Debian 12 machine and runs every test suite of zorflash:
+# the native suite, the same suite under ASan+UBSan and under TSan, the Windows edition
+# under Wine, and the bounded fuzz runs. Prints one summary line at the end.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+if [[ $(id -u) -eq 0 ]]; then scripts/setup.sh; else sudo scripts/setup.sh; fi || exit 1
+
+passed=0
+failed=0
+status=0
+
+# run_ctest NAME LOGFILE COMMAND...: runs one ctest invocation and adds its counts.
+run_ctest() {
+    local name=$1 log=$2
+    shift 2
+    echo "=== $name"
+    "$@" 2>&1 | tee "$log"
+    local rc=${PIPESTATUS[0]}
+    local line
+    line=$(grep -E "tests passed, [0-9]+ tests? failed out of [0-9]+" "$log" | tail -1)
+    if [[ -n $line ]]; then
+        local total fail
+        total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
+        fail=$(sed -E 's/.* ([0-9]+) tests? failed.*/\1/' <<<"$line")
+        passed=$((passed + total - fail))
+        failed=$((failed + fail))
+    elif [[ $rc -ne 0 ]]; then
+        failed=$((failed + 1))
+    fi
+    if [[ $rc -ne 0 ]]; then
+        echo "=== $name FAILED (exit $rc)"
+        status=1
+    fi
+}
+
+mkdir -p "$root/build-logs"
+cmake --preset default >/dev/null && cmake --build --preset default || exit 1
+run_ctest "native suite" build-logs/native.log ctest --preset default
+
+for preset in asan tsan; do
+    if cmake --preset $preset >/dev/null && cmake --build --preset $preset; then
+        run_ctest "$preset suite" build-logs/$preset.log ctest --preset $preset -LE "no-$preset"
+    else
+        echo "=== $preset build FAILED"; failed=$((failed + 1)); status=1
+    fi
+done
+
+for suite in tests/win32/run.sh tests/linux/run.sh tests/fuzz/run.sh; do
+    if [[ -x $suite ]]; then
+        run_ctest "$suite" "build-logs/$(basename "$(dirname "$suite")").log" "$suite"
+    fi
+done
+
+echo "All suites: $passed passed, $failed failed"
+exit $status
