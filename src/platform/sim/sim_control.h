@@ -1,0 +1,150 @@
+// Control of the simulated machine behind the sim platform (sim_platform.cpp): the
+// scenario a run starts from, and what tests and the simulated edition read back.
+//
+// There is one process-wide machine: the sensor model (sim_sensor_model.h), the HID
+// interfaces of other devices, the record of installed USB devices, the clock, the
+// per-thread last error and the captured debugger output. Every function here and every
+// plat_* call of the sim platform locks the machine's one mutex, so a test or a UI thread
+// may read while the update runs on a worker thread. Before the first sim_reset the
+// machine runs the default scenario on the virtual clock.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/sim/sim_sensor_model.h"
+
+// ---- Scenario --------------------------------------------------------------------------
+
+// An interface of another device on the machine.
+struct SimOtherInterface {
+    uint16_t vendorId;
+    uint16_t productId;
+    uint16_t versionNumber;
+    SimCollection collection;
+};
+
+constexpr uint32_t kSimMaxOtherInterfaces = 8;
+constexpr uint32_t kSimMaxRegistryKeys = 16;
+constexpr uint32_t kSimRegistryNameCapacity = 64;
+constexpr int32_t kSimNoIndex = -1;
+
+struct SimScenario {
+    SimSensorConfig sensor;  // default: family 0 at 0x0140, which needs the update
+
+    // Enumeration order: others[0 .. sensorPosition-1], the sensor's interfaces (in its own
+    // order, while it is on the bus), then the remaining others. A sensorPosition beyond
+    // otherCount lists the sensor last.
+    SimOtherInterface others[kSimMaxOtherInterfaces] = {
+        {0x046D, 0xC077, 0x7200, {0x0001, 0x0002, 5, 0, 0, 1}},   // a mouse
+        {0x045E, 0x07A5, 0x0112, {0x0001, 0x0006, 9, 2, 0, 1}},   // a keyboard
+    };
+    uint32_t otherCount = 2;
+    uint32_t sensorPosition = 1;
+
+    int32_t listFails = 0;                  // 1: plat_hid_list_present answers null
+    int32_t detailFailIndex = kSimNoIndex;  // plat_hid_list_path answers kHidListDetailFailed
+    uint32_t detailFailTimes = kSimEveryTime;  // ... for this many calls at that index
+
+    // Record of installed USB devices (HKLM\SYSTEM\CurrentControlSet\Enum\USB subkeys).
+    char registryKeys[kSimMaxRegistryKeys][kSimRegistryNameCapacity] = {
+        "ROOT_HUB30", "VID_046D&PID_C077", "VID_F0A5&PID_0090", "VID_F0A5&PID_0094",
+    };
+    uint32_t registryKeyCount = 4;
+    uint32_t registryOpenError = 0;             // non-zero: plat_usb_registry_open answers it
+    int32_t registryErrorIndex = kSimNoIndex;   // this index answers registryErrorCode ...
+    uint32_t registryErrorCode = 234;           // (ERROR_MORE_DATA)
+    uint32_t registryErrorTimes = 1;            // ... this many times, then its name
+
+    // Clock: virtual (plat_sleep advances it at once) or real (steady_clock).
+    uint8_t realTime = 0;
+    uint32_t tickStart = 0x10000;  // plat_tick_count at reset
+    // Each feature set and get takes this long (plat_sleep-like, outside the lock), so a
+    // real-time run shows the progress bar move.
+    uint32_t commandLatencyMs = 0;
+
+    uint8_t echoDebug = 0;  // also write plat_debug_output lines to stderr
+};
+
+// The default scenario with the sensor of `family` (0 or 1): its version needing the
+// update, its version after the update, its product in the registry record.
+SimScenario sim_scenario_for_family(uint16_t family);
+
+// Named scenarios for the simulated edition (ZORFLASH_SIM): "family0" (the default),
+// "family1", "uptodate", "mismatch", "nosensor", "bootloader" (already in its boot loader),
+// "refused-block" (the block at 0x8000 refused every time), "refused-once" (refused in the
+// first attempt only), "old-bootloader" (version 15), "new-bootloader" (version 32),
+// "no-return" (the sensor does not come back after the update), "no-bootloader" (the boot
+// loader never appears). Returns 1 and fills `scenario` for a known name, else 0.
+int sim_scenario_by_name(const char* name, SimScenario* scenario);
+// The known names, ending with a null pointer.
+const char* const* sim_scenario_names();
+
+// Replaces the registry record of `scenario` with `count` names (cut at 63 characters).
+void sim_scenario_set_registry(SimScenario* scenario, const char* const* names, uint32_t count);
+// Adds one fault rule to the sensor's rules; returns its index, or -1 when all are in use.
+int sim_scenario_add_fault(SimScenario* scenario, const SimFaultRule& rule);
+
+// ---- Machine ---------------------------------------------------------------------------
+
+// Starts the machine afresh from `scenario`: the clock at tickStart, the sensor initialised,
+// transcript, counters, handles, debug lines and fault counts cleared. Handles still open
+// are forgotten (they count in the old run only).
+void sim_reset(const SimScenario& scenario);
+void sim_reset_default();
+// For the simulated edition: resets from the scenario named by the environment variable
+// ZORFLASH_SIM (default "family0") on the real clock when `realTime` is set, with a
+// per-command latency that lets a person follow the progress bar. Returns 1, or 0 when the
+// name is unknown (the machine then runs "family0").
+int sim_configure_from_environment(int realTime);
+
+// ---- Reading back ----------------------------------------------------------------------
+
+struct SimCounters {
+    uint32_t opens;            // successful plat_hid_open calls
+    uint32_t openFailures;
+    uint32_t closes;           // plat_hid_close of an open handle
+    uint32_t badCloses;        // plat_hid_close of a handle that is not open
+    uint32_t openHandles;      // opens - closes: 0 when nothing leaked
+    uint32_t preparsedGets;
+    uint32_t preparsedFrees;
+    uint32_t openPreparsed;    // preparsed data not yet freed
+    uint32_t listCreates;      // plat_hid_list_present calls that answered a list
+    uint32_t listReleases;
+    uint32_t detailFailures;   // kHidListDetailFailed answers
+    uint32_t sets;             // plat_hid_set_feature calls
+    uint32_t gets;             // plat_hid_get_feature calls
+    uint32_t outputWrites;
+    uint32_t outputCancels;    // output writes cancelled after their wait
+    uint32_t registryOpens;    // successful plat_usb_registry_open calls
+    uint32_t registryCloses;
+    uint32_t registryEnums;
+    uint32_t registryErrors;   // injected enumeration errors answered
+    uint32_t sleeps;           // plat_sleep calls
+    uint64_t sleptMs;          // total of their arguments
+    uint32_t debugLines;
+};
+
+SimCounters sim_counters();
+SimSensorCounters sim_sensor_counters();
+
+SimMode sim_mode();
+uint16_t sim_sensor_version();           // current normal-mode version
+uint32_t sim_present_interface_count();  // every interface on the machine now
+
+// Transcript of the sensor's reports and mode changes, oldest first (a copy).
+std::vector<SimTranscriptEntry> sim_transcript();
+size_t sim_transcript_size();
+uint32_t sim_transcript_dropped();
+
+void sim_flash_read(uint32_t address, uint8_t* out, uint32_t length);
+
+// Lines given to plat_debug_output, in order (copies).
+std::vector<std::string> sim_debug_lines();
+
+// Milliseconds since the last reset, on the machine's clock.
+uint64_t sim_now_ms();
+// Virtual clock only: moves the clock forward (a no-op on the real clock).
+void sim_advance_ms(uint64_t milliseconds);
