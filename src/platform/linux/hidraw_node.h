@@ -1,0 +1,45 @@
+// Linux-only pieces of the HID layer: how one top-level collection of a hidraw node is
+// named in an interface path, and what sysfs tells about a node without opening it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/linux/hid_report_descriptor.h"
+#include "platform/platform.h"
+
+// Interface paths: "/dev/hidrawN" for a node with one top-level collection, and
+// "/dev/hidrawN#K" (K counted from 0) for collection K of a node with several, since
+// Windows lists each top-level collection as an interface of its own and the core opens
+// one interface by its path. "/dev/hidrawN" alone opens collection 0.
+constexpr char kCollectionSeparator = '#';
+constexpr size_t kNodePathCapacity = 64;
+
+// Writes the interface path of `collection` of `node`. Returns 1, or 0 when it does not fit.
+int hidraw_format_path(const char* node, uint32_t collection, uint32_t collectionCount,
+                       char* path, size_t capacity);
+// Splits an interface path into the node and the collection index. Returns 0 for a path
+// that is empty, too long for `nodeCapacity`, or has a suffix that is not a decimal number.
+int hidraw_parse_path(const char* path, char* node, size_t nodeCapacity,
+                      uint32_t* collection);
+
+// What sysfs says about one hidraw node: vendor and product from the hid parent's HID_ID,
+// the version from the USB device's bcdDevice, the top-level collections from the hid
+// parent's report_descriptor.
+struct HidrawNodeInfo {
+    HidAttributes attributes;
+    HidDescriptorSummary descriptor;
+};
+
+// `node` is the device node ("/dev/hidraw3"). Returns 1 when the node is a hidraw device
+// whose HID_ID and report descriptor could be read, else 0.
+int hidraw_read_node_info(const char* node, HidrawNodeInfo* info);
+
+// Where diagnostic lines go. Automatic: the system log while the terminal front end owns
+// the screen (standard output and standard error both a terminal), else standard error.
+enum LinuxDiagSink { kDiagSinkAuto = 0, kDiagSinkStderr = 1, kDiagSinkSyslog = 2 };
+void linux_set_diag_sink(LinuxDiagSink sink);
+
+// The udev rule file that gives the logged-in user access to the sensor; named in the
+// diagnostic line written when a sensor node cannot be opened for lack of permission.
+extern const char kUdevRuleName[];  // "70-zorflash.rules"

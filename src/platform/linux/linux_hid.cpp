@@ -1,0 +1,306 @@
+// HID interfaces over hidraw: listing, opening, feature reports and the output report.
+//
+// Windows lists one interface per top-level collection; a hidraw node carries the whole
+// device, so a node with several top-level collections is listed once per collection
+// (see hidraw_node.h for the path form) and every collection of a node shares its fd.
+#include <fcntl.h>
+#include <libudev.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <vector>
+
+#include "platform/linux/hidraw_node.h"
+#include "platform/linux/linux_internal.h"
+#include "platform/platform.h"
+#include "sensor/diag_log.h"
+#include "sensor/hid_device.h"
+
+namespace {
+
+// Interfaces kept per scan; a machine with more HID collections than this lists the first.
+constexpr uint32_t kMaxListedInterfaces = 256;
+
+// One open interface. PlatHandle carries its address.
+struct LinuxHid {
+    int fd;
+    HidAttributes attributes;
+    HidCaps caps;
+};
+
+LinuxHid* FromHandle(PlatHandle handle) {
+    return handle == kInvalidHandle ? nullptr : reinterpret_cast<LinuxHid*>(handle);
+}
+
+bool IsSensorProduct(const HidAttributes& attributes) {
+    return attributes.VendorID == kSensorVendorId &&
+           (attributes.ProductID == kProductFamily0 || attributes.ProductID == kProductFamily1 ||
+            attributes.ProductID == kProductBootLoader);
+}
+
+// A sensor node that cannot be opened for lack of permission is named once per process in
+// the diagnostic log, with the rule that fixes it. Every scan (and the version query polls
+// once a second) meets the node again, hence the memory of nodes already named. Right after
+// a node appears, udev may not have applied the rule yet; such a node is named too, which
+// is harmless: the line only says what the rule is for.
+std::mutex permissionLogMutex;
+constexpr uint32_t kPermissionLogMemory = 16;
+char permissionLogged[kPermissionLogMemory][kNodePathCapacity];
+uint32_t permissionLogNext = 0;
+
+void LogPermissionDenied(const char* node) {
+    HidrawNodeInfo info;
+    if (!hidraw_read_node_info(node, &info) || !IsSensorProduct(info.attributes)) return;
+    {
+        std::lock_guard<std::mutex> lock(permissionLogMutex);
+        for (uint32_t i = 0; i < kPermissionLogMemory; ++i) {
+            if (std::strcmp(permissionLogged[i], node) == 0) return;
+        }
+        std::snprintf(permissionLogged[permissionLogNext], kNodePathCapacity, "%s", node);
+        permissionLogNext = (permissionLogNext + 1) % kPermissionLogMemory;
+    }
+    char message[256];
+    std::snprintf(message, sizeof(message),
+                  "No permission to open %s (sensor %04x:%04x): install the udev rule %s "
+                  "and plug the sensor in again",
+                  node, info.attributes.VendorID, info.attributes.ProductID, kUdevRuleName);
+    LogDiagnostic(0, message, "Module Name : OpenHidDevice", 0);
+}
+
+}  // namespace
+
+struct HidInterfaceList {
+    uint32_t count;
+    char paths[kMaxListedInterfaces][kNodePathCapacity];
+};
+
+HidInterfaceList* plat_hid_list_present() {
+    HidInterfaceList* list = new (std::nothrow) HidInterfaceList;
+    if (list == nullptr) return nullptr;
+    list->count = 0;
+    udev* context = udev_new();
+    if (context == nullptr) return list;
+    udev_enumerate* enumerate = udev_enumerate_new(context);
+    if (enumerate != nullptr) {
+        udev_enumerate_add_match_subsystem(enumerate, "hidraw");
+        udev_enumerate_scan_devices(enumerate);
+        // libudev returns the devices sorted by sysfs path: a stable order within a scan.
+        udev_list_entry* entry = udev_enumerate_get_list_entry(enumerate);
+        for (; entry != nullptr && list->count < kMaxListedInterfaces;
+             entry = udev_list_entry_get_next(entry)) {
+            udev_device* device =
+                udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
+            if (device == nullptr) continue;
+            const char* node = udev_device_get_devnode(device);
+            HidrawNodeInfo info;
+            if (node != nullptr && hidraw_read_device_info(device, &info)) {
+                const uint32_t collections = info.descriptor.collectionCount;
+                for (uint32_t k = 0; k < collections && list->count < kMaxListedInterfaces; ++k) {
+                    if (hidraw_format_path(node, k, collections, list->paths[list->count],
+                                           kNodePathCapacity)) {
+                        ++list->count;
+                    }
+                }
+            }
+            udev_device_unref(device);
+        }
+        udev_enumerate_unref(enumerate);
+    }
+    udev_unref(context);
+    return list;
+}
+
+int plat_hid_list_path(HidInterfaceList* list, uint32_t index, char* path, size_t pathCapacity) {
+    if (list == nullptr || index >= list->count) return kHidListEnd;
+    const size_t length = std::strlen(list->paths[index]);
+    if (length >= pathCapacity) return kHidListDetailFailed;
+    std::memcpy(path, list->paths[index], length + 1);
+    return kHidListFound;
+}
+
+void plat_hid_list_release(HidInterfaceList* list) { delete list; }
+
+int plat_hid_open(const char* path, PlatHandle* handle) {
+    *handle = kInvalidHandle;
+    char node[kNodePathCapacity];
+    uint32_t collection = 0;
+    if (!hidraw_parse_path(path, node, sizeof(node), &collection)) {
+        linux_set_last_error(ENOENT);
+        return 0;
+    }
+    const int fd = open(node, O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == EACCES || error == EPERM) LogPermissionDenied(node);
+        linux_set_last_error(static_cast<uint32_t>(error));
+        return 0;
+    }
+    HidrawNodeInfo info;
+    if (!hidraw_read_node_info(node, &info) || collection >= info.descriptor.collectionCount) {
+        close(fd);
+        linux_set_last_error(ENODEV);
+        return 0;
+    }
+    LinuxHid* hid = new (std::nothrow) LinuxHid;
+    if (hid == nullptr) {
+        close(fd);
+        linux_set_last_error(ENOMEM);
+        return 0;
+    }
+    const HidTopCollection& top = info.descriptor.collections[collection];
+    hid->fd = fd;
+    hid->attributes = info.attributes;
+    hid->caps.Usage = top.usage;
+    hid->caps.UsagePage = top.usagePage;
+    hid->caps.InputReportByteLength = top.inputReportByteLength;
+    hid->caps.OutputReportByteLength = top.outputReportByteLength;
+    hid->caps.FeatureReportByteLength = top.featureReportByteLength;
+    *handle = reinterpret_cast<PlatHandle>(hid);
+    return 1;
+}
+
+void plat_hid_close(PlatHandle handle) {
+    LinuxHid* hid = FromHandle(handle);
+    if (hid == nullptr) return;
+    close(hid->fd);
+    delete hid;
+}
+
+// The preparsed data is a copy of the collection's caps: it outlives the handle, as
+// Windows' preparsed data does (the core closes the handle before freeing it).
+int plat_hid_get_preparsed(PlatHandle handle, HidPreparsedData* data) {
+    *data = nullptr;
+    LinuxHid* hid = FromHandle(handle);
+    if (hid == nullptr) {
+        linux_set_last_error(EBADF);
+        return 0;
+    }
+    HidCaps* caps = new (std::nothrow) HidCaps(hid->caps);
+    if (caps == nullptr) {
+        linux_set_last_error(ENOMEM);
+        return 0;
+    }
+    *data = caps;
+    return 1;
+}
+
+void plat_hid_free_preparsed(HidPreparsedData data) { delete static_cast<HidCaps*>(data); }
+
+int plat_hid_get_attributes(PlatHandle handle, HidAttributes* attributes) {
+    LinuxHid* hid = FromHandle(handle);
+    if (hid == nullptr) {
+        linux_set_last_error(EBADF);
+        return 0;
+    }
+    *attributes = hid->attributes;
+    return 1;
+}
+
+int plat_hid_get_caps(HidPreparsedData data, HidCaps* caps) {
+    if (data == nullptr) return 0;
+    *caps = *static_cast<const HidCaps*>(data);
+    return 1;
+}
+
+int plat_hid_set_feature(PlatHandle handle, const uint8_t* buffer, uint32_t length) {
+    LinuxHid* hid = FromHandle(handle);
+    if (hid == nullptr) {
+        linux_set_last_error(EBADF);
+        return 0;
+    }
+    // The kernel only reads the buffer; the ioctl's argument type is not const.
+    if (ioctl(hid->fd, HIDIOCSFEATURE(length), const_cast<uint8_t*>(buffer)) < 0) {
+        linux_set_last_error(static_cast<uint32_t>(errno));
+        return 0;
+    }
+    return 1;
+}
+
+int plat_hid_get_feature(PlatHandle handle, uint8_t* buffer, uint32_t length) {
+    LinuxHid* hid = FromHandle(handle);
+    if (hid == nullptr) {
+        linux_set_last_error(EBADF);
+        return 0;
+    }
+    if (ioctl(hid->fd, HIDIOCGFEATURE(length), buffer) < 0) {
+        linux_set_last_error(static_cast<uint32_t>(errno));
+        return 0;
+    }
+    return 1;
+}
+
+namespace {
+
+// One output-report write in flight. A hidraw write() blocks until the device took the
+// report or the kernel gave up (5 s), whatever O_NONBLOCK says, so the write runs on a
+// thread of its own that the caller waits for with its own bound. A write that outlives
+// the bound cannot be cancelled; it is abandoned and ends on its own, on its own copy of
+// the report and its own duplicate of the fd. Only the exit command of boot loaders below
+// version 16 comes this way, once per update.
+struct OutputWrite {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    int error = 0;
+    int fd = -1;
+    std::vector<uint8_t> report;
+};
+
+void RunOutputWrite(std::shared_ptr<OutputWrite> write) {
+    ssize_t n;
+    do {
+        n = ::write(write->fd, write->report.data(), write->report.size());
+    } while (n < 0 && errno == EINTR);
+    const int error = n < 0 ? errno : (static_cast<size_t>(n) == write->report.size() ? 0 : EIO);
+    close(write->fd);
+    std::lock_guard<std::mutex> lock(write->mutex);
+    write->done = true;
+    write->error = error;
+    write->finished.notify_all();
+}
+
+}  // namespace
+
+int plat_hid_write_output(PlatHandle handle, const uint8_t* buffer, uint32_t length,
+                          uint32_t timeoutMs) {
+    LinuxHid* hid = FromHandle(handle);
+    if (hid == nullptr) {
+        linux_set_last_error(EBADF);
+        return 0;
+    }
+    std::shared_ptr<OutputWrite> write = std::make_shared<OutputWrite>();
+    write->report.assign(buffer, buffer + length);
+    write->fd = fcntl(hid->fd, F_DUPFD_CLOEXEC, 0);
+    if (write->fd < 0) {
+        linux_set_last_error(static_cast<uint32_t>(errno));
+        return 0;
+    }
+    try {
+        std::thread(RunOutputWrite, write).detach();
+    } catch (const std::system_error& e) {
+        close(write->fd);
+        linux_set_last_error(static_cast<uint32_t>(e.code().value()));
+        return 0;
+    }
+    std::unique_lock<std::mutex> lock(write->mutex);
+    if (!write->finished.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                  [&] { return write->done; })) {
+        linux_set_last_error(ETIMEDOUT);
+        return 0;
+    }
+    if (write->error != 0) {
+        linux_set_last_error(static_cast<uint32_t>(write->error));
+        return 0;
+    }
+    return 1;
+}

@@ -1,0 +1,114 @@
+// Time, last error, error texts, the diagnostic sink and the (absent) USB device record.
+#include <sched.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+
+#include "platform/linux/hidraw_node.h"
+#include "platform/linux/linux_internal.h"
+#include "platform/platform.h"
+#include "sensor/diag_log.h"
+
+namespace {
+
+thread_local uint32_t lastError = 0;
+
+std::atomic<int> chosenSink{kDiagSinkAuto};
+std::once_flag syslogOpened;
+
+LinuxDiagSink ResolveSink() {
+    const int sink = chosenSink.load();
+    if (sink != kDiagSinkAuto) return static_cast<LinuxDiagSink>(sink);
+    // The terminal front end draws its dialog on the terminal when standard output is one;
+    // a line on a standard error that shares that terminal would tear the picture.
+    return isatty(STDOUT_FILENO) && isatty(STDERR_FILENO) ? kDiagSinkSyslog : kDiagSinkStderr;
+}
+
+}  // namespace
+
+void linux_set_last_error(uint32_t code) { lastError = code; }
+
+void linux_set_diag_sink(LinuxDiagSink sink) { chosenSink.store(sink); }
+
+void plat_sleep(uint32_t milliseconds) {
+    if (milliseconds == 0) {
+        sched_yield();
+        return;
+    }
+    timespec remaining{static_cast<time_t>(milliseconds / 1000),
+                       static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+    }
+}
+
+uint32_t plat_tick_count() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    // Milliseconds modulo 2^32, as GetTickCount wraps.
+    const uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u +
+                        static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+    return static_cast<uint32_t>(ms);
+}
+
+uint32_t plat_last_error() { return lastError; }
+
+// The system's text for an errno value, with a line feed where Windows' texts end in CR LF,
+// so that a diagnostic line with the system text still ends its line. Unknown codes (glibc
+// has no description) answer 0, which makes the log fall back to "Error Code = %x".
+size_t plat_error_text(uint32_t code, char* buffer, size_t capacity) {
+    if (capacity == 0) return 0;
+    buffer[0] = '\0';
+    if (code > INT_MAX) return 0;
+    const char* text = strerrordesc_np(static_cast<int>(code));
+    if (text == nullptr) return 0;
+    const size_t length = std::strlen(text);
+    if (length + 2 > capacity) return 0;
+    std::memcpy(buffer, text, length);
+    buffer[length] = '\n';
+    buffer[length + 1] = '\0';
+    return length + 1;
+}
+
+// One call, one line. On standard error the line gets a closing line feed when its text
+// has none, as every OutputDebugStringA call is an entry of its own for a debugger; the
+// system log keeps each call as one entry anyway.
+void plat_debug_output(const char* text) {
+    if (ResolveSink() == kDiagSinkSyslog) {
+        std::call_once(syslogOpened, [] { openlog("zorflash", LOG_PID, LOG_USER); });
+        syslog(LOG_NOTICE, "%s", text);
+        return;
+    }
+    char line[kDiagLineCapacity + 1];
+    size_t length = std::strlen(text);
+    if (length > kDiagLineCapacity - 1) length = kDiagLineCapacity - 1;
+    std::memcpy(line, text, length);
+    if (length == 0 || line[length - 1] != '\n') line[length++] = '\n';
+    size_t written = 0;
+    while (written < length) {
+        const ssize_t n = write(STDERR_FILENO, line + written, length - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        written += static_cast<size_t>(n);
+    }
+}
+
+// Linux keeps no record of the USB devices that were ever installed: the probes answer
+// "nothing registered", as for a branch that cannot be opened.
+uint32_t plat_usb_registry_open(PlatRegistryKey* key) {
+    *key = nullptr;
+    return kErrorFileNotFound;
+}
+
+uint32_t plat_usb_registry_enum(PlatRegistryKey, uint32_t, char* name, uint32_t* nameLength) {
+    if (name != nullptr && nameLength != nullptr && *nameLength > 0) name[0] = '\0';
+    if (nameLength != nullptr) *nameLength = 0;
+    return kErrorNoMoreItems;
+}
+
+void plat_usb_registry_close(PlatRegistryKey) {}
