@@ -1,0 +1,116 @@
+// The Windows main dialog: class registration, creation from template 103, the message
+// loop, and the window procedure that hands each message to the main window's logic.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "app/main_window.h"
+#include "platform/win32/resource.h"
+#include "platform/win32/win32_ui.h"
+#include "sensor/diag_log.h"
+
+static_assert(DLGWINDOWEXTRA == 30, "window extra bytes of a dialog of a private class");
+static_assert(COLOR_BTNFACE + 1 == 16, "class background: the button face colour");
+
+namespace {
+
+constexpr UINT kClassStyle = 0;
+constexpr int kExitStartupFailed = 0;
+constexpr int kExitAlreadyRunning = 2;
+
+const char kAlreadyRunningText[] =
+    "Another copy of this utility is already running. Finish it before starting a new one.";
+const char kAlreadyRunningCaption[] = "ZORFLASH";
+const wchar_t kShutdownBlockReason[] =
+    L"The sensor firmware is being updated. Shutting down now can damage the sensor.";
+
+}  // namespace
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        MainWindowOnCreate(window);
+        return 0;
+    case WM_COMMAND:
+        MainWindowOnCommand(window, LOWORD(wParam));
+        return 0;
+    case WM_TIMER:
+        MainWindowOnTimer(window, static_cast<uint32_t>(wParam));
+        return 0;
+    case WM_CLOSE:
+        // Refused while a worker runs (the sensor may be mid-write); otherwise the logic
+        // destroys the window, which brings WM_DESTROY and the exit code.
+        MainWindowOnClose(window);
+        return 0;
+    case WM_QUERYENDSESSION:
+        // Same rule for the end of the session: Windows shows the reason set below.
+        return WorkerRunning() ? FALSE : TRUE;
+    case WM_DESTROY:
+        MainWindowOnDestroy(window);
+        return 0;
+    case kWin32MsgShutdownBlock:
+        if (wParam) {
+            ShutdownBlockReasonCreate(window, kShutdownBlockReason);
+        } else {
+            ShutdownBlockReasonDestroy(window);
+        }
+        return 0;
+    default:
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand) {
+    // One instance at a time: two programs updating one sensor would interleave their
+    // commands. The mutex is held until the process ends.
+    CreateMutexA(nullptr, FALSE, kSingleInstanceMutexName);
+    const bool alreadyRunning = GetLastError() == ERROR_ALREADY_EXISTS;
+
+    // The progress bar's window class comes from the common controls.
+    INITCOMMONCONTROLSEX controls = {sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+
+    WNDCLASSA windowClass = {};
+    windowClass.style = kClassStyle;
+    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.cbClsExtra = 0;
+    windowClass.cbWndExtra = DLGWINDOWEXTRA;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_PROGRAM_ICON));
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+    windowClass.lpszMenuName = nullptr;
+    windowClass.lpszClassName = ZORFLASH_WINDOW_CLASS;
+    if (!RegisterClassA(&windowClass)) return kExitStartupFailed;
+
+    // No owner, no dialog procedure: the class's window procedure gets every message,
+    // WM_CREATE included, which stores mainWindow and starts the timer.
+    HWND dialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_MAIN_DIALOG), nullptr,
+                                     nullptr, 0);
+    if (dialog == nullptr) {
+        LogDiagnostic(GetLastError(), "Can't create DialogBox.", kMainWindowModule, 1);
+        return kExitStartupFailed;
+    }
+
+    MainWindowStartup(dialog, commandLine);
+
+    if (alreadyRunning) {
+        // Nothing has touched the sensor yet: the first timer tick has not come. An
+        // unattended run has nobody to read a message, so only the interactive one shows it.
+        if (LaunchMode >= 5) {
+            MessageBoxA(nullptr, kAlreadyRunningText, kAlreadyRunningCaption,
+                        MB_OK | MB_ICONSTOP);
+        }
+        return kExitAlreadyRunning;
+    }
+
+    ShowWindow(dialog, showCommand);
+
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        if (!IsDialogMessageA(static_cast<HWND>(mainWindow), &message)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+    return static_cast<int>(message.wParam);
+}

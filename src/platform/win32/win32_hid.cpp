@@ -1,0 +1,181 @@
+// HID interfaces through SetupAPI and the HID class driver.
+#include <windows.h>
+#include <setupapi.h>
+
+// mingw-w64's HID headers carry no extern "C" guard of their own.
+extern "C" {
+#include <hidsdi.h>
+#include <hidpi.h>
+}
+
+#include <cstring>
+
+#include "platform/platform.h"
+
+static_assert(sizeof(PlatHandle) == sizeof(HANDLE), "a handle fits the seam's handle type");
+
+namespace {
+
+HANDLE ToHandle(PlatHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+
+}  // namespace
+
+// The list is SetupAPI's own device information set; nothing of ours is allocated for it.
+HidInterfaceList* plat_hid_list_present() {
+    GUID hidGuid;
+    HidD_GetHidGuid(&hidGuid);
+    HDEVINFO set = SetupDiGetClassDevsA(&hidGuid, nullptr, nullptr,
+                                        DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);  // 0x12
+    if (set == INVALID_HANDLE_VALUE) return nullptr;
+    return reinterpret_cast<HidInterfaceList*>(set);
+}
+
+int plat_hid_list_path(HidInterfaceList* list, uint32_t index, char* path, size_t pathCapacity) {
+    if (list == nullptr) return kHidListEnd;
+    HDEVINFO set = reinterpret_cast<HDEVINFO>(list);
+    GUID hidGuid;
+    HidD_GetHidGuid(&hidGuid);
+
+    SP_DEVICE_INTERFACE_DATA interfaceData;
+    std::memset(&interfaceData, 0, sizeof(interfaceData));
+    interfaceData.cbSize = sizeof(interfaceData);
+    if (!SetupDiEnumDeviceInterfaces(set, nullptr, &hidGuid, index, &interfaceData)) {
+        return kHidListEnd;
+    }
+
+    // First call: no buffer, only the size the detail record needs. It "fails" with
+    // ERROR_INSUFFICIENT_BUFFER by design, so only the size is looked at.
+    DWORD requiredSize = 0;
+    SetupDiGetDeviceInterfaceDetailA(set, &interfaceData, nullptr, 0, &requiredSize, nullptr);
+    if (requiredSize < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) return kHidListDetailFailed;
+
+    HANDLE heap = GetProcessHeap();
+    auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(
+        HeapAlloc(heap, HEAP_ZERO_MEMORY, requiredSize));
+    if (detail == nullptr) return kHidListDetailFailed;
+    // cbSize is the size of the record's fixed header as this build lays it out: 8 in a
+    // 64-bit build (a DWORD and one character, padded), 5 only in a 32-bit one. SetupAPI
+    // refuses any other value with ERROR_INVALID_USER_BUFFER.
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+
+    int status = kHidListDetailFailed;
+    if (SetupDiGetDeviceInterfaceDetailA(set, &interfaceData, detail, requiredSize, nullptr,
+                                         nullptr)) {
+        // The path is NUL-terminated within requiredSize; one that does not fit the
+        // caller's buffer counts as unreadable rather than being cut to a wrong path.
+        const size_t length = strnlen(detail->DevicePath,
+                                      requiredSize - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A,
+                                                              DevicePath));
+        if (length < pathCapacity) {
+            std::memcpy(path, detail->DevicePath, length);
+            path[length] = '\0';
+            status = kHidListFound;
+        }
+    }
+    HeapFree(heap, 0, detail);
+    return status;
+}
+
+void plat_hid_list_release(HidInterfaceList* list) {
+    if (list != nullptr) SetupDiDestroyDeviceInfoList(reinterpret_cast<HDEVINFO>(list));
+}
+
+int plat_hid_open(const char* path, PlatHandle* handle) {
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED, nullptr);
+    *handle = reinterpret_cast<PlatHandle>(file);
+    return file != INVALID_HANDLE_VALUE ? 1 : 0;
+}
+
+void plat_hid_close(PlatHandle handle) {
+    if (handle != kInvalidHandle) CloseHandle(ToHandle(handle));
+}
+
+int plat_hid_get_preparsed(PlatHandle handle, HidPreparsedData* data) {
+    PHIDP_PREPARSED_DATA preparsed = nullptr;
+    if (!HidD_GetPreparsedData(ToHandle(handle), &preparsed)) {
+        *data = nullptr;
+        return 0;
+    }
+    *data = reinterpret_cast<HidPreparsedData>(preparsed);
+    return 1;
+}
+
+void plat_hid_free_preparsed(HidPreparsedData data) {
+    if (data != nullptr) HidD_FreePreparsedData(reinterpret_cast<PHIDP_PREPARSED_DATA>(data));
+}
+
+int plat_hid_get_attributes(PlatHandle handle, HidAttributes* attributes) {
+    HIDD_ATTRIBUTES system;
+    std::memset(&system, 0, sizeof(system));
+    system.Size = sizeof(system);
+    if (!HidD_GetAttributes(ToHandle(handle), &system)) return 0;
+    attributes->Size = system.Size;
+    attributes->VendorID = system.VendorID;
+    attributes->ProductID = system.ProductID;
+    attributes->VersionNumber = system.VersionNumber;
+    return 1;
+}
+
+int plat_hid_get_caps(HidPreparsedData data, HidCaps* caps) {
+    HIDP_CAPS system;
+    std::memset(&system, 0, sizeof(system));
+    if (HidP_GetCaps(reinterpret_cast<PHIDP_PREPARSED_DATA>(data), &system) !=
+        HIDP_STATUS_SUCCESS) {
+        return 0;
+    }
+    caps->Usage = system.Usage;
+    caps->UsagePage = system.UsagePage;
+    caps->InputReportByteLength = system.InputReportByteLength;
+    caps->OutputReportByteLength = system.OutputReportByteLength;
+    caps->FeatureReportByteLength = system.FeatureReportByteLength;
+    return 1;
+}
+
+// The HID class driver wants at least caps.FeatureReportByteLength bytes (report ID
+// included) and fails shorter buffers with ERROR_INVALID_PARAMETER; callers pass the
+// report's full length.
+int plat_hid_set_feature(PlatHandle handle, const uint8_t* buffer, uint32_t length) {
+    // HidD_SetFeature takes a non-const pointer but only reads the report.
+    return HidD_SetFeature(ToHandle(handle), const_cast<uint8_t*>(buffer), length) ? 1 : 0;
+}
+
+int plat_hid_get_feature(PlatHandle handle, uint8_t* buffer, uint32_t length) {
+    return HidD_GetFeature(ToHandle(handle), buffer, length) ? 1 : 0;
+}
+
+// WriteFile on a HID handle takes exactly OutputReportByteLength bytes. The handle is
+// opened with FILE_FLAG_OVERLAPPED, so a device that does not take the report leaves the
+// write pending instead of blocking the thread; after `timeoutMs` it is cancelled.
+int plat_hid_write_output(PlatHandle handle, const uint8_t* buffer, uint32_t length,
+                          uint32_t timeoutMs) {
+    HANDLE device = ToHandle(handle);
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (event == nullptr) return 0;
+    OVERLAPPED overlapped;
+    std::memset(&overlapped, 0, sizeof(overlapped));
+    overlapped.hEvent = event;
+
+    int ok = 0;
+    DWORD written = 0;
+    if (WriteFile(device, buffer, length, nullptr, &overlapped)) {
+        ok = 1;
+    } else if (GetLastError() == ERROR_IO_PENDING) {
+        const DWORD wait = WaitForSingleObject(event, timeoutMs);
+        if (wait == WAIT_OBJECT_0) {
+            // Signalled means completed, not necessarily written: a device that went away
+            // completes the write with an error.
+            ok = GetOverlappedResult(device, &overlapped, &written, FALSE) ? 1 : 0;
+        } else if (wait == WAIT_TIMEOUT || wait == WAIT_ABANDONED) {
+            // CancelIo cancels only this thread's I/O, which this write is. The OVERLAPPED
+            // lives on this stack frame, so wait until the driver has finished with it.
+            CancelIo(device);
+            GetOverlappedResult(device, &overlapped, &written, TRUE);
+        }
+    }
+    // Any other error from WriteFile means the write was never queued: the event would
+    // never be signalled, so there is nothing to wait for.
+    CloseHandle(event);
+    return ok;
+}
