@@ -1,0 +1,274 @@
+// The terminal front end's message loop: start-up as the dialog's creation does it, then one
+// loop on the main thread that waits for a key, a queued control change from the worker, a
+// signal or the timer, and hands each to the main window's handlers.
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/main_window.h"
+#include "platform/term/term_front.h"
+#include "platform/term/term_model.h"
+
+namespace {
+
+// A frame at most this often while only texts change; percent steps draw at once.
+constexpr uint64_t kFrameIntervalMs = 30;
+
+std::atomic<int> pendingSignal{0};
+bool hungUp = false;
+
+void OnSignal(int number) {
+    pendingSignal.store(number);
+    TermUiWake();
+}
+
+struct TerminalState {
+    bool raw;
+    termios saved;
+};
+
+// Keys arrive one by one and are not echoed; Ctrl-C still raises SIGINT.
+TerminalState EnterRawInput() {
+    TerminalState state{};
+    if (isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &state.saved) == 0) {
+        termios raw = state.saved;
+        raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+        raw.c_iflag &= static_cast<tcflag_t>(~(ICRNL | IXON));
+        raw.c_cc[VMIN] = 1;
+        raw.c_cc[VTIME] = 0;
+        state.raw = tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
+    }
+    return state;
+}
+
+void LeaveRawInput(const TerminalState& state) {
+    if (state.raw && !hungUp) tcsetattr(STDIN_FILENO, TCSANOW, &state.saved);
+}
+
+void InstallSignals() {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    // A vanished terminal must not end the program while the sensor is being written.
+    signal(SIGPIPE, SIG_IGN);
+}
+
+void RestoreSignals() {
+    signal(SIGINT, SIG_DFL);
+    signal(SIGHUP, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+}
+
+bool ControlEnabled(int controlId) {
+    return TermControlFor(controlId)->enabled;
+}
+
+enum class Key { None, Update, Exit };
+
+// Decodes the keys of one read; escape sequences (arrows, function keys) are skipped, a lone
+// Esc means Exit.
+Key DecodeKeys(const char* bytes, ssize_t count, ssize_t* index) {
+    while (*index < count) {
+        const char c = bytes[(*index)++];
+        switch (c) {
+        case 'u': case 'U': case '\r': case '\n':
+            return Key::Update;
+        case 'e': case 'E': case 'q': case 'Q':
+            return Key::Exit;
+        case '\x1b':
+            if (*index < count && (bytes[*index] == '[' || bytes[*index] == 'O')) {
+                ++*index;
+                while (*index < count && !(bytes[*index] >= 0x40 && bytes[*index] <= 0x7E)) {
+                    ++*index;
+                }
+                if (*index < count) ++*index;
+                break;
+            }
+            return Key::Exit;
+        default:
+            break;
+        }
+    }
+    return Key::None;
+}
+
+struct LoopState {
+    WindowHandle window;
+    bool readKeys;
+    // A close (Ctrl-C, hang-up, SIGTERM) or Exit that came while the worker ran: carried out
+    // once the worker has ended.
+    bool closePending;
+    bool exitPending;
+};
+
+void RequestExit(LoopState* loop) {
+    MainWindowOnCommand(loop->window, kIdExit);
+    loop->exitPending = !termModel.quitPosted && WorkerRunning();
+}
+
+void RequestClose(LoopState* loop, const char* programName) {
+    if (MainWindowOnClose(loop->window) != 0) {
+        if (!loop->closePending) {
+            char note[256];
+            std::snprintf(note, sizeof note,
+                          "%s: the update goes on; the program ends when it is done.",
+                          programName);
+            TermRenderNote(note);
+        }
+        loop->closePending = true;
+        return;
+    }
+    loop->closePending = false;
+}
+
+void HandleInput(LoopState* loop) {
+    char bytes[64];
+    const ssize_t count = read(STDIN_FILENO, bytes, sizeof bytes);
+    if (count <= 0) {
+        if (count == 0 || (errno != EINTR && errno != EAGAIN)) loop->readKeys = false;
+        return;
+    }
+    ssize_t index = 0;
+    for (;;) {
+        const Key key = DecodeKeys(bytes, count, &index);
+        if (key == Key::None || termModel.quitPosted) return;
+        if (key == Key::Update && ControlEnabled(kIdUpdate)) {
+            MainWindowOnCommand(loop->window, kIdUpdate);
+        } else if (key == Key::Exit && ControlEnabled(kIdExit)) {
+            RequestExit(loop);
+        }
+    }
+}
+
+void RunTimers(WindowHandle window) {
+    const uint64_t now = TermNowMs();
+    for (const TermTimer& timer : termModel.timers) {
+        if (timer.id == 0 || now < timer.dueMs || termModel.quitPosted) continue;
+        const uint32_t id = timer.id;
+        // Due again one period after this tick, as a window timer is; a long tick (the
+        // sensor query) does not make ticks pile up.
+        for (TermTimer& slot : termModel.timers) {
+            if (slot.id == id) slot.dueMs = TermNowMs() + slot.periodMs;
+        }
+        MainWindowOnTimer(window, id);
+    }
+}
+
+int PollTimeout(uint64_t lastFrame) {
+    const uint64_t now = TermNowMs();
+    uint64_t wait = 1000;
+    for (const TermTimer& timer : termModel.timers) {
+        if (timer.id != 0) wait = timer.dueMs > now ? std::min<uint64_t>(wait, timer.dueMs - now) : 0;
+    }
+    const uint64_t frameDue = lastFrame + kFrameIntervalMs;
+    wait = std::min<uint64_t>(wait, frameDue > now ? frameDue - now : 0);
+    return static_cast<int>(wait);
+}
+
+void HandleSignal(LoopState* loop, const char* programName) {
+    const int number = pendingSignal.exchange(0);
+    if (number == 0) return;
+    if (number == SIGHUP) {
+        // The terminal is gone: nothing more is drawn or read, but the update finishes.
+        hungUp = true;
+        loop->readKeys = false;
+        TermRenderSilence();
+    }
+    RequestClose(loop, programName);
+}
+
+}  // namespace
+
+void TermJoinArguments(int argc, char** argv, char* out, size_t capacity) {
+    if (capacity == 0) return;
+    size_t length = 0;
+    out[0] = '\0';
+    for (int i = 1; i < argc; ++i) {
+        const int written = std::snprintf(out + length, capacity - length, i > 1 ? " %s" : "%s",
+                                          argv[i]);
+        if (written < 0) break;
+        length += static_cast<size_t>(written);
+        if (length >= capacity - 1) {
+            length = capacity - 1;
+            break;
+        }
+    }
+    out[length] = '\0';
+}
+
+int TermRun(const char* commandLine, const TermRunOptions& options) {
+    const char* lockPath = std::getenv("ZORFLASH_LOCK_FILE");
+    if (lockPath == nullptr || lockPath[0] == '\0') lockPath = options.lockPath;
+    if (!TermLockInstance(lockPath)) {
+        std::fprintf(stderr,
+                     "%s: another instance is already running (lock %s); only one may update "
+                     "the sensor at a time.\n",
+                     options.programName, lockPath);
+        return 2;
+    }
+
+    pendingSignal = 0;
+    hungUp = false;
+    TermUiBegin();
+    InstallSignals();
+    const TerminalState terminal = EnterRawInput();
+    TermRenderBegin(isatty(STDOUT_FILENO) != 0);
+
+    ResetMainWindowState();
+    LoopState loop{&termModel, true, false, false};
+    // As CreateDialogParamA does: WM_CREATE during the creation, then the start-up steps.
+    MainWindowOnCreate(loop.window);
+    MainWindowStartup(loop.window, commandLine);
+    ui_show_window(loop.window, 1);
+    TermRenderFlush();
+
+    uint64_t lastFrame = TermNowMs();
+    while (!termModel.quitPosted) {
+        pollfd fds[2];
+        nfds_t count = 0;
+        fds[count++] = pollfd{TermUiWakeFd(), POLLIN, 0};
+        if (loop.readKeys) fds[count++] = pollfd{STDIN_FILENO, POLLIN, 0};
+        const int ready = poll(fds, count, PollTimeout(lastFrame));
+        TermUiRunQueuedCalls();
+        HandleSignal(&loop, options.programName);
+        if (ready > 0 && count > 1 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+            HandleInput(&loop);
+        }
+        if (!termModel.quitPosted && !WorkerRunning()) {
+            if (loop.closePending) RequestClose(&loop, options.programName);
+            if (loop.exitPending && !termModel.quitPosted) RequestExit(&loop);
+        }
+        if (!termModel.quitPosted) RunTimers(loop.window);
+        if (TermNowMs() >= lastFrame + kFrameIntervalMs) {
+            TermRenderFlush();
+            lastFrame = TermNowMs();
+        }
+    }
+
+    // The handlers never quit while a worker runs; should one still be on its way out, its
+    // last control changes are carried out before the dialog goes away.
+    while (TermUiLiveThreads() > 0) {
+        pollfd fd{TermUiWakeFd(), POLLIN, 0};
+        poll(&fd, 1, 100);
+        TermUiRunQueuedCalls();
+    }
+
+    TermRenderEnd();
+    LeaveRawInput(terminal);
+    RestoreSignals();
+    TermUiEnd();
+    TermUnlockInstance();
+    return termModel.exitCode;
+}

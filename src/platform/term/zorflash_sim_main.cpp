@@ -1,0 +1,42 @@
+// zorflash-sim: the whole program over the simulated sensor, in real time.
+//
+// ZORFLASH_SIM names the simulated case (default "family0": a family-0 sensor at 0x0140 that
+// needs the update). ZORFLASH_SIM_FAST=1 runs the machine on a virtual clock instead, so the
+// protocol's waits of seconds cost nothing (for tests and quick looks).
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/command_line.h"
+#include "platform/sim/sim_control.h"
+#include "platform/term/term_front.h"
+
+int main(int argc, char** argv) {
+    const char* fast = std::getenv("ZORFLASH_SIM_FAST");
+    const int realTime = (fast != nullptr && std::strcmp(fast, "1") == 0) ? 0 : 1;
+    if (!sim_configure_from_environment(realTime)) {
+        std::fprintf(stderr, "zorflash-sim: unknown ZORFLASH_SIM case \"%s\"; known cases:",
+                     std::getenv("ZORFLASH_SIM"));
+        for (const char* const* name = sim_scenario_names(); *name != nullptr; ++name) {
+            std::fprintf(stderr, " %s", *name);
+        }
+        std::fprintf(stderr, "\n");
+        return 2;
+    }
+
+    // A simulated run touches no real device, so it has a lock of its own, per user.
+    char lockPath[256];
+    const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
+    if (runtimeDir != nullptr && runtimeDir[0] != '\0') {
+        std::snprintf(lockPath, sizeof lockPath, "%s/zorflash-sim.lock", runtimeDir);
+    } else {
+        std::snprintf(lockPath, sizeof lockPath, "/tmp/zorflash-sim-%u.lock",
+                      static_cast<unsigned>(getuid()));
+    }
+
+    char commandLine[kTokenCapacity * 4];
+    TermJoinArguments(argc, argv, commandLine, sizeof commandLine);
+    return TermRun(commandLine, TermRunOptions{lockPath, "zorflash-sim"});
+}
