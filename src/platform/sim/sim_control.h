@@ -33,6 +33,7 @@ constexpr int32_t kSimNoIndex = -1;
 
 struct SimScenario {
     SimSensorConfig sensor;  // default: family 0 at 0x0140, which needs the update
+    uint8_t sensorAttached = 1;  // 0: the machine lists none of the sensor's interfaces
 
     // Enumeration order: others[0 .. sensorPosition-1], the sensor's interfaces (in its own
     // order, while it is on the bus), then the remaining others. A sensorPosition beyond

@@ -178,6 +178,9 @@ struct SimInterface {
 struct SimPort {
     uint32_t interfaceIndex;
     uint32_t appearance;
+    uint16_t productId;  // what was opened, for the transcript of calls on a stale port
+    uint16_t usagePage;
+    uint16_t usage;
 };
 
 enum SimEventKind : uint8_t {
@@ -243,6 +246,8 @@ struct SimSensor {
     SimMode pendingMode;
     uint64_t pendingAtMs;
     uint8_t reply[kSimBootReportLength];  // the boot loader's reply to its last command
+    uint8_t replyGetFails;    // the next get of the reply fails (injected kSimFaultFailGet)
+    uint8_t returnWithUpdate; // the pending return to normal mode brings the new version
     SimSensorCounters counters;
     uint32_t transcriptDropped;           // entries not kept because the transcript was full
     std::vector<SimTranscriptEntry> transcript;  // reserved once by sim_sensor_init

@@ -1,0 +1,601 @@
+// The sim platform: every call of platform.h answered by one simulated machine (the sensor
+// model, interfaces of other devices, the USB device record, a virtual or real clock).
+//
+// One mutex guards the whole machine. Waits (plat_sleep, the per-command latency, the
+// bounded output write on the real clock) happen outside it, so readers on other threads
+// are never held up by a sleeping worker.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/sim/sim_control.h"
+
+namespace {
+
+constexpr uint32_t kMaxHandles = 64;
+constexpr uint32_t kMaxLists = 8;
+constexpr uint32_t kMaxListed = kSimMaxOtherInterfaces + 2 * kSimMaxExtraCollections + 1;
+constexpr uint32_t kPathCapacity = 160;
+constexpr uintptr_t kHandleBase = 0x100;  // handles look like Windows ones: small multiples of 4
+
+constexpr uint32_t kErrorNotEnoughMemory = 8;
+constexpr uint32_t kErrorMoreData = 234;
+
+// One interface listed on the machine: either the sensor's interface `index` or
+// others[index].
+struct Listed {
+    uint8_t isSensor;
+    uint32_t index;
+    char path[kPathCapacity];
+};
+
+struct ListSlot {
+    uint8_t inUse;
+    uint32_t count;
+    Listed entries[kMaxListed];
+};
+
+struct HandleSlot {
+    uint8_t inUse;
+    uint8_t isSensor;
+    SimPort port;
+    HidAttributes attributes;
+    HidCaps caps;
+};
+
+struct PreparsedSlot {
+    uint8_t inUse;
+    HidCaps caps;
+};
+
+struct RegistryToken {
+    uint32_t unused;
+};
+
+struct Machine {
+    std::mutex mutex;
+    bool started = false;
+    SimScenario scenario;
+    SimSensor sensor;
+    SimCounters counters;
+    HandleSlot handles[kMaxHandles];
+    PreparsedSlot preparsed[kMaxHandles];
+    ListSlot lists[kMaxLists];
+    uint32_t detailFailuresAnswered;
+    uint32_t registryErrorsAnswered;
+    RegistryToken registryToken;
+    std::vector<std::string> debugLines;
+    uint64_t virtualNowMs;
+    std::chrono::steady_clock::time_point realStart;
+};
+
+Machine machine;
+thread_local uint32_t lastError = 0;
+
+// ---- Clock and machine set-up (callers hold the mutex) --------------------------------
+
+uint64_t NowLocked() {
+    if (!machine.scenario.realTime) return machine.virtualNowMs;
+    auto elapsed = std::chrono::steady_clock::now() - machine.realStart;
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+}
+
+void ResetLocked(const SimScenario& scenario) {
+    machine.scenario = scenario;
+    machine.started = true;
+    machine.virtualNowMs = 0;
+    machine.realStart = std::chrono::steady_clock::now();
+    sim_sensor_init(&machine.sensor, &scenario.sensor, 0);
+    std::memset(&machine.counters, 0, sizeof machine.counters);
+    std::memset(machine.handles, 0, sizeof machine.handles);
+    std::memset(machine.preparsed, 0, sizeof machine.preparsed);
+    std::memset(machine.lists, 0, sizeof machine.lists);
+    machine.detailFailuresAnswered = 0;
+    machine.registryErrorsAnswered = 0;
+    machine.debugLines.clear();
+    machine.debugLines.reserve(64);
+}
+
+std::unique_lock<std::mutex> Lock() {
+    std::unique_lock<std::mutex> lock(machine.mutex);
+    if (!machine.started) ResetLocked(SimScenario());
+    return lock;
+}
+
+// Milliseconds passing while the caller does not hold the mutex: on the virtual clock the
+// clock moves at once, on the real one the thread sleeps.
+void Wait(std::unique_lock<std::mutex>& lock, uint32_t milliseconds) {
+    if (!machine.scenario.realTime) {
+        machine.virtualNowMs += milliseconds;
+        return;
+    }
+    lock.unlock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    lock.lock();
+}
+
+// ---- Interfaces on the machine ----------------------------------------------------------
+
+const char kInterfaceClassGuid[] = "{4d1e55b2-f16f-11cf-88cb-001111000030}";
+
+void SensorPath(uint32_t index, char* path) {
+    SimInterface itf;
+    sim_sensor_interface(&machine.sensor, index, &itf);
+    // The appearance number is part of the instance, so a path taken before the sensor
+    // re-enumerated no longer opens, as on Windows.
+    std::snprintf(path, kPathCapacity, "\\\\?\\hid#vid_%04x&pid_%04x&col%02u#7&2a1b3c4d&%u&%04u#%s",
+                  itf.vendorId, itf.productId, index + 1, machine.sensor.appearance, index,
+                  kInterfaceClassGuid);
+}
+
+void OtherPath(uint32_t index, char* path) {
+    const SimOtherInterface& o = machine.scenario.others[index];
+    std::snprintf(path, kPathCapacity, "\\\\?\\hid#vid_%04x&pid_%04x#6&1f2e3d4c&0&%04u#%s",
+                  o.vendorId, o.productId, index, kInterfaceClassGuid);
+}
+
+// The interfaces present now, in the scenario's order.
+uint32_t ListLocked(Listed* out) {
+    const SimScenario& sc = machine.scenario;
+    uint32_t sensorCount =
+        sc.sensorAttached ? sim_sensor_interface_count(&machine.sensor, NowLocked()) : 0;
+    uint32_t otherCount = sc.otherCount < kSimMaxOtherInterfaces ? sc.otherCount
+                                                                 : kSimMaxOtherInterfaces;
+    uint32_t position = sc.sensorPosition < otherCount ? sc.sensorPosition : otherCount;
+    uint32_t n = 0;
+    for (uint32_t i = 0; i < otherCount; ++i) {
+        if (i == position) {
+            for (uint32_t k = 0; k < sensorCount; ++k) {
+                out[n] = Listed{1, k, {}};
+                SensorPath(k, out[n++].path);
+            }
+        }
+        out[n] = Listed{0, i, {}};
+        OtherPath(i, out[n++].path);
+    }
+    if (position == otherCount) {
+        for (uint32_t k = 0; k < sensorCount; ++k) {
+            out[n] = Listed{1, k, {}};
+            SensorPath(k, out[n++].path);
+        }
+    }
+    return n;
+}
+
+HandleSlot* SlotOf(PlatHandle handle) {
+    uintptr_t value = static_cast<uintptr_t>(handle);
+    if (value < kHandleBase || (value - kHandleBase) % 4 != 0) return nullptr;
+    uintptr_t index = (value - kHandleBase) / 4;
+    if (index >= kMaxHandles || !machine.handles[index].inUse) return nullptr;
+    return &machine.handles[index];
+}
+
+uint32_t Fail(uint32_t code) {
+    lastError = code;
+    return 0;
+}
+
+// ---- Windows message texts (FormatMessageA, English) ------------------------------------
+
+struct ErrorText {
+    uint32_t code;
+    const char* text;
+};
+
+const ErrorText kErrorTexts[] = {
+    {0, "The operation completed successfully.\r\n"},
+    {2, "The system cannot find the file specified.\r\n"},
+    {5, "Access is denied.\r\n"},
+    {6, "The handle is invalid.\r\n"},
+    {8, "Not enough memory resources are available to process this command.\r\n"},
+    {31, "A device attached to the system is not functioning.\r\n"},
+    {32, "The process cannot access the file because it is being used by another process.\r\n"},
+    {87, "The parameter is incorrect.\r\n"},
+    {121, "The semaphore timeout period has expired.\r\n"},
+    {234, "More data is available.\r\n"},
+    {259, "No more data is available.\r\n"},
+    {995, "The I/O operation has been aborted because of either a thread exit or an application request.\r\n"},
+    {997, "Overlapped I/O operation is in progress.\r\n"},
+    {1167, "The device is not connected.\r\n"},
+};
+
+}  // namespace
+
+// ---- platform.h: HID interfaces ----------------------------------------------------------
+
+HidInterfaceList* plat_hid_list_present() {
+    auto lock = Lock();
+    if (machine.scenario.listFails) {
+        lastError = kSimErrInvalidParameter;
+        return nullptr;
+    }
+    for (ListSlot& slot : machine.lists) {
+        if (slot.inUse) continue;
+        slot.inUse = 1;
+        slot.count = ListLocked(slot.entries);
+        ++machine.counters.listCreates;
+        return reinterpret_cast<HidInterfaceList*>(&slot);
+    }
+    lastError = kErrorNotEnoughMemory;  // more lists alive at once than any caller keeps
+    return nullptr;
+}
+
+int plat_hid_list_path(HidInterfaceList* list, uint32_t index, char* path, size_t pathCapacity) {
+    auto lock = Lock();
+    if (list == nullptr) return kHidListEnd;
+    ListSlot* slot = reinterpret_cast<ListSlot*>(list);
+    if (index >= slot->count) {
+        lastError = kErrorNoMoreItems;
+        return kHidListEnd;
+    }
+    const SimScenario& sc = machine.scenario;
+    if (sc.detailFailIndex >= 0 && index == static_cast<uint32_t>(sc.detailFailIndex) &&
+        (sc.detailFailTimes == kSimEveryTime ||
+         machine.detailFailuresAnswered < sc.detailFailTimes)) {
+        ++machine.detailFailuresAnswered;
+        ++machine.counters.detailFailures;
+        lastError = kSimErrInvalidParameter;
+        return kHidListDetailFailed;
+    }
+    size_t length = std::strlen(slot->entries[index].path);
+    if (length + 1 > pathCapacity) {
+        lastError = kErrorMoreData;
+        return kHidListDetailFailed;
+    }
+    std::memcpy(path, slot->entries[index].path, length + 1);
+    return kHidListFound;
+}
+
+void plat_hid_list_release(HidInterfaceList* list) {
+    auto lock = Lock();
+    if (list == nullptr) return;
+    ListSlot* slot = reinterpret_cast<ListSlot*>(list);
+    if (slot->inUse) {
+        slot->inUse = 0;
+        ++machine.counters.listReleases;
+    }
+}
+
+int plat_hid_open(const char* path, PlatHandle* handle) {
+    auto lock = Lock();
+    Listed listed[kMaxListed];
+    uint32_t count = ListLocked(listed);
+    const Listed* found = nullptr;
+    for (uint32_t i = 0; i < count && found == nullptr; ++i) {
+        if (std::strcmp(listed[i].path, path) == 0) found = &listed[i];
+    }
+    HandleSlot slot;
+    std::memset(&slot, 0, sizeof slot);
+    uint32_t error = kSimOk;
+    if (found == nullptr) {
+        error = kSimErrFileNotFound;
+    } else if (found->isSensor) {
+        error = sim_sensor_open(&machine.sensor, NowLocked(), found->index, &slot.port);
+        if (error == kSimOk) {
+            SimInterface itf;
+            sim_sensor_interface(&machine.sensor, found->index, &itf);
+            slot.isSensor = 1;
+            slot.attributes = {sizeof(HidAttributes), itf.vendorId, itf.productId,
+                               itf.versionNumber};
+            slot.caps = {itf.collection.usage, itf.collection.usagePage,
+                         itf.collection.inputReportLength, itf.collection.outputReportLength,
+                         itf.collection.featureReportLength};
+        }
+    } else {
+        const SimOtherInterface& o = machine.scenario.others[found->index];
+        if (!o.collection.openable) {
+            error = kSimErrAccessDenied;
+        } else {
+            slot.attributes = {sizeof(HidAttributes), o.vendorId, o.productId, o.versionNumber};
+            slot.caps = {o.collection.usage, o.collection.usagePage,
+                         o.collection.inputReportLength, o.collection.outputReportLength,
+                         o.collection.featureReportLength};
+        }
+    }
+    if (error == kSimOk) {
+        for (uint32_t i = 0; i < kMaxHandles; ++i) {
+            if (machine.handles[i].inUse) continue;
+            slot.inUse = 1;
+            machine.handles[i] = slot;
+            ++machine.counters.opens;
+            ++machine.counters.openHandles;
+            *handle = static_cast<PlatHandle>(kHandleBase + 4 * i);
+            return 1;
+        }
+        error = kErrorNotEnoughMemory;
+    }
+    ++machine.counters.openFailures;
+    *handle = kInvalidHandle;
+    return Fail(error);
+}
+
+void plat_hid_close(PlatHandle handle) {
+    auto lock = Lock();
+    HandleSlot* slot = SlotOf(handle);
+    if (slot == nullptr) {
+        ++machine.counters.badCloses;
+        lastError = kSimErrInvalidHandle;
+        return;
+    }
+    slot->inUse = 0;
+    ++machine.counters.closes;
+    --machine.counters.openHandles;
+}
+
+int plat_hid_get_preparsed(PlatHandle handle, HidPreparsedData* data) {
+    auto lock = Lock();
+    HandleSlot* slot = SlotOf(handle);
+    if (slot == nullptr) return Fail(kSimErrInvalidHandle);
+    if (slot->isSensor) {
+        sim_sensor_advance(&machine.sensor, NowLocked());
+        if (!sim_sensor_port_alive(&machine.sensor, &slot->port)) return Fail(kSimErrNotConnected);
+    }
+    for (PreparsedSlot& p : machine.preparsed) {
+        if (p.inUse) continue;
+        p.inUse = 1;
+        p.caps = slot->caps;
+        ++machine.counters.preparsedGets;
+        ++machine.counters.openPreparsed;
+        *data = &p;
+        return 1;
+    }
+    return Fail(kErrorNotEnoughMemory);
+}
+
+void plat_hid_free_preparsed(HidPreparsedData data) {
+    auto lock = Lock();
+    for (PreparsedSlot& p : machine.preparsed) {
+        if (&p != data || !p.inUse) continue;
+        p.inUse = 0;
+        ++machine.counters.preparsedFrees;
+        --machine.counters.openPreparsed;
+        return;
+    }
+}
+
+int plat_hid_get_attributes(PlatHandle handle, HidAttributes* attributes) {
+    auto lock = Lock();
+    HandleSlot* slot = SlotOf(handle);
+    if (slot == nullptr) return Fail(kSimErrInvalidHandle);
+    if (slot->isSensor) {
+        sim_sensor_advance(&machine.sensor, NowLocked());
+        if (!sim_sensor_port_alive(&machine.sensor, &slot->port)) return Fail(kSimErrNotConnected);
+    }
+    *attributes = slot->attributes;
+    return 1;
+}
+
+int plat_hid_get_caps(HidPreparsedData data, HidCaps* caps) {
+    auto lock = Lock();
+    for (PreparsedSlot& p : machine.preparsed) {
+        if (&p != data || !p.inUse) continue;
+        *caps = p.caps;
+        return 1;
+    }
+    return 0;  // HIDP_STATUS_INVALID_PREPARSED_DATA
+}
+
+int plat_hid_set_feature(PlatHandle handle, const uint8_t* buffer, uint32_t length) {
+    auto lock = Lock();
+    ++machine.counters.sets;
+    if (SlotOf(handle) == nullptr) return Fail(kSimErrInvalidHandle);
+    Wait(lock, machine.scenario.commandLatencyMs);
+    HandleSlot* slot = SlotOf(handle);  // the wait may have let another thread close it
+    if (slot == nullptr) return Fail(kSimErrInvalidHandle);
+    if (!slot->isSensor) return Fail(kSimErrInvalidParameter);  // no feature reports we know
+    uint32_t outcome =
+        sim_sensor_set_feature(&machine.sensor, NowLocked(), &slot->port, buffer, length);
+    return outcome == kSimOk ? 1 : Fail(outcome);
+}
+
+int plat_hid_get_feature(PlatHandle handle, uint8_t* buffer, uint32_t length) {
+    auto lock = Lock();
+    ++machine.counters.gets;
+    if (SlotOf(handle) == nullptr) return Fail(kSimErrInvalidHandle);
+    Wait(lock, machine.scenario.commandLatencyMs);
+    HandleSlot* slot = SlotOf(handle);
+    if (slot == nullptr) return Fail(kSimErrInvalidHandle);
+    if (!slot->isSensor) return Fail(kSimErrInvalidParameter);
+    uint32_t outcome =
+        sim_sensor_get_feature(&machine.sensor, NowLocked(), &slot->port, buffer, length);
+    return outcome == kSimOk ? 1 : Fail(outcome);
+}
+
+int plat_hid_write_output(PlatHandle handle, const uint8_t* buffer, uint32_t length,
+                          uint32_t timeoutMs) {
+    auto lock = Lock();
+    ++machine.counters.outputWrites;
+    HandleSlot* slot = SlotOf(handle);
+    if (slot == nullptr) return Fail(kSimErrInvalidHandle);
+    if (!slot->isSensor) return Fail(kSimErrInvalidParameter);
+    uint32_t outcome =
+        sim_sensor_write_output(&machine.sensor, NowLocked(), &slot->port, buffer, length);
+    if (outcome == kSimOk) return 1;
+    if (outcome != kSimErrIoPending) return Fail(outcome);
+    // The write stays pending: the wait runs out and the write is cancelled.
+    Wait(lock, timeoutMs);
+    ++machine.counters.outputCancels;
+    return Fail(kSimErrOperationAborted);
+}
+
+// ---- platform.h: record of installed USB devices ------------------------------------------
+
+uint32_t plat_usb_registry_open(PlatRegistryKey* key) {
+    auto lock = Lock();
+    if (machine.scenario.registryOpenError != 0) {
+        *key = nullptr;
+        return machine.scenario.registryOpenError;
+    }
+    ++machine.counters.registryOpens;
+    *key = &machine.registryToken;
+    return kErrorSuccess;
+}
+
+uint32_t plat_usb_registry_enum(PlatRegistryKey key, uint32_t index, char* name,
+                                uint32_t* nameLength) {
+    auto lock = Lock();
+    ++machine.counters.registryEnums;
+    if (key != &machine.registryToken) return kSimErrInvalidHandle;
+    const SimScenario& sc = machine.scenario;
+    uint32_t count = sc.registryKeyCount < kSimMaxRegistryKeys ? sc.registryKeyCount
+                                                               : kSimMaxRegistryKeys;
+    if (index >= count) return kErrorNoMoreItems;
+    if (sc.registryErrorIndex >= 0 && index == static_cast<uint32_t>(sc.registryErrorIndex) &&
+        (sc.registryErrorTimes == kSimEveryTime ||
+         machine.registryErrorsAnswered < sc.registryErrorTimes)) {
+        ++machine.registryErrorsAnswered;
+        ++machine.counters.registryErrors;
+        return sc.registryErrorCode;
+    }
+    const char* key_name = sc.registryKeys[index];
+    uint32_t length = static_cast<uint32_t>(strnlen(key_name, kSimRegistryNameCapacity - 1));
+    if (length + 1 > *nameLength) return kErrorMoreData;
+    std::memcpy(name, key_name, length);
+    name[length] = '\0';
+    *nameLength = length;
+    return kErrorSuccess;
+}
+
+void plat_usb_registry_close(PlatRegistryKey key) {
+    auto lock = Lock();
+    if (key == &machine.registryToken) ++machine.counters.registryCloses;
+}
+
+// ---- platform.h: time, errors, debugger output --------------------------------------------
+
+void plat_sleep(uint32_t milliseconds) {
+    auto lock = Lock();
+    ++machine.counters.sleeps;
+    machine.counters.sleptMs += milliseconds;
+    if (milliseconds == 0) {
+        lock.unlock();
+        std::this_thread::yield();
+        return;
+    }
+    Wait(lock, milliseconds);
+}
+
+uint32_t plat_tick_count() {
+    auto lock = Lock();
+    return static_cast<uint32_t>(machine.scenario.tickStart + NowLocked());
+}
+
+uint32_t plat_last_error() { return lastError; }
+
+size_t plat_error_text(uint32_t code, char* buffer, size_t capacity) {
+    for (const ErrorText& e : kErrorTexts) {
+        if (e.code != code) continue;
+        size_t length = std::strlen(e.text);
+        if (length + 1 > capacity) return 0;  // FormatMessageA fails on a short buffer
+        std::memcpy(buffer, e.text, length + 1);
+        return length;
+    }
+    return 0;
+}
+
+void plat_debug_output(const char* text) {
+    auto lock = Lock();
+    machine.debugLines.emplace_back(text);
+    ++machine.counters.debugLines;
+    if (machine.scenario.echoDebug) std::fprintf(stderr, "%s\n", text);
+}
+
+// ---- sim_control.h -------------------------------------------------------------------------
+
+void sim_reset(const SimScenario& scenario) {
+    std::lock_guard<std::mutex> lock(machine.mutex);
+    ResetLocked(scenario);
+}
+
+void sim_reset_default() { sim_reset(SimScenario()); }
+
+int sim_configure_from_environment(int realTime) {
+    const char* name = std::getenv("ZORFLASH_SIM");
+    if (name == nullptr || *name == '\0') name = "family0";
+    SimScenario scenario;
+    int known = sim_scenario_by_name(name, &scenario);
+    if (!known) scenario = SimScenario();
+    const char* fast = std::getenv("ZORFLASH_SIM_FAST");
+    if (realTime && !(fast != nullptr && std::strcmp(fast, "1") == 0)) {
+        // About 10 ms per block exchange: image B's 976 exchanges take about ten seconds,
+        // and the whole update stays under half a minute.
+        scenario.realTime = 1;
+        scenario.commandLatencyMs = 5;
+        scenario.sensor.bootAppearDelayMs = 2500;
+        scenario.sensor.returnDelayMs = 1500;
+    }
+    sim_reset(scenario);
+    return known;
+}
+
+SimCounters sim_counters() {
+    auto lock = Lock();
+    return machine.counters;
+}
+
+SimSensorCounters sim_sensor_counters() {
+    auto lock = Lock();
+    return machine.sensor.counters;
+}
+
+SimMode sim_mode() {
+    auto lock = Lock();
+    sim_sensor_advance(&machine.sensor, NowLocked());
+    return machine.sensor.mode;
+}
+
+uint16_t sim_sensor_version() {
+    auto lock = Lock();
+    sim_sensor_advance(&machine.sensor, NowLocked());
+    return machine.sensor.normalVersion;
+}
+
+uint32_t sim_present_interface_count() {
+    auto lock = Lock();
+    Listed listed[kMaxListed];
+    return ListLocked(listed);
+}
+
+std::vector<SimTranscriptEntry> sim_transcript() {
+    auto lock = Lock();
+    sim_sensor_advance(&machine.sensor, NowLocked());
+    return machine.sensor.transcript;
+}
+
+size_t sim_transcript_size() {
+    auto lock = Lock();
+    sim_sensor_advance(&machine.sensor, NowLocked());
+    return machine.sensor.transcript.size();
+}
+
+uint32_t sim_transcript_dropped() {
+    auto lock = Lock();
+    return machine.sensor.transcriptDropped;
+}
+
+void sim_flash_read(uint32_t address, uint8_t* out, uint32_t length) {
+    auto lock = Lock();
+    sim_sensor_read_flash(&machine.sensor, address, out, length);
+}
+
+std::vector<std::string> sim_debug_lines() {
+    auto lock = Lock();
+    return machine.debugLines;
+}
+
+uint64_t sim_now_ms() {
+    auto lock = Lock();
+    return NowLocked();
+}
+
+void sim_advance_ms(uint64_t milliseconds) {
+    auto lock = Lock();
+    if (!machine.scenario.realTime) machine.virtualNowMs += milliseconds;
+}

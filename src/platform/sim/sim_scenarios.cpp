@@ -1,0 +1,86 @@
+// Scenario helpers and the named scenarios of the simulated edition.
+#include <cstring>
+
+#include "platform/sim/sim_control.h"
+
+namespace {
+
+void SetKey(SimScenario* scenario, uint32_t index, const char* name) {
+    std::strncpy(scenario->registryKeys[index], name, kSimRegistryNameCapacity - 1);
+    scenario->registryKeys[index][kSimRegistryNameCapacity - 1] = '\0';
+}
+
+SimFaultRule RefuseBlock8000(uint32_t times) {
+    SimFaultRule rule;
+    rule.kind = kSimFaultRefuse;
+    rule.opcode = 1;  // program
+    rule.matchAddress = 1;
+    rule.address = 0x8000;
+    rule.times = times;
+    return rule;
+}
+
+struct NamedScenario {
+    const char* name;
+    void (*apply)(SimScenario*);
+};
+
+const NamedScenario kNamed[] = {
+    {"family0", [](SimScenario*) {}},
+    {"family1", [](SimScenario* s) { *s = sim_scenario_for_family(1); }},
+    {"uptodate", [](SimScenario* s) { s->sensor.normalVersion = 0x0610; }},
+    {"mismatch", [](SimScenario* s) { s->sensor.normalVersion = 0x0200; }},
+    {"nosensor", [](SimScenario* s) { s->sensorAttached = 0; }},
+    {"bootloader", [](SimScenario* s) { s->sensor.startInBootLoader = 1; }},
+    {"refused-block", [](SimScenario* s) { sim_scenario_add_fault(s, RefuseBlock8000(kSimEveryTime)); }},
+    {"refused-once", [](SimScenario* s) { sim_scenario_add_fault(s, RefuseBlock8000(1)); }},
+    {"old-bootloader", [](SimScenario* s) { s->sensor.bootLoaderVersion = 0x000F; }},
+    {"new-bootloader", [](SimScenario* s) { s->sensor.bootLoaderVersion = 0x0020; }},
+    {"no-return", [](SimScenario* s) { s->sensor.faults.neverReturns = 1; }},
+    {"no-bootloader", [](SimScenario* s) { s->sensor.faults.bootLoaderNeverAppears = 1; }},
+};
+
+const char* const kNames[] = {
+    "family0",      "family1",      "uptodate",       "mismatch",       "nosensor",
+    "bootloader",   "refused-block", "refused-once",  "old-bootloader", "new-bootloader",
+    "no-return",    "no-bootloader", nullptr,
+};
+static_assert(sizeof kNames / sizeof kNames[0] == sizeof kNamed / sizeof kNamed[0] + 1,
+              "every named scenario is listed once");
+
+}  // namespace
+
+SimScenario sim_scenario_for_family(uint16_t family) {
+    SimScenario scenario;
+    scenario.sensor = sim_sensor_config_for_family(family);
+    if (scenario.sensor.family == 1) SetKey(&scenario, 2, "VID_F0A5&PID_00E6");
+    return scenario;
+}
+
+int sim_scenario_by_name(const char* name, SimScenario* scenario) {
+    for (const NamedScenario& named : kNamed) {
+        if (std::strcmp(named.name, name) != 0) continue;
+        *scenario = SimScenario();
+        named.apply(scenario);
+        return 1;
+    }
+    return 0;
+}
+
+const char* const* sim_scenario_names() { return kNames; }
+
+void sim_scenario_set_registry(SimScenario* scenario, const char* const* names, uint32_t count) {
+    if (count > kSimMaxRegistryKeys) count = kSimMaxRegistryKeys;
+    std::memset(scenario->registryKeys, 0, sizeof scenario->registryKeys);
+    for (uint32_t i = 0; i < count; ++i) SetKey(scenario, i, names[i]);
+    scenario->registryKeyCount = count;
+}
+
+int sim_scenario_add_fault(SimScenario* scenario, const SimFaultRule& rule) {
+    for (uint32_t i = 0; i < kSimMaxFaultRules; ++i) {
+        if (scenario->sensor.faults.rules[i].kind != kSimFaultNone) continue;
+        scenario->sensor.faults.rules[i] = rule;
+        return static_cast<int>(i);
+    }
+    return -1;
+}
