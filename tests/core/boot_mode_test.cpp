@@ -1,0 +1,105 @@
+// Switching the sensor into its boot loader, in virtual time.
+#include "core_support.h"
+#include "sensor/boot_mode.h"
+
+namespace {
+
+struct BootCase {
+    const char* name;
+    SimScenario scenario;
+    uint32_t result;
+    int wasInBootMode;
+    uint64_t elapsedMs;
+    int switchRequests;
+};
+
+SimScenario WithBootRegistered(SimScenario s, bool registered) {
+    std::vector<const char*> keys = {"VID_F0A5&PID_0090"};
+    if (registered) keys.push_back("VID_F0A5&PID_0094");
+    sim_scenario_set_registry(&s, keys.data(), static_cast<uint32_t>(keys.size()));
+    return s;
+}
+
+SimScenario AppearingAfter(uint32_t delayMs, bool registered) {
+    SimScenario s = WithBootRegistered(sim_scenario_for_family(0), registered);
+    s.sensor.bootAppearDelayMs = delayMs;
+    return s;
+}
+
+SimScenario Named(const char* name) {
+    SimScenario s;
+    EXPECT_EQ(sim_scenario_by_name(name, &s), 1) << name;
+    return s;
+}
+
+std::vector<BootCase> Cases() {
+    SimScenario refused = sim_scenario_for_family(0);
+    refused.sensor.faults.switchRefused = 1;
+    SimScenario never = WithBootRegistered(sim_scenario_for_family(0), true);
+    never.sensor.faults.bootLoaderNeverAppears = 1;
+    SimScenario wrapping = AppearingAfter(7000, true);
+    wrapping.tickStart = 0xFFFFFFFFu - 3000;
+    SimScenario neverWrapping = never;
+    neverWrapping.tickStart = 0xFFFFFFFFu - 50000;
+    return {
+        {"already in the boot loader", BootLoaderScenario(), 0, 1, 0, 0},
+        {"already in the boot loader, never registered",
+         WithBootRegistered(BootLoaderScenario(), false), 0, 1, 0, 0},
+        {"no sensor", Named("nosensor"), 27, 1, 0, 0},
+        {"switch request refused", refused, 25, 0, 0, 1},
+        {"boot loader 5 s into the polling, registered", AppearingAfter(7000, true), 0, 0, 7000, 1},
+        {"boot loader 5 s into the polling, never registered", AppearingAfter(7000, false), 0, 0,
+         27000, 1},
+        {"boot loader at once", AppearingAfter(0, true), 0, 0, 2000, 1},
+        {"boot loader after 2.5 s", AppearingAfter(2500, true), 0, 0, 3000, 1},
+        {"boot loader never appears", never, 7, 0, 102000, 1},
+        {"tick counter wraps while polling", wrapping, 0, 0, 7000, 1},
+        {"tick counter wraps, boot loader never appears", neverWrapping, 7, 0, 102000, 1},
+    };
+}
+
+TEST(EnterBootMode, ResultsFlagsAndTiming) {
+    for (const BootCase& c : Cases()) {
+        SCOPED_TRACE(c.name);
+        ResetAll(c.scenario);
+        HidDevice device = ClosedHidDevice();
+        int wasInBootMode = 9;
+        EXPECT_EQ(EnterBootMode(&device, &wasInBootMode), c.result);
+        EXPECT_EQ(wasInBootMode, c.wasInBootMode);
+        EXPECT_EQ(sim_now_ms(), c.elapsedMs);
+        int switchRequests = 0;
+        for (const SimTranscriptEntry& e : OfKind(kSimEventSetFeature)) {
+            switchRequests += e.data[0] == 2 && e.data[1] == 2 && e.length == 2;
+        }
+        EXPECT_EQ(switchRequests, c.switchRequests);
+        if (c.result == 0) {
+            EXPECT_NE(device.handle, kInvalidHandle);
+            EXPECT_EQ(device.hidAttributes.ProductID, 0x0094);
+            EXPECT_EQ(device.caps.UsagePage, 0x000D);
+            EXPECT_EQ(device.caps.Usage, 0x0001);
+            EXPECT_EQ(sim_counters().openHandles, 1u) << "only the boot loader's record is open";
+            CloseHidDevice(&device);
+        } else {
+            EXPECT_EQ(device.handle, kInvalidHandle) << "failures leave nothing open";
+        }
+        ExpectNothingOpen();
+        EXPECT_TRUE(sim_debug_lines().empty()) << "boot-mode entry logs nothing itself";
+    }
+}
+
+TEST(EnterBootMode, SwitchRequestIsReport2Value2OfLength2) {
+    ResetAll(AppearingAfter(3000, true));
+    HidDevice device = ClosedHidDevice();
+    int was = 0;
+    ASSERT_EQ(EnterBootMode(&device, &was), 0u);
+    CloseHidDevice(&device);
+    const auto sets = OfKind(kSimEventSetFeature);
+    ASSERT_EQ(sets.size(), 1u);
+    EXPECT_EQ(sets[0].length, 2u);
+    EXPECT_EQ(sets[0].data[0], 0x02);
+    EXPECT_EQ(sets[0].data[1], 0x02);
+    EXPECT_EQ(sets[0].productId, 0x0090);
+    EXPECT_EQ(sim_mode(), kSimModeBootLoader);
+}
+
+}  // namespace

@@ -1,0 +1,228 @@
+// Finding the sensor's interfaces and the records of installed products.
+#include <functional>
+
+#include "core_support.h"
+#include "sensor/registry_probe.h"
+
+namespace {
+
+constexpr SimCollection kPen = {0x000D, 0x0002, 10, 0, 137, 1};
+constexpr SimCollection kMouse = {0x0001, 0x0002, 5, 0, 0, 1};
+constexpr SimCollection kVendorPage = {0xFF00, 0x0001, 0, 0, 9, 1};
+
+struct Found {
+    int result;
+    uint16_t productId;
+    uint16_t usagePage;
+    uint16_t usage;
+};
+
+struct FinderCase {
+    const char* name;
+    std::function<void(SimScenario*)> setUp;
+    Found bySensorTable;
+    uint16_t productAsked;  // for FindHidDeviceById with vendor 0xF0A5
+    Found byId;
+};
+
+Found RunSensorFinder() {
+    HidDevice device = ClosedHidDevice();
+    Found found{FindSensorDevice(&device), 0, 0, 0};
+    if (found.result) {
+        found.productId = device.hidAttributes.ProductID;
+        found.usagePage = device.caps.UsagePage;
+        found.usage = device.caps.Usage;
+    } else {
+        EXPECT_EQ(device.handle, kInvalidHandle);
+        EXPECT_EQ(device.preparsedData, nullptr);
+    }
+    CloseHidDevice(&device);
+    return found;
+}
+
+Found RunIdFinder(uint16_t vendor, uint16_t product) {
+    HidDevice device = ClosedHidDevice();
+    Found found{FindHidDeviceById(&device, vendor, product), 0, 0, 0};
+    if (found.result) {
+        found.productId = device.hidAttributes.ProductID;
+        found.usagePage = device.caps.UsagePage;
+        found.usage = device.caps.Usage;
+    } else {
+        EXPECT_EQ(device.handle, kInvalidHandle);
+    }
+    CloseHidDevice(&device);
+    return found;
+}
+
+void NoSensor(SimScenario* s) { sim_scenario_by_name("nosensor", s); }
+
+const FinderCase kFinderCases[] = {
+    {"nothing on the machine",
+     [](SimScenario* s) { NoSensor(s); s->otherCount = 0; },
+     {0, 0, 0, 0}, 0x0090, {0, 0, 0, 0}},
+    {"other devices only", NoSensor, {0, 0, 0, 0}, 0x0090, {0, 0, 0, 0}},
+    {"family 0 with a mouse collection before the pen",
+     [](SimScenario* s) {
+         s->sensor.extraBefore[0] = kMouse;
+         s->sensor.extraBeforeCount = 1;
+     },
+     {1, 0x0090, 0x000D, 0x0002}, 0x0090, {1, 0x0090, 0x0001, 0x0002}},
+    {"family 1 with a pen collection before the vendor page",
+     [](SimScenario* s) {
+         *s = sim_scenario_for_family(1);
+         s->sensor.extraBefore[0] = kPen;
+         s->sensor.extraBeforeCount = 1;
+     },
+     {1, 0x00E6, 0xFF00, 0x0001}, 0x00E6, {1, 0x00E6, 0xFF00, 0x0001}},
+    {"product 0x00E6 on the digitizer page only",
+     [](SimScenario* s) {
+         NoSensor(s);
+         s->others[s->otherCount++] = {0xF0A5, 0x00E6, 0x0139, kPen};
+     },
+     {0, 0, 0, 0}, 0x00E6, {0, 0, 0, 0}},
+    {"another vendor's product 0x0090 with a pen",
+     [](SimScenario* s) {
+         NoSensor(s);
+         s->others[s->otherCount++] = {0x1234, 0x0090, 0x0140, kPen};
+     },
+     {0, 0, 0, 0}, 0x0090, {0, 0, 0, 0}},
+    {"an interface that cannot be opened is skipped",
+     [](SimScenario* s) {
+         SimCollection locked = kPen;
+         locked.openable = 0;
+         s->others[0] = {0xF0A5, 0x0090, 0x0140, locked};
+         s->sensorPosition = 2;
+     },
+     {1, 0x0090, 0x000D, 0x0002}, 0x0090, {1, 0x0090, 0x000D, 0x0002}},
+    {"a path that cannot be read ends the scan before the sensor",
+     [](SimScenario* s) { s->detailFailIndex = 0; },
+     {0, 0, 0, 0}, 0x0090, {0, 0, 0, 0}},
+    {"a path that cannot be read after the sensor does not matter",
+     [](SimScenario* s) { s->detailFailIndex = 2; },
+     {1, 0x0090, 0x000D, 0x0002}, 0x0090, {1, 0x0090, 0x000D, 0x0002}},
+    {"the interface list cannot be made",
+     [](SimScenario* s) { s->listFails = 1; },
+     {0, 0, 0, 0}, 0x0090, {0, 0, 0, 0}},
+    {"boot loader: any interface of product 0x0094",
+     [](SimScenario* s) { *s = BootLoaderScenario(); },
+     {1, 0x0094, 0x000D, 0x0001}, 0x0094, {1, 0x0094, 0x000D, 0x0001}},
+    {"asking for the other family finds nothing",
+     [](SimScenario*) {},
+     {1, 0x0090, 0x000D, 0x0002}, 0x00E6, {0, 0, 0, 0}},
+};
+
+TEST(Finders, ByTableAndById) {
+    for (const FinderCase& c : kFinderCases) {
+        SCOPED_TRACE(c.name);
+        SimScenario scenario = sim_scenario_for_family(0);
+        c.setUp(&scenario);
+        ResetAll(scenario);
+        const Found byTable = RunSensorFinder();
+        EXPECT_EQ(byTable.result, c.bySensorTable.result);
+        EXPECT_EQ(byTable.productId, c.bySensorTable.productId);
+        EXPECT_EQ(byTable.usagePage, c.bySensorTable.usagePage);
+        EXPECT_EQ(byTable.usage, c.bySensorTable.usage);
+        const Found byId = RunIdFinder(0xF0A5, c.productAsked);
+        EXPECT_EQ(byId.result, c.byId.result);
+        EXPECT_EQ(byId.productId, c.byId.productId);
+        EXPECT_EQ(byId.usagePage, c.byId.usagePage);
+        EXPECT_EQ(byId.usage, c.byId.usage);
+        ExpectNothingOpen();
+    }
+}
+
+TEST(Finders, ScanClosesEveryInterfaceItDoesNotReturn) {
+    ResetAll(sim_scenario_for_family(0));
+    HidDevice device = ClosedHidDevice();
+    ASSERT_EQ(FindSensorDevice(&device), 1);
+    const SimCounters c = sim_counters();
+    EXPECT_EQ(c.opens, 2u) << "the mouse before the sensor is opened, then the sensor";
+    EXPECT_EQ(c.openHandles, 1u) << "only the returned record stays open";
+    CloseHidDevice(&device);
+    CloseHidDevice(&device);  // a second close does nothing
+    ExpectNothingOpen();
+    EXPECT_EQ(sim_counters().closes, 2u);
+}
+
+TEST(Finders, ComparesVendorAndProductAsUnsigned) {
+    ResetAll(sim_scenario_for_family(0));
+    EXPECT_EQ(RunIdFinder(0xF0A5, 0x0090).result, 1);
+    EXPECT_EQ(RunIdFinder(0x00A5, 0x0090).result, 0);
+    EXPECT_EQ(RunIdFinder(0xF0A5, 0x8090).result, 0);
+}
+
+// ---- Registry probes ---------------------------------------------------------------------
+
+struct RegistryCase {
+    const char* name;
+    std::vector<const char*> keys;
+    uint32_t openError;
+    int family0;
+    int family1;
+    int boot;
+};
+
+const RegistryCase kRegistryCases[] = {
+    {"both families", {"ROOT_HUB20", "VID_F0A5&PID_0090", "VID_F0A5&PID_00E6"}, 0, 1, 1, 0},
+    {"family 1 in mixed case only", {"Vid_f0a5&Pid_00e6"}, 0, 0, 1, 0},
+    {"family 0 in mixed case", {"Vid_f0a5&Pid_0090", "Vid_f0a5&Pid_0094"}, 0, 1, 0, 1},
+    {"boot loader last in a long list",
+     {"A", "B", "VID_046D&PID_C077", "VID_F0A5&PID_0091", "VID_F0A5&PID_0094"}, 0, 0, 0, 1},
+    {"boot loader first", {"VID_F0A5&PID_0094", "VID_046D&PID_C077"}, 0, 0, 0, 1},
+    {"all lower case does not count", {"vid_f0a5&pid_0090", "vid_f0a5&pid_0094"}, 0, 0, 0, 0},
+    {"anything after the product does not count",
+     {"VID_F0A5&PID_0090&MI_00", "VID_F0A5&PID_00E6 ", "VID_F0A5&PID_0094x"}, 0, 0, 0, 0},
+    {"other products of the vendor", {"VID_F0A5&PID_0095", "VID_F0A5&PID_00E7"}, 0, 0, 0, 0},
+    {"empty record", {}, 0, 0, 0, 0},
+    {"record cannot be opened", {"VID_F0A5&PID_0090", "VID_F0A5&PID_0094"}, 2, 0, 0, 0},
+};
+
+TEST(RegistryProbe, NamesLookedFor) {
+    for (const RegistryCase& c : kRegistryCases) {
+        SCOPED_TRACE(c.name);
+        SimScenario scenario = sim_scenario_for_family(0);
+        sim_scenario_set_registry(&scenario, c.keys.data(), static_cast<uint32_t>(c.keys.size()));
+        scenario.registryOpenError = c.openError;
+        ResetAll(scenario);
+        int family0 = 7;
+        int family1 = 7;
+        EXPECT_EQ(ProbeSensorRegistry(&family0, &family1), c.openError);
+        EXPECT_EQ(family0, c.family0);
+        EXPECT_EQ(family1, c.family1);
+        EXPECT_EQ(IsBootDeviceRegistered(), c.boot);
+        const SimCounters counters = sim_counters();
+        EXPECT_EQ(counters.registryOpens, counters.registryCloses) << "the record was not closed";
+    }
+}
+
+TEST(RegistryProbe, AnIndexThatFailsOnceIsReadAgain) {
+    SimScenario scenario = sim_scenario_for_family(0);
+    const char* keys[] = {"ROOT_HUB30", "VID_F0A5&PID_00E6", "VID_F0A5&PID_0094"};
+    sim_scenario_set_registry(&scenario, keys, 3);
+    scenario.registryErrorIndex = 1;
+    scenario.registryErrorTimes = 2;
+    ResetAll(scenario);
+    int family0 = 0;
+    int family1 = 0;
+    EXPECT_EQ(ProbeSensorRegistry(&family0, &family1), 0u);
+    EXPECT_EQ(family1, 1) << "the name at the failing index is read on a later try";
+    EXPECT_EQ(sim_counters().registryErrors, 2u);
+}
+
+TEST(RegistryProbe, AnIndexThatKeepsFailingIsSkippedNotLoopedOn) {
+    SimScenario scenario = sim_scenario_for_family(0);
+    const char* keys[] = {"VID_F0A5&PID_00E6", "VID_F0A5&PID_0090", "VID_F0A5&PID_0094"};
+    sim_scenario_set_registry(&scenario, keys, 3);
+    scenario.registryErrorIndex = 0;
+    scenario.registryErrorTimes = kSimEveryTime;
+    ResetAll(scenario);
+    int family0 = 0;
+    int family1 = 0;
+    EXPECT_EQ(ProbeSensorRegistry(&family0, &family1), 0u);
+    EXPECT_EQ(family1, 0) << "the unreadable name cannot count";
+    EXPECT_EQ(family0, 1) << "the walk goes on past the unreadable index";
+    EXPECT_EQ(IsBootDeviceRegistered(), 1);
+    EXPECT_LE(sim_counters().registryErrors, 20u) << "the retry of one index is bounded";
+}
+
+}  // namespace
