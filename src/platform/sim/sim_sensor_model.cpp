@@ -383,7 +383,7 @@ int sim_sensor_interface(const SimSensor* s, uint32_t index, SimInterface* out) 
 
 uint32_t sim_sensor_open(SimSensor* s, uint64_t nowMs, uint32_t index, SimPort* port) {
     if (index >= sim_sensor_interface_count(s, nowMs)) return kSimErrFileNotFound;
-    SimInterface itf;
+    SimInterface itf{};
     sim_sensor_interface(s, index, &itf);
     if (!itf.collection.openable ||
         nowMs - s->appearedAtMs < s->config.faults.openDeniedAfterAppearMs) {

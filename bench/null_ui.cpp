@@ -1,0 +1,20 @@
+// A dialog that shows nothing: the benchmarks measure the protocol, not a toolkit.
+#include "platform/ui.h"
+
+void ui_set_item_text(WindowHandle, int, const char*) {}
+uint32_t ui_get_item_text(WindowHandle, int, char* buffer, uint32_t capacity) {
+    if (capacity) buffer[0] = '\0';
+    return 0;
+}
+void ui_enable_item(WindowHandle, int, int) {}
+intptr_t ui_send_item_message(WindowHandle, int, uint32_t, uintptr_t, intptr_t) { return 0; }
+void ui_set_timer(WindowHandle, uint32_t, uint32_t) {}
+void ui_kill_timer(WindowHandle, uint32_t) {}
+void ui_show_window(WindowHandle, int) {}
+void ui_destroy_window(WindowHandle) {}
+void ui_post_quit(int) {}
+void ui_message_box(const char*, const char*) {}
+ThreadHandle ui_thread_start(unsigned (*)(void*), void*) { return nullptr; }
+uint32_t ui_thread_exit_code(ThreadHandle) { return 0; }
+void ui_thread_close(ThreadHandle) {}
+void ui_keep_awake(int) {}
