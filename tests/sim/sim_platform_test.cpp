@@ -1,0 +1,722 @@
+// The sim platform through the seam functions of platform.h and the control header.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/sim/sim_control.h"
+#include "sim_test_support.h"
+
+namespace {
+
+struct Listed {
+    std::string path;
+    int openable;
+    HidAttributes attributes;
+    HidCaps caps;
+};
+
+// One scan as the core makes it: list, then open, read and close every interface.
+std::vector<Listed> Scan() {
+    std::vector<Listed> out;
+    HidInterfaceList* list = plat_hid_list_present();
+    char path[kHidPathCapacity];
+    for (uint32_t i = 0; plat_hid_list_path(list, i, path, sizeof path) == kHidListFound; ++i) {
+        Listed l{path, 0, {}, {}};
+        PlatHandle h;
+        if (plat_hid_open(path, &h)) {
+            l.openable = 1;
+            HidPreparsedData data = nullptr;
+            EXPECT_EQ(1, plat_hid_get_preparsed(h, &data));
+            EXPECT_EQ(1, plat_hid_get_attributes(h, &l.attributes));
+            EXPECT_EQ(1, plat_hid_get_caps(data, &l.caps));
+            plat_hid_free_preparsed(data);
+            plat_hid_close(h);
+        }
+        out.push_back(l);
+    }
+    plat_hid_list_release(list);
+    return out;
+}
+
+// Opens the first interface of `product` (any usage); kInvalidHandle when there is none.
+PlatHandle OpenProduct(uint16_t product, uint16_t usagePage = 0) {
+    for (const Listed& l : Scan()) {
+        if (l.openable && l.attributes.VendorID == 0xF0A5 && l.attributes.ProductID == product &&
+            (usagePage == 0 || l.caps.UsagePage == usagePage)) {
+            PlatHandle h;
+            EXPECT_EQ(1, plat_hid_open(l.path.c_str(), &h));
+            return h;
+        }
+    }
+    return kInvalidHandle;
+}
+
+int Exchange(PlatHandle h, const Report& command, Report* reply) {
+    if (!plat_hid_set_feature(h, command.data(), static_cast<uint32_t>(command.size()))) return -1;
+    *reply = ReplyRequest();
+    if (!plat_hid_get_feature(h, reply->data(), static_cast<uint32_t>(reply->size()))) return -2;
+    return (*reply)[3];
+}
+
+class SimPlatform : public ::testing::Test {
+  protected:
+    void SetUp() override { sim_reset_default(); }
+    void TearDown() override {
+        SimCounters c = sim_counters();
+        EXPECT_EQ(0u, c.openHandles) << "a handle leaked";
+        EXPECT_EQ(0u, c.openPreparsed) << "preparsed data leaked";
+        EXPECT_EQ(c.listCreates, c.listReleases) << "an interface list leaked";
+        EXPECT_EQ(0u, c.badCloses);
+    }
+};
+
+// ---- Enumeration -------------------------------------------------------------------------
+
+TEST_F(SimPlatform, DefaultMachineListsMouseSensorKeyboardInOrder) {
+    std::vector<Listed> scan = Scan();
+    ASSERT_EQ(3u, scan.size());
+    const uint16_t expect[3][4] = {
+        {0x046D, 0xC077, 0x0001, 0x0002},
+        {0xF0A5, 0x0090, 0x000D, 0x0002},
+        {0x045E, 0x07A5, 0x0001, 0x0006},
+    };
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(expect[i][0], scan[i].attributes.VendorID) << i;
+        EXPECT_EQ(expect[i][1], scan[i].attributes.ProductID) << i;
+        EXPECT_EQ(expect[i][2], scan[i].caps.UsagePage) << i;
+        EXPECT_EQ(expect[i][3], scan[i].caps.Usage) << i;
+    }
+    EXPECT_EQ(0x0140, scan[1].attributes.VersionNumber);
+    EXPECT_EQ(sizeof(HidAttributes), scan[1].attributes.Size);
+    EXPECT_EQ(2, scan[1].caps.FeatureReportByteLength);
+    EXPECT_EQ(3u, sim_present_interface_count());
+    // Paths are Windows-like, lower case, and unique.
+    EXPECT_EQ(0u, scan[1].path.find("\\\\?\\hid#vid_f0a5&pid_0090"));
+    EXPECT_NE(scan[0].path, scan[2].path);
+    EXPECT_EQ(scan[1].path, Scan()[1].path) << "stable between scans";
+}
+
+TEST_F(SimPlatform, ConfiguredOrderWithLookalikesAndExtraCollections) {
+    SimScenario s;
+    s.others[0] = {0x1234, 0x0090, 0x0100, {0x000D, 0x0002, 10, 0, 2, 1}};  // other vendor
+    s.others[1] = {0xF0A5, 0x00E6, 0x0100, {0x000D, 0x0002, 10, 0, 9, 1}};  // wrong usage page
+    s.otherCount = 2;
+    s.sensorPosition = 5;  // beyond the others: listed last
+    s.sensor.extraBefore[0] = {0x0001, 0x0002, 5, 0, 0, 1};
+    s.sensor.extraBeforeCount = 1;
+    s.sensor.extraAfter[0] = {0x000D, 0x0001, 20, 0, 0, 1};
+    s.sensor.extraAfterCount = 1;
+    sim_reset(s);
+    std::vector<Listed> scan = Scan();
+    ASSERT_EQ(5u, scan.size());
+    EXPECT_EQ(0x1234, scan[0].attributes.VendorID);
+    EXPECT_EQ(0x00E6, scan[1].attributes.ProductID);
+    EXPECT_EQ(0x000D, scan[1].caps.UsagePage);
+    const uint16_t sensorUsages[3][2] = {{0x0001, 0x0002}, {0x000D, 0x0002}, {0x000D, 0x0001}};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(0xF0A5, scan[2 + i].attributes.VendorID);
+        EXPECT_EQ(0x0090, scan[2 + i].attributes.ProductID);
+        EXPECT_EQ(sensorUsages[i][0], scan[2 + i].caps.UsagePage) << i;
+        EXPECT_EQ(sensorUsages[i][1], scan[2 + i].caps.Usage) << i;
+    }
+}
+
+TEST_F(SimPlatform, NoSensorAndNoInterfaces) {
+    SimScenario s;
+    s.sensorAttached = 0;
+    s.otherCount = 0;
+    sim_reset(s);
+    HidInterfaceList* list = plat_hid_list_present();
+    ASSERT_NE(nullptr, list);
+    char path[kHidPathCapacity];
+    EXPECT_EQ(kHidListEnd, plat_hid_list_path(list, 0, path, sizeof path));
+    plat_hid_list_release(list);
+    EXPECT_EQ(kHidListEnd, plat_hid_list_path(nullptr, 0, path, sizeof path));
+}
+
+TEST_F(SimPlatform, ListingThatFails) {
+    SimScenario s;
+    s.listFails = 1;
+    sim_reset(s);
+    EXPECT_EQ(nullptr, plat_hid_list_present());
+}
+
+struct DetailCase {
+    int32_t index;
+    uint32_t times;
+    int expect[3][3];  // per scan, per index 0..2: the answer of plat_hid_list_path
+};
+
+class DetailFailure : public SimPlatform, public ::testing::WithParamInterface<DetailCase> {};
+
+TEST_P(DetailFailure, AnswersDetailFailedAtTheIndexAsOftenAsConfigured) {
+    SimScenario s;
+    s.detailFailIndex = GetParam().index;
+    s.detailFailTimes = GetParam().times;
+    sim_reset(s);
+    char path[kHidPathCapacity];
+    uint32_t failures = 0;
+    for (int scan = 0; scan < 3; ++scan) {
+        HidInterfaceList* list = plat_hid_list_present();
+        for (uint32_t i = 0; i < 3; ++i) {
+            int answer = plat_hid_list_path(list, i, path, sizeof path);
+            EXPECT_EQ(GetParam().expect[scan][i], answer) << scan << "/" << i;
+            failures += answer == kHidListDetailFailed;
+        }
+        plat_hid_list_release(list);
+    }
+    EXPECT_EQ(failures, sim_counters().detailFailures);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Details, DetailFailure,
+    ::testing::Values(DetailCase{1, kSimEveryTime, {{1, -1, 1}, {1, -1, 1}, {1, -1, 1}}},
+                      DetailCase{0, 1, {{-1, 1, 1}, {1, 1, 1}, {1, 1, 1}}},
+                      DetailCase{2, 2, {{1, 1, -1}, {1, 1, -1}, {1, 1, 1}}}));
+
+TEST_F(SimPlatform, PathBufferTooShortIsADetailFailure) {
+    HidInterfaceList* list = plat_hid_list_present();
+    char path[16];
+    EXPECT_EQ(kHidListDetailFailed, plat_hid_list_path(list, 0, path, sizeof path));
+    plat_hid_list_release(list);
+}
+
+// ---- Opening -------------------------------------------------------------------------------
+
+TEST_F(SimPlatform, UnopenableInterfacesFailWithAccessDenied) {
+    SimScenario s;
+    s.others[0].collection.openable = 0;
+    s.sensor.faults.normalUnopenable = 1;
+    sim_reset(s);
+    std::vector<Listed> scan = Scan();
+    ASSERT_EQ(3u, scan.size());
+    EXPECT_EQ(0, scan[0].openable);
+    EXPECT_EQ(0, scan[1].openable);
+    EXPECT_EQ(1, scan[2].openable);
+    PlatHandle h = 1234;
+    EXPECT_EQ(0, plat_hid_open(scan[1].path.c_str(), &h));
+    EXPECT_EQ(kInvalidHandle, h);
+    EXPECT_EQ(5u, plat_last_error());
+    SimCounters c = sim_counters();
+    EXPECT_EQ(3u, c.openFailures);
+    EXPECT_EQ(1u, c.opens);
+    EXPECT_EQ(1u, c.closes);
+}
+
+TEST_F(SimPlatform, UnknownPathFailsWithFileNotFound) {
+    PlatHandle h;
+    EXPECT_EQ(0, plat_hid_open("\\\\?\\hid#vid_f0a5&pid_0090#nothing", &h));
+    EXPECT_EQ(2u, plat_last_error());
+}
+
+TEST_F(SimPlatform, HandlesAreCountedAndADoubleCloseIsSeen) {
+    PlatHandle a = OpenProduct(0x0090);
+    PlatHandle b = OpenProduct(0x0090);
+    ASSERT_NE(kInvalidHandle, a);
+    ASSERT_NE(kInvalidHandle, b);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(2u, sim_counters().openHandles);
+    plat_hid_close(a);
+    plat_hid_close(b);
+    EXPECT_EQ(0u, sim_counters().openHandles);
+    plat_hid_close(a);
+    EXPECT_EQ(6u, plat_last_error());
+    EXPECT_EQ(1u, sim_counters().badCloses);
+    sim_reset_default();  // the deliberate bad close is not a fault of TearDown's
+}
+
+TEST_F(SimPlatform, CallsOnAnInvalidHandleFail) {
+    const uint8_t request[2] = {0x02, 0x02};
+    EXPECT_EQ(0, plat_hid_set_feature(kInvalidHandle, request, 2));
+    EXPECT_EQ(6u, plat_last_error());
+    HidAttributes a;
+    EXPECT_EQ(0, plat_hid_get_attributes(0x104, &a));
+    HidCaps caps;
+    EXPECT_EQ(0, plat_hid_get_caps(nullptr, &caps));
+}
+
+TEST_F(SimPlatform, OtherDevicesAnswerNoFeatureReports) {
+    std::vector<Listed> scan = Scan();
+    PlatHandle h;
+    ASSERT_EQ(1, plat_hid_open(scan[0].path.c_str(), &h));
+    uint8_t request[9] = {0x05};
+    EXPECT_EQ(0, plat_hid_get_feature(h, request, 9));
+    EXPECT_EQ(87u, plat_last_error());
+    plat_hid_close(h);
+    EXPECT_EQ(0u, sim_transcript_size());
+}
+
+// ---- Switch to the boot loader in virtual time -----------------------------------------------
+
+TEST_F(SimPlatform, SwitchThenAbsentThenBootLoaderAfterTheDelay) {
+    SimScenario s;
+    s.sensor.bootAppearDelayMs = 5000;
+    sim_reset(s);
+    PlatHandle h = OpenProduct(0x0090);
+    ASSERT_NE(kInvalidHandle, h);
+    uint32_t start = plat_tick_count();
+    EXPECT_EQ(0x10000u, start);
+    const uint8_t request[2] = {0x02, 0x02};
+    ASSERT_EQ(1, plat_hid_set_feature(h, request, 2));
+    EXPECT_EQ(kSimModeAbsent, sim_mode());
+    // The open handle belongs to an appearance that is gone.
+    HidAttributes a;
+    EXPECT_EQ(0, plat_hid_get_attributes(h, &a));
+    EXPECT_EQ(1167u, plat_last_error());
+    EXPECT_EQ(0, plat_hid_set_feature(h, request, 2));
+    EXPECT_EQ(1167u, plat_last_error());
+    plat_hid_close(h);
+
+    plat_sleep(2000);
+    EXPECT_EQ(2000u, plat_tick_count() - start);
+    EXPECT_EQ(kInvalidHandle, OpenProduct(0x0094));
+    plat_sleep(2999);
+    EXPECT_EQ(kInvalidHandle, OpenProduct(0x0094));
+    plat_sleep(1);
+    EXPECT_EQ(5000u, plat_tick_count() - start);
+    PlatHandle boot = OpenProduct(0x0094);
+    ASSERT_NE(kInvalidHandle, boot);
+    HidAttributes attributes;
+    ASSERT_EQ(1, plat_hid_get_attributes(boot, &attributes));
+    EXPECT_EQ(0x0011, attributes.VersionNumber);
+    plat_hid_close(boot);
+    EXPECT_EQ(kSimModeBootLoader, sim_mode());
+    EXPECT_EQ(5000u, sim_now_ms());
+    SimCounters c = sim_counters();
+    EXPECT_EQ(3u, c.sleeps);
+    EXPECT_EQ(5000u, c.sleptMs);
+}
+
+TEST_F(SimPlatform, AStalePathDoesNotOpenAfterReEnumeration) {
+    SimScenario s;
+    s.sensor.startInBootLoader = 1;
+    sim_reset(s);
+    std::string before = Scan()[1].path;
+    PlatHandle h;
+    ASSERT_EQ(1, plat_hid_open(before.c_str(), &h));
+    ASSERT_EQ(1, plat_hid_set_feature(h, BootCommand(3, 0, 0, 0).data(), 137));  // exit
+    plat_hid_close(h);
+    plat_sleep(s.sensor.returnDelayMs);
+    EXPECT_EQ(kSimModeNormal, sim_mode());
+    EXPECT_EQ(0, plat_hid_open(before.c_str(), &h));
+    EXPECT_EQ(2u, plat_last_error());
+}
+
+// ---- A whole update through the seam ---------------------------------------------------------
+
+TEST_F(SimPlatform, UpdateThroughTheSeamComesBackWithTheNewVersion) {
+    SimScenario s;
+    s.sensor.startInBootLoader = 1;
+    s.sensor.returnDelayMs = 4000;
+    sim_reset(s);
+    PlatHandle h = OpenProduct(0x0094);
+    ASSERT_NE(kInvalidHandle, h);
+    Report reply;
+    for (uint8_t block = 0; block < 5; ++block) {
+        ASSERT_EQ(0, Exchange(h, EraseCommand(block), &reply)) << int(block);
+    }
+    std::vector<std::array<uint8_t, 128>> image;
+    for (uint8_t i = 0; i < 3; ++i) image.push_back(Pattern(static_cast<uint8_t>(0x40 + i)));
+    for (uint8_t i = 0; i < 3; ++i) {
+        ASSERT_EQ(0, Exchange(h, BootCommand(1, i + 1, 0x4000 + 128 * i, 0x10, image[i].data(), 128), &reply));
+    }
+    auto mark = MarkData();
+    ASSERT_EQ(0, Exchange(h, BootCommand(1, 1, kSimMarkAddress, 1, mark.data(), 128), &reply));
+    ASSERT_EQ(0, Exchange(h, BootCommand(1, 2, kSimSecondMarkAddress, 1, mark.data(), 128), &reply));
+    for (uint8_t i = 0; i < 3; ++i) {
+        ASSERT_EQ(0, Exchange(h, BootCommand(2, i + 1, 0x4000 + 128 * i, 0x10, image[i].data(), 128), &reply));
+    }
+    ASSERT_EQ(0, Exchange(h, BootCommand(2, 1, kSimMarkAddress, 1, mark.data(), 128), &reply));
+    uint64_t exitAt = sim_now_ms();
+    ASSERT_EQ(1, plat_hid_set_feature(h, BootCommand(3, 0, 0, 0).data(), 137));
+    plat_hid_close(h);
+
+    std::vector<uint8_t> flash(3 * 128);
+    sim_flash_read(0x4000, flash.data(), static_cast<uint32_t>(flash.size()));
+    for (size_t i = 0; i < flash.size(); ++i) ASSERT_EQ(image[i / 128][i % 128], flash[i]) << i;
+
+    plat_sleep(3999);
+    EXPECT_EQ(kInvalidHandle, OpenProduct(0x0090));
+    plat_sleep(1);
+    PlatHandle normal = OpenProduct(0x0090);
+    ASSERT_NE(kInvalidHandle, normal);
+    HidAttributes a;
+    ASSERT_EQ(1, plat_hid_get_attributes(normal, &a));
+    EXPECT_EQ(0x0610, a.VersionNumber);
+    EXPECT_EQ(0x0610, sim_sensor_version());
+    plat_hid_close(normal);
+
+    // The transcript: 14 exchanges, the exit, and the two mode changes.
+    std::vector<SimTranscriptEntry> t = sim_transcript();
+    ASSERT_EQ(14u * 2 + 1 + 2, t.size());
+    Report expectFirst = EraseCommand(0);
+    EXPECT_EQ(kSimEventSetFeature, t[0].kind);
+    EXPECT_EQ(137u, t[0].length);
+    EXPECT_TRUE(std::equal(expectFirst.begin(), expectFirst.end(), t[0].data));
+    EXPECT_EQ(kSimEventGetFeature, t[1].kind);
+    EXPECT_EQ(kSimFromDevice, t[1].direction);
+    const uint8_t reply0[4] = {0x02, 0x00, 0x00, 0x00};
+    EXPECT_TRUE(std::equal(reply0, reply0 + 4, t[1].data));
+    Report markCommand = BootCommand(1, 1, kSimMarkAddress, 1, mark.data(), 128);
+    EXPECT_TRUE(std::equal(markCommand.begin(), markCommand.end(), t[16].data));
+    EXPECT_EQ(0xF8, t[16].data[3]);
+    EXPECT_EQ(0x3F, t[16].data[4]);
+    EXPECT_EQ(0x02, t[16].data[5]);
+    const SimTranscriptEntry& exit = t[28];
+    EXPECT_EQ(0x01, exit.data[0]);
+    EXPECT_EQ(0x03, exit.data[1]);
+    EXPECT_EQ(exitAt, exit.timeMs);
+    EXPECT_EQ(kSimEventModeChange, t[29].kind);
+    EXPECT_EQ(kSimModeAbsent, t[29].toMode);
+    EXPECT_EQ(exitAt, t[29].timeMs);
+    EXPECT_EQ(kSimModeNormal, t[30].toMode);
+    EXPECT_EQ(exitAt + 4000, t[30].timeMs);
+    EXPECT_EQ(0x0090, t[30].productId);
+    for (const SimTranscriptEntry& e : t) EXPECT_EQ(kSimOk, e.outcome);
+    EXPECT_EQ(0u, sim_transcript_dropped());
+}
+
+TEST_F(SimPlatform, PendingOutputWriteIsCancelledAfterItsWait) {
+    SimScenario s;
+    s.sensor.startInBootLoader = 1;
+    s.sensor.bootLoaderVersion = 12;
+    s.sensor.faults.outputWriteHangs = kSimEveryTime;
+    sim_reset(s);
+    PlatHandle h = OpenProduct(0x0094);
+    ASSERT_NE(kInvalidHandle, h);
+    std::vector<uint8_t> out(65, 0);
+    out[1] = 0x03;
+    uint32_t start = plat_tick_count();
+    EXPECT_EQ(0, plat_hid_write_output(h, out.data(), 65, 2000));
+    EXPECT_EQ(995u, plat_last_error());
+    EXPECT_EQ(2000u, plat_tick_count() - start);
+    EXPECT_EQ(kSimModeBootLoader, sim_mode());
+    EXPECT_EQ(1u, sim_counters().outputCancels);
+    std::vector<SimTranscriptEntry> t = sim_transcript();
+    ASSERT_EQ(1u, t.size());
+    EXPECT_EQ(kSimEventWriteOutput, t[0].kind);
+    EXPECT_EQ(65u, t[0].length);
+    EXPECT_EQ(kSimErrIoPending, t[0].outcome);
+    plat_hid_close(h);
+}
+
+TEST_F(SimPlatform, OutputExitOfAnOldBootLoader) {
+    SimScenario s;
+    s.sensor.startInBootLoader = 1;
+    s.sensor.bootLoaderVersion = 15;
+    sim_reset(s);
+    PlatHandle h = OpenProduct(0x0094);
+    HidPreparsedData data;
+    ASSERT_EQ(1, plat_hid_get_preparsed(h, &data));
+    HidCaps caps;
+    ASSERT_EQ(1, plat_hid_get_caps(data, &caps));
+    plat_hid_free_preparsed(data);
+    ASSERT_EQ(65, caps.OutputReportByteLength);
+    std::vector<uint8_t> out(caps.OutputReportByteLength, 0);
+    out[1] = 0x03;
+    uint32_t start = plat_tick_count();
+    EXPECT_EQ(1, plat_hid_write_output(h, out.data(), caps.OutputReportByteLength, 2000));
+    EXPECT_EQ(0u, plat_tick_count() - start);
+    EXPECT_EQ(kSimModeAbsent, sim_mode());
+    plat_hid_close(h);
+}
+
+TEST_F(SimPlatform, DeviceGoneMakesEveryLaterCallFail) {
+    SimScenario s;
+    s.sensor.startInBootLoader = 1;
+    SimFaultRule rule;
+    rule.kind = kSimFaultDeviceGone;
+    rule.opcode = 1;
+    rule.matchAddress = 1;
+    rule.address = 0x8000;
+    ASSERT_EQ(0, sim_scenario_add_fault(&s, rule));
+    sim_reset(s);
+    PlatHandle h = OpenProduct(0x0094);
+    Report reply;
+    auto data = Pattern(3);
+    EXPECT_EQ(0, Exchange(h, BootCommand(1, 1, 0x7F80, 0x10, data.data(), 128), &reply));
+    EXPECT_EQ(-1, Exchange(h, BootCommand(1, 2, 0x8000, 0x10, data.data(), 128), &reply));
+    EXPECT_EQ(1167u, plat_last_error());
+    EXPECT_EQ(0, plat_hid_get_feature(h, reply.data(), 137));
+    EXPECT_EQ(1167u, plat_last_error());
+    plat_hid_close(h);
+    plat_sleep(1000000);
+    EXPECT_EQ(2u, sim_present_interface_count());
+    EXPECT_EQ(kSimModeGone, sim_mode());
+    EXPECT_EQ(1u, sim_sensor_counters().ruleFired[0]);
+}
+
+// ---- Registry record ---------------------------------------------------------------------------
+
+std::vector<std::string> ReadRegistry(uint32_t* result, uint32_t maxCalls = 100) {
+    std::vector<std::string> names;
+    PlatRegistryKey key = nullptr;
+    *result = plat_usb_registry_open(&key);
+    if (*result != kErrorSuccess) return names;
+    uint32_t index = 0;
+    for (uint32_t calls = 0; calls < maxCalls; ++calls) {
+        char name[256];
+        uint32_t length = sizeof name;
+        uint32_t answer = plat_usb_registry_enum(key, index, name, &length);
+        if (answer == kErrorNoMoreItems) break;
+        if (answer != kErrorSuccess) {
+            names.push_back("error " + std::to_string(answer));
+            continue;  // the same index again, as the probes do
+        }
+        EXPECT_EQ(std::strlen(name), length);
+        names.push_back(name);
+        ++index;
+    }
+    plat_usb_registry_close(key);
+    return names;
+}
+
+TEST_F(SimPlatform, RegistryListsItsKeysInOrderThenNoMoreItems) {
+    uint32_t result;
+    std::vector<std::string> names = ReadRegistry(&result);
+    EXPECT_EQ(kErrorSuccess, result);
+    EXPECT_EQ((std::vector<std::string>{"ROOT_HUB30", "VID_046D&PID_C077", "VID_F0A5&PID_0090",
+                                        "VID_F0A5&PID_0094"}),
+              names);
+    SimCounters c = sim_counters();
+    EXPECT_EQ(1u, c.registryOpens);
+    EXPECT_EQ(1u, c.registryCloses);
+    EXPECT_EQ(5u, c.registryEnums);
+}
+
+TEST_F(SimPlatform, RegistryOfFamily1AndAnExplicitList) {
+    sim_reset(sim_scenario_for_family(1));
+    uint32_t result;
+    std::vector<std::string> names = ReadRegistry(&result);
+    ASSERT_EQ(4u, names.size());
+    EXPECT_EQ("VID_F0A5&PID_00E6", names[2]);
+
+    SimScenario s;
+    const char* keys[] = {"Vid_f0a5&Pid_00e6"};
+    sim_scenario_set_registry(&s, keys, 1);
+    sim_reset(s);
+    EXPECT_EQ(std::vector<std::string>{"Vid_f0a5&Pid_00e6"}, ReadRegistry(&result));
+}
+
+TEST_F(SimPlatform, RegistryThatCannotBeOpened) {
+    SimScenario s;
+    s.registryOpenError = 2;
+    sim_reset(s);
+    uint32_t result;
+    EXPECT_TRUE(ReadRegistry(&result).empty());
+    EXPECT_EQ(2u, result);
+    EXPECT_EQ(0u, sim_counters().registryOpens);
+}
+
+struct RegistryErrorCase {
+    int32_t index;
+    uint32_t code;
+    uint32_t times;
+    std::vector<std::string> expect;
+};
+
+class RegistryError : public SimPlatform, public ::testing::WithParamInterface<RegistryErrorCase> {};
+
+TEST_P(RegistryError, AnIndexAnswersAnErrorAsOftenAsConfigured) {
+    SimScenario s;
+    const char* keys[] = {"A", "VID_F0A5&PID_0094", "C"};
+    sim_scenario_set_registry(&s, keys, 3);
+    s.registryErrorIndex = GetParam().index;
+    s.registryErrorCode = GetParam().code;
+    s.registryErrorTimes = GetParam().times;
+    sim_reset(s);
+    uint32_t result;
+    EXPECT_EQ(GetParam().expect, ReadRegistry(&result, 6));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Errors, RegistryError,
+    ::testing::Values(
+        RegistryErrorCase{1, 234, 1, {"A", "error 234", "VID_F0A5&PID_0094", "C"}},
+        RegistryErrorCase{0, 31, 2, {"error 31", "error 31", "A", "VID_F0A5&PID_0094", "C"}},
+        RegistryErrorCase{2, 5, kSimEveryTime, {"A", "VID_F0A5&PID_0094", "error 5", "error 5", "error 5", "error 5"}}));
+
+TEST_F(SimPlatform, RegistryNameThatDoesNotFitAnswersMoreData) {
+    PlatRegistryKey key;
+    ASSERT_EQ(kErrorSuccess, plat_usb_registry_open(&key));
+    char name[10];
+    uint32_t length = sizeof name;
+    EXPECT_EQ(234u, plat_usb_registry_enum(key, 0, name, &length));  // "ROOT_HUB30" needs 11
+    plat_usb_registry_close(key);
+}
+
+// ---- Error texts, last error, debug output, clock --------------------------------------------
+
+struct TextCase {
+    uint32_t code;
+    const char* text;
+};
+
+class ErrorTexts : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(ErrorTexts, WindowsTextsWithTheirLineEnd) {
+    char buffer[1024];
+    std::memset(buffer, 'x', sizeof buffer);
+    size_t length = plat_error_text(GetParam().code, buffer, sizeof buffer);
+    if (GetParam().text == nullptr) {
+        EXPECT_EQ(0u, length);
+        return;
+    }
+    EXPECT_EQ(std::strlen(GetParam().text), length);
+    EXPECT_STREQ(GetParam().text, buffer);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, ErrorTexts,
+    ::testing::Values(TextCase{2, "The system cannot find the file specified.\r\n"},
+                      TextCase{5, "Access is denied.\r\n"},
+                      TextCase{31, "A device attached to the system is not functioning.\r\n"},
+                      TextCase{87, "The parameter is incorrect.\r\n"},
+                      TextCase{1167, "The device is not connected.\r\n"},
+                      TextCase{0x2A, nullptr},
+                      TextCase{0xFFFFFFFF, nullptr}));
+
+TEST(SimErrorText, ShortBufferGivesNoText) {
+    char buffer[8];
+    EXPECT_EQ(0u, plat_error_text(5, buffer, sizeof buffer));
+}
+
+TEST_F(SimPlatform, LastErrorIsPerThread) {
+    PlatHandle h;
+    EXPECT_EQ(0, plat_hid_open("no such path", &h));
+    EXPECT_EQ(2u, plat_last_error());
+    uint32_t seenByOther = 99;
+    std::thread other([&] {
+        seenByOther = plat_last_error();
+        plat_hid_close(kInvalidHandle);  // sets 6 on that thread only
+    });
+    other.join();
+    EXPECT_EQ(0u, seenByOther);
+    EXPECT_EQ(2u, plat_last_error());
+    sim_reset_default();  // the deliberate bad close is not TearDown's business
+}
+
+TEST_F(SimPlatform, DebugLinesAreCapturedInOrder) {
+    plat_debug_output("---------- < Module Name : a > ---------\n010");
+    plat_debug_output("second");
+    EXPECT_EQ((std::vector<std::string>{"---------- < Module Name : a > ---------\n010", "second"}),
+              sim_debug_lines());
+    EXPECT_EQ(2u, sim_counters().debugLines);
+    sim_reset_default();
+    EXPECT_TRUE(sim_debug_lines().empty());
+}
+
+TEST_F(SimPlatform, TickCountWrapsAt32Bits) {
+    SimScenario s;
+    s.tickStart = 0xFFFFF000;
+    sim_reset(s);
+    uint32_t start = plat_tick_count();
+    EXPECT_EQ(0xFFFFF000u, start);
+    plat_sleep(0x2000);
+    EXPECT_EQ(0x1000u, plat_tick_count());
+    EXPECT_EQ(0x2000u, plat_tick_count() - start);
+    sim_advance_ms(5);
+    EXPECT_EQ(0x1005u, plat_tick_count());
+}
+
+TEST_F(SimPlatform, RealClockMoves) {
+    SimScenario s;
+    s.realTime = 1;
+    sim_reset(s);
+    uint32_t start = plat_tick_count();
+    plat_sleep(20);
+    EXPECT_GE(plat_tick_count() - start, 20u);
+    sim_advance_ms(100000);  // no effect on the real clock
+    EXPECT_LT(sim_now_ms(), 100000u);
+}
+
+// ---- Scenarios ----------------------------------------------------------------------------------
+
+TEST(SimScenarios, EveryNameIsKnownAndUnknownNamesAreNot) {
+    SimScenario s;
+    size_t count = 0;
+    for (const char* const* name = sim_scenario_names(); *name != nullptr; ++name, ++count) {
+        EXPECT_EQ(1, sim_scenario_by_name(*name, &s)) << *name;
+    }
+    EXPECT_EQ(12u, count);
+    EXPECT_EQ(0, sim_scenario_by_name("family2", &s));
+}
+
+struct NamedCase {
+    const char* name;
+    uint16_t product;
+    uint16_t version;
+};
+
+class NamedScenario : public SimPlatform, public ::testing::WithParamInterface<NamedCase> {};
+
+TEST_P(NamedScenario, ShowsTheSensorItNames) {
+    SimScenario s;
+    ASSERT_EQ(1, sim_scenario_by_name(GetParam().name, &s));
+    sim_reset(s);
+    uint16_t product = 0, version = 0;
+    for (const Listed& l : Scan()) {
+        if (l.attributes.VendorID == 0xF0A5) {
+            product = l.attributes.ProductID;
+            version = l.attributes.VersionNumber;
+        }
+    }
+    EXPECT_EQ(GetParam().product, product);
+    EXPECT_EQ(GetParam().version, version);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, NamedScenario,
+                         ::testing::Values(NamedCase{"family0", 0x0090, 0x0140},
+                                           NamedCase{"family1", 0x00E6, 0x0139},
+                                           NamedCase{"uptodate", 0x0090, 0x0610},
+                                           NamedCase{"mismatch", 0x0090, 0x0200},
+                                           NamedCase{"nosensor", 0, 0},
+                                           NamedCase{"bootloader", 0x0094, 0x0011},
+                                           NamedCase{"old-bootloader", 0x0090, 0x0140}));
+
+TEST_F(SimPlatform, ConfigureFromTheEnvironment) {
+    setenv("ZORFLASH_SIM", "family1", 1);
+    EXPECT_EQ(1, sim_configure_from_environment(0));
+    EXPECT_EQ(0x0139, sim_sensor_version());
+    setenv("ZORFLASH_SIM", "no-such-case", 1);
+    EXPECT_EQ(0, sim_configure_from_environment(0));
+    EXPECT_EQ(0x0140, sim_sensor_version());
+    unsetenv("ZORFLASH_SIM");
+    EXPECT_EQ(1, sim_configure_from_environment(0));
+}
+
+// ---- Threads -------------------------------------------------------------------------------------
+
+TEST_F(SimPlatform, ReadersOnAnotherThreadWhileCommandsRun) {
+    SimScenario s;
+    s.sensor.startInBootLoader = 1;
+    s.commandLatencyMs = 1;
+    sim_reset(s);
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        PlatHandle h = OpenProduct(0x0094);
+        Report reply;
+        for (uint8_t i = 0; i < 200; ++i) Exchange(h, EraseCommand(i % 5), &reply);
+        plat_hid_close(h);
+        done = true;
+    });
+    size_t reads = 0;
+    while (!done) {
+        SimCounters c = sim_counters();
+        EXPECT_LE(c.gets, c.sets);
+        EXPECT_LE(sim_transcript_size(), 400u);
+        ++reads;
+    }
+    worker.join();
+    EXPECT_GT(reads, 0u);
+    EXPECT_EQ(200u, sim_sensor_counters().erases);
+    EXPECT_EQ(400u, sim_transcript_size());
+    EXPECT_EQ(400u, sim_now_ms());  // 1 ms of latency per set and per get, virtual
+}
+
+}  // namespace
