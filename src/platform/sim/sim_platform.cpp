@@ -126,7 +126,7 @@ void Wait(std::unique_lock<std::mutex>& lock, uint32_t milliseconds) {
 const char kInterfaceClassGuid[] = "{4d1e55b2-f16f-11cf-88cb-001111000030}";
 
 void SensorPath(uint32_t index, char* path) {
-    SimInterface itf;
+    SimInterface itf{};
     sim_sensor_interface(&machine.sensor, index, &itf);
     // The appearance number is part of the instance, so a path taken before the sensor
     // re-enumerated no longer opens, as on Windows.
@@ -279,7 +279,7 @@ int plat_hid_open(const char* path, PlatHandle* handle) {
     } else if (found->isSensor) {
         error = sim_sensor_open(&machine.sensor, NowLocked(), found->index, &slot.port);
         if (error == kSimOk) {
-            SimInterface itf;
+            SimInterface itf{};
             sim_sensor_interface(&machine.sensor, found->index, &itf);
             slot.isSensor = 1;
             slot.attributes = {sizeof(HidAttributes), itf.vendorId, itf.productId,

@@ -124,7 +124,7 @@ void FillOldFirmware(uint8_t* flash) {
 bool PortAlive(const SimSensor* s, const SimPort* port) {
     if (s->mode != kSimModeNormal && s->mode != kSimModeBootLoader) return false;
     if (port->appearance != s->appearance) return false;
-    SimInterface unused;
+    SimInterface unused{};
     return sim_sensor_interface(s, port->interfaceIndex, &unused) == 1;
 }
 
@@ -407,7 +407,7 @@ uint32_t sim_sensor_set_feature(SimSensor* s, uint64_t nowMs, const SimPort* por
     sim_sensor_advance(s, nowMs);
     ++s->counters.featureSets;
     uint32_t outcome = kSimOk;
-    SimInterface itf;
+    SimInterface itf{};
     if (!PortAlive(s, port)) {
         outcome = kSimErrNotConnected;
     } else if (sim_sensor_interface(s, port->interfaceIndex, &itf), !itf.isMain || length == 0) {
@@ -440,7 +440,7 @@ uint32_t sim_sensor_get_feature(SimSensor* s, uint64_t nowMs, const SimPort* por
     sim_sensor_advance(s, nowMs);
     ++s->counters.featureGets;
     uint32_t outcome = kSimOk;
-    SimInterface itf;
+    SimInterface itf{};
     uint8_t id = length > 0 ? buffer[0] : 0;
     if (!PortAlive(s, port)) {
         outcome = kSimErrNotConnected;
@@ -486,7 +486,7 @@ uint32_t sim_sensor_write_output(SimSensor* s, uint64_t nowMs, const SimPort* po
                                  const uint8_t* buffer, uint32_t length) {
     sim_sensor_advance(s, nowMs);
     ++s->counters.outputWrites;
-    SimInterface itf;
+    SimInterface itf{};
     uint32_t outcome = kSimOk;
     if (!PortAlive(s, port)) {
         outcome = kSimErrNotConnected;
