@@ -1,0 +1,155 @@
+// The command line, case by case: launch mode, file name (and control 1000), and the three
+// stored options.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "support/recording_ui.h"
+
+namespace {
+
+struct CommandLineCase {
+    const char* name;
+    const char* commandLine;
+    int32_t launchMode;
+    const char* fileName;
+    uint32_t sValue;
+    int sGiven;
+    int32_t wValue;
+    int dumpGiven;
+    // Texts control 1000 receives, in order, joined by "|"; null when it is never set.
+    const char* fileNameControlTexts;
+};
+
+std::string Joined(const std::vector<std::string>& texts) {
+    std::string joined;
+    for (size_t i = 0; i < texts.size(); ++i) joined += (i ? "|" : "") + texts[i];
+    return joined;
+}
+
+const CommandLineCase kCases[] = {
+    {"Empty", "", 255, "", 0, 0, 0, 0, nullptr},
+    {"F0WithFile", "/F0 image.bin", 0, "image.bin", 0, 0, 0, 0, "image.bin"},
+    {"FileThenHyphenF1", "image.bin -f1", 1, "image.bin", 0, 0, 0, 0, "image.bin"},
+    {"F2TrailingBlank", "/F2 ", 2, "", 0, 0, 0, 0, ""},
+    {"F3", "/F3", 3, "", 0, 0, 0, 0, nullptr},
+    {"F4LeavesMode", "/F4", 255, "", 0, 0, 0, 0, nullptr},
+    {"F01TakesFirstDigit", "/F01", 0, "", 0, 0, 0, 0, nullptr},
+    {"FAlone", "/F", 255, "", 0, 0, 0, 0, nullptr},
+    {"Verbose", "/verbose", 4, "", 0, 0, 0, 0, nullptr},
+    {"HyphenV", "-V", 4, "", 0, 0, 0, 0, nullptr},
+    {"SHex", "/S1aF", 255, "", 0x1AF, 1, 0, 0, nullptr},
+    {"SAlone", "/S", 255, "", 0, 1, 0, 0, nullptr},
+    {"SStrayCharacter", "/S12G4", 255, "", 0x1204, 1, 0, 0, nullptr},
+    {"SNineDigitsWrap", "/S123456789", 255, "", 0x23456789, 1, 0, 0, nullptr},
+    {"WDecimal", "/W250 x", 255, "x", 0, 0, 250, 0, "x"},
+    {"WLetters", "/Wabc", 255, "", 0, 0, 0, 0, nullptr},
+    {"WSignAndTail", "/W-42z", 255, "", 0, 0, 0, 0, nullptr},  // '-' starts a new token
+    {"WPlusSign", "/W+42z", 255, "", 0, 0, 42, 0, nullptr},
+    {"DumpLower", "/dump", 255, "", 0, 0, 0, 1, nullptr},
+    {"DumpMixedTail", "/DuMpX", 255, "", 0, 0, 0, 1, nullptr},
+    {"DumShort", "/DUM", 255, "", 0, 0, 0, 0, nullptr},
+    {"HyphenInsideWord", "my-file.bin", 255, "", 0, 0, 0, 0, nullptr},
+    {"SlashInsideWord", "images/a.bin", 255, "", 0, 0, 0, 0, nullptr},
+    {"LastBareWordWins", "a.bin b.bin", 255, "b.bin", 0, 0, 0, 0, "a.bin|b.bin"},
+    {"QuotesAreOrdinary", "\"q r\"", 255, "r\"", 0, 0, 0, 0, "\"q|r\""},
+    {"F1ThenV", "/F1 /V", 4, "", 0, 0, 0, 0, nullptr},
+    {"VThenF1", "/V /F1", 1, "", 0, 0, 0, 0, nullptr},
+    {"TwoBlanksEmptyWord", "a  b", 255, "b", 0, 0, 0, 0, "a||b"},
+    {"TabIsOrdinary", "a\tb", 255, "a\tb", 0, 0, 0, 0, "a\tb"},
+    {"UnknownOption", "/X9 name", 255, "name", 0, 0, 0, 0, "name"},
+    {"OptionGluedToWord", "name/F2", 2, "", 0, 0, 0, 0, nullptr},
+};
+
+class CommandLine : public ::testing::TestWithParam<CommandLineCase> {
+protected:
+    void SetUp() override { recording_ui_reset(); }
+};
+
+TEST_P(CommandLine, SetsModeFileNameAndOptions) {
+    const CommandLineCase& c = GetParam();
+    LaunchOptions options;
+    ResetLaunchOptions(&options);
+    ParseCommandLine(nullptr, c.commandLine, &options);
+    EXPECT_EQ(options.launchMode, c.launchMode);
+    EXPECT_STREQ(options.fileName, c.fileName);
+    EXPECT_EQ(options.sValue, c.sValue);
+    EXPECT_EQ(options.sGiven, c.sGiven);
+    EXPECT_EQ(options.wValue, c.wValue);
+    EXPECT_EQ(options.dumpGiven, c.dumpGiven);
+    const std::vector<std::string> texts = recording_ui_texts(kIdFileName);
+    if (c.fileNameControlTexts == nullptr) {
+        EXPECT_TRUE(texts.empty()) << Joined(texts);
+    } else {
+        EXPECT_EQ(Joined(texts), c.fileNameControlTexts);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CommandLine, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<CommandLineCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(CommandLineLimits, EmptyLineKeepsWhatWasThere) {
+    recording_ui_reset();
+    LaunchOptions options;
+    ResetLaunchOptions(&options);
+    options.launchMode = 3;
+    std::snprintf(options.fileName, sizeof options.fileName, "kept");
+    ParseCommandLine(nullptr, "", &options);
+    EXPECT_EQ(options.launchMode, 3);
+    EXPECT_STREQ(options.fileName, "kept");
+}
+
+TEST(CommandLineLimits, ParseClearsTheFileNameFirst) {
+    recording_ui_reset();
+    LaunchOptions options;
+    ResetLaunchOptions(&options);
+    std::snprintf(options.fileName, sizeof options.fileName, "old");
+    ParseCommandLine(nullptr, "/V", &options);
+    EXPECT_STREQ(options.fileName, "");
+}
+
+TEST(CommandLineLimits, LongBareWordIsCutTo259Characters) {
+    recording_ui_reset();
+    const std::string word(300, 'w');
+    LaunchOptions options;
+    ResetLaunchOptions(&options);
+    // Guard bytes behind the structure catch a write past the file name.
+    struct {
+        LaunchOptions options;
+        char guard[64];
+    } block;
+    block.options = options;
+    std::memset(block.guard, 0x5A, sizeof block.guard);
+    ParseCommandLine(nullptr, ("/F1 " + word).c_str(), &block.options);
+    EXPECT_EQ(std::string(block.options.fileName), std::string(259, 'w'));
+    EXPECT_EQ(block.options.launchMode, 1);
+    for (char c : block.guard) ASSERT_EQ(c, 0x5A);
+    EXPECT_EQ(recording_ui_control(kIdFileName).text, std::string(259, 'w'));
+}
+
+TEST(CommandLineLimits, LongTokenIsCutAndParsingGoesOn) {
+    recording_ui_reset();
+    // 700 hex digits: only the first 509 after "/S" fit the 511 characters of the token;
+    // the last eight of those make the value. Then the next option still counts.
+    std::string digits;
+    for (int i = 0; i < 700; ++i) digits += "0123456789abcdef"[i % 16];
+    LaunchOptions options;
+    ResetLaunchOptions(&options);
+    ParseCommandLine(nullptr, ("/S" + digits + " /F2").c_str(), &options);
+    uint32_t expected = 0;
+    for (int i = 0; i < 509; ++i) {
+        const char c = digits[static_cast<size_t>(i)];
+        expected = expected * 16 + static_cast<uint32_t>(c <= '9' ? c - '0' : c - 'a' + 10);
+    }
+    EXPECT_EQ(options.sValue, expected);
+    EXPECT_EQ(options.sGiven, 1);
+    EXPECT_EQ(options.launchMode, 2);
+}
+
+}  // namespace

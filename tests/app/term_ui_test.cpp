@@ -1,0 +1,205 @@
+// The terminal front end's dialog seam: control changes from another thread are carried
+// out by the main thread's loop while the caller waits; the progress bar, texts, timers,
+// thread handles, the instance lock and the argument join.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/term/term_front.h"
+#include "platform/term/term_model.h"
+
+namespace {
+
+WindowHandle const kWindow = &termModel;
+
+class TermUi : public ::testing::Test {
+protected:
+    void SetUp() override { TermUiBegin(); }
+    void TearDown() override { TermUiEnd(); }
+
+    // The main loop's part: wait for the wake-up, carry out what is queued.
+    static void ServeUntil(const std::atomic<bool>& done) {
+        while (!done.load()) {
+            TermUiRunQueuedCalls();
+            std::this_thread::yield();
+        }
+        TermUiRunQueuedCalls();
+    }
+};
+
+TEST_F(TermUi, WorkerChangeWaitsForTheMainThread) {
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+        ui_set_item_text(kWindow, kIdStatus, "Now Updating....");
+        returned = true;
+    });
+    // Nothing happens until the main thread serves the queue.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(returned.load());
+    EXPECT_STREQ(TermControlFor(kIdStatus)->text, "");
+    // The wake descriptor tells the loop that a call is waiting.
+    char byte = 0;
+    EXPECT_EQ(read(TermUiWakeFd(), &byte, 1), 1);
+    ServeUntil(returned);
+    worker.join();
+    EXPECT_STREQ(TermControlFor(kIdStatus)->text, "Now Updating....");
+}
+
+TEST_F(TermUi, ManyChangesFromAWorkerArriveInOrder) {
+    std::atomic<bool> done{false};
+    int positions = 0;
+    std::thread worker([&] {
+        ui_send_item_message(kWindow, kIdProgress, kPbmSetRange, 0, 2000 << 16);
+        ui_send_item_message(kWindow, kIdProgress, kPbmSetStep, 1, 0);
+        for (int i = 0; i < 1500; ++i) {
+            ui_send_item_message(kWindow, kIdProgress, kPbmStepIt, 0, 0);
+            if (i % 100 == 0) {
+                char text[32];
+                std::snprintf(text, sizeof text, "step %d", i);
+                ui_set_item_text(kWindow, kIdStatus, text);
+                ui_enable_item(kWindow, kIdExit, i % 200 != 0);
+            }
+        }
+        char buffer[64];
+        positions = static_cast<int>(ui_get_item_text(kWindow, kIdStatus, buffer, sizeof buffer));
+        done = true;
+    });
+    ServeUntil(done);
+    worker.join();
+    EXPECT_EQ(termModel.progress.position, 1500);
+    EXPECT_EQ(termModel.progress.maximum, 2000);
+    EXPECT_STREQ(TermControlFor(kIdStatus)->text, "step 1400");
+    EXPECT_EQ(positions, 9);  // the length of "step 1400", read through the main thread
+    EXPECT_FALSE(TermControlFor(kIdExit)->enabled);
+}
+
+TEST_F(TermUi, ProgressBarMessages) {
+    ui_send_item_message(kWindow, kIdProgress, kPbmSetRange, 0, 570 << 16);
+    EXPECT_EQ(ui_send_item_message(kWindow, kIdProgress, kPbmSetStep, 1, 0), 10);
+    ui_send_item_message(kWindow, kIdProgress, kPbmSetPos, 568, 0);
+    EXPECT_EQ(termModel.progress.position, 568);
+    ui_send_item_message(kWindow, kIdProgress, kPbmStepIt, 0, 0);
+    ui_send_item_message(kWindow, kIdProgress, kPbmStepIt, 0, 0);
+    EXPECT_EQ(termModel.progress.position, 570);
+    // Past the maximum the bar starts over, as the common control does.
+    ui_send_item_message(kWindow, kIdProgress, kPbmStepIt, 0, 0);
+    EXPECT_EQ(termModel.progress.position, 1);
+    ui_send_item_message(kWindow, kIdProgress, kPbmSetPos, 0, 0);
+    EXPECT_EQ(termModel.progress.position, 0);
+}
+
+TEST_F(TermUi, TextIsCutToTheCallersBuffer) {
+    ui_set_item_text(kWindow, kIdFileName, "firmware.bin");
+    char buffer[5];
+    std::memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(ui_get_item_text(kWindow, kIdFileName, buffer, sizeof buffer), 4u);
+    EXPECT_STREQ(buffer, "firm");
+    // A control the dialog does not have reads as empty and takes no text.
+    ui_set_item_text(kWindow, 999, "nowhere");
+    char other[8] = "abc";
+    EXPECT_EQ(ui_get_item_text(kWindow, 999, other, sizeof other), 0u);
+    EXPECT_STREQ(other, "");
+}
+
+TEST_F(TermUi, TimerSetAndKilled) {
+    ui_set_timer(kWindow, kMainTimerId, 100);
+    const uint64_t now = TermNowMs();
+    ASSERT_EQ(termModel.timers[0].id, kMainTimerId);
+    EXPECT_EQ(termModel.timers[0].periodMs, 100u);
+    EXPECT_GE(termModel.timers[0].dueMs, now);
+    EXPECT_LE(termModel.timers[0].dueMs, now + 100);
+    ui_kill_timer(kWindow, kMainTimerId);
+    EXPECT_EQ(termModel.timers[0].id, 0u);
+}
+
+TEST_F(TermUi, QuitCarriesTheExitCode) {
+    ui_post_quit(4);
+    EXPECT_TRUE(termModel.quitPosted);
+    EXPECT_EQ(termModel.exitCode, 4);
+}
+
+std::atomic<bool> letThreadEnd{false};
+unsigned WaitingThread(void* result) {
+    while (!letThreadEnd.load()) std::this_thread::yield();
+    return *static_cast<unsigned*>(result);
+}
+
+TEST_F(TermUi, ThreadExitCodeIsStillActiveUntilTheEnd) {
+    unsigned result = 7;
+    letThreadEnd = false;
+    ThreadHandle thread = ui_thread_start(WaitingThread, &result);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_EQ(ui_thread_exit_code(thread), kStillActive);
+    EXPECT_EQ(TermUiLiveThreads(), 1);
+    letThreadEnd = true;
+    while (ui_thread_exit_code(thread) == kStillActive) std::this_thread::yield();
+    EXPECT_EQ(ui_thread_exit_code(thread), 7u);
+    ui_thread_close(thread);
+    while (TermUiLiveThreads() != 0) std::this_thread::yield();
+}
+
+TEST_F(TermUi, ClosingARunningThreadLeavesItRunning) {
+    unsigned result = 2;
+    letThreadEnd = false;
+    ThreadHandle thread = ui_thread_start(WaitingThread, &result);
+    ASSERT_NE(thread, nullptr);
+    ui_thread_close(thread);  // frees itself when it ends (the leak checker would notice)
+    EXPECT_EQ(TermUiLiveThreads(), 1);
+    letThreadEnd = true;
+    while (TermUiLiveThreads() != 0) std::this_thread::yield();
+}
+
+TEST(TermInstanceLock, SecondHolderIsRefused) {
+    char path[] = "/tmp/zorflash-lock-test-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    EXPECT_EQ(TermLockInstance(path), 1);
+    // Another open of the same file is another holder, as a second process would be.
+    const int other = open(path, O_RDWR);
+    ASSERT_GE(other, 0);
+    EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0);
+    TermUnlockInstance();
+    EXPECT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(TermLockInstance(path), 0);  // now the test holds it
+    close(other);
+    unlink(path);
+}
+
+struct JoinCase {
+    std::vector<const char*> arguments;
+    size_t capacity;
+    const char* joined;
+};
+
+TEST(TermJoinArguments, JoinsWithBlanksAndCuts) {
+    const JoinCase cases[] = {
+        {{"zorflash"}, 64, ""},
+        {{"zorflash", "/F0"}, 64, "/F0"},
+        {{"zorflash", "/F0", "image.bin"}, 64, "/F0 image.bin"},
+        {{"zorflash", "a b", "c"}, 64, "a b c"},
+        {{"zorflash", "abcdef", "ghij"}, 8, "abcdef "},
+        {{"zorflash", "abcdefghij"}, 4, "abc"},
+    };
+    for (const JoinCase& c : cases) {
+        std::vector<char*> argv;
+        for (const char* a : c.arguments) argv.push_back(const_cast<char*>(a));
+        char out[80];
+        std::memset(out, 'x', sizeof out);
+        TermJoinArguments(static_cast<int>(argv.size()), argv.data(), out, c.capacity);
+        EXPECT_STREQ(out, c.joined);
+        EXPECT_EQ(out[c.capacity], 'x');  // nothing written past the capacity
+    }
+}
+
+}  // namespace

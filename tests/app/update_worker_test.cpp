@@ -1,0 +1,386 @@
+// The update worker against a scripted write-and-verify sequence: the test binary supplies
+// FlashWriteVerify, GetFWVersion and plat_sleep itself (a link-time seam), so every attempt,
+// result and pause is known exactly and the clock is virtual.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "flash/flash_protocol.h"
+#include "platform/platform.h"
+#include "support/recording_ui.h"
+#include "update/firmware_catalogue.h"
+#include "update/update_worker.h"
+
+namespace {
+
+struct SequenceCall {
+    uint64_t atMs;
+    WindowHandle window;
+    const uint8_t* image;
+    uint32_t endAddress;
+};
+
+struct Script {
+    std::vector<uint32_t> results;  // one per attempt; the last repeats
+    int versionFound = 1;           // GetFWVersion's result
+    uint16_t versionAfter = 0x0610;
+    uint16_t report5After = 0x0006;
+    uint16_t report6After = 0x0001;
+};
+
+Script script;
+uint64_t clockMs = 0;
+std::vector<SequenceCall> sequenceCalls;
+std::vector<uint32_t> sleeps;
+std::vector<uint64_t> sleepStarts;
+int versionReads = 0;
+uint16_t versionReadKind = 0xFFFF;
+
+}  // namespace
+
+uint32_t FlashWriteVerify(WindowHandle window, const uint8_t* image, uint32_t endAddress) {
+    sequenceCalls.push_back({clockMs, window, image, endAddress});
+    const size_t index = sequenceCalls.size() - 1;
+    return index < script.results.size() ? script.results[index] : script.results.back();
+}
+
+int GetFWVersion(uint16_t kind, uint16_t* firmwareVersion, uint16_t* report6Word,
+                 uint16_t* report5Word) {
+    ++versionReads;
+    versionReadKind = kind;
+    if (!script.versionFound) return 0;
+    *firmwareVersion = script.versionAfter;
+    if (kind == 1) {
+        *report5Word = script.report5After;
+        *report6Word = script.report6After;
+    }
+    return 1;
+}
+
+void plat_sleep(uint32_t milliseconds) {
+    sleepStarts.push_back(clockMs);
+    sleeps.push_back(milliseconds);
+    clockMs += milliseconds;
+}
+
+namespace {
+
+WindowHandle const kWindow = reinterpret_cast<WindowHandle>(0x1234);
+const char kNotice[] =
+    "Update firmware takes several minutes.\nDuring updating, you should NOT shut down and "
+    "restart PC.";
+const char kConnecting[] = "Connecting ....               ";
+const char kNoConnection[] = "A connection was not established. Update can not be performed.";
+const char kUpToDate[] = "The current version matches this version. No update is needed.";
+const char kMismatch[] = "Version Mismatch. This update is not appropriate for this system.";
+const char kMcuMismatch[] = "MCU Mismatch. This update is not appropriate for this system.";
+
+class Worker : public ::testing::Test {
+protected:
+    void SetUp() override {
+        recording_ui_reset();
+        script = Script{};
+        script.results = {0};
+        clockMs = 0;
+        sequenceCalls.clear();
+        sleeps.clear();
+        sleepStarts.clear();
+        versionReads = 0;
+        versionReadKind = 0xFFFF;
+    }
+
+    unsigned Run(SensorInfo sensor) {
+        UpdateRequest request{kWindow, sensor};
+        return UpdateWorker(&request);
+    }
+
+    static std::string Status() { return recording_ui_control(kIdStatus).text; }
+};
+
+// ---- Messages ----------------------------------------------------------------------------
+
+struct MessageCase {
+    uint32_t result;
+    const char* message;
+};
+
+const MessageCase kMessages[] = {
+    {0, "Update complete."},
+    {6, "File type mismatch."},
+    {7, "Failed to enter a flash mode."},
+    {8, "Failed to enter a flash mode."},
+    {10, "Program Error. "},
+    {11, "Failed to entr a normal mode."},
+    {15, "Verify Error"},
+    {17, ""},
+    {20, "File type mismatch."},
+    {21, "Failed to erase a firmware."},
+    {24, "A writing mark is set."},
+    {25, "Failed to send a Feature Report."},
+    {40, "Failed to verify a updating mark."},
+    {42, "MCU Mismatch. This update is not appropriate for this system."},
+    {1, "File type mismatch."},
+    {27, "File type mismatch."},
+    {34, "File type mismatch."},
+    {39, "File type mismatch."},
+    {0xFFFFFFFF, "File type mismatch."},
+};
+
+class ResultMessage : public Worker, public ::testing::WithParamInterface<MessageCase> {};
+
+TEST_P(ResultMessage, TableText) {
+    EXPECT_STREQ(UpdateResultMessage(GetParam().result), GetParam().message);
+}
+
+// The same value returned by every attempt ends in the table's message, after the status
+// line has shown something else, and the notice is cleared.
+TEST_P(ResultMessage, WorkerEndsWithIt) {
+    script.results = {GetParam().result};
+    EXPECT_EQ(Run(SensorInfo{0, 0x0140, 0xFFFF, 0xFFFF}), 2u);
+    const std::vector<std::string> texts = recording_ui_texts(kIdStatus);
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.back(), GetParam().message);
+    EXPECT_EQ(recording_ui_control(kIdNotice).text, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Results, ResultMessage, ::testing::ValuesIn(kMessages),
+                         [](const ::testing::TestParamInfo<MessageCase>& info) {
+                             return "Result" + std::to_string(info.param.result);
+                         });
+
+// ---- Attempts and pauses -----------------------------------------------------------------
+
+struct AttemptCase {
+    const char* name;
+    std::vector<uint32_t> results;
+    size_t attempts;
+    const char* message;
+};
+
+const AttemptCase kAttempts[] = {
+    {"SuccessFirst", {0}, 1, "Update complete."},
+    {"McuMismatchFirst", {42}, 1, kMcuMismatch},
+    {"EraseFailsEveryTime", {21}, 10, "Failed to erase a firmware."},
+    {"EraseFailsThenSuccess", {21, 0}, 2, "Update complete."},
+    {"VerifyFailsThenMcuMismatch", {15, 15, 15, 42}, 4, kMcuMismatch},
+    {"NineFailuresThenSuccess", {10, 10, 10, 10, 10, 10, 10, 10, 10, 0}, 10, "Update complete."},
+    {"TenthFailureDiffers", {10, 10, 10, 10, 10, 10, 10, 10, 10, 25, 0}, 10,
+     "Failed to send a Feature Report."},
+    {"MarkFailureTwiceThenSuccess", {17, 17, 0}, 3, "Update complete."},
+};
+
+class Attempts : public Worker, public ::testing::WithParamInterface<AttemptCase> {};
+
+TEST_P(Attempts, CountPausesAndMessage) {
+    const AttemptCase& c = GetParam();
+    script.results = c.results;
+    EXPECT_EQ(Run(SensorInfo{0, 0x0140, 0xFFFF, 0xFFFF}), 2u);
+    ASSERT_EQ(sequenceCalls.size(), c.attempts);
+
+    // A pause of exactly 5000 ms follows every result but 0 and 42, the tenth failure too,
+    // and nothing else sleeps in the worker.
+    std::vector<uint32_t> expectedSleeps;
+    for (size_t i = 0; i < c.attempts; ++i) {
+        const uint32_t result = i < c.results.size() ? c.results[i] : c.results.back();
+        if (result != 0 && result != 42) expectedSleeps.push_back(5000);
+    }
+    EXPECT_EQ(sleeps, expectedSleeps);
+    for (size_t i = 1; i < sequenceCalls.size(); ++i) {
+        EXPECT_EQ(sequenceCalls[i].atMs - sequenceCalls[i - 1].atMs, 5000u) << "attempt " << i;
+    }
+    EXPECT_EQ(recording_ui_texts(kIdStatus).back(), c.message);
+
+    // Every attempt: "Now Updating....", then the image of the sensor's family.
+    const FirmwareImage& imageA = ImageForKind(0);
+    for (const SequenceCall& call : sequenceCalls) {
+        EXPECT_EQ(call.window, kWindow);
+        EXPECT_EQ(call.image, ImageBytes(imageA));
+        EXPECT_EQ(call.endAddress, 0xCDFFu);
+    }
+    size_t updating = 0;
+    for (const std::string& text : recording_ui_texts(kIdStatus)) {
+        updating += text == "Now Updating....";
+    }
+    EXPECT_EQ(updating, c.attempts);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scripts, Attempts, ::testing::ValuesIn(kAttempts),
+                         [](const ::testing::TestParamInfo<AttemptCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(Worker, TenFailuresTakeFiftySecondsOfVirtualTime) {
+    script.results = {21};
+    Run(SensorInfo{1, 0xFFFF, 0xFFFF, 0xFFFF});
+    EXPECT_EQ(sequenceCalls.size(), 10u);
+    EXPECT_EQ(clockMs, 50000u);
+    // The last pause comes before the message.
+    EXPECT_EQ(sleepStarts.back(), 45000u);
+}
+
+TEST_F(Worker, FamilyOneUsesImageB) {
+    script.versionAfter = 0x0139;
+    Run(SensorInfo{1, 0x0139, 2, 1});
+    ASSERT_EQ(sequenceCalls.size(), 1u);
+    EXPECT_EQ(sequenceCalls[0].image, ImageBytes(ImageForKind(1)));
+    EXPECT_EQ(sequenceCalls[0].endAddress, 0x133FFu);
+    EXPECT_EQ(versionReadKind, 1);
+    EXPECT_EQ(recording_ui_control(kIdCurrentVersion).text, "0139 P0006");
+    EXPECT_EQ(recording_ui_texts(kIdNewVersion), std::vector<std::string>{"0139 P0006"});
+}
+
+// ---- Control states ------------------------------------------------------------------------
+
+// The calls of the worker as "kind id value" lines, progress messages included.
+std::vector<std::string> CallLines() {
+    std::vector<std::string> lines;
+    for (const UiCall& call : recording_ui_calls()) {
+        switch (call.kind) {
+        case UiCallKind::SetText:
+            lines.push_back("text " + std::to_string(call.controlId) + " " + call.text);
+            break;
+        case UiCallKind::Enable:
+            lines.push_back("enable " + std::to_string(call.controlId) + " " +
+                            std::to_string(call.flag));
+            break;
+        case UiCallKind::Message:
+            lines.push_back("message " + std::to_string(call.controlId) + " " +
+                            std::to_string(call.message) + " " + std::to_string(call.wParam) +
+                            " " + std::to_string(call.lParam));
+            break;
+        default:
+            lines.push_back("other");
+            break;
+        }
+    }
+    return lines;
+}
+
+const std::string kPbmSetPos0 = "message 1003 1026 0 0";
+
+TEST_F(Worker, NoSensorPath) {
+    EXPECT_EQ(Run(SensorInfo{2, 0xFFFF, 0xFFFF, 0xFFFF}), 0u);
+    const std::vector<std::string> expected = {
+        std::string("text 1007 ") + kNotice,
+        std::string("text 1006 ") + kConnecting,
+        "enable 1002 0",
+        std::string("text 1006 ") + kNoConnection,
+        "enable 1003 0",
+        "enable 1002 1",
+        "enable 1008 1",
+    };
+    EXPECT_EQ(CallLines(), expected);
+    EXPECT_TRUE(sequenceCalls.empty());
+    EXPECT_EQ(versionReads, 0);
+    EXPECT_TRUE(sleeps.empty());
+}
+
+TEST_F(Worker, UpToDatePathLeavesTheBarAlone) {
+    EXPECT_EQ(Run(SensorInfo{0, 0x0610, 0xFFFF, 0xFFFF}), 2u);
+    const std::vector<std::string> expected = {
+        std::string("text 1007 ") + kNotice,
+        std::string("text 1006 ") + kConnecting,
+        "enable 1002 0",
+        "text 1004 0610",
+        "text 1005 0610",
+        std::string("text 1006 ") + kUpToDate,
+        "text 1007 ",
+        "enable 1003 0",
+        "enable 1002 0",
+        "enable 1008 1",
+    };
+    EXPECT_EQ(CallLines(), expected);
+    EXPECT_TRUE(sequenceCalls.empty());
+}
+
+TEST_F(Worker, MismatchPath) {
+    EXPECT_EQ(Run(SensorInfo{1, 0x0138, 6, 1}), 2u);
+    EXPECT_EQ(Status(), kMismatch);
+    EXPECT_EQ(recording_ui_control(kIdCurrentVersion).text, "0138 P0006");
+    EXPECT_EQ(recording_ui_control(kIdNewVersion).text, "0139 P0006");
+    EXPECT_TRUE(sequenceCalls.empty());
+    EXPECT_FALSE(recording_ui_control(kIdUpdate).enabled);
+    EXPECT_TRUE(recording_ui_control(kIdExit).enabled);
+}
+
+TEST_F(Worker, AttemptAndSuccessStates) {
+    script.results = {0};
+    script.versionAfter = 0x0610;
+    EXPECT_EQ(Run(SensorInfo{0, 0x0140, 0xFFFF, 0xFFFF}), 2u);
+    const std::vector<std::string> expected = {
+        std::string("text 1007 ") + kNotice,
+        std::string("text 1006 ") + kConnecting,
+        "enable 1002 0",
+        "text 1004 0140",
+        "text 1005 0610",
+        "text 1006 Now Updating....",
+        "enable 1003 1",
+        "enable 1002 0",
+        "enable 1008 0",
+        kPbmSetPos0,
+        "text 1004 0610",  // read back after the update
+        kPbmSetPos0,
+        "text 1006 Update complete.",
+        "text 1007 ",
+        "enable 1003 0",
+        "enable 1002 0",
+        "enable 1008 1",
+    };
+    EXPECT_EQ(CallLines(), expected);
+    EXPECT_EQ(versionReads, 1);
+    EXPECT_EQ(versionReadKind, 0);
+}
+
+TEST_F(Worker, FailureResetsTheBarBeforeTheMessage) {
+    script.results = {42};
+    Run(SensorInfo{0, 0x0145, 0xFFFF, 0xFFFF});
+    const std::vector<std::string> lines = CallLines();
+    ASSERT_GE(lines.size(), 6u);
+    const std::vector<std::string> tail(lines.end() - 6, lines.end());
+    const std::vector<std::string> expected = {
+        kPbmSetPos0,
+        std::string("text 1006 ") + kMcuMismatch,
+        "text 1007 ",
+        "enable 1003 0",
+        "enable 1002 0",
+        "enable 1008 1",
+    };
+    EXPECT_EQ(tail, expected);
+    EXPECT_EQ(versionReads, 0);
+}
+
+TEST_F(Worker, UnknownVersionShowsQuestionMarksAndProceeds) {
+    script.results = {0};
+    Run(SensorInfo{1, 0xFFFF, 0xFFFF, 0xFFFF});
+    EXPECT_EQ(recording_ui_texts(kIdCurrentVersion).front(), "????");
+    EXPECT_EQ(recording_ui_texts(kIdNewVersion).front(), "0139 P0006");
+    EXPECT_EQ(sequenceCalls.size(), 1u);
+}
+
+TEST_F(Worker, VersionNotReadBackKeepsTheField) {
+    script.results = {0};
+    script.versionFound = 0;
+    Run(SensorInfo{0, 0x0141, 0xFFFF, 0xFFFF});
+    EXPECT_EQ(recording_ui_texts(kIdCurrentVersion), std::vector<std::string>{"0141"});
+    EXPECT_EQ(Status(), "Update complete.");
+}
+
+TEST_F(Worker, VersionReadBackAsUnknownIsPadded) {
+    script.results = {0};
+    script.versionAfter = 0xFFFF;
+    Run(SensorInfo{0, 0x0141, 0xFFFF, 0xFFFF});
+    EXPECT_EQ(recording_ui_control(kIdCurrentVersion).text, "????       ");
+}
+
+TEST_F(Worker, RequestIsNotWritten) {
+    script.results = {0};
+    UpdateRequest request{kWindow, SensorInfo{0, 0x0140, 0x1111, 0x2222}};
+    UpdateWorker(&request);
+    EXPECT_EQ(request.window, kWindow);
+    EXPECT_EQ(request.sensor.firmwareVersion, 0x0140);
+    EXPECT_EQ(request.sensor.report5Word, 0x1111);
+    EXPECT_EQ(request.sensor.report6Word, 0x2222);
+}
+
+}  // namespace
