@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,6 +13,19 @@
 #include "sim_test_support.h"
 
 namespace {
+
+// The environment of this process (the Windows C runtime has no setenv).
+void SetEnv(const char* name, const char* value) {
+#ifdef _WIN32
+    _putenv_s(name, value != nullptr ? value : "");
+#else
+    if (value != nullptr) {
+        setenv(name, value, 1);
+    } else {
+        unsetenv(name);
+    }
+#endif
+}
 
 struct Listed {
     std::string path;
@@ -680,13 +694,13 @@ INSTANTIATE_TEST_SUITE_P(Names, NamedScenario,
                                            NamedCase{"old-bootloader", 0x0090, 0x0140}));
 
 TEST_F(SimPlatform, ConfigureFromTheEnvironment) {
-    setenv("ZORFLASH_SIM", "family1", 1);
+    SetEnv("ZORFLASH_SIM", "family1");
     EXPECT_EQ(1, sim_configure_from_environment(0));
     EXPECT_EQ(0x0139, sim_sensor_version());
-    setenv("ZORFLASH_SIM", "no-such-case", 1);
+    SetEnv("ZORFLASH_SIM", "no-such-case");
     EXPECT_EQ(0, sim_configure_from_environment(0));
     EXPECT_EQ(0x0140, sim_sensor_version());
-    unsetenv("ZORFLASH_SIM");
+    SetEnv("ZORFLASH_SIM", nullptr);
     EXPECT_EQ(1, sim_configure_from_environment(0));
 }
 
