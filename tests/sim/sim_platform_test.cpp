@@ -241,7 +241,16 @@ TEST_F(SimPlatform, HandlesAreCountedAndADoubleCloseIsSeen) {
     plat_hid_close(a);
     EXPECT_EQ(6u, plat_last_error());
     EXPECT_EQ(1u, sim_counters().badCloses);
-    sim_reset_default();  // the deliberate bad close is not a fault of TearDown's
+    // A handle value is not handed out again: closing a stale one after its slot was
+    // reused is still a bad close, and the new handle stays open.
+    PlatHandle c = OpenProduct(0x0090);
+    EXPECT_NE(a, c);
+    EXPECT_NE(b, c);
+    plat_hid_close(a);
+    EXPECT_EQ(2u, sim_counters().badCloses);
+    EXPECT_EQ(1u, sim_counters().openHandles);
+    plat_hid_close(c);
+    sim_reset_default();  // the deliberate bad closes are not a fault of TearDown's
 }
 
 TEST_F(SimPlatform, CallsOnAnInvalidHandleFail) {

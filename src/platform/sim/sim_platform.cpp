@@ -43,6 +43,7 @@ struct ListSlot {
 
 struct HandleSlot {
     uint8_t inUse;
+    uint32_t generation;  // opens of this slot so far: part of the handle value
     uint8_t isSensor;
     SimPort port;
     HidAttributes attributes;
@@ -169,12 +170,23 @@ uint32_t ListLocked(Listed* out) {
     return n;
 }
 
+// A handle value names a slot and the slot's generation, so a value is never handed out
+// twice in a run and closing a handle twice is always seen, even after its slot was reused.
+PlatHandle HandleValue(uint32_t index) {
+    uintptr_t number = index + kMaxHandles * static_cast<uintptr_t>(machine.handles[index].generation);
+    return static_cast<PlatHandle>(kHandleBase + 4 * number);
+}
+
 HandleSlot* SlotOf(PlatHandle handle) {
     uintptr_t value = static_cast<uintptr_t>(handle);
-    if (value < kHandleBase || (value - kHandleBase) % 4 != 0) return nullptr;
-    uintptr_t index = (value - kHandleBase) / 4;
-    if (index >= kMaxHandles || !machine.handles[index].inUse) return nullptr;
-    return &machine.handles[index];
+    if (handle == kInvalidHandle || value < kHandleBase || (value - kHandleBase) % 4 != 0) {
+        return nullptr;
+    }
+    uintptr_t number = (value - kHandleBase) / 4;
+    uintptr_t index = number % kMaxHandles;
+    HandleSlot* slot = &machine.handles[index];
+    if (!slot->inUse || number / kMaxHandles != slot->generation) return nullptr;
+    return slot;
 }
 
 uint32_t Fail(uint32_t code) {
@@ -303,10 +315,11 @@ int plat_hid_open(const char* path, PlatHandle* handle) {
         for (uint32_t i = 0; i < kMaxHandles; ++i) {
             if (machine.handles[i].inUse) continue;
             slot.inUse = 1;
+            slot.generation = machine.handles[i].generation + 1;
             machine.handles[i] = slot;
             ++machine.counters.opens;
             ++machine.counters.openHandles;
-            *handle = static_cast<PlatHandle>(kHandleBase + 4 * i);
+            *handle = HandleValue(i);
             return 1;
         }
         error = kErrorNotEnoughMemory;

@@ -11,6 +11,19 @@
 //
 // Results are Windows error codes (kSimOk = 0 for success), so the sim platform passes
 // them on as the last error and another harness maps them to its own codes.
+//
+// Behaviour the host cannot see on the wire, as this model settles it:
+// - The boot loader keeps one reply: each command replaces it, and every get of report 2
+//   answers it again until the next command. Before its first command (after each
+//   appearance) it answers 02 FF FF FF 00..., which matches no command's echo.
+// - A refused command (status != 0) changes nothing in the flash. The exit command gets no
+//   reply and leaves the previous one in place.
+// - Boot loaders below version 16 leave flash mode only on the output report {0x00, 0x03}
+//   and ignore the feature form; version 16 and above take only the feature form.
+// - After the exit the sensor restarts: it comes back in normal mode, with the configured
+//   version after the update, when the write mark's first byte at 0x23FF8 is 0x00; otherwise
+//   it comes back in its boot loader, as a sensor whose image is not marked valid does.
+// - Calls through a port of an earlier appearance fail with kSimErrNotConnected.
 #pragma once
 
 #include <cstddef>
