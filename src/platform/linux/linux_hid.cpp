@@ -34,6 +34,7 @@ constexpr uint32_t kMaxListedInterfaces = 256;
 // One open interface. PlatHandle carries its address.
 struct LinuxHid {
     int fd;
+    char node[kNodePathCapacity];  // the device node, for the output-report writer
     HidAttributes attributes;
     HidCaps caps;
 };
@@ -159,6 +160,7 @@ int plat_hid_open(const char* path, PlatHandle* handle) {
     }
     const HidTopCollection& top = info.descriptor.collections[collection];
     hid->fd = fd;
+    std::memcpy(hid->node, node, sizeof hid->node);
     hid->attributes = info.attributes;
     hid->caps.Usage = top.usage;
     hid->caps.UsagePage = top.usagePage;
@@ -245,8 +247,11 @@ namespace {
 // report or the kernel gave up (5 s), whatever O_NONBLOCK says, so the write runs on a
 // thread of its own that the caller waits for with its own bound. A write that outlives
 // the bound cannot be cancelled; it is abandoned and ends on its own, on its own copy of
-// the report and its own duplicate of the fd. Only the exit command of boot loaders below
-// version 16 comes this way, once per update.
+// the report and its own descriptor of the node, so that closing the handle meanwhile
+// cannot hand its fd number to another file under the writer. (The writer opens the node
+// again rather than dup() the handle's fd: a duplicate would share the handle's open file
+// but is a descriptor the umockdev test harness does not know.) Only the exit command of
+// boot loaders below version 16 comes this way, once per update.
 struct OutputWrite {
     std::mutex mutex;
     std::condition_variable finished;
@@ -280,7 +285,7 @@ int plat_hid_write_output(PlatHandle handle, const uint8_t* buffer, uint32_t len
     }
     std::shared_ptr<OutputWrite> write = std::make_shared<OutputWrite>();
     write->report.assign(buffer, buffer + length);
-    write->fd = fcntl(hid->fd, F_DUPFD_CLOEXEC, 0);
+    write->fd = open(hid->node, O_RDWR | O_CLOEXEC);
     if (write->fd < 0) {
         linux_set_last_error(static_cast<uint32_t>(errno));
         return 0;

@@ -1,0 +1,267 @@
+// The Linux edition, unmodified, as a process under the umockdev preload, against the
+// emulated sensor. Real time: an update takes about half a minute (the program's own waits:
+// 2 s after the switch, 20 s for a boot loader that this machine never registered, 1 s
+// set-up, 5 x 1 s erase, 1 s before the version is read again).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "emulated_sensor.h"
+#include "run_program.h"
+#include "update/firmware_catalogue.h"
+
+namespace {
+
+constexpr double kUpdateTimeoutSeconds = 150;
+
+// One report as the host sent or received it, compared with what the protocol fixes.
+struct Report {
+    SimEventKind kind;
+    uint32_t length;
+    std::vector<uint8_t> bytes;  // sets: every byte; gets: ID, echoed opcode and sequence, status
+};
+
+std::vector<uint8_t> Command(uint8_t opcode, uint8_t sequence, uint32_t address, uint8_t length,
+                             const uint8_t* data) {
+    std::vector<uint8_t> c(137, 0);
+    c[0] = 0x01;
+    c[1] = opcode;
+    c[2] = sequence;
+    c[3] = static_cast<uint8_t>(address);
+    c[4] = static_cast<uint8_t>(address >> 8);
+    c[5] = static_cast<uint8_t>(address >> 16);
+    c[6] = static_cast<uint8_t>(address >> 24);
+    c[7] = length;
+    if (data != nullptr) std::memcpy(c.data() + 8, data, 128);
+    return c;
+}
+
+// An acknowledged command: its set, then the get of a reply that echoes it with status 0.
+void Exchange(std::vector<Report>* stream, const std::vector<uint8_t>& command) {
+    stream->push_back({kSimEventSetFeature, 137, command});
+    stream->push_back({kSimEventGetFeature, 137, {0x02, command[1], command[2], 0x00}});
+}
+
+void WordReads(std::vector<Report>* stream) {
+    stream->push_back({kSimEventGetFeature, 9, {0x05}});
+    stream->push_back({kSimEventGetFeature, 9, {0x06}});
+}
+
+// The boot-loader part of one complete update with `image` from the erase on; when
+// `refusedAddress` is set, the write pass stops at that block, refused.
+void BootLoaderPass(std::vector<Report>* stream, const FirmwareImage& image,
+                    uint32_t refusedAddress = 0) {
+    for (uint8_t i = 0; i < 5; ++i) Exchange(stream, Command(0x00, i, i, 0, nullptr));
+    const uint8_t* bytes = ImageBytes(image);
+    const uint32_t end = ImageEndAddress(image);
+    uint8_t sequence = 0;
+    for (uint32_t a = 0x4000; a < end; a += 128) {
+        ++sequence;
+        std::vector<uint8_t> command = Command(0x01, sequence, a, 0x10, bytes + (a - 0x4000));
+        if (a == refusedAddress) {
+            stream->push_back({kSimEventSetFeature, 137, command});
+            stream->push_back({kSimEventGetFeature, 137, {0x02, 0x01, sequence, 0x01}});
+            return;
+        }
+        Exchange(stream, command);
+    }
+    uint8_t mark[128];
+    std::memset(mark, 0xFF, sizeof mark);
+    mark[0] = 0x00;
+    Exchange(stream, Command(0x01, 1, 0x23FF8, 0x01, mark));
+    Exchange(stream, Command(0x01, 2, 0x1FBF0, 0x01, mark));
+    sequence = 0;
+    for (uint32_t a = 0x4000; a < end; a += 128) {
+        ++sequence;
+        Exchange(stream, Command(0x02, sequence, a, 0x10, bytes + (a - 0x4000)));
+    }
+    Exchange(stream, Command(0x02, 1, 0x23FF8, 0x01, mark));
+    stream->push_back({kSimEventSetFeature, 137, Command(0x03, 0, 0, 0, nullptr)});
+}
+
+void ExpectStream(const std::vector<SimTranscriptEntry>& transcript,
+                  const std::vector<Report>& expected) {
+    std::vector<const SimTranscriptEntry*> reports;
+    for (const SimTranscriptEntry& e : transcript) {
+        if (e.kind != kSimEventModeChange) reports.push_back(&e);
+    }
+    ASSERT_EQ(reports.size(), expected.size()) << "number of reports the sensor saw";
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const SimTranscriptEntry& got = *reports[i];
+        const Report& want = expected[i];
+        ASSERT_EQ(got.kind, want.kind) << "report " << i;
+        ASSERT_EQ(got.length, want.length) << "report " << i;
+        ASSERT_EQ(got.outcome, kSimOk) << "report " << i;
+        for (size_t b = 0; b < want.bytes.size(); ++b) {
+            ASSERT_EQ(got.data[b], want.bytes[b]) << "report " << i << " byte " << b;
+        }
+    }
+}
+
+bool HasLine(const std::string& text, const std::string& line) {
+    for (const std::string& l : split_lines(text)) {
+        if (l == line) return true;
+    }
+    return false;
+}
+
+class ZorflashE2eTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(emulated_testbed_ready()) << "umockdev testbed not available";
+        lockEnv = "ZORFLASH_LOCK_FILE=/tmp/zorflash-e2e-" + std::to_string(getpid()) + ".lock";
+    }
+    void TearDown() override { emulated_sensor_stop(sensor); }
+
+    void Start(const SimSensorConfig& config) {
+        sensor = emulated_sensor_start(config);
+        ASSERT_NE(sensor, nullptr);
+    }
+    ProgramRun Run(const std::vector<std::string>& args, double timeoutSeconds) {
+        std::vector<std::string> argv = {ZORFLASH_BINARY};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ProgramRun run = run_program(argv, {lockEnv}, timeoutSeconds);
+        EXPECT_FALSE(run.timedOut) << "zorflash did not end within " << timeoutSeconds << " s";
+        return run;
+    }
+    std::vector<SimTranscriptEntry> Transcript() {
+        SimSensor* model = emulated_sensor_lock(sensor);
+        std::vector<SimTranscriptEntry> copy = model->transcript;
+        emulated_sensor_unlock(sensor);
+        return copy;
+    }
+    bool FlashHolds(const FirmwareImage& image) {
+        const uint32_t count = ImageByteCount(image);
+        std::vector<uint8_t> flash(count);
+        SimSensor* model = emulated_sensor_lock(sensor);
+        sim_sensor_read_flash(model, 0x4000, flash.data(), count);
+        emulated_sensor_unlock(sensor);
+        return std::memcmp(flash.data(), ImageBytes(image), count) == 0;
+    }
+
+    EmulatedSensor* sensor = nullptr;
+    std::string lockEnv;
+};
+
+// Quick sensor delays: the boot loader shows up 300 ms after the switch request, the
+// sensor comes back 300 ms after the exit command.
+SimSensorConfig Config(uint16_t family, uint16_t version) {
+    SimSensorConfig config = sim_sensor_config_for_family(family);
+    config.normalVersion = version;
+    config.bootLoaderVersion = 0x0011;
+    config.bootAppearDelayMs = 300;
+    config.returnDelayMs = 300;
+    return config;
+}
+
+TEST_F(ZorflashE2eTest, UpdatesFamilyZeroSensor) {
+    Start(Config(0, 0x0140));
+    const ProgramRun run = Run({"/F0", "image.bin"}, kUpdateTimeoutSeconds);
+    EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
+    EXPECT_TRUE(FlashHolds(ImageForKind(0)));
+    std::vector<Report> expected;
+    expected.push_back({kSimEventSetFeature, 2, {0x02, 0x02}});
+    BootLoaderPass(&expected, ImageForKind(0));
+    ExpectStream(Transcript(), expected);
+    EXPECT_TRUE(HasLine(run.out, "Status : Update complete.")) << run.out;
+    EXPECT_TRUE(HasLine(run.out, "Current Version : 0610")) << run.out;  // read back
+    EXPECT_EQ(run.err, "") << "no diagnostic line on a clean update";
+}
+
+TEST_F(ZorflashE2eTest, UpdatesFamilyOneSensor) {
+    SimSensorConfig config = Config(1, 0x0139);
+    config.report5Word = 2;
+    config.report6Word = 1;
+    Start(config);
+    const ProgramRun run = Run({"/F0", "image.bin"}, kUpdateTimeoutSeconds);
+    EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
+    EXPECT_TRUE(FlashHolds(ImageForKind(1)));
+    std::vector<Report> expected;
+    WordReads(&expected);  // identification
+    expected.push_back({kSimEventSetFeature, 2, {0x02, 0x02}});
+    BootLoaderPass(&expected, ImageForKind(1));
+    WordReads(&expected);  // the version read again after the update
+    ExpectStream(Transcript(), expected);
+    EXPECT_TRUE(HasLine(run.out, "Status : Update complete.")) << run.out;
+    EXPECT_TRUE(HasLine(run.out, "Current Version : 0139 P0006")) << run.out;
+}
+
+TEST_F(ZorflashE2eTest, BlockRefusedInFirstAttemptIsWrittenByTheSecond) {
+    SimSensorConfig config = Config(0, 0x0140);
+    config.faults.rules[0].kind = kSimFaultRefuse;
+    config.faults.rules[0].opcode = 0x01;
+    config.faults.rules[0].matchAddress = 1;
+    config.faults.rules[0].address = 0x8000;
+    config.faults.rules[0].times = 1;
+    Start(config);
+    const ProgramRun run = Run({"/F0", "image.bin"}, kUpdateTimeoutSeconds);
+    EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
+    EXPECT_TRUE(FlashHolds(ImageForKind(0)));
+    std::vector<Report> expected;
+    expected.push_back({kSimEventSetFeature, 2, {0x02, 0x02}});
+    BootLoaderPass(&expected, ImageForKind(0), 0x8000);
+    // Second attempt: the sensor is still in its boot loader, so no switch request.
+    BootLoaderPass(&expected, ImageForKind(0));
+    ExpectStream(Transcript(), expected);
+    EXPECT_TRUE(HasLine(run.out, "Status : Update complete.")) << run.out;
+    // The refusal is logged on standard error (not a terminal here) as two framed lines.
+    EXPECT_EQ(run.err,
+              "---------- < Module Name : flash_write > ---------\n050:Not ACK\n"
+              "---------- < Module Name : FlashWriteVerify > ---------\nFiled to write firmware!!\n");
+}
+
+struct NoCommandCase {
+    const char* name;
+    uint16_t family;
+    uint16_t version;
+    uint16_t report5Word;
+    uint16_t report6Word;
+    const char* status;
+};
+
+class ZorflashNoCommandTest : public ZorflashE2eTest,
+                              public ::testing::WithParamInterface<NoCommandCase> {};
+
+TEST_P(ZorflashNoCommandTest, SensorReceivesNoCommandAtAll) {
+    const NoCommandCase& c = GetParam();
+    SimSensorConfig config = Config(c.family, c.version);
+    config.report5Word = c.report5Word;
+    config.report6Word = c.report6Word;
+    Start(config);
+    const ProgramRun run = Run({"/F0", "image.bin"}, 30);
+    EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
+    std::vector<Report> expected;
+    if (c.family == 1) WordReads(&expected);  // identification reads, nothing is sent
+    ExpectStream(Transcript(), expected);
+    EXPECT_TRUE(HasLine(run.out, std::string("Status : ") + c.status)) << run.out;
+    SimSensor* model = emulated_sensor_lock(sensor);
+    EXPECT_EQ(model->counters.featureSets, 0u);
+    EXPECT_EQ(model->counters.outputWrites, 0u);
+    EXPECT_EQ(model->mode, kSimModeNormal);
+    emulated_sensor_unlock(sensor);
+}
+
+const char kUpToDate[] = "The current version matches this version. No update is needed.";
+const char kMismatch[] = "Version Mismatch. This update is not appropriate for this system.";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ZorflashNoCommandTest,
+    ::testing::Values(NoCommandCase{"family0_up_to_date", 0, 0x0610, 0, 0, kUpToDate},
+                      NoCommandCase{"family0_mismatch", 0, 0x0200, 0, 0, kMismatch},
+                      NoCommandCase{"family1_up_to_date", 1, 0x0139, 6, 1, kUpToDate},
+                      NoCommandCase{"family1_mismatch", 1, 0x0139, 6, 2, kMismatch}),
+    [](const ::testing::TestParamInfo<NoCommandCase>& info) { return std::string(info.param.name); });
+
+TEST_F(ZorflashE2eTest, NoSensorEndsWithExitCodeZero) {
+    const ProgramRun run = Run({"/F0", "image.bin"}, 30);
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_TRUE(HasLine(run.out,
+                        "Status : A connection was not established. Update can not be performed."))
+        << run.out;
+}
+
+}  // namespace
