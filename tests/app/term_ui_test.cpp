@@ -203,3 +203,28 @@ TEST(TermJoinArguments, JoinsWithBlanksAndCuts) {
 }
 
 }  // namespace
+
+namespace {
+
+int OpenDescriptors() {
+    int count = 0;
+    for (int fd = 0; fd < 1024; ++fd) count += fcntl(fd, F_GETFD) != -1;
+    return count;
+}
+
+// Without logind (as on this build machine) nothing is held; with it, the inhibitor's
+// descriptor is held between the two calls. Either way the pair leaves nothing open.
+TEST(TermKeepAwake, OnThenOffLeavesNothingOpen) {
+    const int before = OpenDescriptors();
+    ui_keep_awake(1);
+    const int during = OpenDescriptors();
+    EXPECT_LE(during - before, 1);
+    ui_keep_awake(1);  // a second "on" takes no second inhibitor
+    EXPECT_EQ(OpenDescriptors(), during);
+    ui_keep_awake(0);
+    EXPECT_EQ(OpenDescriptors(), before);
+    ui_keep_awake(0);
+    EXPECT_EQ(OpenDescriptors(), before);
+}
+
+}  // namespace

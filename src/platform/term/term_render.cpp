@@ -133,6 +133,8 @@ void DrawFrame() {
 }
 
 void PrintLine(const char* label, const char* text) {
+    // Before the window is shown the start-up values are taken in silently.
+    if (!termModel.shown) return;
     char line[kLineCapacity];
     size_t n = 0;
     for (size_t i = 0; text[i] != '\0' && n + 1 < sizeof line; ++i) {
