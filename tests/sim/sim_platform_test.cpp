@@ -658,6 +658,24 @@ TEST_F(SimPlatform, RealClockMoves) {
     EXPECT_LT(sim_now_ms(), 100000u);
 }
 
+TEST_F(SimPlatform, DeviceDelaysRunOnTheRealClockToo) {
+    SimScenario s;
+    s.realTime = 1;
+    s.sensor.bootAppearDelayMs = 30;
+    sim_reset(s);
+    PlatHandle h = OpenProduct(0x0090);
+    ASSERT_NE(kInvalidHandle, h);
+    const uint8_t request[2] = {0x02, 0x02};
+    ASSERT_EQ(1, plat_hid_set_feature(h, request, 2));
+    plat_hid_close(h);
+    uint64_t switchedAt = sim_transcript()[0].timeMs;
+    plat_sleep(40);
+    EXPECT_EQ(kSimModeBootLoader, sim_mode());
+    std::vector<SimTranscriptEntry> t = sim_transcript();
+    ASSERT_EQ(3u, t.size());
+    EXPECT_EQ(switchedAt + 30, t[2].timeMs);  // stamped with its due time, not when seen
+}
+
 // ---- Scenarios ----------------------------------------------------------------------------------
 
 TEST(SimScenarios, EveryNameIsKnownAndUnknownNamesAreNot) {

@@ -122,10 +122,13 @@ TEST(SimModel, ExtraCollectionsAreListedBeforeAndAfterTheMainOne) {
     c.extraBefore[0] = {0x0001, 0x0002, 5, 0, 0, 1};
     c.extraBefore[1] = {0x000D, 0x0004, 20, 0, 0, 1};
     c.extraBeforeCount = 2;
-    c.extraAfter[0] = {0x000D, 0x000E, 3, 0, 3, 1};
+    c.extraAfter[0] = {0x000D, 0x000E, 3, 0, 3, 0};  // held by another program
     c.extraAfterCount = 1;
     Model m(c);
     ASSERT_EQ(4u, sim_sensor_interface_count(m.s.get(), 0));
+    SimPort port;
+    EXPECT_EQ(kSimErrAccessDenied, sim_sensor_open(m.s.get(), 0, 3, &port));
+    EXPECT_EQ(kSimOk, sim_sensor_open(m.s.get(), 0, 1, &port));
     const uint16_t usages[4][2] = {{1, 2}, {0xD, 4}, {0xD, 2}, {0xD, 0xE}};
     for (uint32_t i = 0; i < 4; ++i) {
         SimInterface itf;
