@@ -368,7 +368,10 @@ TEST_F(Program, KeepAwakeFollowsTheWorker) {
     size_t on = 0, off = 0, firstText = 0, lastEnable = 0;
     for (size_t i = 0; i < calls.size(); ++i) {
         if (calls[i].kind == UiCallKind::KeepAwake) (calls[i].flag ? on : off) = i;
-        if (calls[i].kind == UiCallKind::SetText && calls[i].controlId == kIdNotice && !firstText) firstText = i;
+        if (calls[i].kind == UiCallKind::SetText && calls[i].controlId == kIdNotice &&
+            firstText == 0) {
+            firstText = i;
+        }
         if (calls[i].kind == UiCallKind::Enable && calls[i].controlId == kIdExit) lastEnable = i;
     }
     EXPECT_LT(on, firstText);

@@ -36,7 +36,8 @@ int TakeInhibitor() {
     auto callMethod = reinterpret_cast<BusCallMethod>(dlsym(library, "sd_bus_call_method"));
     auto readMessage = reinterpret_cast<MessageRead>(dlsym(library, "sd_bus_message_read"));
     auto unrefMessage = reinterpret_cast<MessageUnref>(dlsym(library, "sd_bus_message_unref"));
-    auto closeBus = reinterpret_cast<BusFlushCloseUnref>(dlsym(library, "sd_bus_flush_close_unref"));
+    auto closeBus =
+        reinterpret_cast<BusFlushCloseUnref>(dlsym(library, "sd_bus_flush_close_unref"));
     int fd = -1;
     SdBus* bus = nullptr;
     if (openBus != nullptr && callMethod != nullptr && readMessage != nullptr &&

@@ -170,10 +170,13 @@ int PollTimeout(uint64_t lastFrame) {
     const uint64_t now = TermNowMs();
     uint64_t wait = 1000;
     for (const TermTimer& timer : termModel.timers) {
-        if (timer.id != 0) wait = timer.dueMs > now ? std::min<uint64_t>(wait, timer.dueMs - now) : 0;
+        if (timer.id == 0) continue;
+        wait = timer.dueMs > now ? std::min<uint64_t>(wait, timer.dueMs - now) : 0;
     }
-    const uint64_t frameDue = lastFrame + kFrameIntervalMs;
-    wait = std::min<uint64_t>(wait, frameDue > now ? frameDue - now : 0);
+    if (TermRenderPending()) {
+        const uint64_t frameDue = lastFrame + kFrameIntervalMs;
+        wait = std::min<uint64_t>(wait, frameDue > now ? frameDue - now : 0);
+    }
     return static_cast<int>(wait);
 }
 
@@ -251,7 +254,7 @@ int TermRun(const char* commandLine, const TermRunOptions& options) {
             if (loop.exitPending && !termModel.quitPosted) RequestExit(&loop);
         }
         if (!termModel.quitPosted) RunTimers(loop.window);
-        if (TermNowMs() >= lastFrame + kFrameIntervalMs) {
+        if (TermRenderPending() && TermNowMs() >= lastFrame + kFrameIntervalMs) {
             TermRenderFlush();
             lastFrame = TermNowMs();
         }

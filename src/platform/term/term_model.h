@@ -72,6 +72,8 @@ void TermRenderBegin(bool terminal);
 void TermRenderChanged(int controlId);
 // Draws the dialog when something changed since the last frame.
 void TermRenderFlush();
+// True while a change waits for the next frame.
+bool TermRenderPending();
 // A line of the program's own (message box, notes): printed below the dialog.
 void TermRenderNote(const char* text);
 // Stops all output to the terminal (after a hang-up).

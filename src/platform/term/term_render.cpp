@@ -95,7 +95,8 @@ void DrawFrame() {
     std::snprintf(line, sizeof line, "\x1b[1m%s\x1b[0m", kDialogCaption);
     FrameLine(line, columns);
     FrameLine("", columns);
-    std::snprintf(line, sizeof line, "%s%s", kCurrentLabel, TermControlFor(kIdCurrentVersion)->text);
+    std::snprintf(line, sizeof line, "%s%s", kCurrentLabel,
+                  TermControlFor(kIdCurrentVersion)->text);
     FrameLine(line, columns);
     std::snprintf(line, sizeof line, "%s%s", kNewLabel, TermControlFor(kIdNewVersion)->text);
     FrameLine(line, columns);
@@ -218,6 +219,10 @@ void TermRenderFlush() {
     if (silenced || !terminalMode || !termModel.shown || !dirty) return;
     DrawFrame();
     dirty = false;
+}
+
+bool TermRenderPending() {
+    return terminalMode && !silenced && termModel.shown && dirty;
 }
 
 void TermRenderNote(const char* text) {
