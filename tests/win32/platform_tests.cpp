@@ -1,0 +1,300 @@
+// The Windows platform seam against the real calls, under Wine: the registry probes over
+// keys created with Wine's own reg.exe, HID enumeration with no sensor, the bounded
+// output-report write, error texts, and the worker-thread calls of the dialog seam.
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/ui.h"
+#include "sensor/hid_device.h"
+#include "sensor/registry_probe.h"
+
+namespace {
+
+// ---- Registry probes ------------------------------------------------------------------
+
+const char kBranch[] = "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\USB\\";
+
+// Every key name any row creates; each row starts from none of them.
+const char* const kTestKeys[] = {
+    "VID_F0A5&PID_0090", "VID_F0A5&PID_00E6", "VID_F0A5&PID_0094", "VID_046D&PID_C077",
+    "VID_F0A5&PID_0090X", "VID_F0A5&PID_00E6&MI_00", "VID_F0A6&PID_0090",
+    "VID_F0A5&PID_0091",
+};
+
+// Runs Wine's reg.exe, as `wine reg add ...` does from the shell.
+int Reg(const std::string& arguments) {
+    std::string commandLine = "reg.exe " + arguments;
+    std::vector<char> text(commandLine.begin(), commandLine.end());
+    text.push_back('\0');
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA(nullptr, text.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &info)) {
+        return -1;
+    }
+    WaitForSingleObject(info.hProcess, 30000);
+    DWORD code = 1;
+    GetExitCodeProcess(info.hProcess, &code);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return static_cast<int>(code);
+}
+
+void RemoveTestKeys() {
+    // Key names are case-insensitive: this also removes a key created in another case.
+    for (const char* key : kTestKeys) Reg("delete \"" + std::string(kBranch) + key + "\" /f");
+}
+
+struct RegistryRow {
+    const char* name;
+    std::vector<const char*> keys;  // created in this order
+    int family0, family1, boot;
+};
+
+void PrintTo(const RegistryRow& row, std::ostream* out) { *out << row.name; }
+
+class RegistryProbe : public ::testing::TestWithParam<RegistryRow> {
+protected:
+    static void TearDownTestSuite() { RemoveTestKeys(); }
+};
+
+TEST_P(RegistryProbe, AnswersFromTheKeysUnderEnumUsb) {
+    const RegistryRow& row = GetParam();
+    RemoveTestKeys();
+    for (const char* key : row.keys) {
+        ASSERT_EQ(Reg("add \"" + std::string(kBranch) + key + "\" /f"), 0) << key;
+    }
+    int family0 = -1, family1 = -1;
+    EXPECT_EQ(ProbeSensorRegistry(&family0, &family1), 0u);
+    EXPECT_EQ(family0, row.family0);
+    EXPECT_EQ(family1, row.family1);
+    EXPECT_EQ(IsBootDeviceRegistered(), row.boot);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, RegistryProbe,
+    ::testing::Values(
+        RegistryRow{"Both", {"VID_F0A5&PID_0090", "VID_F0A5&PID_00E6"}, 1, 1, 0},
+        RegistryRow{"MixedCaseFamily1Only", {"Vid_f0a5&Pid_00e6"}, 0, 1, 0},
+        RegistryRow{"MixedCaseFamily0", {"Vid_f0a5&Pid_0090"}, 1, 0, 0},
+        RegistryRow{"BootAmongOthers",
+                    {"VID_046D&PID_C077", "VID_F0A5&PID_0094", "VID_F0A5&PID_0091"}, 0, 0, 1},
+        RegistryRow{"MixedCaseBoot", {"Vid_f0a5&Pid_0094"}, 0, 0, 1},
+        RegistryRow{"NearMissesOnly",
+                    {"vid_f0a5&pid_0090", "VID_F0A5&PID_00E6&MI_00", "VID_F0A5&PID_0090X",
+                     "VID_F0A6&PID_0090", "vid_f0a5&pid_0094"},
+                    0, 0, 0},
+        RegistryRow{"None", {}, 0, 0, 0}),
+    [](const ::testing::TestParamInfo<RegistryRow>& info) { return info.param.name; });
+
+TEST(RegistrySeam, EnumerationEndsWithNoMoreItems) {
+    RemoveTestKeys();
+    ASSERT_EQ(Reg("add \"" + std::string(kBranch) + "VID_F0A5&PID_0094\" /f"), 0);
+    PlatRegistryKey key = nullptr;
+    ASSERT_EQ(plat_usb_registry_open(&key), kErrorSuccess);
+    uint32_t index = 0, status = kErrorSuccess;
+    bool seen = false;
+    for (; index < 10000; ++index) {
+        char name[256];
+        uint32_t length = sizeof name;
+        status = plat_usb_registry_enum(key, index, name, &length);
+        if (status != kErrorSuccess) break;
+        EXPECT_EQ(length, strlen(name));
+        if (std::string(name) == "VID_F0A5&PID_0094") seen = true;
+    }
+    plat_usb_registry_close(key);
+    EXPECT_EQ(status, kErrorNoMoreItems);
+    EXPECT_TRUE(seen);
+    RemoveTestKeys();
+}
+
+// ---- HID interfaces with no sensor attached -------------------------------------------
+
+TEST(HidSeam, FindersReturnNothingAndLeaveTheRecordClosed) {
+    HidDevice device;
+    EXPECT_EQ(FindSensorDevice(&device), 0);
+    EXPECT_EQ(device.handle, kInvalidHandle);
+    EXPECT_EQ(device.preparsedData, nullptr);
+    EXPECT_EQ(FindHidDeviceById(&device, kSensorVendorId, kProductBootLoader), 0);
+    EXPECT_EQ(device.handle, kInvalidHandle);
+}
+
+TEST(HidSeam, EveryListedPathIsAnInterfacePath) {
+    HidInterfaceList* list = plat_hid_list_present();
+    ASSERT_NE(list, nullptr) << "SetupDiGetClassDevsA failed: " << GetLastError();
+    char path[kHidPathCapacity];
+    uint32_t index = 0;
+    for (; index < 256; ++index) {
+        const int status = plat_hid_list_path(list, index, path, sizeof path);
+        if (status == kHidListEnd) break;
+        ASSERT_EQ(status, kHidListFound) << "detail record of interface " << index;
+        EXPECT_EQ(std::string(path).compare(0, 4, "\\\\?\\"), 0) << path;
+    }
+    EXPECT_LT(index, 256u);
+    plat_hid_list_release(list);
+}
+
+TEST(HidSeam, OpeningAMissingPathFailsWithTheHandleInvalid) {
+    PlatHandle handle = 0;
+    EXPECT_EQ(plat_hid_open("\\\\?\\hid#vid_f0a5&pid_0090#0&0&0#{4d1e55b2-f16f-11cf-88cb-001111000030}",
+                            &handle),
+              0);
+    EXPECT_EQ(handle, kInvalidHandle);
+    EXPECT_NE(plat_last_error(), 0u);
+    HidDevice device;
+    EXPECT_EQ(OpenHidDevice("\\\\?\\no-such-device", &device), 0);
+    EXPECT_EQ(device.handle, kInvalidHandle);
+    EXPECT_EQ(device.preparsedData, nullptr);
+}
+
+// ---- The bounded output-report write, over a pipe that takes data only when read ------
+
+struct Pipe {
+    HANDLE server;  // the reading end
+    HANDLE client;  // the writing end, overlapped like a HID handle
+};
+
+Pipe MakePipe(const char* suffix) {
+    const std::string name = "\\\\.\\pipe\\zorflash-test-" + std::to_string(GetCurrentProcessId()) +
+                             "-" + suffix;
+    Pipe pipe;
+    pipe.server = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
+                                   PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 0, 0, nullptr);
+    pipe.client = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED, nullptr);
+    return pipe;
+}
+
+// Larger than any pipe buffer: the write stays pending until someone reads.
+uint8_t bigReport[1 << 20];
+
+TEST(OutputWrite, PendingWriteIsCancelledAfterTheBoundAndFails) {
+    Pipe pipe = MakePipe("pending");
+    ASSERT_NE(pipe.server, INVALID_HANDLE_VALUE);
+    ASSERT_NE(pipe.client, INVALID_HANDLE_VALUE);
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(plat_hid_write_output(reinterpret_cast<PlatHandle>(pipe.client), bigReport,
+                                    sizeof bigReport, 200),
+              0);
+    EXPECT_GE(GetTickCount() - start, 190u) << "returned before the bound";
+    // Cancelled, not merely abandoned: nothing more arrives at the reading end.
+    Sleep(50);
+    DWORD available = 0;
+    PeekNamedPipe(pipe.server, nullptr, 0, nullptr, &available, nullptr);
+    DWORD settled = available;
+    Sleep(100);
+    PeekNamedPipe(pipe.server, nullptr, 0, nullptr, &available, nullptr);
+    EXPECT_EQ(available, settled);
+    EXPECT_LT(available, sizeof bigReport);
+    CloseHandle(pipe.client);
+    CloseHandle(pipe.server);
+}
+
+DWORD WINAPI DrainPipe(void* parameter) {
+    static uint8_t sink[65536];
+    HANDLE server = static_cast<HANDLE>(parameter);
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD total = 0;
+    while (total < sizeof bigReport) {
+        DWORD got = 0;
+        if (!ReadFile(server, sink, sizeof sink, nullptr, &overlapped) &&
+            GetLastError() != ERROR_IO_PENDING) {
+            break;
+        }
+        if (!GetOverlappedResult(server, &overlapped, &got, TRUE)) break;
+        total += got;
+        ResetEvent(overlapped.hEvent);
+    }
+    CloseHandle(overlapped.hEvent);
+    return total;
+}
+
+TEST(OutputWrite, WriteThatCompletesWithinTheBoundSucceeds) {
+    Pipe pipe = MakePipe("drained");
+    ASSERT_NE(pipe.client, INVALID_HANDLE_VALUE);
+    HANDLE reader = CreateThread(nullptr, 0, DrainPipe, pipe.server, 0, nullptr);
+    EXPECT_EQ(plat_hid_write_output(reinterpret_cast<PlatHandle>(pipe.client), bigReport,
+                                    sizeof bigReport, 10000),
+              1);
+    WaitForSingleObject(reader, 10000);
+    DWORD total = 0;
+    GetExitCodeThread(reader, &total);
+    EXPECT_EQ(total, sizeof bigReport);
+    CloseHandle(reader);
+    CloseHandle(pipe.client);
+    CloseHandle(pipe.server);
+}
+
+TEST(OutputWrite, WriteThatIsRefusedAtOnceFailsWithoutWaiting) {
+    Pipe pipe = MakePipe("refused");
+    ASSERT_NE(pipe.server, INVALID_HANDLE_VALUE);
+    const DWORD start = GetTickCount();
+    // The server end was opened for reading only.
+    EXPECT_EQ(plat_hid_write_output(reinterpret_cast<PlatHandle>(pipe.server), bigReport, 64,
+                                    5000),
+              0);
+    EXPECT_LT(GetTickCount() - start, 4000u) << "waited for a write that was never queued";
+    CloseHandle(pipe.client);
+    CloseHandle(pipe.server);
+}
+
+// ---- Errors and time ------------------------------------------------------------------
+
+TEST(SystemSeam, ErrorTextsAreTheSystemsUntrimmed) {
+    char text[1024];
+    const size_t length = plat_error_text(ERROR_FILE_NOT_FOUND, text, sizeof text);
+    ASSERT_GT(length, 2u);
+    EXPECT_EQ(length, strlen(text));
+    EXPECT_EQ(std::string(text + length - 2), "\r\n");
+    char direct[1024];
+    const DWORD directLength = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
+                                              ERROR_FILE_NOT_FOUND, 0, direct, sizeof direct,
+                                              nullptr);
+    EXPECT_EQ(std::string(text, length), std::string(direct, directLength));
+    text[0] = 'x';
+    EXPECT_EQ(plat_error_text(0x2A, text, sizeof text), 0u);
+    EXPECT_EQ(text[0], '\0');
+}
+
+TEST(SystemSeam, LastErrorIsTheThreadsOwn) {
+    SetLastError(1167);
+    EXPECT_EQ(plat_last_error(), 1167u);
+}
+
+TEST(SystemSeam, TickCountFollowsSleep) {
+    const uint32_t before = plat_tick_count();
+    plat_sleep(100);
+    // GetTickCount moves in steps of the system timer (about 16 ms).
+    EXPECT_GE(plat_tick_count() - before, 80u);
+}
+
+// ---- Worker-thread calls of the dialog seam -------------------------------------------
+
+HANDLE releaseWorker;
+
+unsigned HeldWorker(void* argument) {
+    WaitForSingleObject(releaseWorker, 10000);
+    return *static_cast<unsigned*>(argument);
+}
+
+TEST(ThreadSeam, ExitCodeIsStillActiveWhileRunningThenTheResult) {
+    releaseWorker = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    unsigned result = 2;
+    ThreadHandle thread = ui_thread_start(HeldWorker, &result);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_EQ(ui_thread_exit_code(thread), kStillActive);
+    SetEvent(releaseWorker);
+    WaitForSingleObject(static_cast<HANDLE>(thread), 10000);
+    EXPECT_EQ(ui_thread_exit_code(thread), 2u);
+    ui_thread_close(thread);
+    CloseHandle(releaseWorker);
+}
+
+}  // namespace
