@@ -342,9 +342,11 @@ TEST_F(Dialog, SimulatedSensorCompleteUpdateEndsUpdateCompleteAndCode2) {
     EXPECT_EQ(WaitForSingleObject(program_.process, 0), static_cast<DWORD>(WAIT_TIMEOUT));
     EXPECT_TRUE(IsWindowVisible(dialog));
 
-    // A screenshot of the update in progress, taken by the script that runs this test.
+    // A screenshot of the update in progress, taken by the script that runs this test
+    // once the bar has gone some way.
     const std::string request = Environment("ZORFLASH_SCREENSHOT_REQUEST");
     if (!request.empty()) {
+        EXPECT_TRUE(WaitUntil([&] { return ProgressPosition(dialog) >= 200; }, kUpdateTimeoutMs));
         const std::string done = request + ".done";
         Touch(request);
         EXPECT_TRUE(WaitUntil([&] { return Exists(done); }, 20000)) << "no screenshot taken";

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# The Windows edition in CI: cross-builds zorflash.exe, zorflash-sim.exe and the tests with
+# mingw-w64 (preset mingw, folder build-mingw), prepares a Wine prefix, an Xvfb display and
+# a persistent Wine server, runs every test under Wine, and ends them again.
+# Exits non-zero when the build or any test fails. Run from anywhere:
+#
+#   tests/win32/run.sh
+#
+# Needs (Debian 12): cmake g++-mingw-w64-x86-64-posix googletest wine wine64 xvfb xauth
+# x11-utils imagemagick. Installed here when missing and running as root.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+cd "$root"
+
+packages=(cmake g++-mingw-w64-x86-64-posix googletest wine wine64 xvfb xauth x11-utils imagemagick)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    if [[ $(id -u) -ne 0 ]]; then
+        echo "run.sh: missing packages: ${missing[*]}" >&2
+        exit 2
+    fi
+    DEBIAN_FRONTEND=noninteractive apt-get update -q
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+fi
+
+cmake --preset mingw
+cmake --build --preset mingw
+
+export ZORFLASH_BUILD_DIR="$root/build-mingw"
+trap 'tests/win32/wine-run.sh --stop' EXIT
+tests/win32/wine-run.sh --setup
+
+status=0
+ctest --preset mingw || status=$?
+if [[ -f build-mingw/screenshots/zorflash-sim-update.png ]]; then
+    echo "Screenshot of the dialog during an update: build-mingw/screenshots/zorflash-sim-update.png"
+fi
+exit $status
