@@ -180,9 +180,11 @@ void BuildDescriptor(EmulatedNode* node, const EmulatedSensorOptions& options, b
             ++extraId;
         }
 
-        // Collection (Application) with the collection's usage (4-byte extended form).
-        Put(&w, {0x0B, static_cast<uint8_t>(col.usage & 0xFF), static_cast<uint8_t>(col.usage >> 8),
-                 static_cast<uint8_t>(col.usagePage & 0xFF), static_cast<uint8_t>(col.usagePage >> 8)});
+        // Collection (Application) with the collection's usage page and usage. (Not as one
+        // 4-byte extended usage: Wine 8's parser takes the page of a collection's usage from
+        // the Usage Page item only.)
+        Put(&w, {0x06, static_cast<uint8_t>(col.usagePage & 0xFF), static_cast<uint8_t>(col.usagePage >> 8)});
+        Put(&w, {0x0A, static_cast<uint8_t>(col.usage & 0xFF), static_cast<uint8_t>(col.usage >> 8)});
         Put(&w, {0xA1, 0x01});
         Put(&w, {0x06, 0x00, 0xFF});              // fields on the vendor page
         Put(&w, {0x15, 0x00, 0x26, 0xFF, 0x00});  // logical 0..255

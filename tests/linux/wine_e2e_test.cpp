@@ -1,0 +1,143 @@
+// The Windows edition, zorflash.exe, under Wine and the umockdev preload: Wine's HID bus
+// takes the emulated sensor's hidraw node through udev, and the program reaches it through
+// SetupAPI and the HID class driver as on Windows. Wine follows the re-enumeration (the
+// "remove" and "add" events of the testbed), so a whole update runs.
+//
+// Real time, like the Linux edition's end-to-end tests; each run also starts a fresh Wine
+// server (about 3 s) so that Wine's device driver process sees this test's testbed.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "emulated_sensor.h"
+#include "run_program.h"
+#include "update_stream.h"
+
+namespace {
+
+std::string WindowsExe() {
+    const char* path = std::getenv("ZORFLASH_WINDOWS_EXE");
+    return path != nullptr ? path : ZORFLASH_WINDOWS_EXE_DEFAULT;
+}
+
+SimSensorConfig Config(uint16_t family, uint16_t version) {
+    SimSensorConfig config = sim_sensor_config_for_family(family);
+    config.normalVersion = version;
+    config.bootLoaderVersion = 0x0011;
+    config.bootAppearDelayMs = 300;
+    config.returnDelayMs = 300;
+    return config;
+}
+
+class WineE2eTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (access(WindowsExe().c_str(), R_OK) != 0) {
+            GTEST_SKIP() << "no Windows edition at " << WindowsExe()
+                         << " (build it with the mingw-w64 preset, or set ZORFLASH_WINDOWS_EXE)";
+        }
+        if (std::system("command -v wine >/dev/null 2>&1") != 0) GTEST_SKIP() << "no wine";
+        ASSERT_TRUE(emulated_testbed_ready()) << "umockdev testbed not available";
+    }
+    void TearDown() override { emulated_sensor_stop(sensor); }
+
+    void Start(const SimSensorConfig& config) {
+        sensor = emulated_sensor_start(config);
+        ASSERT_NE(sensor, nullptr);
+    }
+    ProgramRun Run(const std::vector<std::string>& args, const std::string& usbKeys,
+                   double timeoutSeconds) {
+        std::vector<std::string> argv = {WINE_UMOCKDEV_SCRIPT, WINE_STATE_DIR, WindowsExe()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ProgramRun run = run_program(argv, {"ZORFLASH_WINE_USB_KEYS=" + usbKeys}, timeoutSeconds);
+        EXPECT_FALSE(run.timedOut) << "zorflash.exe did not end within " << timeoutSeconds << " s";
+        return run;
+    }
+    std::vector<SimTranscriptEntry> Transcript() {
+        SimSensor* model = emulated_sensor_lock(sensor);
+        std::vector<SimTranscriptEntry> copy = model->transcript;
+        emulated_sensor_unlock(sensor);
+        return copy;
+    }
+    bool FlashHolds(const FirmwareImage& image) {
+        const uint32_t count = ImageByteCount(image);
+        std::vector<uint8_t> flash(count);
+        SimSensor* model = emulated_sensor_lock(sensor);
+        sim_sensor_read_flash(model, 0x4000, flash.data(), count);
+        emulated_sensor_unlock(sensor);
+        return std::memcmp(flash.data(), ImageBytes(image), count) == 0;
+    }
+
+    EmulatedSensor* sensor = nullptr;
+};
+
+// Identification through Wine's HID stack: vendor, product and version from the mocked
+// device, the family-1 report words through HidD_GetFeature. The sensor is up to date, so
+// it is read and nothing is sent.
+TEST_F(WineE2eTest, IdentifiesFamilyOneSensorThroughWinesHidStack) {
+    SimSensorConfig config = Config(1, 0x0139);
+    config.report5Word = 6;
+    config.report6Word = 1;
+    Start(config);
+    const ProgramRun run = Run({"/F0", "image.bin"}, "", 60);
+    EXPECT_EQ(run.exitCode, 2) << run.err;
+    std::vector<Report> expected;
+    WordReads(&expected);
+    ExpectStream(Transcript(), expected);
+}
+
+// No sensor: Wine's HID class lists nothing of ours; the worker's no-sensor path ends the
+// program with 0.
+TEST_F(WineE2eTest, NoSensorEndsWithExitCodeZero) {
+    const ProgramRun run = Run({"/F0", "image.bin"}, "", 60);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+}
+
+// A whole update through Wine, re-enumeration included: the normal-mode node goes away on
+// the switch request, the boot loader's node comes (a new /dev/hidrawN), and after the exit
+// command the sensor comes back with its new version.
+TEST_F(WineE2eTest, UpdatesFamilyZeroSensorAcrossReEnumeration) {
+    Start(Config(0, 0x0140));
+    const ProgramRun run = Run({"/F0", "image.bin"}, "", 150);
+    EXPECT_EQ(run.exitCode, 2) << run.err;
+    EXPECT_TRUE(FlashHolds(ImageForKind(0)));
+    std::vector<Report> expected;
+    expected.push_back({kSimEventSetFeature, 2, {0x02, 0x02}});
+    BootLoaderPass(&expected, ImageForKind(0));
+    ExpectStream(Transcript(), expected);
+    EXPECT_EQ(emulated_sensor_nodes_created(sensor), 3u);
+    SimSensor* model = emulated_sensor_lock(sensor);
+    EXPECT_EQ(model->mode, kSimModeNormal);
+    EXPECT_EQ(model->normalVersion, 0x0610);
+    emulated_sensor_unlock(sensor);
+}
+
+// A sensor already in its boot loader: the family comes from the registry record, which
+// the test writes into Wine's registry (Wine keeps none for hidraw devices).
+TEST_F(WineE2eTest, UpdatesSensorFoundInItsBootLoaderWithFamilyFromTheRegistry) {
+    SimSensorConfig config = Config(0, 0x0140);
+    config.startInBootLoader = 1;
+    Start(config);
+    const ProgramRun run = Run({"/F0", "image.bin"}, "VID_F0A5&PID_0090 VID_F0A5&PID_0094", 120);
+    EXPECT_EQ(run.exitCode, 2) << run.err;
+    EXPECT_TRUE(FlashHolds(ImageForKind(0)));
+    std::vector<Report> expected;
+    BootLoaderPass(&expected, ImageForKind(0));  // no switch request: already there
+    ExpectStream(Transcript(), expected);
+}
+
+// Same sensor with no record of its family: kind undetermined, so the worker's no-sensor
+// path (exit code 0) and not a single command.
+TEST_F(WineE2eTest, SensorInItsBootLoaderWithoutRegistryRecordIsLeftAlone) {
+    SimSensorConfig config = Config(0, 0x0140);
+    config.startInBootLoader = 1;
+    Start(config);
+    const ProgramRun run = Run({"/F0", "image.bin"}, "", 60);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    ExpectStream(Transcript(), {});
+}
+
+}  // namespace

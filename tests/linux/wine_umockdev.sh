@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine so that Wine's HID bus sees the emulated sensor of the
+# calling test (which owns a umockdev testbed and runs under the umockdev preload).
+#
+#   wine_umockdev.sh STATE_DIR --setup             prefix and display only
+#   wine_umockdev.sh STATE_DIR --stop              end the Wine server and the display
+#   wine_umockdev.sh STATE_DIR PROGRAM.exe ARGS... run it; its exit code is passed through
+#
+# ZORFLASH_WINE_USB_KEYS="VID_F0A5&PID_0090 ..." creates these device keys under
+# HKLM\SYSTEM\CurrentControlSet\Enum\USB for the run (the record of installed devices
+# that Wine does not keep for hidraw devices) and deletes them afterwards.
+#
+# The prefix (STATE_DIR/prefix) is made once with `wineboot -i`, with winebus's SDL backend
+# off, so that Wine's HID bus takes hidraw nodes through udev. Wine's device driver process
+# must run under the preload with the caller's testbed (UMOCKDEV_DIR), and it lives as long
+# as the Wine server: every run ends the server first, and the program starts a new one in
+# the caller's environment. The display (Xvfb, for the program's dialog) runs without the
+# preload and is kept across runs.
+set -euo pipefail
+
+state=$1
+shift
+mkdir -p "$state"
+export WINEPREFIX="$state/prefix"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+
+no_preload() { env -u LD_PRELOAD -u UMOCKDEV_DIR "$@"; }
+
+setup() {
+    exec 9>"$state/lock"
+    flock 9
+    if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
+        no_preload wineboot -i >/dev/null 2>&1
+        no_preload wine reg add 'HKLM\System\CurrentControlSet\Services\winebus' \
+            /v 'Enable SDL' /t REG_DWORD /d 0 /f >/dev/null 2>&1
+        no_preload wineserver -w
+    fi
+    if ! { [[ -f "$state/xvfb.pid" ]] && kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null; }; then
+        rm -f "$state/display.tmp"
+        no_preload Xvfb -displayfd 8 -screen 0 1024x768x24 -nolisten tcp \
+            8>"$state/display.tmp" >/dev/null 2>&1 </dev/null &
+        echo $! >"$state/xvfb.pid"
+        for _ in $(seq 100); do
+            [[ -s "$state/display.tmp" ]] && break
+            sleep 0.05
+        done
+        echo ":$(head -n1 "$state/display.tmp")" >"$state/display"
+    fi
+    flock -u 9
+}
+
+case "${1:-}" in
+--setup)
+    setup
+    ;;
+--stop)
+    no_preload wineserver -k >/dev/null 2>&1 || true
+    if [[ -f "$state/xvfb.pid" ]]; then kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true; fi
+    rm -f "$state/xvfb.pid" "$state/display"
+    ;;
+*)
+    setup
+    export DISPLAY="$(cat "$state/display")"
+    # A server (and device driver process) from an earlier run knows an old testbed.
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+    usb='HKLM\SYSTEM\CurrentControlSet\Enum\USB'
+    for key in ${ZORFLASH_WINE_USB_KEYS:-}; do
+        wine reg add "$usb\\$key" /f >/dev/null 2>&1
+    done
+    status=0
+    wine "$@" || status=$?
+    for key in ${ZORFLASH_WINE_USB_KEYS:-}; do
+        wine reg delete "$usb\\$key" /f >/dev/null 2>&1 || true
+    done
+    exit $status
+    ;;
+esac
