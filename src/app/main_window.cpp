@@ -2,7 +2,6 @@
 // destroy. Each platform's message loop calls these handlers on the main thread.
 #include "app/main_window.h"
 
-#include <cstring>
 
 #include "app/update_launch_internal.h"
 #include "platform/platform.h"
