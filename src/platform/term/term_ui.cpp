@@ -31,6 +31,7 @@ struct QueuedCall {
     WindowHandle window;
     int controlId;
     const char* text;
+    const char* caption;  // message box
     char* buffer;
     uint32_t capacity;
     uint32_t message;
@@ -151,7 +152,7 @@ void Execute(QueuedCall* call) {
         break;
     case CallKind::MessageBox: {
         char line[kTermTextCapacity];
-        std::snprintf(line, sizeof line, "%s: %s", call->buffer, call->text);
+        std::snprintf(line, sizeof line, "%s: %s", call->caption, call->text);
         TermRenderNote(line);
         break;
     }
@@ -313,7 +314,7 @@ void ui_post_quit(int exitCode) {
 void ui_message_box(const char* text, const char* caption) {
     QueuedCall call = Call(CallKind::MessageBox, nullptr, 0);
     call.text = text;
-    call.buffer = const_cast<char*>(caption);
+    call.caption = caption;
     Perform(call);
 }
 
