@@ -676,6 +676,22 @@ TEST_F(SimPlatform, DeviceDelaysRunOnTheRealClockToo) {
     EXPECT_EQ(switchedAt + 30, t[2].timeMs);  // stamped with its due time, not when seen
 }
 
+TEST_F(SimPlatform, CommandLatencyOnTheRealClockIsSleptOff) {
+    SimScenario s;
+    s.realTime = 1;
+    s.commandLatencyMs = 1;
+    s.sensor.startInBootLoader = 1;
+    sim_reset(s);
+    PlatHandle h = OpenProduct(0x0094);
+    ASSERT_NE(kInvalidHandle, h);
+    uint64_t start = sim_now_ms();
+    Report reply;
+    for (int i = 0; i < 50; ++i) ASSERT_EQ(0, Exchange(h, EraseCommand(0), &reply));
+    plat_hid_close(h);
+    // 100 calls of 1 ms; less than one 20 ms slice may still be owed.
+    EXPECT_GE(sim_now_ms() - start, 80u);
+}
+
 // ---- Scenarios ----------------------------------------------------------------------------------
 
 TEST(SimScenarios, EveryNameIsKnownAndUnknownNamesAreNot) {

@@ -62,8 +62,9 @@ struct SimScenario {
     // Clock: virtual (plat_sleep advances it at once) or real (steady_clock).
     uint8_t realTime = 0;
     uint32_t tickStart = 0x10000;  // plat_tick_count at reset
-    // Each feature set and get takes this long (plat_sleep-like, outside the lock), so a
-    // real-time run shows the progress bar move.
+    // Each feature set and get takes this long, so a real-time run shows the progress bar
+    // move (on the real clock slept off outside the lock in slices of about 20 ms, so the
+    // average holds where the system's sleeps are coarse).
     uint32_t commandLatencyMs = 0;
 
     uint8_t echoDebug = 0;  // also write plat_debug_output lines to stderr

@@ -74,6 +74,7 @@ struct Machine {
     std::vector<std::string> debugLines;
     uint64_t virtualNowMs;
     std::chrono::steady_clock::time_point realStart;
+    int64_t latencyOwedUs;  // real clock: command latency not yet slept off
 };
 
 Machine machine;
@@ -102,6 +103,7 @@ void ResetLocked(const SimScenario& scenario) {
     machine.registryErrorsAnswered = 0;
     machine.debugLines.clear();
     machine.debugLines.reserve(64);
+    machine.latencyOwedUs = 0;
 }
 
 std::unique_lock<std::mutex> Lock() {
@@ -120,6 +122,29 @@ void Wait(std::unique_lock<std::mutex>& lock, uint32_t milliseconds) {
     lock.unlock();
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     lock.lock();
+}
+
+// The time one feature set or get takes. On the real clock the latency is owed and slept
+// off in pieces of at least 20 ms, measured: a system whose sleeps are coarse (Windows
+// rounds to about 15.6 ms) then still averages the configured latency per command.
+void CommandLatency(std::unique_lock<std::mutex>& lock) {
+    uint32_t latency = machine.scenario.commandLatencyMs;
+    if (latency == 0) return;
+    if (!machine.scenario.realTime) {
+        machine.virtualNowMs += latency;
+        return;
+    }
+    constexpr int64_t kSliceUs = 20000;
+    machine.latencyOwedUs += static_cast<int64_t>(latency) * 1000;
+    if (machine.latencyOwedUs < kSliceUs) return;
+    int64_t owed = machine.latencyOwedUs;
+    lock.unlock();
+    auto start = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::microseconds(owed));
+    auto slept = std::chrono::duration_cast<std::chrono::microseconds>(
+                     std::chrono::steady_clock::now() - start).count();
+    lock.lock();
+    machine.latencyOwedUs -= slept;
 }
 
 // ---- Interfaces on the machine ----------------------------------------------------------
@@ -399,7 +424,7 @@ int plat_hid_set_feature(PlatHandle handle, const uint8_t* buffer, uint32_t leng
     auto lock = Lock();
     ++machine.counters.sets;
     if (SlotOf(handle) == nullptr) return Fail(kSimErrInvalidHandle);
-    Wait(lock, machine.scenario.commandLatencyMs);
+    CommandLatency(lock);
     HandleSlot* slot = SlotOf(handle);  // the wait may have let another thread close it
     if (slot == nullptr) return Fail(kSimErrInvalidHandle);
     if (!slot->isSensor) return Fail(kSimErrInvalidParameter);  // no feature reports we know
@@ -412,7 +437,7 @@ int plat_hid_get_feature(PlatHandle handle, uint8_t* buffer, uint32_t length) {
     auto lock = Lock();
     ++machine.counters.gets;
     if (SlotOf(handle) == nullptr) return Fail(kSimErrInvalidHandle);
-    Wait(lock, machine.scenario.commandLatencyMs);
+    CommandLatency(lock);
     HandleSlot* slot = SlotOf(handle);
     if (slot == nullptr) return Fail(kSimErrInvalidHandle);
     if (!slot->isSensor) return Fail(kSimErrInvalidParameter);
