@@ -3,6 +3,7 @@
 // the sensor's delays are kept short here.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +16,7 @@
 
 #include "emulated_sensor.h"
 #include "flash/flash_protocol.h"
+#include "run_program.h"
 #include "platform/linux/hidraw_node.h"
 #include "platform/platform.h"
 #include "sensor/hid_device.h"
@@ -338,6 +340,55 @@ TEST_F(HidrawPlatformTest, DiagnosticLinesEndTheirLineOnStandardError) {
     EXPECT_EQ(text,
               "---------- < Module Name : flash_write > ---------\n050:Not ACK\n"
               "---------- < Module Name : flash_write > ---------\n010No such device\n");
+}
+
+// A user without access to the sensor's node (no udev rule installed): the open fails with
+// EACCES, the find goes on and finds nothing, and one diagnostic line, once per node, names
+// the node and the rule. The test runs itself again as user "nobody" for the opens (root
+// opens everything); the emulated node is a pseudo-terminal that only root may open.
+TEST_F(HidrawPlatformTest, SensorNodeWithoutPermissionIsNamedOnceWithTheRule) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run a part as another user";
+    Start(QuickConfig(0));
+    const char* root = std::getenv("UMOCKDEV_DIR");
+    ASSERT_NE(root, nullptr);
+    ASSERT_EQ(chmod(root, 0755), 0);  // sysfs readable by everyone, as on a real machine
+    // The node as udev leaves it without our rule: root's alone. (umockdev's node is a link
+    // to a pseudo-terminal; the mode of that is what open() checks.)
+    const std::string link = std::string(root) + Node();
+    char target[256];
+    const ssize_t t = readlink(link.c_str(), target, sizeof target - 1);
+    ASSERT_GT(t, 0) << link;
+    target[t] = '\0';
+    ASSERT_EQ(chmod(target, 0600), 0) << target;
+    // umockdev's ioctl socket for the node must stay reachable, or its preload gives up
+    // before the open is even tried.
+    ASSERT_EQ(chmod((std::string(root) + "/ioctl" + Node()).c_str(), 0777), 0);
+    char self[512];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    ASSERT_GT(n, 0);
+    self[n] = '\0';
+    const ProgramRun run = run_program({self, "--gtest_filter=PermissionChild.*"},
+                                       {"ZORFLASH_PERMISSION_NODE=" + Node()}, 60);
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_EQ(run.err, "---------- < Module Name : OpenHidDevice > ---------\n"
+                       "No permission to open " + Node() + " (sensor f0a5:0090): install the udev "
+                       "rule 70-zorflash.rules and plug the sensor in again\n");
+}
+
+// The part of the test above that runs as "nobody"; does nothing in a normal run.
+TEST(PermissionChild, OpensAsAnotherUser) {
+    const char* node = std::getenv("ZORFLASH_PERMISSION_NODE");
+    if (node == nullptr) GTEST_SKIP() << "only run by SensorNodeWithoutPermissionIsNamedOnceWithTheRule";
+    ASSERT_EQ(setgid(65534), 0);
+    ASSERT_EQ(setuid(65534), 0);
+    linux_set_diag_sink(kDiagSinkStderr);
+    PlatHandle handle = kInvalidHandle;
+    EXPECT_EQ(plat_hid_open(node, &handle), 0);
+    EXPECT_EQ(plat_last_error(), static_cast<uint32_t>(EACCES));
+    HidDevice device = ClosedHidDevice();
+    EXPECT_EQ(FindSensorDevice(&device), 0);  // skipped like any node it cannot open
+    EXPECT_EQ(FindHidDeviceById(&device, kSensorVendorId, kProductFamily0), 0);
+    EXPECT_EQ(device.handle, kInvalidHandle);
 }
 
 TEST(LinuxSystemTest, ErrorTextsAndTicks) {
