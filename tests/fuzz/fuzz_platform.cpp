@@ -1,0 +1,270 @@
+#include "fuzz_platform.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+#include "platform/ui.h"
+
+FuzzMachine fuzzMachine;
+
+namespace {
+
+constexpr uint32_t kGenFailure = 31;  // ERROR_GEN_FAILURE: the device stalled the request
+constexpr uint32_t kInvalidParameter = 87;
+constexpr PlatHandle kSensorHandle = 0x104;
+constexpr uint32_t kReportLength = 137;
+
+// One interface list object; the core only passes it back.
+int listToken;
+int preparsedToken;
+
+uint8_t NextByte(uint8_t fallback) {
+    FuzzMachine& m = fuzzMachine;
+    if (m.streamPos >= m.streamSize) return fallback;
+    return m.stream[m.streamPos++];
+}
+
+}  // namespace
+
+void fuzz_machine_reset(const FuzzSetup& setup, const uint8_t* stream, size_t streamSize) {
+    FuzzMachine& m = fuzzMachine;
+    // The big arrays are rewritten before they are read; only the counters start over.
+    m.setup = setup;
+    m.stream = stream;
+    m.streamSize = streamSize;
+    m.streamPos = 0;
+    m.inBootLoader = setup.startInBootLoader;
+    m.nowMs = 0x10000;
+    m.lastError = 0;
+    m.opens = m.closes = m.badCloses = 0;
+    m.preparsedOut = m.listsOut = 0;
+    m.switchRequests = m.outputWrites = 0;
+    m.lastOutput[0] = m.lastOutput[1] = 0;
+    m.commandCount = 0;
+    m.pendingSelector = 0;
+    m.systemTextSet = 0;
+    m.systemText[0] = '\0';
+    m.lineCount = 0;
+    m.progressSteps = m.progressMessages = 0;
+    m.fileNameSets = 0;
+    m.fileName[0] = '\0';
+}
+
+// ---- platform.h ---------------------------------------------------------------------------
+
+HidInterfaceList* plat_hid_list_present() {
+    ++fuzzMachine.listsOut;
+    return reinterpret_cast<HidInterfaceList*>(&listToken);
+}
+
+int plat_hid_list_path(HidInterfaceList*, uint32_t index, char* path, size_t pathCapacity) {
+    if (index != 0 || pathCapacity < 8) return kHidListEnd;
+    std::memcpy(path, "sensor", 7);
+    return kHidListFound;
+}
+
+void plat_hid_list_release(HidInterfaceList* list) {
+    if (list != nullptr) --fuzzMachine.listsOut;
+}
+
+int plat_hid_open(const char*, PlatHandle* handle) {
+    if (fuzzMachine.opens != fuzzMachine.closes) {
+        // One record at a time: the core never holds two.
+        fuzzMachine.lastError = 32;  // ERROR_SHARING_VIOLATION
+        return 0;
+    }
+    ++fuzzMachine.opens;
+    *handle = kSensorHandle;
+    return 1;
+}
+
+void plat_hid_close(PlatHandle handle) {
+    if (handle != kSensorHandle || fuzzMachine.opens == fuzzMachine.closes) {
+        ++fuzzMachine.badCloses;
+        return;
+    }
+    ++fuzzMachine.closes;
+}
+
+int plat_hid_get_preparsed(PlatHandle, HidPreparsedData* data) {
+    ++fuzzMachine.preparsedOut;
+    *data = &preparsedToken;
+    return 1;
+}
+
+void plat_hid_free_preparsed(HidPreparsedData) { --fuzzMachine.preparsedOut; }
+
+int plat_hid_get_attributes(PlatHandle, HidAttributes* attributes) {
+    attributes->VendorID = 0xF0A5;
+    attributes->ProductID = fuzzMachine.inBootLoader ? 0x0094 : 0x0090;
+    attributes->VersionNumber = fuzzMachine.inBootLoader ? fuzzMachine.setup.bootLoaderVersion
+                                                         : 0x0140;
+    return 1;
+}
+
+int plat_hid_get_caps(HidPreparsedData, HidCaps* caps) {
+    if (fuzzMachine.inBootLoader) {
+        *caps = HidCaps{0x0001, 0x000D, 65, 65, 137};
+    } else {
+        *caps = HidCaps{0x0002, 0x000D, 10, 0, 2};
+    }
+    return 1;
+}
+
+int plat_hid_set_feature(PlatHandle handle, const uint8_t* buffer, uint32_t length) {
+    FuzzMachine& m = fuzzMachine;
+    if (handle != kSensorHandle || length == 0) {
+        m.lastError = kInvalidParameter;
+        return 0;
+    }
+    if (!m.inBootLoader) {
+        if (buffer[0] == 2 && length >= 2 && buffer[1] == 2) {
+            ++m.switchRequests;
+            if (m.setup.switchFails) {
+                m.lastError = kGenFailure;
+                return 0;
+            }
+            m.inBootLoader = 1;  // it is back as the boot loader by the first poll
+            return 1;
+        }
+        m.lastError = kInvalidParameter;
+        return 0;
+    }
+    if (m.commandCount >= kFuzzMaxCommands) {
+        m.lastError = kGenFailure;
+        return 0;
+    }
+    FuzzCommand& c = m.commands[m.commandCount++];
+    std::memset(&c, 0, sizeof c);
+    std::memcpy(c.bytes, buffer, length < kReportLength ? length : kReportLength);
+    c.length = length;
+    m.pendingSelector = NextByte(0);
+    if (m.pendingSelector == kFuzzSelectFailSet) {
+        c.setFailed = 1;
+        m.lastError = kGenFailure;
+        return 0;
+    }
+    return 1;
+}
+
+int plat_hid_get_feature(PlatHandle handle, uint8_t* buffer, uint32_t length) {
+    FuzzMachine& m = fuzzMachine;
+    if (handle != kSensorHandle || !m.inBootLoader || m.commandCount == 0 || length < kReportLength) {
+        m.lastError = kInvalidParameter;
+        return 0;
+    }
+    FuzzCommand& c = m.commands[m.commandCount - 1];
+    c.getAsked = 1;
+    const uint8_t selector = m.pendingSelector;
+    if (selector == kFuzzSelectFailGet) {
+        c.getFailed = 1;
+        m.lastError = kGenFailure;
+        return 0;
+    }
+    std::memset(c.reply, 0, sizeof c.reply);
+    if (selector >= kFuzzSelectRaw) {
+        for (int i = 0; i < 4; ++i) c.reply[i] = NextByte(0);
+    } else {
+        c.reply[0] = 2;
+        c.reply[1] = c.bytes[1];
+        c.reply[2] = c.bytes[2];
+        c.reply[3] = 0;
+    }
+    std::memset(buffer, 0, length);
+    std::memcpy(buffer, c.reply, kReportLength);
+    return 1;
+}
+
+int plat_hid_write_output(PlatHandle handle, const uint8_t* buffer, uint32_t length, uint32_t timeoutMs) {
+    FuzzMachine& m = fuzzMachine;
+    ++m.outputWrites;
+    if (handle != kSensorHandle || length < 2) return 0;
+    m.lastOutput[0] = buffer[0];
+    m.lastOutput[1] = buffer[1];
+    if (m.setup.outputWriteFails) {
+        m.nowMs += timeoutMs;
+        return 0;
+    }
+    return 1;
+}
+
+uint32_t plat_usb_registry_open(PlatRegistryKey* key) {
+    *key = &listToken;
+    return kErrorSuccess;
+}
+
+uint32_t plat_usb_registry_enum(PlatRegistryKey, uint32_t index, char* name, uint32_t* nameLength) {
+    static const char* const kKeys[] = {"ROOT_HUB30", "VID_F0A5&PID_0090", "VID_F0A5&PID_0094"};
+    const uint32_t count = fuzzMachine.setup.bootLoaderRegistered ? 3 : 2;
+    if (index >= count) return kErrorNoMoreItems;
+    const size_t length = std::strlen(kKeys[index]);
+    if (length + 1 > *nameLength) return 234;  // ERROR_MORE_DATA
+    std::memcpy(name, kKeys[index], length + 1);
+    *nameLength = static_cast<uint32_t>(length);
+    return kErrorSuccess;
+}
+
+void plat_usb_registry_close(PlatRegistryKey) {}
+
+void plat_sleep(uint32_t milliseconds) { fuzzMachine.nowMs += milliseconds; }
+uint32_t plat_tick_count() { return static_cast<uint32_t>(fuzzMachine.nowMs); }
+uint32_t plat_last_error() { return fuzzMachine.lastError; }
+
+size_t plat_error_text(uint32_t, char* buffer, size_t capacity) {
+    if (!fuzzMachine.systemTextSet) return 0;
+    const size_t length = std::strlen(fuzzMachine.systemText);
+    if (length + 1 > capacity) return 0;  // FormatMessageA fails on a short buffer
+    std::memcpy(buffer, fuzzMachine.systemText, length + 1);
+    return length;
+}
+
+void plat_debug_output(const char* text) {
+    FuzzMachine& m = fuzzMachine;
+    // strlen here is also the check that the line is terminated inside its storage.
+    const size_t length = std::strlen(text);
+    if (m.lineCount < kFuzzMaxLines) {
+        const size_t kept = length < kFuzzLineCapacity - 1 ? length : kFuzzLineCapacity - 1;
+        std::memcpy(m.lines[m.lineCount], text, kept);
+        m.lines[m.lineCount][kept] = '\0';
+        m.lineLengths[m.lineCount] = static_cast<uint32_t>(length);
+    }
+    ++m.lineCount;
+}
+
+// ---- ui.h ---------------------------------------------------------------------------------
+
+void ui_set_item_text(WindowHandle, int controlId, const char* text) {
+    if (controlId != kIdFileName) return;
+    FuzzMachine& m = fuzzMachine;
+    ++m.fileNameSets;
+    const size_t length = std::strlen(text);
+    const size_t kept = length < kFuzzLineCapacity - 1 ? length : kFuzzLineCapacity - 1;
+    std::memcpy(m.fileName, text, kept);
+    m.fileName[kept] = '\0';
+}
+
+uint32_t ui_get_item_text(WindowHandle, int, char* buffer, uint32_t capacity) {
+    if (capacity > 0) buffer[0] = '\0';
+    return 0;
+}
+
+void ui_enable_item(WindowHandle, int, int) {}
+
+intptr_t ui_send_item_message(WindowHandle, int controlId, uint32_t message, uintptr_t, intptr_t) {
+    if (controlId == kIdProgress) {
+        ++fuzzMachine.progressMessages;
+        if (message == kPbmStepIt) ++fuzzMachine.progressSteps;
+    }
+    return 0;
+}
+
+void ui_set_timer(WindowHandle, uint32_t, uint32_t) {}
+void ui_kill_timer(WindowHandle, uint32_t) {}
+void ui_show_window(WindowHandle, int) {}
+void ui_destroy_window(WindowHandle) {}
+void ui_post_quit(int) {}
+void ui_message_box(const char*, const char*) {}
+ThreadHandle ui_thread_start(unsigned (*)(void*), void*) { return nullptr; }
+uint32_t ui_thread_exit_code(ThreadHandle) { return 0; }
+void ui_thread_close(ThreadHandle) {}
+void ui_keep_awake(int) {}
