@@ -2,6 +2,8 @@
 // keys created with Wine's own reg.exe, HID enumeration with no sensor, the bounded
 // output-report write, error texts, and the worker-thread calls of the dialog seam.
 #include <windows.h>
+#include <setupapi.h>
+#include <initguid.h>
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -10,6 +12,7 @@
 
 #include "platform/platform.h"
 #include "platform/ui.h"
+#include "platform/win32/win32_interfaces.h"
 #include "sensor/hid_device.h"
 #include "sensor/registry_probe.h"
 
@@ -138,6 +141,76 @@ TEST(HidSeam, EveryListedPathIsAnInterfacePath) {
     }
     EXPECT_LT(index, 256u);
     plat_hid_list_release(list);
+}
+
+// The detail read on a class that Wine lists without any hardware: its monitors
+// (GUID_DEVINTERFACE_MONITOR). The HID scan reads its paths the same way.
+DEFINE_GUID(kMonitorInterfaceClass, 0xe6f07b5f, 0xee97, 0x4a90, 0xb0, 0x76, 0x33, 0xf5, 0x7b,
+            0xf4, 0xea, 0xa7);
+
+HDEVINFO ListMonitors() {
+    return SetupDiGetClassDevsA(&kMonitorInterfaceClass, nullptr, nullptr,
+                                DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+}
+
+TEST(InterfacePath, TwoCallDetailReadGivesEachPathThenTheEnd) {
+    HDEVINFO monitors = ListMonitors();
+    ASSERT_NE(monitors, INVALID_HANDLE_VALUE);
+    char path[kHidPathCapacity];
+    uint32_t index = 0;
+    for (; index < 64; ++index) {
+        const int status = Win32InterfacePath(monitors, &kMonitorInterfaceClass, index, path,
+                                              sizeof path);
+        if (status == kHidListEnd) break;
+        ASSERT_EQ(status, kHidListFound) << "interface " << index << ": " << GetLastError();
+        EXPECT_EQ(std::string(path).compare(0, 4, "\\\\?\\"), 0) << path;
+        EXPECT_NE(std::string(path).find("{e6f07b5f-ee97-4a90-b076-33f57bf4eaa7}"),
+                  std::string::npos)
+            << path;
+    }
+    SetupDiDestroyDeviceInfoList(monitors);
+    EXPECT_GE(index, 1u) << "Wine lists its display's monitor";
+    EXPECT_LT(index, 64u);
+}
+
+TEST(InterfacePath, PathLongerThanTheBufferCountsAsUnreadable) {
+    HDEVINFO monitors = ListMonitors();
+    ASSERT_NE(monitors, INVALID_HANDLE_VALUE);
+    char path[kHidPathCapacity];
+    ASSERT_EQ(Win32InterfacePath(monitors, &kMonitorInterfaceClass, 0, path, sizeof path),
+              kHidListFound);
+    const size_t length = strlen(path);
+    char small[kHidPathCapacity];
+    memset(small, 'x', sizeof small);
+    EXPECT_EQ(Win32InterfacePath(monitors, &kMonitorInterfaceClass, 0, small, length),
+              kHidListDetailFailed);
+    EXPECT_EQ(small[length - 1], 'x') << "nothing written";
+    EXPECT_EQ(Win32InterfacePath(monitors, &kMonitorInterfaceClass, 0, small, length + 1),
+              kHidListFound);
+    EXPECT_STREQ(small, path);
+    SetupDiDestroyDeviceInfoList(monitors);
+}
+
+// Why the header size is sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A), not the literal 5 of a
+// 32-bit build: in this 64-bit build SetupAPI refuses 5, and a scan would find nothing.
+TEST(InterfacePath, DetailHeaderSizeOf32BitBuildIsRefusedIn64BitBuild) {
+    HDEVINFO monitors = ListMonitors();
+    ASSERT_NE(monitors, INVALID_HANDLE_VALUE);
+    SP_DEVICE_INTERFACE_DATA data = {};
+    data.cbSize = sizeof data;
+    ASSERT_TRUE(SetupDiEnumDeviceInterfaces(monitors, nullptr, &kMonitorInterfaceClass, 0,
+                                            &data));
+    alignas(8) char buffer[1024];
+    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer);
+    detail->cbSize = 5;
+    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(monitors, &data, detail, sizeof buffer,
+                                                  nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_USER_BUFFER));
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    EXPECT_EQ(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A), 8u);
+    EXPECT_TRUE(SetupDiGetDeviceInterfaceDetailA(monitors, &data, detail, sizeof buffer,
+                                                 nullptr, nullptr));
+    SetupDiDestroyDeviceInfoList(monitors);
 }
 
 TEST(HidSeam, OpeningAMissingPathFailsWithTheHandleInvalid) {

@@ -11,8 +11,14 @@ extern "C" {
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/win32/win32_interfaces.h"
 
 static_assert(sizeof(PlatHandle) == sizeof(HANDLE), "a handle fits the seam's handle type");
+#ifdef _WIN64
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 8, "detail header of a 64-bit build");
+#else
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 5, "detail header of a 32-bit build");
+#endif
 
 namespace {
 
@@ -30,16 +36,12 @@ HidInterfaceList* plat_hid_list_present() {
     return reinterpret_cast<HidInterfaceList*>(set);
 }
 
-int plat_hid_list_path(HidInterfaceList* list, uint32_t index, char* path, size_t pathCapacity) {
-    if (list == nullptr) return kHidListEnd;
-    HDEVINFO set = reinterpret_cast<HDEVINFO>(list);
-    GUID hidGuid;
-    HidD_GetHidGuid(&hidGuid);
-
+int Win32InterfacePath(HDEVINFO set, const GUID* classGuid, uint32_t index, char* path,
+                       size_t pathCapacity) {
     SP_DEVICE_INTERFACE_DATA interfaceData;
     std::memset(&interfaceData, 0, sizeof(interfaceData));
     interfaceData.cbSize = sizeof(interfaceData);
-    if (!SetupDiEnumDeviceInterfaces(set, nullptr, &hidGuid, index, &interfaceData)) {
+    if (!SetupDiEnumDeviceInterfaces(set, nullptr, classGuid, index, &interfaceData)) {
         return kHidListEnd;
     }
 
@@ -74,6 +76,14 @@ int plat_hid_list_path(HidInterfaceList* list, uint32_t index, char* path, size_
     }
     HeapFree(heap, 0, detail);
     return status;
+}
+
+int plat_hid_list_path(HidInterfaceList* list, uint32_t index, char* path, size_t pathCapacity) {
+    if (list == nullptr) return kHidListEnd;
+    GUID hidGuid;
+    HidD_GetHidGuid(&hidGuid);
+    return Win32InterfacePath(reinterpret_cast<HDEVINFO>(list), &hidGuid, index, path,
+                              pathCapacity);
 }
 
 void plat_hid_list_release(HidInterfaceList* list) {

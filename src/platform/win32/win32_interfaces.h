@@ -1,0 +1,15 @@
+// Reading device-interface paths from a SetupAPI list; the HID seam uses it for the HID
+// class, and the tests for classes that Wine has without any hardware (monitors).
+#pragma once
+
+#include <windows.h>
+#include <setupapi.h>
+
+#include <cstddef>
+#include <cstdint>
+
+// Path of the interface at `index` of class `classGuid` in `set`: kHidListFound with the
+// NUL-terminated path in `path`, kHidListEnd past the last interface, kHidListDetailFailed
+// when the detail record cannot be read or the path does not fit `pathCapacity`.
+int Win32InterfacePath(HDEVINFO set, const GUID* classGuid, uint32_t index, char* path,
+                       size_t pathCapacity);
