@@ -247,15 +247,25 @@ Pipe MakePipe(const char* suffix) {
 // Larger than any pipe buffer: the write stays pending until someone reads.
 uint8_t bigReport[1 << 20];
 
+// The value the next new handle gets: the lowest free slot of the handle table. A call
+// that leaves a handle open moves it on.
+HANDLE NextHandleValue() {
+    HANDLE probe = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    CloseHandle(probe);
+    return probe;
+}
+
 TEST(OutputWrite, PendingWriteIsCancelledAfterTheBoundAndFails) {
     Pipe pipe = MakePipe("pending");
     ASSERT_NE(pipe.server, INVALID_HANDLE_VALUE);
     ASSERT_NE(pipe.client, INVALID_HANDLE_VALUE);
+    const HANDLE nextHandle = NextHandleValue();
     const DWORD start = GetTickCount();
     EXPECT_EQ(plat_hid_write_output(reinterpret_cast<PlatHandle>(pipe.client), bigReport,
                                     sizeof bigReport, 200),
               0);
     EXPECT_GE(GetTickCount() - start, 190u) << "returned before the bound";
+    EXPECT_EQ(NextHandleValue(), nextHandle) << "the write's event is closed";
     // Cancelled, not merely abandoned: nothing more arrives at the reading end.
     Sleep(50);
     DWORD available = 0;
@@ -293,9 +303,11 @@ TEST(OutputWrite, WriteThatCompletesWithinTheBoundSucceeds) {
     Pipe pipe = MakePipe("drained");
     ASSERT_NE(pipe.client, INVALID_HANDLE_VALUE);
     HANDLE reader = CreateThread(nullptr, 0, DrainPipe, pipe.server, 0, nullptr);
+    const HANDLE nextHandle = NextHandleValue();
     EXPECT_EQ(plat_hid_write_output(reinterpret_cast<PlatHandle>(pipe.client), bigReport,
                                     sizeof bigReport, 10000),
               1);
+    EXPECT_EQ(NextHandleValue(), nextHandle) << "the write's event is closed";
     WaitForSingleObject(reader, 10000);
     DWORD total = 0;
     GetExitCodeThread(reader, &total);
@@ -349,6 +361,17 @@ TEST(SystemSeam, TickCountFollowsSleep) {
 }
 
 // ---- Worker-thread calls of the dialog seam -------------------------------------------
+
+// SetThreadExecutionState answers the calling thread's previous state, which shows what
+// ui_keep_awake left; each query puts back what it found.
+TEST(ThreadSeam, KeepAwakeSetsAndClearsTheSystemRequiredState) {
+    ui_keep_awake(1);
+    EXECUTION_STATE previous = SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+    EXPECT_EQ(previous, static_cast<EXECUTION_STATE>(ES_CONTINUOUS | ES_SYSTEM_REQUIRED));
+    ui_keep_awake(0);
+    previous = SetThreadExecutionState(ES_CONTINUOUS);
+    EXPECT_EQ(previous, static_cast<EXECUTION_STATE>(ES_CONTINUOUS));
+}
 
 HANDLE releaseWorker;
 
