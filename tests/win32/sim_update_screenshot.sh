@@ -23,7 +23,7 @@ for _ in $(seq 1800); do
     if [[ -f "$request" ]]; then
         # The dialog alone when its window can be found, else the whole screen.
         window="$(DISPLAY="$display" xwininfo -root -tree 2>/dev/null |
-                  awk '/"Digitizer Firmware Update Utility/ {print $1; exit}')"
+                  awk '/"Digitizer Firmware Update Utility/ {print $1; exit}' || true)"
         if ! DISPLAY="$display" import -window "${window:-root}" "$output"; then
             shot_status=1
         fi
