@@ -394,3 +394,53 @@ TEST(ThreadSeam, ExitCodeIsStillActiveWhileRunningThenTheResult) {
 }
 
 }  // namespace
+
+namespace {
+
+// ---- The one message box --------------------------------------------------------------
+
+struct BoxSeen {
+    std::string text;
+    int buttons;
+    bool found;
+};
+
+BOOL CALLBACK CountChild(HWND child, LPARAM parameter) {
+    auto* seen = reinterpret_cast<BoxSeen*>(parameter);
+    char className[64];
+    GetClassNameA(child, className, sizeof className);
+    if (_stricmp(className, "Button") == 0 && IsWindowVisible(child)) ++seen->buttons;
+    if (_stricmp(className, "Static") == 0) {
+        char text[256];
+        if (GetWindowTextA(child, text, sizeof text) > 0) seen->text = text;
+    }
+    return TRUE;
+}
+
+// Looks at the box from a second thread, as a person would, then presses OK.
+DWORD WINAPI InspectAndCloseBox(void* parameter) {
+    auto* seen = static_cast<BoxSeen*>(parameter);
+    for (int attempt = 0; attempt < 500 && !seen->found; ++attempt) {
+        HWND box = FindWindowA(nullptr, "ZORFLASH");
+        if (box != nullptr && IsWindowVisible(box)) {
+            EnumChildWindows(box, CountChild, reinterpret_cast<LPARAM>(seen));
+            seen->found = true;
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+        }
+        Sleep(20);
+    }
+    return 0;
+}
+
+TEST(MessageBoxSeam, ShowsTextAndCaptionWithOnlyAnOkButton) {
+    BoxSeen seen = {std::string(), 0, false};
+    HANDLE inspector = CreateThread(nullptr, 0, InspectAndCloseBox, &seen, 0, nullptr);
+    ui_message_box("_beginthreadex ERROR", "ZORFLASH");  // returns once OK is pressed
+    WaitForSingleObject(inspector, 15000);
+    CloseHandle(inspector);
+    ASSERT_TRUE(seen.found) << "no window captioned ZORFLASH";
+    EXPECT_EQ(seen.text, "_beginthreadex ERROR");
+    EXPECT_EQ(seen.buttons, 1);
+}
+
+}  // namespace
