@@ -35,7 +35,7 @@ std::string SimProgram() { return Environment("ZORFLASH_SIM_EXE"); }
 // ---- Resources ------------------------------------------------------------------------
 
 // The controls of template 103 in template order, with the exact style words that the
-// design's states give (WS_CHILD | WS_VISIBLE and the control's own style bits).
+// dialog's initial states give (WS_CHILD | WS_VISIBLE and the control's own style bits).
 struct ExpectedItem {
     int id;
     const char* className;

@@ -1,5 +1,6 @@
 // Reads the resources of a built executable (dialog template, icon group, version record,
-// manifest) without running it, so that the tests can compare them with the design.
+// manifest) without running it, so that the tests can compare them with what the program
+// is meant to carry.
 #pragma once
 
 #include <cstdint>
