@@ -26,6 +26,10 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
 no_preload() { env -u LD_PRELOAD -u UMOCKDEV_DIR "$@"; }
+# Wine gets the umockdev preload alone (a sanitizer runtime of the calling test stays out).
+if [[ "${LD_PRELOAD:-}" == *libumockdev-preload* ]]; then
+    export LD_PRELOAD=libumockdev-preload.so.0
+fi
 
 setup() {
     exec 9>"$state/lock"
