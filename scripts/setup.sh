@@ -8,7 +8,7 @@ packages=(
     libudev-dev libsystemd-dev
     umockdev libumockdev-dev
     clang libclang-rt-14-dev
-    g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth imagemagick
+    g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth x11-utils imagemagick
     tmux procps
 )
 missing=()

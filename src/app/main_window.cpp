@@ -12,6 +12,9 @@ const char kMainWindowModule[] = "Firmware Write Utility for Orvell sensor";
 
 // Set once the sensor has been queried; the query runs once per run.
 bool sensorQueried = false;
+// Set by an Exit that came while the worker was still ending; the next tick after the
+// worker's end carries it out.
+bool exitRequested = false;
 
 namespace {
 
@@ -29,6 +32,7 @@ void ResetMainWindowState() {
     sensorInfo = SensorInfo{0, 0, 0, 0};
     ResetLaunchOptions(&launchOptions);
     sensorQueried = false;
+    exitRequested = false;
     ResetUpdateRequests();
 }
 
@@ -73,8 +77,13 @@ void MainWindowOnCommand(WindowHandle window, int controlId) {
     case kIdExit:
         // The destroy handling runs at once; the window is only hidden. While a worker runs
         // its exit code is not final yet and the sensor may be mid-write, so Exit waits for
-        // the worker's end like the close command does.
-        if (!WorkerRunning()) {
+        // the worker's end. The worker enables Exit as its last step, a moment before its
+        // thread ends: an Exit in that moment is remembered and carried out by the timer
+        // once the worker has ended, rather than dropped.
+        if (WorkerRunning()) {
+            exitRequested = true;
+            ui_set_timer(window, kMainTimerId, kTimerPeriodMs);
+        } else {
             MainWindowOnDestroy(window);
         }
         break;

@@ -84,7 +84,7 @@ void OnUnattendedTick(WindowHandle window) {
 }
 
 void WatchWorker(WindowHandle window) {
-    if (ui_thread_exit_code(workerThread) != kStillActive && LaunchMode < 5) {
+    if (ui_thread_exit_code(workerThread) != kStillActive && (LaunchMode < 5 || exitRequested)) {
         ui_kill_timer(window, kMainTimerId);
         ui_destroy_window(window);
     }

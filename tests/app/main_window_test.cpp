@@ -234,6 +234,22 @@ TEST_F(WhileWorkerRuns, ExitIsRefused) {
     EXPECT_EQ(recording_ui_quit_code(), 2);
 }
 
+TEST_F(WhileWorkerRuns, ExitDuringTheWorkersLastMomentEndsTheProgramWhenItHasEnded) {
+    // The interactive timer stopped after the first tick; the Exit brings it back so that
+    // the end of the worker is seen.
+    ASSERT_FALSE(recording_ui_timer_running(kMainTimerId));
+    MainWindowOnCommand(kWindow, kIdExit);
+    EXPECT_EQ(recording_ui_quit_code(), -1);
+    EXPECT_TRUE(recording_ui_timer_running(kMainTimerId));
+    MainWindowOnTimer(kWindow, kMainTimerId);
+    EXPECT_EQ(recording_ui_quit_code(), -1) << "the worker still runs";
+    releaseWorker = true;
+    recording_ui_join_threads();
+    MainWindowOnTimer(kWindow, kMainTimerId);
+    EXPECT_EQ(recording_ui_quit_code(), 2) << "the worker's result";
+    EXPECT_FALSE(recording_ui_timer_running(kMainTimerId));
+}
+
 TEST_F(WhileWorkerRuns, SecondUpdateIsRefused) {
     MainWindowOnCommand(kWindow, kIdUpdate);
     EXPECT_EQ(recording_ui_threads_started(), 1);
