@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -139,6 +140,9 @@ struct NoCommandCase {
     uint16_t report6Word;
     const char* status;
 };
+
+// Test names in ctest carry the parameter as gtest prints it: the case's name.
+void PrintTo(const NoCommandCase& c, std::ostream* out) { *out << c.name; }
 
 class ZorflashNoCommandTest : public ZorflashE2eTest,
                               public ::testing::WithParamInterface<NoCommandCase> {};
