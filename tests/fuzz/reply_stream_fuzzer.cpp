@@ -233,7 +233,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FuzzCheck(LineIs(lines - 1, kSequence, text, false), "the sequence's line");
         } else if (i == m.commandCount - 1) {
             // The last command sent passed: the update ran to its end.
-            FuzzCheck(m.commandCount == total, "every command was sent", static_cast<long>(m.commandCount));
+            FuzzCheck(m.commandCount == total, "the sequence goes on after a command that passed",
+                      static_cast<long>(m.commandCount));
             FuzzCheck(result == 0, "a complete update returns 0", static_cast<long>(result));
             FuzzCheck(m.lineCount == 0, "a complete update logs nothing", static_cast<long>(m.lineCount));
         }

@@ -226,6 +226,13 @@ void RunScenario(const Scenario& s) {
     if (!gone && effect.fails && s.repeat == Repeat::EveryAttempt) fired = kMaxAttempts;
     EXPECT_EQ(sim_sensor_counters().ruleFired[0], fired) << context;
 
+    // The exit command took effect once per successful attempt and never after a failure
+    // (the boot loader that ignores it aside).
+    uint32_t exits = 0;
+    for (uint32_t r : results) exits += r == kResultOk ? 1 : 0;
+    if (effect.exitIgnored) exits -= 1;
+    EXPECT_EQ(sim_sensor_counters().exits, exits) << context;
+
     // The dialog after the end: one message, the notice cleared, only Exit left.
     EXPECT_EQ(run.notice, "") << context;
     EXPECT_FALSE(run.progressEnabled) << context;
