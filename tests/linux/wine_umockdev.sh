@@ -42,8 +42,9 @@ setup() {
     fi
     if ! { [[ -f "$state/xvfb.pid" ]] && kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null; }; then
         rm -f "$state/display.tmp"
-        no_preload Xvfb -displayfd 8 -screen 0 1024x768x24 -nolisten tcp \
-            8>"$state/display.tmp" >/dev/null 2>&1 </dev/null &
+        # Started directly (env execs Xvfb), so that $! is the display server itself.
+        env -u LD_PRELOAD -u UMOCKDEV_DIR Xvfb -displayfd 8 -screen 0 1024x768x24 \
+            -nolisten tcp 8>"$state/display.tmp" >/dev/null 2>&1 </dev/null &
         echo $! >"$state/xvfb.pid"
         for _ in $(seq 100); do
             [[ -s "$state/display.tmp" ]] && break
