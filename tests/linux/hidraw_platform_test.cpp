@@ -363,12 +363,24 @@ TEST_F(HidrawPlatformTest, SensorNodeWithoutPermissionIsNamedOnceWithTheRule) {
     // umockdev's ioctl socket for the node must stay reachable, or its preload gives up
     // before the open is even tried.
     ASSERT_EQ(chmod((std::string(root) + "/ioctl" + Node()).c_str(), 0777), 0);
+    const auto changed = std::chrono::steady_clock::now();  // the chmod above: the node's ctime
     char self[512];
     const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     ASSERT_GT(n, 0);
     self[n] = '\0';
-    const ProgramRun run = run_program({self, "--gtest_filter=PermissionChild.*"},
-                                       {"ZORFLASH_PERMISSION_NODE=" + Node()}, 60);
+    const std::vector<std::string> child = {self, "--gtest_filter=PermissionChild.*"};
+    const std::vector<std::string> env = {"ZORFLASH_PERMISSION_NODE=" + Node()};
+
+    // Just changed, as when udev is still applying its rule to a new node: not named yet.
+    ProgramRun run = run_program(child, env, 60);
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    ASSERT_LT(std::chrono::steady_clock::now() - changed, std::chrono::milliseconds(2000))
+        << "the machine was too slow to see a node that just changed";
+    EXPECT_EQ(run.err, "");
+
+    // Still not openable once the node has settled: named, once.
+    std::this_thread::sleep_until(changed + std::chrono::milliseconds(2200));
+    run = run_program(child, env, 60);
     EXPECT_EQ(run.exitCode, 0) << run.out;
     EXPECT_EQ(run.err, "---------- < Module Name : OpenHidDevice > ---------\n"
                        "No permission to open " + Node() + " (sensor f0a5:0090): install the udev "

@@ -7,6 +7,7 @@
 #include <libudev.h>
 #include <linux/hidraw.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +15,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -51,15 +53,31 @@ bool IsSensorProduct(const HidAttributes& attributes) {
 
 // A sensor node that cannot be opened for lack of permission is named once per process in
 // the diagnostic log, with the rule that fixes it. Every scan (and the version query polls
-// once a second) meets the node again, hence the memory of nodes already named. Right after
-// a node appears, udev may not have applied the rule yet; such a node is named too, which
-// is harmless: the line only says what the rule is for.
+// once a second) meets the node again, hence the memory of nodes already named.
+//
+// Right after a node appears (the boot loader's, or the sensor's back in normal mode) udev
+// may not have applied the rule yet, and the open fails for a moment although the rule is
+// installed. A node whose status changed (created, or its mode or ACL set: ctime) less than
+// kPermissionSettleMs ago is therefore not named yet; a later scan names it if the
+// permission still lacks.
+constexpr int64_t kPermissionSettleMs = 2000;
 std::mutex permissionLogMutex;
 constexpr uint32_t kPermissionLogMemory = 16;
 char permissionLogged[kPermissionLogMemory][kNodePathCapacity];
 uint32_t permissionLogNext = 0;
 
+bool RecentlyChanged(const char* node) {
+    struct stat status;
+    if (stat(node, &status) != 0) return false;
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    const int64_t ageMs = (static_cast<int64_t>(now.tv_sec) - status.st_ctim.tv_sec) * 1000 +
+                          (now.tv_nsec - status.st_ctim.tv_nsec) / 1000000;
+    return ageMs < kPermissionSettleMs;
+}
+
 void LogPermissionDenied(const char* node) {
+    if (RecentlyChanged(node)) return;
     HidrawNodeInfo info;
     if (!hidraw_read_node_info(node, &info) || !IsSensorProduct(info.attributes)) return;
     {
