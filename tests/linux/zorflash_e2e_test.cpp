@@ -132,6 +132,28 @@ TEST_F(ZorflashE2eTest, BlockRefusedInFirstAttemptIsWrittenByTheSecond) {
               "---------- < Module Name : FlashWriteVerify > ---------\nFiled to write firmware!!\n");
 }
 
+// A boot loader of the old generation (version 15): refused by the version gate, and sent
+// back to normal mode with the exit command as an output report, through hidraw's write().
+TEST_F(ZorflashE2eTest, OldBootLoaderIsSentBackWithTheOutputReport) {
+    SimSensorConfig config = Config(0, 0x0140);
+    config.bootLoaderVersion = 15;
+    Start(config);
+    const ProgramRun run = Run({"/F0", "image.bin"}, kUpdateTimeoutSeconds);
+    EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
+    std::vector<uint8_t> exitReport(kSimDefaultBootOutputLength, 0);
+    exitReport[1] = 0x03;
+    ExpectStream(Transcript(), {{kSimEventSetFeature, 2, {0x02, 0x02}},
+                                {kSimEventWriteOutput, kSimDefaultBootOutputLength, exitReport}});
+    EXPECT_TRUE(HasLine(run.out,
+                        "Status : MCU Mismatch. This update is not appropriate for this system."))
+        << run.out;
+    EXPECT_EQ(run.err, "") << "a delivered exit command logs nothing";
+    SimSensor* model = emulated_sensor_lock(sensor);
+    EXPECT_EQ(model->counters.exits, 1u);
+    EXPECT_EQ(model->counters.erases, 0u);
+    emulated_sensor_unlock(sensor);
+}
+
 struct NoCommandCase {
     const char* name;
     uint16_t family;
