@@ -1,8 +1,8 @@
-# Keeps the udev rule, the manual page and docs/linux.md saying the same thing.
+# Keeps the udev rule, the manual page and the README saying the same thing.
 #   cmake -DSOURCE_DIR=<repo> -P check_packaging.cmake
 file(READ "${SOURCE_DIR}/packaging/70-zorflash.rules" rules)
 file(READ "${SOURCE_DIR}/packaging/zorflash.1" manual)
-file(READ "${SOURCE_DIR}/docs/linux.md" docs)
+file(READ "${SOURCE_DIR}/README.md" docs)
 
 string(REGEX MATCH "KERNEL==\"hidraw\\*\"[^\n]*" rule "${rules}")
 if(NOT rule)
@@ -16,7 +16,7 @@ foreach(needed [[ATTRS{idVendor}=="f0a5"]] [[ATTRS{idProduct}=="0090|00e6|0094"]
 endforeach()
 string(FIND "${docs}" "${rule}" at)
 if(at LESS 0)
-    message(FATAL_ERROR "docs/linux.md does not quote the rule as it is:\n${rule}")
+    message(FATAL_ERROR "README.md does not quote the rule as it is:\n${rule}")
 endif()
 foreach(needed "70-zorflash.rules" "0090" "00e6" "0094" "/F0" "/V")
     string(FIND "${manual}" "${needed}" at)
@@ -30,4 +30,4 @@ string(FIND "${source}" "kUdevRuleName[] = \"70-zorflash.rules\"" at)
 if(at LESS 0)
     message(FATAL_ERROR "the program names another rule file than packaging/70-zorflash.rules")
 endif()
-message(STATUS "udev rule, manual page and docs agree")
+message(STATUS "udev rule, manual page and README agree")
