@@ -12,6 +12,21 @@
 #include "recording_ui.h"
 #include "sensor/hid_device.h"
 
+// A fault rule for commands of `opcode` (and, when given, the command address `address`).
+inline SimFaultRule Rule(SimFaultKind kind, int opcode, int64_t address = -1, uint32_t times = 1,
+                  int value = -1) {
+    SimFaultRule rule;
+    rule.kind = kind;
+    rule.opcode = static_cast<int16_t>(opcode);
+    if (address >= 0) {
+        rule.matchAddress = 1;
+        rule.address = static_cast<uint32_t>(address);
+    }
+    rule.times = times;
+    rule.value = static_cast<int16_t>(value);
+    return rule;
+}
+
 inline WindowHandle TestWindow() { return reinterpret_cast<WindowHandle>(0x1234); }
 
 // A sensor already running its boot loader of `version`.

@@ -25,9 +25,10 @@ struct FinderCase {
     Found byId;
 };
 
-Found RunSensorFinder() {
+// Runs one finder and reads back what it left open; a miss must leave the record closed.
+Found RunFinder(const std::function<int(HidDevice*)>& find) {
     HidDevice device = ClosedHidDevice();
-    Found found{FindSensorDevice(&device), 0, 0, 0};
+    Found found{find(&device), 0, 0, 0};
     if (found.result) {
         found.productId = device.hidAttributes.ProductID;
         found.usagePage = device.caps.UsagePage;
@@ -40,18 +41,10 @@ Found RunSensorFinder() {
     return found;
 }
 
+Found RunSensorFinder() { return RunFinder(FindSensorDevice); }
+
 Found RunIdFinder(uint16_t vendor, uint16_t product) {
-    HidDevice device = ClosedHidDevice();
-    Found found{FindHidDeviceById(&device, vendor, product), 0, 0, 0};
-    if (found.result) {
-        found.productId = device.hidAttributes.ProductID;
-        found.usagePage = device.caps.UsagePage;
-        found.usage = device.caps.Usage;
-    } else {
-        EXPECT_EQ(device.handle, kInvalidHandle);
-    }
-    CloseHidDevice(&device);
-    return found;
+    return RunFinder([=](HidDevice* d) { return FindHidDeviceById(d, vendor, product); });
 }
 
 void NoSensor(SimScenario* s) { sim_scenario_by_name("nosensor", s); }

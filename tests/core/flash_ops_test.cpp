@@ -7,19 +7,6 @@
 
 namespace {
 
-SimFaultRule Rule(SimFaultKind kind, int opcode, int64_t address = -1, uint32_t times = 1,
-                  int value = -1) {
-    SimFaultRule rule;
-    rule.kind = kind;
-    rule.opcode = static_cast<int16_t>(opcode);
-    if (address >= 0) {
-        rule.matchAddress = 1;
-        rule.address = static_cast<uint32_t>(address);
-    }
-    rule.times = times;
-    rule.value = static_cast<int16_t>(value);
-    return rule;
-}
 
 SimFaultRule NthCommand(SimFaultKind kind, uint32_t number) {
     SimFaultRule rule;

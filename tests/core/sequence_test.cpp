@@ -189,17 +189,6 @@ TEST(FlashWriteVerify, VersionGate) {
 
 // ---- Every result -------------------------------------------------------------------------
 
-SimFaultRule Rule(SimFaultKind kind, int opcode, int64_t address = -1) {
-    SimFaultRule rule;
-    rule.kind = kind;
-    rule.opcode = static_cast<int16_t>(opcode);
-    if (address >= 0) {
-        rule.matchAddress = 1;
-        rule.address = static_cast<uint32_t>(address);
-    }
-    rule.times = kSimEveryTime;
-    return rule;
-}
 
 struct ResultCase {
     const char* name;
@@ -226,28 +215,28 @@ std::vector<ResultCase> ResultCases() {
              s->sensor.faults.outputWriteHangs = kSimEveryTime;
          },
          42, {DiagLine(seq, "Filed to exit flash mode!!")}, {}},
-        {"erase refused", [](SimScenario* s) { sim_scenario_add_fault(s, Rule(kSimFaultRefuse, 0, 2)); },
+        {"erase refused", [](SimScenario* s) { sim_scenario_add_fault(s, Rule(kSimFaultRefuse, 0, 2, kSimEveryTime)); },
          21, {DiagLine(seq, "Filed to erase!!")}, {kEraseText}},
         {"block refused",
-         [](SimScenario* s) { sim_scenario_add_fault(s, Rule(kSimFaultRefuse, 1, 0x8000)); }, 10,
+         [](SimScenario* s) { sim_scenario_add_fault(s, Rule(kSimFaultRefuse, 1, 0x8000, kSimEveryTime)); }, 10,
          {DiagLine("Module Name : flash_write", notAck), DiagLine(seq, "Filed to write firmware!!")},
          {kEraseText, kProgramText}},
         {"mark refused",
-         [](SimScenario* s) { sim_scenario_add_fault(s, Rule(kSimFaultRefuse, 1, 0x1FBF0)); }, 17,
+         [](SimScenario* s) { sim_scenario_add_fault(s, Rule(kSimFaultRefuse, 1, 0x1FBF0, kSimEveryTime)); }, 17,
          {DiagLine("Module Name : flash_marking", notAck),
           DiagLine(seq, "Filed to erase a writing mark!!")},
          {kEraseText, kProgramText}},
         {"block does not verify",
-         [](SimScenario* s) { sim_scenario_add_fault(s, Rule(kSimFaultRefuse, 2, 0xCD80)); }, 15,
+         [](SimScenario* s) { sim_scenario_add_fault(s, Rule(kSimFaultRefuse, 2, 0xCD80, kSimEveryTime)); }, 15,
          {DiagLine("Module Name : flash_verify", notAck), DiagLine(seq, "Filed to verify firmware!!")},
          {kEraseText, kProgramText, kVerifyText}},
         {"mark does not verify",
-         [](SimScenario* s) { sim_scenario_add_fault(s, Rule(kSimFaultRefuse, 2, 0x23FF8)); }, 40,
+         [](SimScenario* s) { sim_scenario_add_fault(s, Rule(kSimFaultRefuse, 2, 0x23FF8, kSimEveryTime)); }, 40,
          {DiagLine("Module Name : is_flash_marking", notAck),
           DiagLine(seq, "faild to verify a writing mark!!")},
          {kEraseText, kProgramText, kVerifyText}},
         {"exit cannot be sent",
-         [](SimScenario* s) { sim_scenario_add_fault(s, Rule(kSimFaultFailSet, 3)); }, 11,
+         [](SimScenario* s) { sim_scenario_add_fault(s, Rule(kSimFaultFailSet, 3, -1, kSimEveryTime)); }, 11,
          {"", DiagLine(seq, "Filed to exit flash mode!!")}, {kEraseText, kProgramText, kVerifyText}},
     };
 }
@@ -276,7 +265,7 @@ TEST(FlashWriteVerify, EveryResultWithItsDiagnosticLine) {
 
 TEST(FlashWriteVerify, FailedMarkSkipsVerification) {
     SimScenario scenario = sim_scenario_for_family(0);
-    sim_scenario_add_fault(&scenario, Rule(kSimFaultRefuse, 1, 0x23FF8));
+    sim_scenario_add_fault(&scenario, Rule(kSimFaultRefuse, 1, 0x23FF8, kSimEveryTime));
     ResetAll(scenario);
     EXPECT_EQ(RunUpdate(0), 17u);
     for (const auto& c : BootCommands()) EXPECT_NE(c.data[1], 2) << "no verify command";
@@ -286,7 +275,7 @@ TEST(FlashWriteVerify, FailedMarkSkipsVerification) {
 
 TEST(FlashWriteVerify, NextAttemptFindsTheBootLoaderRunning) {
     SimScenario scenario = sim_scenario_for_family(0);
-    SimFaultRule once = Rule(kSimFaultRefuse, 1, 0x4200);
+    SimFaultRule once = Rule(kSimFaultRefuse, 1, 0x4200, kSimEveryTime);
     once.times = 1;
     sim_scenario_add_fault(&scenario, once);
     ResetAll(scenario);
