@@ -39,6 +39,9 @@ void MainWindowOnDestroy(WindowHandle window);
 bool WorkerRunning();
 
 // Update launch.
+// True for an unattended mode that needs a file name and was given none: the first tick
+// ends such a run with exit code 4, so the window need not be shown at all.
+bool UnattendedWithoutFileName();
 void OnUpdateCommand();
 void OnUnattendedTick(WindowHandle window);
 void WatchWorker(WindowHandle window);

@@ -59,9 +59,13 @@ void OnUpdateCommand() {
     StartUpdateWorker(&interactiveRequest);
 }
 
+bool UnattendedWithoutFileName() {
+    return LaunchMode < 5 && LaunchMode != 4 && launchOptions.fileName[0] == '\0';
+}
+
 void OnUnattendedTick(WindowHandle window) {
     ui_get_item_text(window, kIdFileName, launchOptions.fileName, kFileNameCapacity);
-    if (LaunchMode != 4 && launchOptions.fileName[0] == '\0') {
+    if (UnattendedWithoutFileName()) {
         ui_post_quit(4);
         ui_show_window(window, 0);
         return;

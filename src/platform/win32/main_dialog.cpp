@@ -106,8 +106,7 @@ int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand) 
     // An unattended run without a file name ends on the first tick with exit code 4
     // (OnUnattendedTick); it is not shown at all, so that a script starting it never
     // flashes a window on the screen.
-    const bool endsAtOnce = LaunchMode < 5 && LaunchMode != 4 && launchOptions.fileName[0] == '\0';
-    if (!endsAtOnce) ShowWindow(dialog, showCommand);
+    if (!UnattendedWithoutFileName()) ShowWindow(dialog, showCommand);
 
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
