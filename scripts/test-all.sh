@@ -54,5 +54,5 @@ for suite in tests/win32/run.sh tests/linux/run.sh tests/fuzz/run.sh; do
     fi
 done
 
-echo "All suites: $passed passed, $failed failed"
+echo "Summary: $passed passed, $failed failed"
 exit $status
