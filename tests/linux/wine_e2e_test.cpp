@@ -115,6 +115,37 @@ TEST_F(WineE2eTest, UpdatesFamilyZeroSensorAcrossReEnumeration) {
     emulated_sensor_unlock(sensor);
 }
 
+// Family 1 through Wine: its vendor-page collection declares 9-byte feature reports, and
+// Windows' class driver takes a feature report only in a buffer of the collection's
+// feature-report length, so the 2-byte switch request must travel zero-padded to 9 bytes.
+TEST_F(WineE2eTest, UpdatesFamilyOneSensorAcrossReEnumeration) {
+    SimSensorConfig config = Config(1, 0x0139);
+    config.report5Word = 2;
+    config.report6Word = 1;
+    Start(config);
+    const ProgramRun run = Run({"/F0", "image.bin"}, "", 150);
+    EXPECT_EQ(run.exitCode, 2) << run.err;
+    EXPECT_TRUE(FlashHolds(ImageForKind(1)));
+    const std::vector<SimTranscriptEntry> transcript = Transcript();
+    const SimTranscriptEntry* request = nullptr;
+    for (const SimTranscriptEntry& e : transcript) {
+        if (e.kind == kSimEventSetFeature && e.data[0] == 2) {
+            request = &e;
+            break;
+        }
+    }
+    ASSERT_NE(request, nullptr) << "no switch request reached the sensor";
+    EXPECT_EQ(request->data[1], 0x02);
+    for (uint32_t i = 2; i < request->length && i < kSimTranscriptDataCapacity; ++i) {
+        EXPECT_EQ(request->data[i], 0) << "padding byte " << i;
+    }
+    SimSensor* model = emulated_sensor_lock(sensor);
+    EXPECT_EQ(model->mode, kSimModeNormal);
+    EXPECT_EQ(model->normalVersion, 0x0139);
+    EXPECT_EQ(model->report5Word, 6);
+    emulated_sensor_unlock(sensor);
+}
+
 // A sensor already in its boot loader: the family comes from the registry record, which
 // the test writes into Wine's registry (Wine keeps none for hidraw devices).
 TEST_F(WineE2eTest, UpdatesSensorFoundInItsBootLoaderWithFamilyFromTheRegistry) {

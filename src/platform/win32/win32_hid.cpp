@@ -143,16 +143,52 @@ int plat_hid_get_caps(HidPreparsedData data, HidCaps* caps) {
     return 1;
 }
 
-// The HID class driver wants at least caps.FeatureReportByteLength bytes (report ID
-// included) and fails shorter buffers with ERROR_INVALID_PARAMETER; callers pass the
-// report's full length.
+// The HID class driver takes a feature report only in a buffer of at least the
+// collection's FeatureReportByteLength (report ID included) and fails a shorter one with
+// ERROR_INVALID_PARAMETER. The protocol has shorter reports than some collections declare
+// (the 2-byte switch request on family 1's collection of 9-byte reports), so a shorter
+// report travels zero-padded to that length: the device receives the same report, filled
+// to the size it declared.
+constexpr uint32_t kMaxPaddedFeatureReport = 1024;
+
+namespace {
+
+// The collection's feature-report length, or 0 when it cannot be read.
+uint32_t FeatureReportLength(HANDLE device) {
+    PHIDP_PREPARSED_DATA data = nullptr;
+    if (!HidD_GetPreparsedData(device, &data)) return 0;
+    HIDP_CAPS caps;
+    const uint32_t length =
+        HidP_GetCaps(data, &caps) == HIDP_STATUS_SUCCESS ? caps.FeatureReportByteLength : 0;
+    HidD_FreePreparsedData(data);
+    return length;
+}
+
+}  // namespace
+
 int plat_hid_set_feature(PlatHandle handle, const uint8_t* buffer, uint32_t length) {
-    // HidD_SetFeature takes a non-const pointer but only reads the report.
-    return HidD_SetFeature(ToHandle(handle), const_cast<uint8_t*>(buffer), length) ? 1 : 0;
+    HANDLE device = ToHandle(handle);
+    const uint32_t declared = FeatureReportLength(device);
+    if (length >= declared || declared > kMaxPaddedFeatureReport) {
+        // HidD_SetFeature takes a non-const pointer but only reads the report.
+        return HidD_SetFeature(device, const_cast<uint8_t*>(buffer), length) ? 1 : 0;
+    }
+    uint8_t padded[kMaxPaddedFeatureReport] = {};
+    std::memcpy(padded, buffer, length);
+    return HidD_SetFeature(device, padded, declared) ? 1 : 0;
 }
 
 int plat_hid_get_feature(PlatHandle handle, uint8_t* buffer, uint32_t length) {
-    return HidD_GetFeature(ToHandle(handle), buffer, length) ? 1 : 0;
+    HANDLE device = ToHandle(handle);
+    const uint32_t declared = FeatureReportLength(device);
+    if (length >= declared || declared > kMaxPaddedFeatureReport) {
+        return HidD_GetFeature(device, buffer, length) ? 1 : 0;
+    }
+    uint8_t padded[kMaxPaddedFeatureReport] = {};
+    padded[0] = buffer[0];  // the report ID selects the report
+    if (!HidD_GetFeature(device, padded, declared)) return 0;
+    std::memcpy(buffer, padded, length);
+    return 1;
 }
 
 // WriteFile on a HID handle takes exactly OutputReportByteLength bytes. The handle is
