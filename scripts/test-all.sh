@@ -39,6 +39,8 @@ run_ctest() {
 mkdir -p "$root/build-logs"
 cmake --preset default >/dev/null && cmake --build --preset default || exit 1
 run_ctest "native suite" build-logs/native.log ctest --preset default
+# The fault matrix reports how many scenarios it generated.
+grep -h "scenarios$" build/Testing/Temporary/LastTest.log 2>/dev/null | sort -u
 
 for preset in asan tsan; do
     if cmake --preset $preset >/dev/null && cmake --build --preset $preset; then
