@@ -1,8 +1,8 @@
 // The device and system services the portable core needs from the machine it runs on.
 //
 // One implementation per platform lives in its own folder (sim/, linux/, win32/) and is
-// chosen at link time. The operations mirror the Windows calls the protocol was designed
-// against, with the results the core relies on; a platform without a call supplies the
+// chosen at link time. The operations mirror the Windows calls the program was first
+// written for, with the results the core relies on; a platform without a call supplies the
 // same results another way (see each comment).
 #pragma once
 
