@@ -354,3 +354,38 @@ TEST(FlashBlocks, PassesOverARange) {
 }
 
 }  // namespace
+
+namespace {
+
+// A range that ends inside a block is not read beyond its end: the rest of that block is
+// sent erased. (The built-in images are whole blocks; this guards any other image.)
+TEST(FlashBlocks, ARangeEndingInsideABlockIsNotReadPastItsEnd) {
+    HidDevice device = StartBootLoader(0x11);
+    ASSERT_EQ(flash_erase(&device), 1);
+    std::vector<uint8_t> image(128 + 64);
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i);
+    EXPECT_EQ(flash_write(TestWindow(), &device, image.data(), 0x4000 + 128 + 63, 0x4000), 0);
+    const auto commands = BootCommands();
+    ASSERT_EQ(commands.size(), 5u + 2u);
+    const SimTranscriptEntry& last = commands.back();
+    EXPECT_EQ(Le32(last.data + 3), 0x4080u);
+    EXPECT_EQ(std::memcmp(last.data + 8, image.data() + 128, 64), 0);
+    for (int i = 64; i < 128; ++i) EXPECT_EQ(last.data[8 + i], 0xFF) << i;
+    CloseHidDevice(&device);
+}
+
+// An old boot loader that declares no usable output report gets no write at all.
+TEST(FlashEnd, NoOutputReportToWriteFails) {
+    for (uint16_t length : {0, 1}) {
+        SCOPED_TRACE(length);
+        SimScenario scenario = BootLoaderScenario(12);
+        scenario.sensor.bootOutputReportLength = length;
+        ResetAll(scenario);
+        HidDevice device = OpenBootLoader();
+        EXPECT_EQ(flash_end(&device), 0);
+        EXPECT_TRUE(OfKind(kSimEventWriteOutput).empty());
+        CloseHidDevice(&device);
+    }
+}
+
+}  // namespace
