@@ -665,6 +665,18 @@ SimSensor* emulated_sensor_lock(EmulatedSensor* s) {
 
 void emulated_sensor_unlock(EmulatedSensor* s) { s->mutex.unlock(); }
 
+std::vector<SimTranscriptEntry> emulated_sensor_transcript(EmulatedSensor* s) {
+    std::lock_guard<std::mutex> lock(s->mutex);
+    return s->model->transcript;
+}
+
+bool emulated_sensor_flash_holds(EmulatedSensor* s, const uint8_t* bytes, uint32_t count) {
+    std::vector<uint8_t> flash(count);
+    std::lock_guard<std::mutex> lock(s->mutex);
+    sim_sensor_read_flash(s->model, 0x4000, flash.data(), count);
+    return std::memcmp(flash.data(), bytes, count) == 0;
+}
+
 void emulated_sensor_node(EmulatedSensor* s, char* node, uint32_t capacity) {
     std::lock_guard<std::mutex> lock(s->mutex);
     std::snprintf(node, capacity, "%s", s->node.present ? s->node.devnode : "");

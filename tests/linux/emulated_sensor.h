@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/sim/sim_sensor_model.h"
 
@@ -53,6 +54,11 @@ uint64_t emulated_sensor_now(EmulatedSensor* sensor);
 // answered until emulated_sensor_unlock.
 SimSensor* emulated_sensor_lock(EmulatedSensor* sensor);
 void emulated_sensor_unlock(EmulatedSensor* sensor);
+
+// A copy of the sensor's transcript so far.
+std::vector<SimTranscriptEntry> emulated_sensor_transcript(EmulatedSensor* sensor);
+// True when the sensor's flash from 0x4000 holds `count` bytes equal to `bytes`.
+bool emulated_sensor_flash_holds(EmulatedSensor* sensor, const uint8_t* bytes, uint32_t count);
 
 // The device node that carries the sensor now ("/dev/hidraw5"), or "" while it is off the
 // bus; the number of nodes created so far.

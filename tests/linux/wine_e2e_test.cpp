@@ -56,19 +56,9 @@ protected:
         EXPECT_FALSE(run.timedOut) << "zorflash.exe did not end within " << timeoutSeconds << " s";
         return run;
     }
-    std::vector<SimTranscriptEntry> Transcript() {
-        SimSensor* model = emulated_sensor_lock(sensor);
-        std::vector<SimTranscriptEntry> copy = model->transcript;
-        emulated_sensor_unlock(sensor);
-        return copy;
-    }
+    std::vector<SimTranscriptEntry> Transcript() { return emulated_sensor_transcript(sensor); }
     bool FlashHolds(const FirmwareImage& image) {
-        const uint32_t count = ImageByteCount(image);
-        std::vector<uint8_t> flash(count);
-        SimSensor* model = emulated_sensor_lock(sensor);
-        sim_sensor_read_flash(model, 0x4000, flash.data(), count);
-        emulated_sensor_unlock(sensor);
-        return std::memcmp(flash.data(), ImageBytes(image), count) == 0;
+        return emulated_sensor_flash_holds(sensor, ImageBytes(image), ImageByteCount(image));
     }
 
     EmulatedSensor* sensor = nullptr;

@@ -1,4 +1,4 @@
-// Report descriptor walk after the HID 1.11 specification (section 6.2.2): short items of
+// Report descriptor walk by the item rules of HID 1.11, section 6.2.2: short items of
 // 0, 1, 2 or 4 data bytes, long items skipped, global state with push/pop, local state
 // cleared by every main item. Only what HidP_GetCaps reports is gathered.
 #include "platform/linux/hid_report_descriptor.h"
