@@ -1,7 +1,6 @@
 #include <cstring>
 
 #include "flash/flash_protocol.h"
-#include "sensor/diag_log.h"
 
 namespace {
 
@@ -14,7 +13,6 @@ int BlockPass(WindowHandle window, HidDevice* device, const uint8_t* image, uint
               uint32_t startAddress, uint8_t opcode, const char* moduleText, int failure) {
     if (startAddress >= endAddress) return 0;
     FlashCommand command;
-    FlashReply reply;
     uint8_t sequence = 0;
     uint32_t address = startAddress;
     do {
@@ -23,10 +21,7 @@ int BlockPass(WindowHandle window, HidDevice* device, const uint8_t* image, uint
         command.reportId = kFlashCommandReportId;
         command.opcode = opcode;
         command.sequence = sequence;
-        command.address[0] = static_cast<uint8_t>(address);
-        command.address[1] = static_cast<uint8_t>(address >> 8);
-        command.address[2] = static_cast<uint8_t>(address >> 16);
-        command.address[3] = static_cast<uint8_t>(address >> 24);
+        flash_set_address(&command, address);
         command.length = kBlockLengthUnits;
         // The built-in images are whole blocks; should a range end inside a block, the
         // rest of that block is sent erased rather than read from beyond the image.
@@ -34,13 +29,7 @@ int BlockPass(WindowHandle window, HidDevice* device, const uint8_t* image, uint
         const uint32_t count = remaining < kFlashBlockSize ? remaining : kFlashBlockSize;
         std::memcpy(command.data, image + (address - startAddress), count);
         if (count < kFlashBlockSize) std::memset(command.data + count, 0xFF, kFlashBlockSize - count);
-        if (flash_exchange(device, &command, 0, moduleText, &reply) != ExchangeResult::Replied) {
-            return failure;
-        }
-        if (!is_flash_ack(&command, &reply)) {
-            LogDiagnostic(0, "050:Not ACK", moduleText, 0);
-            return failure;
-        }
+        if (!flash_acknowledged_command(device, &command, moduleText)) return failure;
         ui_send_item_message(window, kIdProgress, kPbmStepIt, 0, 0);
         address += kFlashBlockSize;
     } while (address < endAddress);

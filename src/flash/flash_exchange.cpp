@@ -34,6 +34,26 @@ bool is_flash_ack(const FlashCommand* command, const FlashReply* reply) {
            reply->status == 0;
 }
 
+bool flash_acknowledged_command(HidDevice* device, const FlashCommand* command,
+                                const char* moduleText) {
+    FlashReply reply;
+    if (flash_exchange(device, command, 0, moduleText, &reply) != ExchangeResult::Replied) {
+        return false;
+    }
+    if (!is_flash_ack(command, &reply)) {
+        LogDiagnostic(0, "050:Not ACK", moduleText, 0);
+        return false;
+    }
+    return true;
+}
+
+void flash_set_address(FlashCommand* command, uint32_t address) {
+    command->address[0] = static_cast<uint8_t>(address);
+    command->address[1] = static_cast<uint8_t>(address >> 8);
+    command->address[2] = static_cast<uint8_t>(address >> 16);
+    command->address[3] = static_cast<uint8_t>(address >> 24);
+}
+
 int flash_write_output_report(HidDevice* device, const uint8_t* report, uint32_t length) {
     return plat_hid_write_output(device->handle, report, length, kOutputReportWaitMs);
 }

@@ -51,6 +51,12 @@ constexpr int kFlashVerifyFailed = 39;
 ExchangeResult flash_exchange(HidDevice* device, const FlashCommand* command, uint32_t pauseMs,
                               const char* moduleText, FlashReply* reply);
 bool is_flash_ack(const FlashCommand* command, const FlashReply* reply);
+// An acknowledged command (write, verify, the marks): one exchange without a pause, then
+// the acknowledgement test; false after the exchange's or the "050:Not ACK" entry.
+bool flash_acknowledged_command(HidDevice* device, const FlashCommand* command,
+                                const char* moduleText);
+// Stores `address` in the command's little-endian address field.
+void flash_set_address(FlashCommand* command, uint32_t address);
 // The exit command of boot loaders below version 16: an output report with a 2000 ms bound.
 int flash_write_output_report(HidDevice* device, const uint8_t* report, uint32_t length);
 
