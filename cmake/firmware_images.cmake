@@ -1,12 +1,23 @@
-# Embeds the two firmware images. ZORFLASH_IMAGE_A / ZORFLASH_IMAGE_B name real image
-# files (the flash bytes from 0x4000 to the end address); left empty, deterministic
-# placeholders of the same size are built instead.
+# The two firmware images, as two sets of generated sources:
+#
+#   ZORFLASH_IMAGE_RELEASE_SOURCES      for the programs that talk to a real sensor: the real
+#                                       image files named by ZORFLASH_IMAGE_A / _B, or no
+#                                       image at all where none is named;
+#   ZORFLASH_IMAGE_PLACEHOLDER_SOURCES  for the simulated editions and the tests: the real
+#                                       files where named, else deterministic placeholders
+#                                       of the same size.
+#
+# A placeholder is never linked into a program that can reach a real sensor: written there,
+# it would leave the sensor running made-up code.
 set(ZORFLASH_IMAGE_A "" CACHE FILEPATH "Image A file: flash bytes 0x4000..0xCDFF (36352 bytes)")
 set(ZORFLASH_IMAGE_B "" CACHE FILEPATH "Image B file: flash bytes 0x4000..0x133FF (62464 bytes)")
 
-function(zorflash_embed_image letter path end_address byte_count seed out_var)
-    set(out "${CMAKE_BINARY_DIR}/generated/firmware_image_${letter}.cpp")
+# zorflash_embed_image(letter path end seed out_release out_placeholder)
+function(zorflash_embed_image letter path end_address byte_count seed out_release out_placeholder)
+    set(release "${CMAKE_BINARY_DIR}/generated/firmware_image_${letter}.cpp")
+    set(placeholder "${CMAKE_BINARY_DIR}/generated/firmware_image_${letter}_placeholder.cpp")
     math(EXPR blob_size "${byte_count} + 4")
+    set(head "#include \"firmware/firmware_images.h\"\n")
     if(path)
         if(NOT EXISTS "${path}")
             message(FATAL_ERROR "ZORFLASH_IMAGE_${letter}: file '${path}' does not exist")
@@ -23,24 +34,36 @@ function(zorflash_embed_image letter path end_address byte_count seed out_var)
         math(EXPR e1 "(${end_address} >> 8) & 255")
         math(EXPR e2 "(${end_address} >> 16) & 255")
         math(EXPR e3 "(${end_address} >> 24) & 255")
-        string(CONCAT content "// Generated from ${path}.\n"
-                    "#include \"firmware/firmware_images.h\"\n"
+        string(REPLACE "\\" "\\\\" c_path "${path}")
+        string(REPLACE "\"" "\\\"" c_path "${c_path}")
+        string(CONCAT content "// Generated from ${path}.\n" "${head}"
                     "static const uint8_t kBlob[${blob_size}] = {${e0},${e1},${e2},${e3},\n${hex}};\n"
-                    "const uint8_t* const kFirmwareBlob${letter} = kBlob;\n"
-                    "const uint32_t kFirmwareBlob${letter}Size = ${blob_size};\n")
+                    "const CarriedImage kCarriedImage${letter} = "
+                    "{kBlob, ${blob_size}, CarriedOrigin::BuildFile, \"${c_path}\"};\n")
+        file(CONFIGURE OUTPUT "${release}" CONTENT "${content}" @ONLY)
+        # The simulated editions and the tests take the real image too.
+        set(placeholder "${release}")
         set_property(DIRECTORY "${CMAKE_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${path}")
     else()
-        string(CONCAT content "// Generated: placeholder image ${letter}.\n"
-                    "#include \"firmware/firmware_images.h\"\n"
+        string(CONCAT content "// Generated: no image ${letter} was given to this build.\n" "${head}"
+                    "const CarriedImage kCarriedImage${letter} = "
+                    "{nullptr, 0, CarriedOrigin::None, \"\"};\n")
+        file(CONFIGURE OUTPUT "${release}" CONTENT "${content}" @ONLY)
+        string(CONCAT content "// Generated: placeholder image ${letter}.\n" "${head}"
                     "#include \"firmware/placeholder_image.h\"\n"
                     "static constexpr auto kBlob = MakePlaceholderBlob<${end_address}>(${seed});\n"
                     "static_assert(sizeof(kBlob.bytes) == ${blob_size}, \"image size\");\n"
-                    "const uint8_t* const kFirmwareBlob${letter} = kBlob.bytes.data();\n"
-                    "const uint32_t kFirmwareBlob${letter}Size = ${blob_size};\n")
+                    "const CarriedImage kCarriedImage${letter} = "
+                    "{kBlob.bytes.data(), ${blob_size}, CarriedOrigin::Placeholder, \"\"};\n")
+        file(CONFIGURE OUTPUT "${placeholder}" CONTENT "${content}" @ONLY)
     endif()
-    file(CONFIGURE OUTPUT "${out}" CONTENT "${content}" @ONLY)
-    set(${out_var} "${out}" PARENT_SCOPE)
+    set(${out_release} "${release}" PARENT_SCOPE)
+    set(${out_placeholder} "${placeholder}" PARENT_SCOPE)
 endfunction()
 
-zorflash_embed_image(A "${ZORFLASH_IMAGE_A}" 0xCDFF 36352 0x5A0A ZORFLASH_IMAGE_A_SOURCE)
-zorflash_embed_image(B "${ZORFLASH_IMAGE_B}" 0x133FF 62464 0x5A0B ZORFLASH_IMAGE_B_SOURCE)
+zorflash_embed_image(A "${ZORFLASH_IMAGE_A}" 0xCDFF 36352 0x5A0A
+                     ZORFLASH_IMAGE_A_RELEASE ZORFLASH_IMAGE_A_PLACEHOLDER)
+zorflash_embed_image(B "${ZORFLASH_IMAGE_B}" 0x133FF 62464 0x5A0B
+                     ZORFLASH_IMAGE_B_RELEASE ZORFLASH_IMAGE_B_PLACEHOLDER)
+set(ZORFLASH_IMAGE_RELEASE_SOURCES ${ZORFLASH_IMAGE_A_RELEASE} ${ZORFLASH_IMAGE_B_RELEASE})
+set(ZORFLASH_IMAGE_PLACEHOLDER_SOURCES ${ZORFLASH_IMAGE_A_PLACEHOLDER} ${ZORFLASH_IMAGE_B_PLACEHOLDER})

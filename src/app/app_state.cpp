@@ -7,3 +7,4 @@ ThreadHandle workerThread = nullptr;
 int32_t LaunchMode = kLaunchInteractive;
 SensorInfo sensorInfo = {0, 0, 0, 0};
 LaunchOptions launchOptions = {kLaunchInteractive, 0, 0, 0, 0, {0}};
+FirmwareSource* firmwareSource = nullptr;

@@ -31,6 +31,7 @@ void ResetMainWindowState() {
     LaunchMode = kLaunchInteractive;
     sensorInfo = SensorInfo{0, 0, 0, 0};
     ResetLaunchOptions(&launchOptions);
+    firmwareSource = nullptr;
     sensorQueried = false;
     exitRequested = false;
     ResetUpdateRequests();

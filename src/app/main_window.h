@@ -15,6 +15,9 @@ extern ThreadHandle workerThread;
 extern int32_t LaunchMode;
 extern SensorInfo sensorInfo;
 extern LaunchOptions launchOptions;
+// Where updates take their image from; set by the program's entry after the reset, null for
+// the carried images only.
+extern FirmwareSource* firmwareSource;
 
 constexpr uint16_t kProgressStartMaximum = 0x220;  // 544
 constexpr uint32_t kTimerPeriodMs = 100;

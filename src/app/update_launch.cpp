@@ -31,8 +31,8 @@ void ReleaseWorker() {
 }  // namespace
 
 void ResetUpdateRequests() {
-    interactiveRequest = UpdateRequest{nullptr, SensorInfo{0, 0, 0, 0}};
-    unattendedRequest = UpdateRequest{nullptr, SensorInfo{0, 0, 0, 0}};
+    interactiveRequest = UpdateRequest{nullptr, SensorInfo{0, 0, 0, 0}, nullptr};
+    unattendedRequest = UpdateRequest{nullptr, SensorInfo{0, 0, 0, 0}, nullptr};
 }
 
 void StartUpdateWorker(UpdateRequest* request) {
@@ -56,6 +56,7 @@ void OnUpdateCommand() {
     }
     interactiveRequest.window = mainWindow;
     interactiveRequest.sensor = sensorInfo;
+    interactiveRequest.firmware = firmwareSource;
     StartUpdateWorker(&interactiveRequest);
 }
 
@@ -79,6 +80,7 @@ void OnUnattendedTick(WindowHandle window) {
     QuerySensorOnce();
     unattendedRequest.window = mainWindow;
     unattendedRequest.sensor = sensorInfo;
+    unattendedRequest.firmware = firmwareSource;
     StartUpdateWorker(&unattendedRequest);
     if (workerThread == nullptr) {
         // Nobody is there to press a button: end with the "not updated" code, 2.

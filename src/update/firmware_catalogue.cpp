@@ -8,8 +8,8 @@ namespace {
 
 constexpr uint32_t kImageStart = 0x4000;
 
-const FirmwareImage kImageA = {kFirmwareBlobA, kFirmwareBlobASize};
-const FirmwareImage kImageB = {kFirmwareBlobB, kFirmwareBlobBSize};
+const FirmwareImage kImageA = {kCarriedImageA.blob, kCarriedImageA.blobSize};
+const FirmwareImage kImageB = {kCarriedImageB.blob, kCarriedImageB.blobSize};
 
 // What each image brings; constants of the catalogue, not read from the images.
 constexpr uint16_t kNewVersionA = 0x0610;
@@ -45,6 +45,16 @@ const uint8_t* ImageBytes(const FirmwareImage& image) { return image.blob + 4; }
 uint32_t ImageByteCount(const FirmwareImage& image) { return ImageEndAddress(image) + 1 - kImageStart; }
 
 const FirmwareImage& ImageForKind(uint16_t kind) { return kind == kSensorFamily0 ? kImageA : kImageB; }
+
+const CarriedImage& CarriedImageForKind(uint16_t kind) {
+    return kind == kSensorFamily0 ? kCarriedImageA : kCarriedImageB;
+}
+
+const ImageShape& ImageShapeForKind(uint16_t kind) {
+    static const ImageShape kShapeA = {'A', "image-a.bin", 0xCDFF};
+    static const ImageShape kShapeB = {'B', "image-b.bin", 0x133FF};
+    return kind == kSensorFamily0 ? kShapeA : kShapeB;
+}
 
 VersionVerdict CheckFirmwareVersion(const SensorInfo& info) {
     if (info.firmwareVersion == kValueNotRead) return VersionVerdict::Proceed;

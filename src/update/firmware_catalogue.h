@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "firmware/firmware_images.h"
 #include "sensor/sensor_info.h"
 
 // One built-in image: `blob` holds the 32-bit little-endian end address followed by the
@@ -17,8 +18,19 @@ uint32_t ImageEndAddress(const FirmwareImage& image);
 const uint8_t* ImageBytes(const FirmwareImage& image);
 uint32_t ImageByteCount(const FirmwareImage& image);
 
-// Image A for kind 0, image B for any other kind.
+// The carried image: A for kind 0, B for any other kind. Its blob is null when the program
+// was built without it (see CarriedImageForKind).
 const FirmwareImage& ImageForKind(uint16_t kind);
+const CarriedImage& CarriedImageForKind(uint16_t kind);
+
+// What an image for a family must look like, wherever it comes from.
+struct ImageShape {
+    char letter;            // 'A' or 'B'
+    const char* fileName;   // its file in a firmware folder
+    uint32_t endAddress;    // the flash holds it from 0x4000 up to and including this
+};
+const ImageShape& ImageShapeForKind(uint16_t kind);
+constexpr uint32_t ShapeByteCount(const ImageShape& shape) { return shape.endAddress + 1 - 0x4000; }
 
 enum class VersionVerdict { Proceed, UpToDate, Mismatch };
 

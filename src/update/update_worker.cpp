@@ -8,6 +8,7 @@
 #include "flash/flash_protocol.h"
 #include "platform/platform.h"
 #include "update/firmware_catalogue.h"
+#include "update/firmware_source.h"
 
 namespace {
 
@@ -62,8 +63,7 @@ void ResetProgress(WindowHandle window) {
 }
 
 // Up to ten runs of the write-and-verify sequence, 5000 ms apart; returns the last result.
-uint32_t RunUpdateAttempts(WindowHandle window, uint16_t kind) {
-    const FirmwareImage& image = ImageForKind(kind);
+uint32_t RunUpdateAttempts(WindowHandle window, const FirmwareImage& image) {
     uint32_t attempts = 0;
     for (;;) {
         ui_set_item_text(window, kIdStatus, kUpdatingText);
@@ -133,6 +133,7 @@ unsigned UpdateWorker(void* parameter) {
     ui_set_item_text(window, kIdNewVersion, text);
 
     const char* message = nullptr;
+    ImageChoice choice;
     switch (CheckFirmwareVersion(sensor)) {
     case VersionVerdict::UpToDate:
         message = kUpToDateText;
@@ -141,7 +142,13 @@ unsigned UpdateWorker(void* parameter) {
         message = kMismatchText;
         break;
     case VersionVerdict::Proceed: {
-        const uint32_t result = RunUpdateAttempts(window, sensor.kind);
+        // The image is settled, and a file read whole, before the sensor is switched: with
+        // no image to write, nothing at all is sent to it.
+        if (!ChooseImage(sensor.kind, request->firmware, &choice)) {
+            message = choice.problem;
+            break;
+        }
+        const uint32_t result = RunUpdateAttempts(window, choice.image);
         if (result == kResultSuccess) {
             // The bar keeps the sequence's last position while the sensor comes back.
             ShowVersionAfterUpdate(window, &sensor);

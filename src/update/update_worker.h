@@ -6,9 +6,13 @@
 #include "platform/ui.h"
 #include "sensor/sensor_info.h"
 
+struct FirmwareSource;
+
 struct UpdateRequest {
     WindowHandle window;
     SensorInfo sensor;
+    // Where the image comes from; null: the carried images only.
+    FirmwareSource* firmware;
 };
 
 // Thread procedure; `request` points to an UpdateRequest that outlives the thread.

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/long_options.h"
 #include "platform/term/term_front.h"
 #include "platform/term/term_model.h"
 
@@ -176,30 +177,69 @@ TEST(TermInstanceLock, SecondHolderIsRefused) {
     unlink(path);
 }
 
-struct JoinCase {
+// The words of the command line: long options taken off, the rest joined for the slash
+// options' parser. No long option may ever reach that parser: "--version" would read as /V.
+struct ArgumentCase {
     std::vector<const char*> arguments;
     size_t capacity;
-    const char* joined;
+    const char* rest;
+    LongOptionsOutcome outcome;
+    const char* firmwareDirectory;
+    const char* error;
 };
 
-TEST(TermJoinArguments, JoinsWithBlanksAndCuts) {
-    const JoinCase cases[] = {
-        {{"zorflash"}, 64, ""},
-        {{"zorflash", "/F0"}, 64, "/F0"},
-        {{"zorflash", "/F0", "image.bin"}, 64, "/F0 image.bin"},
-        {{"zorflash", "a b", "c"}, 64, "a b c"},
-        {{"zorflash", "abcdef", "ghij"}, 8, "abcdef "},
-        {{"zorflash", "abcdefghij"}, 4, "abc"},
+TEST(LongOptions, AreTakenOffTheCommandLine) {
+    const LongOptionsOutcome run = LongOptionsOutcome::Run;
+    const LongOptionsOutcome usage = LongOptionsOutcome::UsageError;
+    const ArgumentCase cases[] = {
+        {{"zorflash"}, 64, "", run, "", ""},
+        {{"zorflash", "/F0", "image.bin"}, 64, "/F0 image.bin", run, "", ""},
+        {{"zorflash", "a b", "c"}, 64, "a b c", run, "", ""},
+        {{"zorflash", "abcdef", "ghij"}, 8, "abcdef ", run, "", ""},
+        {{"zorflash", "abcdefghij"}, 4, "abc", run, "", ""},
+        {{"zorflash", "--help", "/V"}, 64, "/V", LongOptionsOutcome::ShowHelp, "", ""},
+        {{"zorflash", "/F0", "--version"}, 64, "/F0", LongOptionsOutcome::ShowVersion, "", ""},
+        {{"zorflash", "--firmware-dir", "/srv/fw dir", "/V"}, 64, "/V", run, "/srv/fw dir", ""},
+        {{"zorflash", "--firmware-dir=/srv/fw", "x"}, 64, "x", run, "/srv/fw", ""},
+        {{"zorflash", "--verbose", "--help"}, 64, "", usage, "",
+         "zorflash: unknown option --verbose; see zorflash --help"},
+        {{"zorflash", "--"}, 64, "", usage, "", "zorflash: unknown option --; see zorflash --help"},
+        {{"zorflash", "--firmware-dir"}, 64, "", usage, "",
+         "zorflash: a value is missing after --firmware-dir; see zorflash --help"},
+        {{"zorflash", "--help=me"}, 64, "", usage, "",
+         "zorflash: no value is taken by --help=me; see zorflash --help"},
+        {{"zorflash", "-V", "-F0"}, 64, "-V -F0", run, "", ""},
     };
-    for (const JoinCase& c : cases) {
-        std::vector<char*> argv;
-        for (const char* a : c.arguments) argv.push_back(const_cast<char*>(a));
-        char out[80];
-        std::memset(out, 'x', sizeof out);
-        TermJoinArguments(static_cast<int>(argv.size()), argv.data(), out, c.capacity);
-        EXPECT_STREQ(out, c.joined);
-        EXPECT_EQ(out[c.capacity], 'x');  // nothing written past the capacity
+    for (const ArgumentCase& c : cases) {
+        LongOptions options;
+        char rest[80];
+        std::memset(rest, 'x', sizeof rest);
+        TakeLongOptionsFromArguments(static_cast<int>(c.arguments.size()), c.arguments.data(),
+                                     Edition{kEditionLinux, "zorflash"}, &options, rest,
+                                     c.capacity);
+        const std::string name = c.arguments.size() > 1 ? c.arguments[1] : "(none)";
+        EXPECT_STREQ(rest, c.rest) << name;
+        EXPECT_EQ(rest[c.capacity], 'x') << name << ": written past the capacity";
+        EXPECT_EQ(options.outcome, c.outcome) << name;
+        EXPECT_STREQ(options.firmwareDirectory, c.firmwareDirectory) << name;
+        EXPECT_STREQ(options.error, c.error) << name;
+        // The Windows edition splits its one command-line text the same way.
+        char line[256] = "";
+        for (size_t i = 1; i < c.arguments.size(); ++i) {
+            if (std::strchr(c.arguments[i], ' ') != nullptr) continue;  // unquotable there
+            std::strcat(line, i > 1 ? " " : "");
+            std::strcat(line, c.arguments[i]);
+        }
+        LongOptions fromLine;
+        TakeLongOptionsFromLine(line, Edition{kEditionLinux, "zorflash"}, &fromLine, rest, 80);
+        EXPECT_EQ(fromLine.outcome, c.outcome) << line;
     }
+    // --firmware-dir belongs to the editions that read files.
+    LongOptions windows;
+    char rest[64];
+    TakeLongOptionsFromLine("--firmware-dir x", Edition{kEditionWindows, "zorflash"}, &windows,
+                            rest, sizeof rest);
+    EXPECT_STREQ(windows.error, "zorflash: unknown option --firmware-dir; see zorflash --help");
 }
 
 }  // namespace

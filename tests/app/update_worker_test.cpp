@@ -91,7 +91,7 @@ protected:
     }
 
     unsigned Run(SensorInfo sensor) {
-        UpdateRequest request{kWindow, sensor};
+        UpdateRequest request{kWindow, sensor, nullptr};
         return UpdateWorker(&request);
     }
 
@@ -375,7 +375,7 @@ TEST_F(Worker, VersionReadBackAsUnknownIsPadded) {
 
 TEST_F(Worker, RequestIsNotWritten) {
     script.results = {0};
-    UpdateRequest request{kWindow, SensorInfo{0, 0x0140, 0x1111, 0x2222}};
+    UpdateRequest request{kWindow, SensorInfo{0, 0x0140, 0x1111, 0x2222}, nullptr};
     UpdateWorker(&request);
     EXPECT_EQ(request.window, kWindow);
     EXPECT_EQ(request.sensor.firmwareVersion, 0x0140);

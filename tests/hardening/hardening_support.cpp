@@ -72,7 +72,7 @@ WorkerRun RunWorker(const SimScenario& scenario, const SensorInfo* requestOverri
     }
     const size_t diagnosticsBefore = sim_debug_lines().size();
 
-    UpdateRequest request{kWindow, run.request};
+    UpdateRequest request{kWindow, run.request, nullptr};
     run.exitCode = UpdateWorker(&request);
 
     for (const AttemptRecord& a : AttemptLog()) run.results.push_back(a.result);

@@ -194,21 +194,24 @@ void HandleSignal(LoopState* loop, const char* programName) {
 
 }  // namespace
 
-void TermJoinArguments(int argc, char** argv, char* out, size_t capacity) {
-    if (capacity == 0) return;
-    size_t length = 0;
-    out[0] = '\0';
-    for (int i = 1; i < argc; ++i) {
-        const int written = std::snprintf(out + length, capacity - length, i > 1 ? " %s" : "%s",
-                                          argv[i]);
-        if (written < 0) break;
-        length += static_cast<size_t>(written);
-        if (length >= capacity - 1) {
-            length = capacity - 1;
-            break;
-        }
+int TermAnswerLongOptions(const Edition& edition, const LongOptions& options,
+                          FirmwareSource* firmware) {
+    static char text[8192];
+    switch (options.outcome) {
+    case LongOptionsOutcome::Run:
+        return -1;
+    case LongOptionsOutcome::ShowHelp:
+        FormatHelpText(edition, text, sizeof text);
+        break;
+    case LongOptionsOutcome::ShowVersion:
+        FormatVersionText(edition, firmware, text, sizeof text);
+        break;
+    case LongOptionsOutcome::UsageError:
+        std::fprintf(stderr, "%s\n", options.error);
+        return kExitUsageError;
     }
-    out[length] = '\0';
+    std::fputs(text, stdout);
+    return kExitLongOptionDone;
 }
 
 int TermRun(const char* commandLine, const TermRunOptions& options) {
@@ -230,6 +233,7 @@ int TermRun(const char* commandLine, const TermRunOptions& options) {
     TermRenderBegin(isatty(STDOUT_FILENO) != 0);
 
     ResetMainWindowState();
+    firmwareSource = options.firmware;
     LoopState loop{&termModel, true, false, false};
     // As CreateDialogParamA does: WM_CREATE during the creation, then the start-up steps.
     MainWindowOnCreate(loop.window);

@@ -4,14 +4,30 @@
 #include "app/command_line.h"
 #include "platform/term/term_front.h"
 
+namespace {
+
+// Where distributions install firmware files: the program and the vendor's images ship
+// apart. Looked in for a family whose image the program was not built with.
+const char kSystemFirmwareDirectory[] = "/usr/lib/firmware/zorflash";
+
+FirmwareSource firmware = {nullptr, kSystemFirmwareDirectory, {}};
+LongOptions longOptions;
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    const Edition edition = {kEditionLinux, "zorflash"};
+    char commandLine[kTokenCapacity * 4];
+    TakeLongOptionsFromArguments(argc, argv, edition, &longOptions, commandLine,
+                                 sizeof commandLine);
+    if (longOptions.firmwareDirectory[0] != '\0') firmware.directory = longOptions.firmwareDirectory;
+    const int answered = TermAnswerLongOptions(edition, longOptions, &firmware);
+    if (answered >= 0) return answered;
+
     // /run/lock is shared by every user, so two users cannot update the sensor at once;
     // /tmp stands in on a machine without it.
     struct stat lockDir;
     const bool runLock = stat("/run/lock", &lockDir) == 0 && S_ISDIR(lockDir.st_mode);
     const char* lockPath = runLock ? "/run/lock/zorflash.lock" : "/tmp/zorflash.lock";
-
-    char commandLine[kTokenCapacity * 4];
-    TermJoinArguments(argc, argv, commandLine, sizeof commandLine);
-    return TermRun(commandLine, TermRunOptions{lockPath, "zorflash"});
+    return TermRun(commandLine, TermRunOptions{lockPath, "zorflash", &firmware});
 }

@@ -12,7 +12,23 @@
 #include "platform/sim/sim_control.h"
 #include "platform/term/term_front.h"
 
+namespace {
+
+// Placeholders are carried; --firmware-dir tries real files on the simulated sensor.
+FirmwareSource firmware = {nullptr, nullptr, {}};
+LongOptions longOptions;
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    const Edition edition = {kEditionSim, "zorflash-sim"};
+    char commandLine[kTokenCapacity * 4];
+    TakeLongOptionsFromArguments(argc, argv, edition, &longOptions, commandLine,
+                                 sizeof commandLine);
+    if (longOptions.firmwareDirectory[0] != '\0') firmware.directory = longOptions.firmwareDirectory;
+    const int answered = TermAnswerLongOptions(edition, longOptions, &firmware);
+    if (answered >= 0) return answered;
+
     // Real time with a per-command latency, unless ZORFLASH_SIM_FAST=1 asks for the
     // virtual clock; both variables are read by the simulated machine itself.
     if (!sim_configure_from_environment(1)) {
@@ -35,7 +51,5 @@ int main(int argc, char** argv) {
                       static_cast<unsigned>(getuid()));
     }
 
-    char commandLine[kTokenCapacity * 4];
-    TermJoinArguments(argc, argv, commandLine, sizeof commandLine);
-    return TermRun(commandLine, TermRunOptions{lockPath, "zorflash-sim"});
+    return TermRun(commandLine, TermRunOptions{lockPath, "zorflash-sim", &firmware});
 }

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdio>
+
 #include "app/main_window.h"
 #include "platform/win32/resource.h"
 #include "platform/win32/win32_ui.h"
@@ -22,6 +24,38 @@ const char kAlreadyRunningText[] =
 const char kAlreadyRunningCaption[] = "ZORFLASH";
 const wchar_t kShutdownBlockReason[] =
     L"The sensor firmware is being updated. Shutting down now can damage the sensor.";
+
+// The command line's long options, and where updates take their image from: the carried
+// images, or files from --firmware-dir where the edition offers it.
+LongOptions longOptions;
+FirmwareSource firmware = {nullptr, nullptr, {}};
+char slashOptions[8192];
+char longOptionText[8192];
+
+// Answers --help, --version and a wrong long option in a box captioned as the dialog, before
+// the single-instance check and the first tick: the sensor is not touched. Returns the exit
+// code, or -1 when the program goes on.
+int AnswerLongOptions(const Edition& edition) {
+    UINT icon = MB_ICONINFORMATION;
+    int exitCode = kExitLongOptionDone;
+    switch (longOptions.outcome) {
+    case LongOptionsOutcome::Run:
+        return -1;
+    case LongOptionsOutcome::ShowHelp:
+        FormatHelpText(edition, longOptionText, sizeof longOptionText);
+        break;
+    case LongOptionsOutcome::ShowVersion:
+        FormatVersionText(edition, &firmware, longOptionText, sizeof longOptionText);
+        break;
+    case LongOptionsOutcome::UsageError:
+        std::snprintf(longOptionText, sizeof longOptionText, "%s", longOptions.error);
+        icon = MB_ICONERROR;
+        exitCode = kExitUsageError;
+        break;
+    }
+    MessageBoxA(nullptr, longOptionText, kDialogCaption, MB_OK | icon);
+    return exitCode;
+}
 
 }  // namespace
 
@@ -59,7 +93,13 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     }
 }
 
-int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand) {
+int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
+                  const Edition& edition) {
+    TakeLongOptionsFromLine(commandLine, edition, &longOptions, slashOptions, sizeof slashOptions);
+    if (longOptions.firmwareDirectory[0] != '\0') firmware.directory = longOptions.firmwareDirectory;
+    const int answered = AnswerLongOptions(edition);
+    if (answered >= 0) return answered;
+
     // One instance at a time: two programs updating one sensor would interleave their
     // commands. The mutex is held until the process ends.
     CreateMutexA(nullptr, FALSE, kSingleInstanceMutexName);
@@ -91,7 +131,8 @@ int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand) 
         return kExitStartupFailed;
     }
 
-    MainWindowStartup(dialog, commandLine);
+    firmwareSource = &firmware;
+    MainWindowStartup(dialog, slashOptions);
 
     if (alreadyRunning) {
         // Nothing has touched the sensor yet: the first timer tick has not come. An

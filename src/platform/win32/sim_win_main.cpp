@@ -8,5 +8,5 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCommand) {
     sim_configure_from_environment(1);
-    return RunMainDialog(instance, commandLine, showCommand);
+    return RunMainDialog(instance, commandLine, showCommand, Edition{kEditionSim, "zorflash-sim"});
 }

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "app/long_options.h"
+
 // Posted to the main dialog when a worker starts (wParam 1) and ends (wParam 0), so that
 // the shutdown-block reason is set and removed on the dialog's own thread.
 constexpr UINT kWin32MsgShutdownBlock = WM_APP + 1;
@@ -15,5 +17,7 @@ constexpr char kSingleInstanceMutexName[] = "Global\\ZorflashFirmwareUpdate";
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Start-up, message loop and exit code: the body of WinMain. `commandLine` is the
-// argument part of the command line, as WinMain receives it.
-int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand);
+// argument part of the command line, as WinMain receives it. --help, --version and a wrong
+// long option are answered in a message box before anything else happens.
+int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
+                  const Edition& edition);

@@ -4,5 +4,5 @@
 #include "platform/win32/win32_ui.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCommand) {
-    return RunMainDialog(instance, commandLine, showCommand);
+    return RunMainDialog(instance, commandLine, showCommand, Edition{kEditionWindows, "zorflash"});
 }

@@ -1,0 +1,53 @@
+// Words that begin with "--": the long options. They are taken off the command line before
+// the slash options are parsed, so that "--version" can never read as "-version" and then
+// as /V (an unattended update).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "update/firmware_source.h"
+
+// The programs that offer a long option.
+enum EditionFlag : uint32_t {
+    kEditionLinux = 1,    // zorflash over hidraw
+    kEditionWindows = 2,  // zorflash.exe
+    kEditionSim = 4,      // zorflash-sim, on either system
+};
+
+struct Edition {
+    uint32_t flag;
+    const char* programName;  // as the texts name the program
+};
+
+enum class LongOptionsOutcome {
+    Run,          // go on with the remaining command line
+    ShowHelp,     // print the usage text, exit 0
+    ShowVersion,  // print the version text, exit 0
+    UsageError,   // print `error`, exit 4
+};
+
+constexpr int kExitLongOptionDone = 0;
+constexpr int kExitUsageError = 4;
+constexpr size_t kLongOptionErrorCapacity = 512;
+
+struct LongOptions {
+    LongOptionsOutcome outcome;
+    char firmwareDirectory[kFirmwarePathCapacity];  // --firmware-dir, "" when not given
+    char error[kLongOptionErrorCapacity];           // one line for UsageError
+};
+
+// From the program's arguments (argv[1..argc-1]): the long options go to `options`, every
+// other word is joined with single blanks into `rest`, cut to `restCapacity` - 1 characters.
+void TakeLongOptionsFromArguments(int argc, const char* const* argv, const Edition& edition,
+                                  LongOptions* options, char* rest, size_t restCapacity);
+// The same from one command-line text split at blanks, as the slash options are.
+void TakeLongOptionsFromLine(const char* line, const Edition& edition, LongOptions* options,
+                             char* rest, size_t restCapacity);
+
+// The texts of --help and --version. The version text names where each image's bytes come
+// from as an update would choose them, with their SHA-256; it may read the image files into
+// `source`.
+void FormatHelpText(const Edition& edition, char* text, size_t capacity);
+void FormatVersionText(const Edition& edition, FirmwareSource* source, char* text,
+                       size_t capacity);

@@ -1,0 +1,40 @@
+// Which bytes an update writes: a file from the firmware folder the user named, else the
+// image the program carries, else a file from the system's firmware folder. The choice is
+// made, and a file read whole, before anything is sent to the sensor; the same bytes are
+// then written and verified by every attempt.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "update/firmware_catalogue.h"
+
+constexpr uint32_t kLargestImageBlobSize = 4 + 62464;  // end address and image B
+constexpr size_t kFirmwarePathCapacity = 1024;
+constexpr size_t kImageProblemCapacity = kFirmwarePathCapacity + 256;
+
+// Where the program may look for image files, and room for one image read from a file.
+// Owned by the program's entry; the update worker writes `loaded` while it runs.
+struct FirmwareSource {
+    const char* directory;          // --firmware-dir: files from here only; null when not given
+    const char* fallbackDirectory;  // for a family whose image is not carried; null: none
+    uint8_t loaded[kLargestImageBlobSize];
+};
+
+enum class ImageOriginKind {
+    Carried,      // built into the program (a real file, or a simulated edition's placeholder)
+    File,         // read from `path`
+    NotCarried,   // built without it, and no folder to look in
+    FileProblem,  // the file at `path` is missing, unreadable or of the wrong size
+};
+
+struct ImageChoice {
+    ImageOriginKind origin;
+    FirmwareImage image;                   // the bytes to write, for Carried and File
+    char path[kFirmwarePathCapacity];      // the file read or tried, else ""
+    char problem[kImageProblemCapacity];   // one sentence for the status line, else ""
+};
+
+// Decides the image for a sensor of `kind` and reads its file when it comes from one.
+// `source` may be null: carried images only. True when `choice->image` can be written.
+bool ChooseImage(uint16_t kind, FirmwareSource* source, ImageChoice* choice);
