@@ -49,10 +49,16 @@ protected:
         ASSERT_NE(sensor, nullptr);
     }
     ProgramRun Run(const std::vector<std::string>& args, const std::string& usbKeys,
-                   double timeoutSeconds) {
+                   double timeoutSeconds, const std::string& pressOkIn = "") {
         std::vector<std::string> argv = {WINE_UMOCKDEV_SCRIPT, WINE_STATE_DIR, WindowsExe()};
         argv.insert(argv.end(), args.begin(), args.end());
-        ProgramRun run = run_program(argv, {"ZORFLASH_WINE_USB_KEYS=" + usbKeys}, timeoutSeconds);
+        std::vector<std::string> env = {"ZORFLASH_WINE_USB_KEYS=" + usbKeys};
+        if (!pressOkIn.empty()) {
+            const std::string exe = WindowsExe();
+            env.push_back("ZORFLASH_WINE_PRESS_OK=" + exe.substr(0, exe.rfind('/')) +
+                          "/press_ok.exe " + pressOkIn);
+        }
+        ProgramRun run = run_program(argv, env, timeoutSeconds);
         EXPECT_FALSE(run.timedOut) << "zorflash.exe did not end within " << timeoutSeconds << " s";
         return run;
     }
@@ -159,6 +165,22 @@ TEST_F(WineE2eTest, SensorInItsBootLoaderWithoutRegistryRecordIsLeftAlone) {
     const ProgramRun run = Run({"/F0", "image.bin"}, "", 60);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     ExpectStream(Transcript(), {});
+}
+
+// --version answers in its box and ends with 0; the sensor (family 1: identification would
+// read reports 5 and 6) receives nothing, not even a switch request.
+TEST_F(WineE2eTest, VersionAnswersInItsBoxAndLeavesTheSensorAlone) {
+    SimSensorConfig config = Config(1, 0x0139);
+    config.report5Word = 2;
+    config.report6Word = 1;
+    Start(config);
+    const ProgramRun run =
+        Run({"--version"}, "", 90, "Digitizer Firmware Update Utility Ver.1.0.0.3");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    ExpectStream(Transcript(), {});
+    SimSensor* model = emulated_sensor_lock(sensor);
+    EXPECT_EQ(model->counters.featureGets + model->counters.featureSets, 0u);
+    emulated_sensor_unlock(sensor);
 }
 
 }  // namespace

@@ -6,6 +6,9 @@
 #   wine_umockdev.sh STATE_DIR --stop              end the Wine server and the display
 #   wine_umockdev.sh STATE_DIR PROGRAM.exe ARGS... run it; its exit code is passed through
 #
+# ZORFLASH_WINE_PRESS_OK="PRESS_OK.exe CAPTION" presses OK in the program's box with that
+# caption once it shows (a program that answers in a box waits for a person otherwise).
+#
 # ZORFLASH_WINE_USB_KEYS="VID_F0A5&PID_0090 ..." creates these device keys under
 # HKLM\SYSTEM\CurrentControlSet\Enum\USB for the run (the record of installed devices
 # that Wine does not keep for hidraw devices) and deletes them afterwards.
@@ -74,8 +77,14 @@ case "${1:-}" in
     for key in ${ZORFLASH_WINE_USB_KEYS:-}; do
         wine reg add "$usb\\$key" /f >/dev/null 2>&1
     done
+    presser=""
+    if [[ -n "${ZORFLASH_WINE_PRESS_OK:-}" ]]; then
+        wine "${ZORFLASH_WINE_PRESS_OK%% *}" "${ZORFLASH_WINE_PRESS_OK#* }" >/dev/null 2>&1 &
+        presser=$!
+    fi
     status=0
     wine "$@" || status=$?
+    if [[ -n $presser ]]; then wait "$presser" || true; fi
     for key in ${ZORFLASH_WINE_USB_KEYS:-}; do
         wine reg delete "$usb\\$key" /f >/dev/null 2>&1 || true
     done

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -27,11 +28,29 @@ bool HasLine(const std::string& text, const std::string& line) {
     return false;
 }
 
+// Writes image files into a folder of this test process: the placeholder images the tests
+// expect, changed by `flip` so that a run can tell whose bytes were written, or cut short.
+std::string ImageFolder(const std::string& name, uint8_t flip, uint32_t cutTo = 0) {
+    const std::string dir = "/tmp/zorflash-e2e-" + std::to_string(getpid()) + "-" + name;
+    EXPECT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
+    for (uint16_t kind = 0; kind <= 1; ++kind) {
+        const FirmwareImage& image = ImageForKind(kind);
+        std::string bytes(reinterpret_cast<const char*>(ImageBytes(image)), ImageByteCount(image));
+        for (char& b : bytes) b = static_cast<char>(b ^ flip);
+        if (cutTo != 0) bytes.resize(cutTo);
+        std::ofstream(dir + "/" + ImageShapeForKind(kind).fileName, std::ios::binary) << bytes;
+    }
+    return dir;
+}
+
 class ZorflashE2eTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(emulated_testbed_ready()) << "umockdev testbed not available";
         lockEnv = "ZORFLASH_LOCK_FILE=/tmp/zorflash-e2e-" + std::to_string(getpid()) + ".lock";
+        // The program carries no image: the tests' images come as files, as a distribution
+        // ships them.
+        firmwareDir = ImageFolder("images", 0);
     }
     void TearDown() override { emulated_sensor_stop(sensor); }
 
@@ -40,7 +59,11 @@ protected:
         ASSERT_NE(sensor, nullptr);
     }
     ProgramRun Run(const std::vector<std::string>& args, double timeoutSeconds) {
-        std::vector<std::string> argv = {ZORFLASH_BINARY};
+        return RunBare(std::vector<std::string>{"--firmware-dir", firmwareDir}, args, timeoutSeconds);
+    }
+    ProgramRun RunBare(std::vector<std::string> argv, const std::vector<std::string>& args,
+                       double timeoutSeconds) {
+        argv.insert(argv.begin(), ZORFLASH_BINARY);
         argv.insert(argv.end(), args.begin(), args.end());
         ProgramRun run = run_program(argv, {lockEnv}, timeoutSeconds);
         EXPECT_FALSE(run.timedOut) << "zorflash did not end within " << timeoutSeconds << " s";
@@ -53,6 +76,7 @@ protected:
 
     EmulatedSensor* sensor = nullptr;
     std::string lockEnv;
+    std::string firmwareDir;
 };
 
 // Quick sensor delays: the boot loader shows up 300 ms after the switch request, the
@@ -195,6 +219,104 @@ TEST_F(ZorflashE2eTest, NoSensorEndsWithExitCodeZero) {
     EXPECT_TRUE(HasLine(run.out,
                         "Status : A connection was not established. Update can not be performed."))
         << run.out;
+}
+
+// Where the written bytes come from. A binary built without images writes none of its own:
+// with no file either, or with a file of the wrong size, not a single report reaches the
+// sensor; with a folder of image files, exactly the files' bytes are written and verified.
+struct FirmwareSourceCase {
+    const char* name;
+    uint8_t flip;     // the folder's images differ from the placeholders by this XOR
+    uint32_t cutTo;   // a folder of short files
+    bool useFolder;
+    const char* status;  // "" : the update completes
+};
+
+void PrintTo(const FirmwareSourceCase& c, std::ostream* out) { *out << c.name; }
+
+class ZorflashFirmwareSourceTest : public ZorflashE2eTest,
+                                   public ::testing::WithParamInterface<FirmwareSourceCase> {};
+
+TEST_P(ZorflashFirmwareSourceTest, WritesOnlyTheImageItWasGiven) {
+    const FirmwareSourceCase& c = GetParam();
+    Start(Config(0, 0x0140));
+    const std::string dir = ImageFolder(c.name, c.flip, c.cutTo);
+    std::vector<std::string> options;
+    if (c.useFolder) options = {"--firmware-dir", dir};
+    const ProgramRun run = RunBare(options, {"/F0", "x"}, kUpdateTimeoutSeconds);
+    EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
+    std::string status = c.status;
+    const size_t folder = status.find("DIR");
+    if (folder != std::string::npos) status.replace(folder, 3, dir);
+    if (status.empty()) {
+        std::ifstream file(dir + "/image-a.bin", std::ios::binary);
+        std::vector<uint8_t> bytes(4, 0);
+        bytes.insert(bytes.end(), std::istreambuf_iterator<char>(file), {});
+        bytes[0] = 0xFF, bytes[1] = 0xCD;  // end address 0xCDFF
+        const FirmwareImage written{bytes.data(), static_cast<uint32_t>(bytes.size())};
+        EXPECT_TRUE(FlashHolds(written));
+        EXPECT_FALSE(FlashHolds(ImageForKind(0)));
+        std::vector<Report> expected = {{kSimEventSetFeature, 2, {0x02, 0x02}}};
+        BootLoaderPass(&expected, written);
+        ExpectStream(Transcript(), expected);
+        EXPECT_TRUE(HasLine(run.out, "Status : Update complete.")) << run.out;
+    } else {
+        ExpectStream(Transcript(), {});
+        EXPECT_TRUE(HasLine(run.out, "Status : " + status)) << run.out;
+        SimSensor* model = emulated_sensor_lock(sensor);
+        EXPECT_EQ(model->counters.featureSets + model->counters.outputWrites, 0u);
+        emulated_sensor_unlock(sensor);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, ZorflashFirmwareSourceTest,
+    ::testing::Values(
+        FirmwareSourceCase{"none_carried_none_installed", 0, 0, false,
+                           "No firmware file /usr/lib/firmware/zorflash/image-a.bin: put the "
+                           "vendor's image A there (exactly 36352 bytes) or name its folder with "
+                           "--firmware-dir."},
+        FirmwareSourceCase{"wrong_size", 0, 36351, true,
+                           "Firmware file DIR/image-a.bin holds 36351 bytes; image A must hold "
+                           "exactly 36352 bytes."},
+        FirmwareSourceCase{"firmware_dir", 0x5A, 0, true, ""}),
+    [](const ::testing::TestParamInfo<FirmwareSourceCase>& info) { return std::string(info.param.name); });
+
+// --help, --version and an unknown long option are answered without touching the sensor:
+// a family-1 sensor would be read (feature reports 5 and 6) by any identification.
+TEST_F(ZorflashE2eTest, LongOptionsLeaveTheSensorAlone) {
+    struct Case {
+        const char* option;
+        int exitCode;
+        const char* firstOut;
+        const char* err;
+    };
+    const Case cases[] = {
+        {"--help", 0, "Usage: zorflash [OPTION]... [/F0 | /F1 | /F2 | /F3 FILE | /V]", ""},
+        {"--version", 0, "zorflash 1.0.0.3", ""},
+        {"--verbose", 4, "", "zorflash: unknown option --verbose; see zorflash --help\n"},
+    };
+    SimSensorConfig config = Config(1, 0x0139);
+    config.report5Word = 2;
+    config.report6Word = 1;
+    Start(config);
+    for (const Case& c : cases) {
+        const ProgramRun run = RunBare({c.option}, {}, 30);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.option;
+        EXPECT_EQ(run.out.substr(0, run.out.find('\n')), c.firstOut) << c.option;
+        EXPECT_EQ(run.err, c.err) << c.option;
+    }
+    ExpectStream(Transcript(), {});
+    SimSensor* model = emulated_sensor_lock(sensor);
+    EXPECT_EQ(model->counters.featureGets + model->counters.featureSets, 0u);
+    emulated_sensor_unlock(sensor);
+    // The version names each image's file and its SHA-256 as sha256sum computes it.
+    const ProgramRun version = RunBare({"--firmware-dir", firmwareDir, "--version"}, {}, 30);
+    const std::string sum = run_program({"/usr/bin/sha256sum", firmwareDir + "/image-b.bin"}, {}, 10).out;
+    EXPECT_NE(version.out.find("image B, firmware 0139 P0006 (family 1): " + firmwareDir +
+                               "/image-b.bin\n  sha256 " + sum.substr(0, 64) + "\n"),
+              std::string::npos)
+        << version.out << sum;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -310,6 +311,38 @@ TEST_F(Dialog, SecondInstanceEndsWithCode2WhileTheFirstRuns) {
     ASSERT_TRUE(WaitForText(dialog, kCurrentVersion, "????", kQueryTimeoutMs));
     ClickButton(dialog, kExit);
     EXPECT_EQ(WaitForExit(&program_, kExitTimeoutMs), 2);
+}
+
+// ---- Long options: answered in a box, the sensor never reached ------------------------
+
+struct LongOptionCase {
+    const char* arguments;
+    int exitCode;
+    const char* textStart;
+};
+
+TEST(LongOptions, AreAnsweredInABoxCaptionedAsTheDialog) {
+    const LongOptionCase cases[] = {
+        {"--help", 0, "Usage: zorflash [OPTION]..."},
+        // This build embeds both images: their files and sums are named.
+        {"/F0 x --version", 0, "zorflash 1.0.0.3\nimage A, firmware 0610 (family 0): embedded (from "},
+        {"--firmware-dir C:\\fw /V", 4,
+         "zorflash: unknown option --firmware-dir; see zorflash --help"},
+    };
+    for (const LongOptionCase& c : cases) {
+        DrivenProgram program = StartProgram(RealProgram(), c.arguments);
+        HWND box = nullptr;
+        ASSERT_TRUE(WaitUntil([&] {
+            box = FindWindowOfProgram(program, kCaption);
+            return box != nullptr && IsWindowVisible(box);
+        }, kWindowTimeoutMs)) << c.arguments;
+        EXPECT_EQ(FindMainDialog(program), nullptr) << c.arguments << ": no dialog";
+        const std::string text = ControlText(box, 0xFFFF);  // the box's message text
+        EXPECT_EQ(text.substr(0, std::strlen(c.textStart)), c.textStart) << text;
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        EXPECT_EQ(WaitForExit(&program, kExitTimeoutMs), c.exitCode) << c.arguments;
+        EndProgram(&program);
+    }
 }
 
 // ---- The simulated edition: a whole update in the dialog ------------------------------

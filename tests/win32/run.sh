@@ -27,7 +27,15 @@ if ((${#missing[@]})); then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
 fi
 
-cmake --preset mingw
+# The programs for a real sensor carry no placeholder. This build embeds the placeholders'
+# bytes as image files instead, so that zorflash.exe has images to write to the emulated
+# sensor of the Linux tests, which expect exactly these bytes.
+images="$root/build-mingw/test-images"
+mkdir -p "$images"
+g++ -std=c++17 -I"$root/src" -o "$images/write_placeholder_images" \
+    tests/win32/write_placeholder_images.cpp
+"$images/write_placeholder_images" "$images"
+cmake --preset mingw -DZORFLASH_IMAGE_A="$images/image-a.bin" -DZORFLASH_IMAGE_B="$images/image-b.bin"
 cmake --build --preset mingw
 
 export ZORFLASH_BUILD_DIR="$root/build-mingw"
