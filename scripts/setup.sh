@@ -1,16 +1,23 @@
 #!/usr/bin/env bash
-# Installs what building and testing zorflash needs on Debian 12. Run as root.
+# Installs what zorflash needs on Debian 12. Run as root.
+#
+#   scripts/setup.sh --sim   building and running zorflash-sim only: a compiler and CMake
+#   scripts/setup.sh         everything the tests need: libraries, umockdev, clang for the
+#                            fuzzers, mingw-w64, Wine and a display for the Windows edition
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
-packages=(
-    cmake g++ make pkg-config git
-    libgtest-dev libgmock-dev googletest libbenchmark-dev
-    libudev-dev libsystemd-dev
-    umockdev libumockdev-dev
-    clang libclang-rt-14-dev
-    g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth x11-utils imagemagick
-    tmux procps
-)
+packages=(cmake g++ make)
+if [[ ${1:-} != --sim ]]; then
+    packages+=(
+        pkg-config git
+        libgtest-dev libgmock-dev googletest libbenchmark-dev
+        libudev-dev libsystemd-dev nlohmann-json3-dev
+        umockdev libumockdev-dev
+        clang libclang-rt-14-dev
+        g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth x11-utils imagemagick
+        tmux procps util-linux
+    )
+fi
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

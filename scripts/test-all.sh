@@ -41,6 +41,8 @@ cmake --preset default >/dev/null && cmake --build --preset default || exit 1
 run_ctest "native suite" build-logs/native.log ctest --preset default
 # The fault matrix reports how many scenarios it generated.
 grep -h "scenarios$" build/Testing/Temporary/LastTest.log 2>/dev/null | sort -u
+# The Debian package: built, installed with dpkg, run, removed.
+run_ctest "package" build-logs/package.log tests/linux/package_check.sh build
 
 for preset in asan tsan; do
     if cmake --preset $preset >/dev/null && cmake --build --preset $preset; then

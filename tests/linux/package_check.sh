@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# The Debian package and the install rules, as an administrator uses them: builds the .deb
+# with CPack from the build folder, installs it with dpkg, runs the installed zorflash
+# --version, removes the package, and checks what `cmake --install` with the default prefix
+# leaves (into a staging folder). Needs root for dpkg. Prints a ctest-style summary line.
+#
+#   tests/linux/package_check.sh [BUILD_DIR]      (default: build)
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+build=${1:-build}
+checks=0
+failures=0
+
+check() {  # check DESCRIPTION COMMAND...
+    local what=$1
+    shift
+    checks=$((checks + 1))
+    if "$@"; then
+        echo "ok: $what"
+    else
+        echo "FAILED: $what"
+        failures=$((failures + 1))
+    fi
+}
+
+deb="$build/zorflash_$(sed -nE 's/^project\(zorflash VERSION ([0-9.]+).*/\1/p' CMakeLists.txt)_amd64.deb"
+rm -f "$deb"
+check "cpack -G DEB builds $deb" bash -c "cd '$build' && cpack -G DEB >/dev/null && test -f '${deb#"$build"/}'"
+if [[ $(id -u) -eq 0 ]] && [[ -f $deb ]]; then
+    check "dpkg installs the package" dpkg -i "$deb"
+    for f in /usr/bin/zorflash /usr/lib/udev/rules.d/70-zorflash.rules \
+             /usr/share/man/man1/zorflash.1 /usr/share/bash-completion/completions/zorflash; do
+        check "the package installs $f" test -f "$f"
+    done
+    check "the package makes the firmware folder" test -d /usr/lib/firmware/zorflash
+    check "the installed zorflash --version answers" \
+        bash -c '/usr/bin/zorflash --version | head -n1 | grep -qx "zorflash 1.0.0.3"'
+    check "dpkg removes the package" dpkg -r zorflash
+    check "nothing of the package is left" \
+        bash -c '! test -e /usr/bin/zorflash && ! test -e /usr/lib/udev/rules.d/70-zorflash.rules'
+else
+    echo "skipped: installing the package needs root"
+fi
+
+# cmake --install with the default prefix (/usr/local): the rule where udev reads it.
+staging=$(mktemp -d)
+check "cmake --install with the default prefix puts the rule in /etc/udev/rules.d" \
+    bash -c "DESTDIR='$staging' cmake --install '$build' >/dev/null &&
+             test -f '$staging/etc/udev/rules.d/70-zorflash.rules' &&
+             test -x '$staging/usr/local/bin/zorflash'"
+rm -rf "$staging"
+
+passed=$((checks - failures))
+echo "$((100 * passed / checks))% tests passed, $failures tests failed out of $checks"
+((failures == 0))
