@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -174,6 +175,21 @@ TEST(TermInstanceLock, SecondHolderIsRefused) {
     EXPECT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
     EXPECT_EQ(TermLockInstance(path), 0);  // now the test holds it
     close(other);
+    unlink(path);
+
+    // A lock file it creates is writable by its creator only; a symbolic link planted in
+    // its place is not followed (its target is neither created nor locked).
+    EXPECT_EQ(TermLockInstance(path), 1);
+    struct stat made;
+    ASSERT_EQ(stat(path, &made), 0);
+    EXPECT_EQ(made.st_mode & 0022, 0u);
+    TermUnlockInstance();
+    unlink(path);
+    const std::string target = std::string(path) + "-target";
+    ASSERT_EQ(symlink(target.c_str(), path), 0);
+    TermLockInstance(path);
+    EXPECT_NE(access(target.c_str(), F_OK), 0);
+    TermUnlockInstance();
     unlink(path);
 }
 

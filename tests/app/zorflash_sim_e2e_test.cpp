@@ -228,6 +228,9 @@ TEST(ZorflashSimTerminal, CtrlCDuringAnUpdateWaitsForItsEnd) {
     ASSERT_TRUE(ReadUntil(&child, Seen("New Version      : 0610"))) << child.seen;
     Send(child, "u");
     ASSERT_TRUE(ReadUntil(&child, Seen("Now Updating...."))) << child.seen;
+    // The switch and the wait for the boot loader show nothing else: the seconds go by
+    // beside the status.
+    ASSERT_TRUE(ReadUntil(&child, Seen("Now Updating....\x1b[2m  1 s"))) << child.seen;
     Send(child, "\x03");
     ASSERT_TRUE(ReadUntil(&child, Seen("the update goes on"))) << child.seen;
     // The program ends by itself once the worker has ended, with the worker's result.
@@ -240,7 +243,11 @@ TEST(ZorflashSimLines, ScriptFollowsTheDialogLineByLine) {
     Child child = StartOnPipes("family0", true, {}, LockPath());
     ASSERT_TRUE(ReadUntil(&child, Seen("New Version      : 0610\n"))) << child.seen;
     EXPECT_TRUE(Contains(child.seen, "Current Version : 0140\n"));
+    // The script's keys end with the Update: the update runs to its end, then the end of
+    // the input acts as Exit.
     Send(child, "u\n");
+    close(child.input);
+    child.input = -1;
     ASSERT_TRUE(ReadUntil(&child, Seen("Status : Update complete.\n"))) << child.seen;
     ASSERT_TRUE(ReadUntil(&child, Seen("Exit button : enabled\n"))) << child.seen;
     EXPECT_TRUE(Contains(child.seen, "Status : Now Updating....\n"));
@@ -248,7 +255,6 @@ TEST(ZorflashSimLines, ScriptFollowsTheDialogLineByLine) {
     EXPECT_TRUE(Contains(child.seen, "Progress : 50%\n"));
     EXPECT_TRUE(Contains(child.seen, "Update button : disabled\n"));
     EXPECT_FALSE(Contains(child.seen, "\x1b["));  // no control sequences in a log
-    Send(child, "q");
     EXPECT_EQ(Finish(&child), 2);
 }
 
@@ -279,10 +285,14 @@ TEST(ZorflashSimLines, UnattendedRunsEndByThemselves) {
          "Status : A connection was not established. Update can not be performed.\n"},
         {"F0NoFile", "family0", {"/F0"}, 4, nullptr},
         {"F2Refused", "refused-block", {"/F2", "x"}, 2, "Status : Program Error. \n"},
+        // `zorflash < /dev/null`: the versions are shown, then the ended input exits.
+        {"NoKeys", "family0", {}, 2, nullptr},
     };
     for (const UnattendedRun& run : runs) {
         SCOPED_TRACE(run.name);
         Child child = StartOnPipes(run.scenario, true, run.arguments, LockPath());
+        close(child.input);  // no keys: nobody is there
+        child.input = -1;
         EXPECT_EQ(Finish(&child), run.exitCode) << child.seen;
         if (run.lastStatus != nullptr) {
             const size_t last = child.seen.rfind("Status : ");

@@ -15,14 +15,12 @@ int lockFd = -1;
 }
 
 int TermLockInstance(const char* path) {
-    int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-        // Whoever creates it lets every user's run take it later.
-        fchmod(fd, 0666);
-    } else {
-        // A file made by another user without write access can still be locked.
-        fd = open(path, O_RDONLY | O_CLOEXEC);
-    }
+    // Never through a symbolic link: in a shared folder (/tmp) another user could point one
+    // at a file of ours, which we would create or lock. The file is only readable by
+    // others: a lock is taken through a read-only descriptor as well, so a second user's
+    // run still finds it held, and nobody but its creator can write to it.
+    int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0 && errno != ELOOP) fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return 1;
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;

@@ -111,6 +111,11 @@ struct LoopState {
     // once the worker has ended.
     bool closePending;
     bool exitPending;
+    // Standard input has ended (a script's keys ran out, or `< /dev/null`): nobody can press
+    // Exit any more, so it is pressed for them once the program is idle: after the first
+    // tick's work and after a running update.
+    bool inputEnded;
+    bool ticked;
 };
 
 void RequestExit(LoopState* loop) {
@@ -137,7 +142,10 @@ void HandleInput(LoopState* loop) {
     char bytes[64];
     const ssize_t count = read(STDIN_FILENO, bytes, sizeof bytes);
     if (count <= 0) {
-        if (count == 0 || (errno != EINTR && errno != EAGAIN)) loop->readKeys = false;
+        if (count == 0 || (errno != EINTR && errno != EAGAIN)) {
+            loop->readKeys = false;
+            loop->inputEnded = true;
+        }
         return;
     }
     ssize_t index = 0;
@@ -152,7 +160,8 @@ void HandleInput(LoopState* loop) {
     }
 }
 
-void RunTimers(WindowHandle window) {
+void RunTimers(LoopState* loop) {
+    const WindowHandle window = loop->window;
     const uint64_t now = TermNowMs();
     for (const TermTimer& timer : termModel.timers) {
         if (timer.id == 0 || now < timer.dueMs || termModel.quitPosted) continue;
@@ -163,6 +172,7 @@ void RunTimers(WindowHandle window) {
             if (slot.id == id) slot.dueMs = TermNowMs() + slot.periodMs;
         }
         MainWindowOnTimer(window, id);
+        loop->ticked = true;
     }
 }
 
@@ -234,7 +244,7 @@ int TermRun(const char* commandLine, const TermRunOptions& options) {
 
     ResetMainWindowState();
     firmwareSource = options.firmware;
-    LoopState loop{&termModel, true, false, false};
+    LoopState loop{&termModel, true, false, false, false, false};
     // As CreateDialogParamA does: WM_CREATE during the creation, then the start-up steps.
     MainWindowOnCreate(loop.window);
     MainWindowStartup(loop.window, commandLine);
@@ -256,8 +266,12 @@ int TermRun(const char* commandLine, const TermRunOptions& options) {
         if (!termModel.quitPosted && !WorkerRunning()) {
             if (loop.closePending) RequestClose(&loop, options.programName);
             if (loop.exitPending && !termModel.quitPosted) RequestExit(&loop);
+            if (loop.inputEnded && loop.ticked && !termModel.quitPosted &&
+                ControlEnabled(kIdExit)) {
+                RequestExit(&loop);
+            }
         }
-        if (!termModel.quitPosted) RunTimers(loop.window);
+        if (!termModel.quitPosted) RunTimers(&loop);
         if (TermRenderPending() && TermNowMs() >= lastFrame + kFrameIntervalMs) {
             TermRenderFlush();
             lastFrame = TermNowMs();

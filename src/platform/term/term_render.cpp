@@ -25,6 +25,9 @@ bool silenced = false;
 bool dirty = false;
 int framesDrawn = 0;
 int lastPercent = -1;
+// When the status line last changed, and the elapsed seconds last drawn beside it.
+uint64_t statusSinceMs = 0;
+int64_t elapsedDrawn = -1;
 // The last state printed in line mode, to print changes only.
 bool lineEnabled[kTermControlCount];
 int linePercentDecile = -1;
@@ -37,6 +40,14 @@ int Percent() {
     if (percent < 0) percent = 0;
     if (percent > 100) percent = 100;
     return percent;
+}
+
+// While an update runs (its Exit button is disabled) the seconds since the status last
+// changed: the switch, the wait for the boot loader and the erase show nothing else for
+// up to minutes, and a sensor that looks stuck gets unplugged. -1 otherwise.
+int64_t ElapsedSeconds() {
+    if (!termModel.shown || TermControlFor(kIdExit)->enabled) return -1;
+    return static_cast<int64_t>((TermNowMs() - statusSinceMs) / 1000);
 }
 
 int TerminalColumns() {
@@ -108,6 +119,12 @@ void DrawFrame() {
     FrameLine(line, columns);
     FrameLine("", columns);
     CopyLine(line, sizeof line, TermControlFor(kIdStatus)->text);
+    elapsedDrawn = ElapsedSeconds();
+    if (elapsedDrawn >= 0) {
+        const size_t length = std::strlen(line);
+        std::snprintf(line + length, sizeof line - length, "\x1b[2m  %lld s\x1b[0m",
+                      static_cast<long long>(elapsedDrawn));
+    }
     FrameLine(line, columns);
 
     const int percent = Percent();
@@ -194,12 +211,15 @@ void TermRenderBegin(bool terminal) {
     dirty = false;
     framesDrawn = 0;
     lastPercent = -1;
+    statusSinceMs = TermNowMs();
+    elapsedDrawn = -1;
     linePercentDecile = -1;
     for (bool& enabled : lineEnabled) enabled = true;
     if (terminalMode) std::fputs("\x1b[?25l", stdout);  // no blinking cursor over the dialog
 }
 
 void TermRenderChanged(int controlId) {
+    if (controlId == kIdStatus) statusSinceMs = TermNowMs();
     if (silenced) return;
     if (terminalMode) {
         // Percent steps are drawn at once so the bar visibly moves; the rest waits for the
@@ -216,13 +236,14 @@ void TermRenderChanged(int controlId) {
 }
 
 void TermRenderFlush() {
-    if (silenced || !terminalMode || !termModel.shown || !dirty) return;
+    if (!TermRenderPending()) return;
     DrawFrame();
     dirty = false;
 }
 
 bool TermRenderPending() {
-    return terminalMode && !silenced && termModel.shown && dirty;
+    return terminalMode && !silenced && termModel.shown &&
+           (dirty || ElapsedSeconds() != elapsedDrawn);
 }
 
 void TermRenderNote(const char* text) {
