@@ -1,13 +1,25 @@
 #include "sensor/hid_device.h"
 
-const DeviceMatchRow DeviceMatchTable[4] = {
+namespace {
+
+struct SensorInterfaceRow {
+    uint16_t vendorId;
+    uint16_t productId;
+    uint16_t usagePage;
+    uint16_t usage;
+};
+
+// The interfaces that carry the sensor's reports, one per mode; vendor ID 0 ends the table.
+const SensorInterfaceRow kSensorInterfaces[4] = {
     {kSensorVendorId, kProductBootLoader, kUsagePageDigitizer, kUsageDigitizer},  // boot loader
     {kSensorVendorId, kProductFamily0, kUsagePageDigitizer, kUsagePen},           // family 0
     {kSensorVendorId, kProductFamily1, kUsagePageVendor, kUsageVendorReports},    // family 1
     {0, 0, 0, 0},                                                                  // end of table
 };
-static_assert(sizeof(DeviceMatchTable) / sizeof(DeviceMatchTable[0]) == 4,
+static_assert(sizeof(kSensorInterfaces) / sizeof(kSensorInterfaces[0]) == 4,
               "three sensor interfaces and the end row");
+
+}  // namespace
 
 HidDevice ClosedHidDevice() {
     HidDevice device{};
@@ -38,7 +50,7 @@ typedef bool (*InterfaceMatch)(const HidInterfaceInfo& info, uint16_t vendorId,
                                uint16_t productId);
 
 bool MatchesTable(const HidInterfaceInfo& info, uint16_t, uint16_t) {
-    for (const DeviceMatchRow* row = DeviceMatchTable; row->vendorId != 0; ++row) {
+    for (const SensorInterfaceRow* row = kSensorInterfaces; row->vendorId != 0; ++row) {
         plat_sleep(0);
         if (info.vendorId == row->vendorId && info.productId == row->productId &&
             info.usagePage == row->usagePage && info.usage == row->usage) {

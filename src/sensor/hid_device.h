@@ -16,16 +16,6 @@ struct HidDevice {
 // A record in the closed state, for declarations: `HidDevice dev = ClosedHidDevice();`
 HidDevice ClosedHidDevice();
 
-struct DeviceMatchRow {
-    uint16_t vendorId;
-    uint16_t productId;
-    uint16_t usagePage;
-    uint16_t usage;
-};
-
-// Rows that identify the sensor's interfaces; a row with vendor ID 0 ends the table.
-extern const DeviceMatchRow DeviceMatchTable[4];
-
 int OpenHidDevice(const char* devicePath, HidDevice* device);  // 1 / 0; closed on failure
 void CloseHidDevice(HidDevice* device);                         // safe when already closed
 int FindSensorDevice(HidDevice* device);                        // 1: open on the match

@@ -129,19 +129,25 @@ struct WalkRow {
 TEST(RegistryWalk, ReadsAFailingNameAgainAtMostEightTimesThenSkipsIt) {
     const DWORD kNone = 0xFFFFFFFF;
     const WalkRow rows[] = {
-        {"fails twice, then read", {{"ROOT_HUB30", "VID_F0A5&PID_00E6", "VID_F0A5&PID_0094"},
-                                    1, ERROR_MORE_DATA, 2, 0}, {0, 1, 1}, 2},
-        {"fails once, then read", {{"A", "VID_F0A5&PID_0094", "C"}, 1, ERROR_MORE_DATA, 1, 0},
-         {0, 0, 1}, 1},
-        {"keeps failing: skipped", {{"VID_F0A5&PID_00E6", "VID_F0A5&PID_0090", "VID_F0A5&PID_0094"},
-                                    0, ERROR_GEN_FAILURE, -1, 0}, {1, 0, 1}, 8},
-        {"the last keeps failing", {{"A", "VID_F0A5&PID_0094", "C"}, 2, ERROR_ACCESS_DENIED, -1, 0},
-         {0, 0, 1}, 8},
-        {"mixed case counts", {{"Vid_f0a5&Pid_0090", "Vid_f0a5&Pid_00e6", "Vid_f0a5&Pid_0094"},
-                               kNone, 0, 0, 0}, {1, 1, 1}, 0},
-        {"near misses do not", {{"vid_f0a5&pid_0090", "VID_F0A5&PID_0090&MI_00", "VID_F0A5&PID_00E6 ",
-                                 "VID_F0A5&PID_0094x", "VID_F0A5&PID_0095", "VID_F0A5&PID_00E7"},
-                                kNone, 0, 0, 0}, {0, 0, 0}, 0},
+        {"fails twice, then read",
+         {{"ROOT_HUB30", "VID_F0A5&PID_00E6", "VID_F0A5&PID_0094"}, 1, ERROR_MORE_DATA, 2, 0},
+         {0, 1, 1}, 2},
+        {"fails once, then read",
+         {{"A", "VID_F0A5&PID_0094", "C"}, 1, ERROR_MORE_DATA, 1, 0}, {0, 0, 1}, 1},
+        {"keeps failing: skipped after eight reads",
+         {{"VID_F0A5&PID_00E6", "VID_F0A5&PID_0090", "VID_F0A5&PID_0094"}, 0, ERROR_GEN_FAILURE,
+          -1, 0},
+         {1, 0, 1}, 8},
+        {"the last keeps failing",
+         {{"A", "VID_F0A5&PID_0094", "C"}, 2, ERROR_ACCESS_DENIED, -1, 0}, {0, 0, 1}, 8},
+        {"mixed case counts",
+         {{"Vid_f0a5&Pid_0090", "Vid_f0a5&Pid_00e6", "Vid_f0a5&Pid_0094"}, kNone, 0, 0, 0},
+         {1, 1, 1}, 0},
+        {"near misses do not",
+         {{"vid_f0a5&pid_0090", "VID_F0A5&PID_0090&MI_00", "VID_F0A5&PID_00E6 ",
+           "VID_F0A5&PID_0094x", "VID_F0A5&PID_0095", "VID_F0A5&PID_00E7"},
+          kNone, 0, 0, 0},
+         {0, 0, 0}, 0},
     };
     for (WalkRow row : rows) {
         SCOPED_TRACE(row.name);

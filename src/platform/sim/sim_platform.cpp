@@ -152,7 +152,8 @@ HidInterfaceInfo InfoOf(uint16_t vendorId, uint16_t productId, uint16_t versionN
 void SensorEntry(uint32_t index, Listed* out) {
     SimInterface itf{};
     sim_sensor_interface(&machine.sensor, index, &itf);
-    *out = Listed{1, index, {}, InfoOf(itf.vendorId, itf.productId, itf.versionNumber, itf.collection)};
+    *out = Listed{1, index, {},
+                  InfoOf(itf.vendorId, itf.productId, itf.versionNumber, itf.collection)};
     char* path = out->path;
     // The appearance number is part of the instance, so a path taken before the sensor
     // re-enumerated no longer opens, as on Windows.
