@@ -37,7 +37,7 @@ int flash_erase(HidDevice* device) {
 }
 
 int flash_end(HidDevice* device) {
-    if (device->hidAttributes.VersionNumber >= kFeatureExitVersion) {
+    if (device->info.versionNumber >= kFeatureExitVersion) {
         FlashCommand command;
         std::memset(&command, 0, sizeof(command));
         command.reportId = kFlashCommandReportId;
@@ -51,7 +51,7 @@ int flash_end(HidDevice* device) {
     }
     // Older boot loaders take the exit as an output report of their output-report length.
     uint8_t report[kMaxOutputReportLength] = {};
-    uint32_t length = device->caps.OutputReportByteLength;
+    uint32_t length = device->info.outputReportLength;
     if (length < 2 || length > kMaxOutputReportLength) return 0;
     report[0] = 0x00;
     report[1] = kFlashOpExit;

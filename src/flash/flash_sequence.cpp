@@ -54,7 +54,7 @@ uint32_t FlashWriteVerify(WindowHandle window, const uint8_t* image, uint32_t en
         return kResultNoSensor;
     }
 
-    const uint16_t version = device.hidAttributes.VersionNumber;
+    const uint16_t version = device.info.versionNumber;
     if (version < kFirstServedVersion || version >= kFirstUnservedVersion) {
         // A boot loader this update started is sent back to normal mode; one that was
         // already running before is left as it was found.

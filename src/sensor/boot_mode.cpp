@@ -1,7 +1,5 @@
 #include "sensor/boot_mode.h"
 
-#include "sensor/registry_probe.h"
-
 namespace {
 
 constexpr uint32_t kAfterRequestWaitMs = 2000;
@@ -13,12 +11,13 @@ constexpr uint32_t kFirstInstallWaitMs = 20000;
 }  // namespace
 
 uint32_t EnterBootMode(HidDevice* device, int* wasInBootMode) {
-    const int bootLoaderKnown = IsBootDeviceRegistered();
+    uint8_t bootLoaderMet = 0;
+    plat_usb_products_met(kSensorVendorId, &kProductBootLoader, 1, &bootLoaderMet);
 
     const int found = FindSensorDevice(device);
     *wasInBootMode = 1;
     if (!found) return kBootModeNoSensor;
-    if (device->hidAttributes.ProductID == kProductBootLoader) return kBootModeOk;
+    if (device->info.productId == kProductBootLoader) return kBootModeOk;
 
     *wasInBootMode = 0;
     plat_sleep(0);
@@ -35,6 +34,6 @@ uint32_t EnterBootMode(HidDevice* device, int* wasInBootMode) {
         // Unsigned difference: a wrap of the tick counter does no harm.
         if (plat_tick_count() - start >= kBootLoaderTimeoutMs) return kBootModeTimeout;
     }
-    if (!bootLoaderKnown) plat_sleep(kFirstInstallWaitMs);
+    if (!bootLoaderMet) plat_sleep(kFirstInstallWaitMs);
     return kBootModeOk;
 }

@@ -3,7 +3,8 @@
 
 #include <cstdint>
 
-constexpr unsigned kDiagLineCapacity = 1024;    // 1023 characters and the terminator
+#include "platform/platform.h"  // kDiagLineCapacity: 1023 characters and the terminator
+
 constexpr unsigned kSystemTextCapacity = 1024;
 
 void LogDiagnostic(uint32_t errorCode, const char* message, const char* moduleText,

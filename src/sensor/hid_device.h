@@ -4,33 +4,17 @@
 #include <cstdint>
 
 #include "platform/platform.h"
-
-constexpr uint16_t kSensorVendorId = 0xF0A5;
-constexpr uint16_t kProductFamily0 = 0x0090;     // normal mode, family 0 (image A)
-constexpr uint16_t kProductFamily1 = 0x00E6;     // normal mode, family 1 (image B)
-constexpr uint16_t kProductBootLoader = 0x0094;  // boot loader of either family
+#include "platform/sensor_ids.h"
 
 // Owned by the operation that declares it; never shared between threads, never copied.
-// Closed state: handle == kInvalidHandle and preparsedData == nullptr.
+// Closed state: handle == kInvalidHandle.
 struct HidDevice {
     PlatHandle handle;
-    HidPreparsedData preparsedData;
-    HidCaps caps;
-    HidAttributes hidAttributes;
+    HidInterfaceInfo info;  // identity, usage and report lengths of the open interface
 };
 
 // A record in the closed state, for declarations: `HidDevice dev = ClosedHidDevice();`
 HidDevice ClosedHidDevice();
-
-struct DeviceMatchRow {
-    uint16_t vendorId;
-    uint16_t productId;
-    uint16_t usagePage;
-    uint16_t usage;
-};
-
-// Rows that identify the sensor's interfaces; a row with vendor ID 0 ends the table.
-extern const DeviceMatchRow DeviceMatchTable[4];
 
 int OpenHidDevice(const char* devicePath, HidDevice* device);  // 1 / 0; closed on failure
 void CloseHidDevice(HidDevice* device);                         // safe when already closed

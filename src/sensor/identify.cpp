@@ -2,7 +2,6 @@
 
 #include "sensor/diag_log.h"
 #include "sensor/hid_device.h"
-#include "sensor/registry_probe.h"
 
 namespace {
 
@@ -33,14 +32,14 @@ int IdentifySensor(SensorInfo* info) {
     if (!FindSensorDevice(&device)) return 0;
 
     int result = 1;
-    switch (device.hidAttributes.ProductID) {
+    switch (device.info.productId) {
     case kProductFamily0:
         info->kind = kSensorFamily0;
-        info->firmwareVersion = device.hidAttributes.VersionNumber;
+        info->firmwareVersion = device.info.versionNumber;
         break;
     case kProductFamily1: {
         info->kind = kSensorFamily1;
-        info->firmwareVersion = device.hidAttributes.VersionNumber;
+        info->firmwareVersion = device.info.versionNumber;
         uint8_t report[kWordReportLength] = {};
         uint16_t value = 0;
         if (ReadWordReport(&device, report, kReport5, &value)) info->report5Word = value;
@@ -50,11 +49,11 @@ int IdentifySensor(SensorInfo* info) {
     }
     case kProductBootLoader: {
         // The boot loader does not tell its family; the products this machine has met do.
-        int family0 = 0;
-        int family1 = 0;
-        ProbeSensorRegistry(&family0, &family1);
-        if (family0 && !family1) info->kind = kSensorFamily0;
-        if (family1 && !family0) info->kind = kSensorFamily1;
+        static const uint16_t kFamilies[2] = {kProductFamily0, kProductFamily1};
+        uint8_t met[2] = {};
+        plat_usb_products_met(kSensorVendorId, kFamilies, 2, met);
+        if (met[0] && !met[1]) info->kind = kSensorFamily0;
+        if (met[1] && !met[0]) info->kind = kSensorFamily1;
         break;
     }
     default:
@@ -64,7 +63,7 @@ int IdentifySensor(SensorInfo* info) {
     return result;
 }
 
-int GetFWVersion(uint16_t kind, uint16_t* firmwareVersion, uint16_t* report6Word,
+int ReadFirmwareVersion(uint16_t kind, uint16_t* firmwareVersion, uint16_t* report6Word,
                  uint16_t* report5Word) {
     const uint16_t product = kind == kSensorFamily0 ? kProductFamily0 : kProductFamily1;
     HidDevice device = ClosedHidDevice();
@@ -77,7 +76,7 @@ int GetFWVersion(uint16_t kind, uint16_t* firmwareVersion, uint16_t* report6Word
         LogDiagnostic(0, "Failed to open ORVELL USB sensor", "Module Name : GetFWVersion", 0);
         return 0;
     }
-    *firmwareVersion = device.hidAttributes.VersionNumber;
+    *firmwareVersion = device.info.versionNumber;
     if (kind == kSensorFamily1) {
         uint8_t report[kWordReportLength] = {};
         uint16_t value = 0;

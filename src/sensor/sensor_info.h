@@ -23,5 +23,5 @@ struct SensorInfo {
 int IdentifySensor(SensorInfo* info);
 // Waits for the sensor to come back in normal mode (up to 60 one-second attempts) and
 // reads its version; writes only the outputs it has a value for. 1 found / 0 not found.
-int GetFWVersion(uint16_t kind, uint16_t* firmwareVersion, uint16_t* report6Word,
-                 uint16_t* report5Word);
+int ReadFirmwareVersion(uint16_t kind, uint16_t* firmwareVersion, uint16_t* report6Word,
+                        uint16_t* report5Word);

@@ -87,8 +87,8 @@ uint32_t RunUpdateAttempts(WindowHandle window, const FirmwareImage& image) {
 
 // Reads the version back after a success; a sensor that does not come back leaves the field.
 void ShowVersionAfterUpdate(WindowHandle window, SensorInfo* sensor) {
-    if (GetFWVersion(sensor->kind, &sensor->firmwareVersion, &sensor->report6Word,
-                     &sensor->report5Word)) {
+    if (ReadFirmwareVersion(sensor->kind, &sensor->firmwareVersion, &sensor->report6Word,
+                            &sensor->report5Word)) {
         char text[kVersionTextCapacity];
         FormatCurrentVersion(*sensor, kUnknownVersionAfterUpdate, text, sizeof text);
         ui_set_item_text(window, kIdCurrentVersion, text);

@@ -1,5 +1,5 @@
 // The update worker against a scripted write-and-verify sequence: the test binary supplies
-// FlashWriteVerify, GetFWVersion and plat_sleep itself (a link-time seam), so every attempt,
+// FlashWriteVerify, ReadFirmwareVersion and plat_sleep itself (a link-time seam), so every attempt,
 // result and pause is known exactly and the clock is virtual.
 #include <gtest/gtest.h>
 
@@ -23,7 +23,7 @@ struct SequenceCall {
 
 struct Script {
     std::vector<uint32_t> results;  // one per attempt; the last repeats
-    int versionFound = 1;           // GetFWVersion's result
+    int versionFound = 1;           // ReadFirmwareVersion's result
     uint16_t versionAfter = 0x0610;
     uint16_t report5After = 0x0006;
     uint16_t report6After = 0x0001;
@@ -45,8 +45,8 @@ uint32_t FlashWriteVerify(WindowHandle window, const uint8_t* image, uint32_t en
     return index < script.results.size() ? script.results[index] : script.results.back();
 }
 
-int GetFWVersion(uint16_t kind, uint16_t* firmwareVersion, uint16_t* report6Word,
-                 uint16_t* report5Word) {
+int ReadFirmwareVersion(uint16_t kind, uint16_t* firmwareVersion, uint16_t* report6Word,
+                        uint16_t* report5Word) {
     ++versionReads;
     versionReadKind = kind;
     if (!script.versionFound) return 0;

@@ -13,15 +13,15 @@ struct BootCase {
     int switchRequests;
 };
 
-SimScenario WithBootRegistered(SimScenario s, bool registered) {
-    std::vector<const char*> keys = {"VID_F0A5&PID_0090"};
-    if (registered) keys.push_back("VID_F0A5&PID_0094");
-    sim_scenario_set_registry(&s, keys.data(), static_cast<uint32_t>(keys.size()));
+SimScenario WithBootLoaderMet(SimScenario s, bool met) {
+    std::vector<uint16_t> products = {0x0090};
+    if (met) products.push_back(0x0094);
+    sim_scenario_set_products_met(&s, products.data(), static_cast<uint32_t>(products.size()));
     return s;
 }
 
-SimScenario AppearingAfter(uint32_t delayMs, bool registered) {
-    SimScenario s = WithBootRegistered(sim_scenario_for_family(0), registered);
+SimScenario AppearingAfter(uint32_t delayMs, bool met) {
+    SimScenario s = WithBootLoaderMet(sim_scenario_for_family(0), met);
     s.sensor.bootAppearDelayMs = delayMs;
     return s;
 }
@@ -35,7 +35,7 @@ SimScenario Named(const char* name) {
 std::vector<BootCase> Cases() {
     SimScenario refused = sim_scenario_for_family(0);
     refused.sensor.faults.switchRefused = 1;
-    SimScenario never = WithBootRegistered(sim_scenario_for_family(0), true);
+    SimScenario never = WithBootLoaderMet(sim_scenario_for_family(0), true);
     never.sensor.faults.bootLoaderNeverAppears = 1;
     SimScenario wrapping = AppearingAfter(7000, true);
     wrapping.tickStart = 0xFFFFFFFFu - 3000;
@@ -43,12 +43,12 @@ std::vector<BootCase> Cases() {
     neverWrapping.tickStart = 0xFFFFFFFFu - 50000;
     return {
         {"already in the boot loader", BootLoaderScenario(), 0, 1, 0, 0},
-        {"already in the boot loader, never registered",
-         WithBootRegistered(BootLoaderScenario(), false), 0, 1, 0, 0},
+        {"already in the boot loader, never met",
+         WithBootLoaderMet(BootLoaderScenario(), false), 0, 1, 0, 0},
         {"no sensor", Named("nosensor"), 27, 1, 0, 0},
         {"switch request refused", refused, 25, 0, 0, 1},
-        {"boot loader 5 s into the polling, registered", AppearingAfter(7000, true), 0, 0, 7000, 1},
-        {"boot loader 5 s into the polling, never registered", AppearingAfter(7000, false), 0, 0,
+        {"boot loader 5 s into the polling, met before", AppearingAfter(7000, true), 0, 0, 7000, 1},
+        {"boot loader 5 s into the polling, never met", AppearingAfter(7000, false), 0, 0,
          27000, 1},
         {"boot loader at once", AppearingAfter(0, true), 0, 0, 2000, 1},
         {"boot loader after 2.5 s", AppearingAfter(2500, true), 0, 0, 3000, 1},
@@ -74,9 +74,9 @@ TEST(EnterBootMode, ResultsFlagsAndTiming) {
         EXPECT_EQ(switchRequests, c.switchRequests);
         if (c.result == 0) {
             EXPECT_NE(device.handle, kInvalidHandle);
-            EXPECT_EQ(device.hidAttributes.ProductID, 0x0094);
-            EXPECT_EQ(device.caps.UsagePage, 0x000D);
-            EXPECT_EQ(device.caps.Usage, 0x0001);
+            EXPECT_EQ(device.info.productId, 0x0094);
+            EXPECT_EQ(device.info.usagePage, 0x000D);
+            EXPECT_EQ(device.info.usage, 0x0001);
             EXPECT_EQ(sim_counters().openHandles, 1u) << "only the boot loader's record is open";
             CloseHidDevice(&device);
         } else {

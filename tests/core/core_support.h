@@ -90,7 +90,6 @@ inline int ProgressSteps() { return recording_ui_control(kIdProgress).stepIts; }
 inline void ExpectNothingOpen() {
     const SimCounters c = sim_counters();
     EXPECT_EQ(c.openHandles, 0u) << "a device record was left open";
-    EXPECT_EQ(c.openPreparsed, 0u) << "preparsed data was not freed";
     EXPECT_EQ(c.badCloses, 0u) << "a handle was closed twice";
     EXPECT_EQ(c.listCreates, c.listReleases) << "an interface list was not released";
 }

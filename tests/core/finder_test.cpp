@@ -1,8 +1,7 @@
-// Finding the sensor's interfaces and the records of installed products.
+// Finding the sensor's interfaces.
 #include <functional>
 
 #include "core_support.h"
-#include "sensor/registry_probe.h"
 
 namespace {
 
@@ -30,12 +29,12 @@ Found RunFinder(const std::function<int(HidDevice*)>& find) {
     HidDevice device = ClosedHidDevice();
     Found found{find(&device), 0, 0, 0};
     if (found.result) {
-        found.productId = device.hidAttributes.ProductID;
-        found.usagePage = device.caps.UsagePage;
-        found.usage = device.caps.Usage;
+        found.productId = device.info.productId;
+        found.usagePage = device.info.usagePage;
+        found.usage = device.info.usage;
     } else {
         EXPECT_EQ(device.handle, kInvalidHandle);
-        EXPECT_EQ(device.preparsedData, nullptr);
+        EXPECT_EQ(device.info.vendorId, 0) << "a miss leaves no description behind";
     }
     CloseHidDevice(&device);
     return found;
@@ -88,10 +87,10 @@ const FinderCase kFinderCases[] = {
      },
      {1, 0x0090, 0x000D, 0x0002}, 0x0090, {1, 0x0090, 0x000D, 0x0002}},
     {"a path that cannot be read ends the scan before the sensor",
-     [](SimScenario* s) { s->detailFailIndex = 0; },
+     [](SimScenario* s) { s->pathUnreadableIndex = 0; },
      {0, 0, 0, 0}, 0x0090, {0, 0, 0, 0}},
     {"a path that cannot be read after the sensor does not matter",
-     [](SimScenario* s) { s->detailFailIndex = 2; },
+     [](SimScenario* s) { s->pathUnreadableIndex = 2; },
      {1, 0x0090, 0x000D, 0x0002}, 0x0090, {1, 0x0090, 0x000D, 0x0002}},
     {"the interface list cannot be made",
      [](SimScenario* s) { s->listFails = 1; },
@@ -124,17 +123,17 @@ TEST(Finders, ByTableAndById) {
     }
 }
 
-TEST(Finders, ScanClosesEveryInterfaceItDoesNotReturn) {
+TEST(Finders, ScanOpensOnlyTheInterfaceItReturns) {
     ResetAll(sim_scenario_for_family(0));
     HidDevice device = ClosedHidDevice();
     ASSERT_EQ(FindSensorDevice(&device), 1);
     const SimCounters c = sim_counters();
-    EXPECT_EQ(c.opens, 2u) << "the mouse before the sensor is opened, then the sensor";
+    EXPECT_EQ(c.opens, 1u) << "the mouse before the sensor is judged by its listed description";
     EXPECT_EQ(c.openHandles, 1u) << "only the returned record stays open";
     CloseHidDevice(&device);
     CloseHidDevice(&device);  // a second close does nothing
     ExpectNothingOpen();
-    EXPECT_EQ(sim_counters().closes, 2u);
+    EXPECT_EQ(sim_counters().closes, 1u);
 }
 
 TEST(Finders, ComparesVendorAndProductAsUnsigned) {
@@ -142,80 +141,6 @@ TEST(Finders, ComparesVendorAndProductAsUnsigned) {
     EXPECT_EQ(RunIdFinder(0xF0A5, 0x0090).result, 1);
     EXPECT_EQ(RunIdFinder(0x00A5, 0x0090).result, 0);
     EXPECT_EQ(RunIdFinder(0xF0A5, 0x8090).result, 0);
-}
-
-// ---- Registry probes ---------------------------------------------------------------------
-
-struct RegistryCase {
-    const char* name;
-    std::vector<const char*> keys;
-    uint32_t openError;
-    int family0;
-    int family1;
-    int boot;
-};
-
-const RegistryCase kRegistryCases[] = {
-    {"both families", {"ROOT_HUB20", "VID_F0A5&PID_0090", "VID_F0A5&PID_00E6"}, 0, 1, 1, 0},
-    {"family 1 in mixed case only", {"Vid_f0a5&Pid_00e6"}, 0, 0, 1, 0},
-    {"family 0 in mixed case", {"Vid_f0a5&Pid_0090", "Vid_f0a5&Pid_0094"}, 0, 1, 0, 1},
-    {"boot loader last in a long list",
-     {"A", "B", "VID_046D&PID_C077", "VID_F0A5&PID_0091", "VID_F0A5&PID_0094"}, 0, 0, 0, 1},
-    {"boot loader first", {"VID_F0A5&PID_0094", "VID_046D&PID_C077"}, 0, 0, 0, 1},
-    {"all lower case does not count", {"vid_f0a5&pid_0090", "vid_f0a5&pid_0094"}, 0, 0, 0, 0},
-    {"anything after the product does not count",
-     {"VID_F0A5&PID_0090&MI_00", "VID_F0A5&PID_00E6 ", "VID_F0A5&PID_0094x"}, 0, 0, 0, 0},
-    {"other products of the vendor", {"VID_F0A5&PID_0095", "VID_F0A5&PID_00E7"}, 0, 0, 0, 0},
-    {"empty record", {}, 0, 0, 0, 0},
-    {"record cannot be opened", {"VID_F0A5&PID_0090", "VID_F0A5&PID_0094"}, 2, 0, 0, 0},
-};
-
-TEST(RegistryProbe, NamesLookedFor) {
-    for (const RegistryCase& c : kRegistryCases) {
-        SCOPED_TRACE(c.name);
-        SimScenario scenario = sim_scenario_for_family(0);
-        sim_scenario_set_registry(&scenario, c.keys.data(), static_cast<uint32_t>(c.keys.size()));
-        scenario.registryOpenError = c.openError;
-        ResetAll(scenario);
-        int family0 = 7;
-        int family1 = 7;
-        EXPECT_EQ(ProbeSensorRegistry(&family0, &family1), c.openError);
-        EXPECT_EQ(family0, c.family0);
-        EXPECT_EQ(family1, c.family1);
-        EXPECT_EQ(IsBootDeviceRegistered(), c.boot);
-        const SimCounters counters = sim_counters();
-        EXPECT_EQ(counters.registryOpens, counters.registryCloses) << "the record was not closed";
-    }
-}
-
-TEST(RegistryProbe, AnIndexThatFailsOnceIsReadAgain) {
-    SimScenario scenario = sim_scenario_for_family(0);
-    const char* keys[] = {"ROOT_HUB30", "VID_F0A5&PID_00E6", "VID_F0A5&PID_0094"};
-    sim_scenario_set_registry(&scenario, keys, 3);
-    scenario.registryErrorIndex = 1;
-    scenario.registryErrorTimes = 2;
-    ResetAll(scenario);
-    int family0 = 0;
-    int family1 = 0;
-    EXPECT_EQ(ProbeSensorRegistry(&family0, &family1), 0u);
-    EXPECT_EQ(family1, 1) << "the name at the failing index is read on a later try";
-    EXPECT_EQ(sim_counters().registryErrors, 2u);
-}
-
-TEST(RegistryProbe, AnIndexThatKeepsFailingIsSkippedNotLoopedOn) {
-    SimScenario scenario = sim_scenario_for_family(0);
-    const char* keys[] = {"VID_F0A5&PID_00E6", "VID_F0A5&PID_0090", "VID_F0A5&PID_0094"};
-    sim_scenario_set_registry(&scenario, keys, 3);
-    scenario.registryErrorIndex = 0;
-    scenario.registryErrorTimes = kSimEveryTime;
-    ResetAll(scenario);
-    int family0 = 0;
-    int family1 = 0;
-    EXPECT_EQ(ProbeSensorRegistry(&family0, &family1), 0u);
-    EXPECT_EQ(family1, 0) << "the unreadable name cannot count";
-    EXPECT_EQ(family0, 1) << "the walk goes on past the unreadable index";
-    EXPECT_EQ(IsBootDeviceRegistered(), 1);
-    EXPECT_LE(sim_counters().registryErrors, 20u) << "the retry of one index is bounded";
 }
 
 }  // namespace

@@ -176,7 +176,7 @@ TEST(FlashEnd, FormByBootLoaderVersion) {
             EXPECT_EQ(std::memcmp(reports[0].data, expected, 137), 0);
         } else {
             EXPECT_EQ(reports[0].kind, kSimEventWriteOutput);
-            EXPECT_EQ(reports[0].length, device.caps.OutputReportByteLength);
+            EXPECT_EQ(reports[0].length, device.info.outputReportLength);
             EXPECT_EQ(reports[0].data[0], 0x00);
             EXPECT_EQ(reports[0].data[1], 0x03);
             for (uint32_t i = 2; i < reports[0].length && i < kSimTranscriptDataCapacity; ++i) {

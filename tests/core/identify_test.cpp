@@ -21,8 +21,8 @@ SimScenario Family1(uint16_t version, uint16_t r5, uint16_t r6) {
     return s;
 }
 
-void RegistryOf(SimScenario* s, std::vector<const char*> keys) {
-    sim_scenario_set_registry(s, keys.data(), static_cast<uint32_t>(keys.size()));
+void ProductsMet(SimScenario* s, std::vector<uint16_t> products) {
+    sim_scenario_set_products_met(s, products.data(), static_cast<uint32_t>(products.size()));
 }
 
 const IdentifyCase kCases[] = {
@@ -47,28 +47,28 @@ const IdentifyCase kCases[] = {
          s->sensor.faults.failReport5 = 1;
      },
      1, {1, 0x0139, 0xFFFF, 0x0001}},
-    {"boot loader, only family 1 registered",
+    {"boot loader, only family 1 met before",
      [](SimScenario* s) {
          *s = BootLoaderScenario();
-         RegistryOf(s, {"Vid_f0a5&Pid_00e6", "VID_F0A5&PID_0094"});
+         ProductsMet(s, {0x00E6, 0x0094});
      },
      1, {1, 0xFFFF, 0xFFFF, 0xFFFF}},
-    {"boot loader, only family 0 registered",
+    {"boot loader, only family 0 met before",
      [](SimScenario* s) {
          *s = BootLoaderScenario();
-         RegistryOf(s, {"VID_F0A5&PID_0090"});
+         ProductsMet(s, {0x0090});
      },
      1, {0, 0xFFFF, 0xFFFF, 0xFFFF}},
-    {"boot loader, both families registered",
+    {"boot loader, both families met before",
      [](SimScenario* s) {
          *s = BootLoaderScenario();
-         RegistryOf(s, {"VID_F0A5&PID_0090", "VID_F0A5&PID_00E6"});
+         ProductsMet(s, {0x0090, 0x00E6});
      },
      1, {2, 0xFFFF, 0xFFFF, 0xFFFF}},
-    {"boot loader, nothing registered",
+    {"boot loader, nothing met before",
      [](SimScenario* s) {
          *s = BootLoaderScenario();
-         RegistryOf(s, {});
+         ProductsMet(s, {});
      },
      1, {2, 0xFFFF, 0xFFFF, 0xFFFF}},
 };
@@ -105,14 +105,14 @@ TEST(IdentifySensor, ReadsReports5Then6WithLength9) {
     EXPECT_TRUE(OfKind(kSimEventSetFeature).empty()) << "identification never sends a report";
 }
 
-TEST(GetFWVersion, Family0ReadsOnlyTheVersion) {
+TEST(ReadFirmwareVersion, Family0ReadsOnlyTheVersion) {
     SimScenario scenario = sim_scenario_for_family(0);
     scenario.sensor.normalVersion = 0x0610;
     ResetAll(scenario);
     uint16_t version = 1;
     uint16_t r6 = 0x1111;
     uint16_t r5 = 0x2222;
-    EXPECT_EQ(GetFWVersion(0, &version, &r6, &r5), 1);
+    EXPECT_EQ(ReadFirmwareVersion(0, &version, &r6, &r5), 1);
     EXPECT_EQ(version, 0x0610);
     EXPECT_EQ(r6, 0x1111) << "the caller's report words stay untouched";
     EXPECT_EQ(r5, 0x2222);
@@ -121,38 +121,38 @@ TEST(GetFWVersion, Family0ReadsOnlyTheVersion) {
     ExpectNothingOpen();
 }
 
-TEST(GetFWVersion, Family1ReadsBothWords) {
+TEST(ReadFirmwareVersion, Family1ReadsBothWords) {
     ResetAll(Family1(0x0139, 6, 1));
     uint16_t version = 0;
     uint16_t r6 = 0;
     uint16_t r5 = 0;
-    EXPECT_EQ(GetFWVersion(1, &version, &r6, &r5), 1);
+    EXPECT_EQ(ReadFirmwareVersion(1, &version, &r6, &r5), 1);
     EXPECT_EQ(version, 0x0139);
     EXPECT_EQ(r5, 6);
     EXPECT_EQ(r6, 1);
     ExpectNothingOpen();
 }
 
-TEST(GetFWVersion, AFailedWordReadKeepsTheCallersValue) {
+TEST(ReadFirmwareVersion, AFailedWordReadKeepsTheCallersValue) {
     SimScenario scenario = Family1(0x0139, 6, 1);
     scenario.sensor.faults.failReport5 = 1;
     ResetAll(scenario);
     uint16_t version = 0;
     uint16_t r6 = 0xAAAA;
     uint16_t r5 = 0xBBBB;
-    EXPECT_EQ(GetFWVersion(1, &version, &r6, &r5), 1);
+    EXPECT_EQ(ReadFirmwareVersion(1, &version, &r6, &r5), 1);
     EXPECT_EQ(r5, 0xBBBB);
     EXPECT_EQ(r6, 1);
 }
 
-TEST(GetFWVersion, AbsentSensorGivesUpAfterSixtyAttempts) {
+TEST(ReadFirmwareVersion, AbsentSensorGivesUpAfterSixtyAttempts) {
     SimScenario scenario;
     sim_scenario_by_name("nosensor", &scenario);
     ResetAll(scenario);
     uint16_t version = 0x1234;
     uint16_t r6 = 0x5678;
     uint16_t r5 = 0x9ABC;
-    EXPECT_EQ(GetFWVersion(1, &version, &r6, &r5), 0);
+    EXPECT_EQ(ReadFirmwareVersion(1, &version, &r6, &r5), 0);
     EXPECT_EQ(version, 0x1234);
     EXPECT_EQ(sim_now_ms(), 60000u);
     EXPECT_EQ(sim_counters().listCreates, 60u) << "sixty scans";
@@ -161,14 +161,14 @@ TEST(GetFWVersion, AbsentSensorGivesUpAfterSixtyAttempts) {
     EXPECT_EQ(lines[0], DiagLine("Module Name : GetFWVersion", "Failed to open ORVELL USB sensor"));
 }
 
-TEST(GetFWVersion, LooksForTheFamilyOfTheKindGiven) {
+TEST(ReadFirmwareVersion, LooksForTheFamilyOfTheKindGiven) {
     // Kind 2 (or any kind but 0) looks for product 0x00E6: a family-0 sensor is not it.
     ResetAll(sim_scenario_for_family(0));
     uint16_t version = 0;
     uint16_t r6 = 0;
     uint16_t r5 = 0;
-    EXPECT_EQ(GetFWVersion(2, &version, &r6, &r5), 0);
-    EXPECT_EQ(GetFWVersion(0, &version, &r6, &r5), 1);
+    EXPECT_EQ(ReadFirmwareVersion(2, &version, &r6, &r5), 0);
+    EXPECT_EQ(ReadFirmwareVersion(0, &version, &r6, &r5), 1);
     EXPECT_EQ(version, 0x0140);
 }
 

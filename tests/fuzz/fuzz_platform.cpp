@@ -16,7 +16,6 @@ constexpr uint32_t kReportLength = 137;
 
 // One interface list object; the core only passes it back.
 int listToken;
-int preparsedToken;
 
 uint8_t NextByte(uint8_t fallback) {
     FuzzMachine& m = fuzzMachine;
@@ -37,7 +36,7 @@ void fuzz_machine_reset(const FuzzSetup& setup, const uint8_t* stream, size_t st
     m.nowMs = 0x10000;
     m.lastError = 0;
     m.opens = m.closes = m.badCloses = 0;
-    m.preparsedOut = m.listsOut = 0;
+    m.listsOut = 0;
     m.switchRequests = m.outputWrites = 0;
     m.lastOutput[0] = m.lastOutput[1] = 0;
     m.commandCount = 0;
@@ -57,9 +56,23 @@ HidInterfaceList* plat_hid_list_present() {
     return reinterpret_cast<HidInterfaceList*>(&listToken);
 }
 
-int plat_hid_list_path(HidInterfaceList*, uint32_t index, char* path, size_t pathCapacity) {
+namespace {
+
+HidInterfaceInfo SensorInfo() {
+    if (fuzzMachine.inBootLoader) {
+        const uint16_t version = fuzzMachine.setup.bootLoaderVersion;
+        return HidInterfaceInfo{0xF0A5, 0x0094, version, 0x000D, 0x0001, 65, 65, 137};
+    }
+    return HidInterfaceInfo{0xF0A5, 0x0090, 0x0140, 0x000D, 0x0002, 10, 0, 2};
+}
+
+}  // namespace
+
+int plat_hid_list_entry(HidInterfaceList*, uint32_t index, char* path, size_t pathCapacity,
+                        HidInterfaceInfo* info) {
     if (index != 0 || pathCapacity < 8) return kHidListEnd;
     std::memcpy(path, "sensor", 7);
+    *info = SensorInfo();
     return kHidListFound;
 }
 
@@ -67,7 +80,7 @@ void plat_hid_list_release(HidInterfaceList* list) {
     if (list != nullptr) --fuzzMachine.listsOut;
 }
 
-int plat_hid_open(const char*, PlatHandle* handle) {
+int plat_hid_open(const char*, PlatHandle* handle, HidInterfaceInfo* info) {
     if (fuzzMachine.opens != fuzzMachine.closes) {
         // One record at a time: the core never holds two.
         fuzzMachine.lastError = 32;  // ERROR_SHARING_VIOLATION
@@ -75,6 +88,7 @@ int plat_hid_open(const char*, PlatHandle* handle) {
     }
     ++fuzzMachine.opens;
     *handle = kSensorHandle;
+    *info = SensorInfo();
     return 1;
 }
 
@@ -84,31 +98,6 @@ void plat_hid_close(PlatHandle handle) {
         return;
     }
     ++fuzzMachine.closes;
-}
-
-int plat_hid_get_preparsed(PlatHandle, HidPreparsedData* data) {
-    ++fuzzMachine.preparsedOut;
-    *data = &preparsedToken;
-    return 1;
-}
-
-void plat_hid_free_preparsed(HidPreparsedData) { --fuzzMachine.preparsedOut; }
-
-int plat_hid_get_attributes(PlatHandle, HidAttributes* attributes) {
-    attributes->VendorID = 0xF0A5;
-    attributes->ProductID = fuzzMachine.inBootLoader ? 0x0094 : 0x0090;
-    attributes->VersionNumber = fuzzMachine.inBootLoader ? fuzzMachine.setup.bootLoaderVersion
-                                                         : 0x0140;
-    return 1;
-}
-
-int plat_hid_get_caps(HidPreparsedData, HidCaps* caps) {
-    if (fuzzMachine.inBootLoader) {
-        *caps = HidCaps{0x0001, 0x000D, 65, 65, 137};
-    } else {
-        *caps = HidCaps{0x0002, 0x000D, 10, 0, 2};
-    }
-    return 1;
 }
 
 int plat_hid_set_feature(PlatHandle handle, const uint8_t* buffer, uint32_t length) {
@@ -188,23 +177,13 @@ int plat_hid_write_output(PlatHandle handle, const uint8_t* buffer, uint32_t len
     return 1;
 }
 
-uint32_t plat_usb_registry_open(PlatRegistryKey* key) {
-    *key = &listToken;
-    return kErrorSuccess;
+void plat_usb_products_met(uint16_t vendorId, const uint16_t* productIds, uint32_t count,
+                           uint8_t* met) {
+    for (uint32_t i = 0; i < count; ++i) {
+        const bool bootLoader = productIds[i] == 0x0094 && fuzzMachine.setup.bootLoaderMet;
+        met[i] = vendorId == 0xF0A5 && (productIds[i] == 0x0090 || bootLoader);
+    }
 }
-
-uint32_t plat_usb_registry_enum(PlatRegistryKey, uint32_t index, char* name, uint32_t* nameLength) {
-    static const char* const kKeys[] = {"ROOT_HUB30", "VID_F0A5&PID_0090", "VID_F0A5&PID_0094"};
-    const uint32_t count = fuzzMachine.setup.bootLoaderRegistered ? 3 : 2;
-    if (index >= count) return kErrorNoMoreItems;
-    const size_t length = std::strlen(kKeys[index]);
-    if (length + 1 > *nameLength) return 234;  // ERROR_MORE_DATA
-    std::memcpy(name, kKeys[index], length + 1);
-    *nameLength = static_cast<uint32_t>(length);
-    return kErrorSuccess;
-}
-
-void plat_usb_registry_close(PlatRegistryKey) {}
 
 void plat_sleep(uint32_t milliseconds) { fuzzMachine.nowMs += milliseconds; }
 uint32_t plat_tick_count() { return static_cast<uint32_t>(fuzzMachine.nowMs); }

@@ -26,7 +26,7 @@ struct FuzzCommand {
 struct FuzzSetup {
     uint8_t startInBootLoader;    // 0: the sensor runs in normal mode (family 0) first
     uint8_t switchFails;          // the switch request's set fails
-    uint8_t bootLoaderRegistered; // the registry lists the boot loader's product
+    uint8_t bootLoaderMet;        // the machine has met the boot loader's product before
     uint8_t outputWriteFails;     // the exit output report is not delivered
     uint16_t bootLoaderVersion;
 };
@@ -42,7 +42,6 @@ struct FuzzMachine {
     uint32_t opens;
     uint32_t closes;
     uint32_t badCloses;
-    uint32_t preparsedOut;
     uint32_t listsOut;
     uint32_t switchRequests;
     uint32_t outputWrites;

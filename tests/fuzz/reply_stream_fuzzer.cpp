@@ -107,7 +107,6 @@ const char kSequence[] = "Module Name : FlashWriteVerify";
 void CheckClosed() {
     FuzzCheck(fuzzMachine.opens == fuzzMachine.closes, "every record opened is closed");
     FuzzCheck(fuzzMachine.badCloses == 0, "no record is closed twice");
-    FuzzCheck(fuzzMachine.preparsedOut == 0, "preparsed data freed");
     FuzzCheck(fuzzMachine.listsOut == 0, "interface lists released");
     for (uint32_t i = 0; i < fuzzMachine.lineCount && i < kFuzzMaxLines; ++i) {
         FuzzCheck(fuzzMachine.lineLengths[i] <= 1023, "a diagnostic line holds 1023 characters",
@@ -122,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzSetup setup;
     setup.startInBootLoader = data[0] & 1;
     setup.switchFails = ((data[0] >> 1) & 7) == 7;
-    setup.bootLoaderRegistered = ((data[0] >> 4) & 1) == 0;
+    setup.bootLoaderMet = ((data[0] >> 4) & 1) == 0;
     setup.outputWriteFails = (data[0] >> 5) & 1;
     static const uint16_t kUnserved[] = {0x0000, 0x000F, 0x0020, 0x0021,
                                          0x00FF, 0x7FFF, 0x8000, 0xFFFF};

@@ -40,7 +40,6 @@ extern "C" uint32_t __wrap__Z16FlashWriteVerifyPvPKhj(WindowHandle window, const
     record.closesDuring = after.closes - before.closes;
     record.badClosesDuring = after.badCloses - before.badCloses;
     record.openHandlesAfter = after.openHandles;
-    record.openPreparsedAfter = after.openPreparsed;
     record.listsOpenAfter = after.listCreates - after.listReleases;
     AttemptLog().push_back(record);
     return result;

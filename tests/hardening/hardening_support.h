@@ -32,7 +32,6 @@ struct AttemptRecord {
     uint32_t closesDuring;     // closes of open handles during the attempt
     uint32_t badClosesDuring;  // closes of handles that were not open
     uint32_t openHandlesAfter;
-    uint32_t openPreparsedAfter;
     uint32_t listsOpenAfter;   // interface lists created and not released
 };
 

@@ -20,37 +20,29 @@
 #include "platform/linux/hidraw_node.h"
 #include "platform/platform.h"
 #include "sensor/hid_device.h"
-#include "sensor/registry_probe.h"
 #include "sensor/sensor_info.h"
 
 namespace {
 
-// Lists every interface path of one scan.
-std::vector<std::string> ListPaths() {
+// Every interface path of one scan, with the description listed for it.
+std::vector<std::string> ListPaths(std::vector<HidInterfaceInfo>* infos = nullptr) {
     std::vector<std::string> paths;
     HidInterfaceList* list = plat_hid_list_present();
     char path[kHidPathCapacity];
-    for (uint32_t i = 0; plat_hid_list_path(list, i, path, sizeof path) == kHidListFound; ++i) {
+    HidInterfaceInfo info;
+    for (uint32_t i = 0; plat_hid_list_entry(list, i, path, sizeof path, &info) == kHidListFound; ++i) {
         paths.push_back(path);
+        if (infos != nullptr) infos->push_back(info);
     }
     plat_hid_list_release(list);
     return paths;
 }
 
-struct Opened {
-    HidAttributes attributes;
-    HidCaps caps;
-};
-
-bool OpenAndRead(const std::string& path, Opened* out) {
+bool OpenAndRead(const std::string& path, HidInterfaceInfo* out) {
     PlatHandle handle = kInvalidHandle;
-    if (!plat_hid_open(path.c_str(), &handle)) return false;
-    HidPreparsedData data = nullptr;
-    bool ok = plat_hid_get_preparsed(handle, &data) && plat_hid_get_attributes(handle, &out->attributes);
-    plat_hid_close(handle);  // the preparsed data outlives the handle, as on Windows
-    ok = ok && plat_hid_get_caps(data, &out->caps);
-    plat_hid_free_preparsed(data);
-    return ok;
+    if (!plat_hid_open(path.c_str(), &handle, out)) return false;
+    plat_hid_close(handle);
+    return true;
 }
 
 // Sensor configs with short real-time delays.
@@ -136,7 +128,8 @@ TEST_F(HidrawPlatformTest, ListsEveryTopLevelCollectionWithItsCapsAndAttributes)
     config.extraAfterCount = 1;
     Start(config);
 
-    const std::vector<std::string> paths = ListPaths();
+    std::vector<HidInterfaceInfo> listed;
+    const std::vector<std::string> paths = ListPaths(&listed);
     ASSERT_EQ(paths.size(), 5u);
     // The keyboard's node sorts first (lower sysfs path), then the sensor's node with its
     // three collections, each listed once with its index.
@@ -159,28 +152,28 @@ TEST_F(HidrawPlatformTest, ListsEveryTopLevelCollectionWithItsCapsAndAttributes)
     };
     for (size_t i = 0; i < 5; ++i) {
         SCOPED_TRACE(paths[i]);
-        Opened o;
+        HidInterfaceInfo o;
         ASSERT_TRUE(OpenAndRead(paths[i], &o)) << "last error " << plat_last_error();
-        EXPECT_EQ(o.attributes.Size, sizeof(HidAttributes));
-        EXPECT_EQ(o.attributes.VendorID, expected[i].vendor);
-        EXPECT_EQ(o.attributes.ProductID, expected[i].product);
-        EXPECT_EQ(o.attributes.VersionNumber, expected[i].version);
-        EXPECT_EQ(o.caps.UsagePage, expected[i].usagePage);
-        EXPECT_EQ(o.caps.Usage, expected[i].usage);
-        EXPECT_EQ(o.caps.InputReportByteLength, expected[i].input);
-        EXPECT_EQ(o.caps.OutputReportByteLength, expected[i].output);
-        EXPECT_EQ(o.caps.FeatureReportByteLength, expected[i].feature);
+        EXPECT_EQ(std::memcmp(&o, &listed[i], sizeof o), 0) << "described as listed";
+        EXPECT_EQ(o.vendorId, expected[i].vendor);
+        EXPECT_EQ(o.productId, expected[i].product);
+        EXPECT_EQ(o.versionNumber, expected[i].version);
+        EXPECT_EQ(o.usagePage, expected[i].usagePage);
+        EXPECT_EQ(o.usage, expected[i].usage);
+        EXPECT_EQ(o.inputReportLength, expected[i].input);
+        EXPECT_EQ(o.outputReportLength, expected[i].output);
+        EXPECT_EQ(o.featureReportLength, expected[i].feature);
     }
 
     // The core's finders over this platform: the match table wants the Pen collection, the
     // search by ID takes the first collection of the product.
     HidDevice device = ClosedHidDevice();
     ASSERT_EQ(FindSensorDevice(&device), 1);
-    EXPECT_EQ(device.caps.UsagePage, 0x000D);
-    EXPECT_EQ(device.caps.Usage, 0x0002);
+    EXPECT_EQ(device.info.usagePage, 0x000D);
+    EXPECT_EQ(device.info.usage, 0x0002);
     CloseHidDevice(&device);
     ASSERT_EQ(FindHidDeviceById(&device, 0xF0A5, 0x0090), 1);
-    EXPECT_EQ(device.caps.UsagePage, 0x0001);
+    EXPECT_EQ(device.info.usagePage, 0x0001);
     CloseHidDevice(&device);
     EXPECT_EQ(device.handle, kInvalidHandle);
 }
@@ -188,13 +181,14 @@ TEST_F(HidrawPlatformTest, ListsEveryTopLevelCollectionWithItsCapsAndAttributes)
 TEST_F(HidrawPlatformTest, OpenRefusesPathsThatNameNoCollection) {
     Start(QuickConfig(0));
     PlatHandle handle = kInvalidHandle;
-    EXPECT_EQ(plat_hid_open((Node() + "#1").c_str(), &handle), 0);  // one collection only
+    HidInterfaceInfo info;
+    EXPECT_EQ(plat_hid_open((Node() + "#1").c_str(), &handle, &info), 0);  // one collection only
     EXPECT_EQ(plat_last_error(), static_cast<uint32_t>(ENODEV));
     EXPECT_EQ(handle, kInvalidHandle);
-    EXPECT_EQ(plat_hid_open("/dev/hidraw999", &handle), 0);
+    EXPECT_EQ(plat_hid_open("/dev/hidraw999", &handle, &info), 0);
     EXPECT_EQ(plat_last_error(), static_cast<uint32_t>(ENOENT));
-    EXPECT_EQ(plat_hid_open("/dev/hidraw0#x", &handle), 0);
-    ASSERT_EQ(plat_hid_open(Node().c_str(), &handle), 1);
+    EXPECT_EQ(plat_hid_open("/dev/hidraw0#x", &handle, &info), 0);
+    ASSERT_EQ(plat_hid_open(Node().c_str(), &handle, &info), 1);
     plat_hid_close(handle);
 }
 
@@ -244,11 +238,11 @@ TEST_F(HidrawPlatformTest, SwitchRequestReEnumeratesUnderANewNodeName) {
 
     // The boot loader: found by ID, its version from bcdDevice, its reports 137 bytes.
     ASSERT_EQ(FindHidDeviceById(&device, kSensorVendorId, kProductBootLoader), 1);
-    EXPECT_EQ(device.hidAttributes.VersionNumber, 0x0011);
-    EXPECT_EQ(device.caps.UsagePage, 0x000D);
-    EXPECT_EQ(device.caps.Usage, 0x0001);
-    EXPECT_EQ(device.caps.FeatureReportByteLength, 137);
-    EXPECT_EQ(device.caps.OutputReportByteLength, kSimDefaultBootOutputLength);
+    EXPECT_EQ(device.info.versionNumber, 0x0011);
+    EXPECT_EQ(device.info.usagePage, 0x000D);
+    EXPECT_EQ(device.info.usage, 0x0001);
+    EXPECT_EQ(device.info.featureReportLength, 137);
+    EXPECT_EQ(device.info.outputReportLength, kSimDefaultBootOutputLength);
 
     // One acknowledged write command through the ioctls.
     FlashCommand command;
@@ -323,12 +317,11 @@ TEST_F(HidrawPlatformTest, OutputReportThatStaysPendingFailsAfterTheBound) {
     emulated_sensor_unlock(sensor);
 }
 
-TEST_F(HidrawPlatformTest, RegistryProbesAnswerNothingRegistered) {
-    int family0 = 7, family1 = 7;
-    EXPECT_EQ(ProbeSensorRegistry(&family0, &family1), kErrorFileNotFound);
-    EXPECT_EQ(family0, 0);
-    EXPECT_EQ(family1, 0);
-    EXPECT_EQ(IsBootDeviceRegistered(), 0);
+TEST_F(HidrawPlatformTest, NoProductCountsAsMetBefore) {
+    const uint16_t products[3] = {kProductFamily0, kProductFamily1, kProductBootLoader};
+    uint8_t met[3] = {7, 7, 7};
+    plat_usb_products_met(kSensorVendorId, products, 3, met);
+    EXPECT_EQ(std::vector<uint8_t>(met, met + 3), (std::vector<uint8_t>{0, 0, 0}));
 }
 
 TEST_F(HidrawPlatformTest, DiagnosticLinesEndTheirLineOnStandardError) {
@@ -395,7 +388,8 @@ TEST(PermissionChild, OpensAsAnotherUser) {
     ASSERT_EQ(setuid(65534), 0);
     linux_set_diag_sink(kDiagSinkStderr);
     PlatHandle handle = kInvalidHandle;
-    EXPECT_EQ(plat_hid_open(node, &handle), 0);
+    HidInterfaceInfo info;
+    EXPECT_EQ(plat_hid_open(node, &handle, &info), 0);
     EXPECT_EQ(plat_last_error(), static_cast<uint32_t>(EACCES));
     HidDevice device = ClosedHidDevice();
     EXPECT_EQ(FindSensorDevice(&device), 0);  // skipped like any node it cannot open

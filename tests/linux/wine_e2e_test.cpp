@@ -142,9 +142,9 @@ TEST_F(WineE2eTest, UpdatesFamilyOneSensorAcrossReEnumeration) {
     emulated_sensor_unlock(sensor);
 }
 
-// A sensor already in its boot loader: the family comes from the registry record, which
-// the test writes into Wine's registry (Wine keeps none for hidraw devices).
-TEST_F(WineE2eTest, UpdatesSensorFoundInItsBootLoaderWithFamilyFromTheRegistry) {
+// A sensor already in its boot loader: the family comes from the products the machine has
+// met, which the test writes as keys under Wine's Enum\USB (Wine keeps none for hidraw devices).
+TEST_F(WineE2eTest, UpdatesSensorFoundInItsBootLoaderWithFamilyFromTheProductsMet) {
     SimSensorConfig config = Config(0, 0x0140);
     config.startInBootLoader = 1;
     Start(config);
@@ -158,7 +158,7 @@ TEST_F(WineE2eTest, UpdatesSensorFoundInItsBootLoaderWithFamilyFromTheRegistry) 
 
 // Same sensor with no record of its family: kind undetermined, so the worker's no-sensor
 // path (exit code 0) and not a single command.
-TEST_F(WineE2eTest, SensorInItsBootLoaderWithoutRegistryRecordIsLeftAlone) {
+TEST_F(WineE2eTest, SensorInItsBootLoaderWithNoFamilyMetIsLeftAlone) {
     SimSensorConfig config = Config(0, 0x0140);
     config.startInBootLoader = 1;
     Start(config);

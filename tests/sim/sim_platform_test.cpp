@@ -30,25 +30,22 @@ void SetEnv(const char* name, const char* value) {
 struct Listed {
     std::string path;
     int openable;
-    HidAttributes attributes;
-    HidCaps caps;
+    HidInterfaceInfo info;
 };
 
-// One scan as the core makes it: list, then open, read and close every interface.
+// Every listed interface, opened and closed again; an open describes it as the list does.
 std::vector<Listed> Scan() {
     std::vector<Listed> out;
     HidInterfaceList* list = plat_hid_list_present();
     char path[kHidPathCapacity];
-    for (uint32_t i = 0; plat_hid_list_path(list, i, path, sizeof path) == kHidListFound; ++i) {
-        Listed l{path, 0, {}, {}};
+    HidInterfaceInfo info;
+    for (uint32_t i = 0; plat_hid_list_entry(list, i, path, sizeof path, &info) == kHidListFound; ++i) {
+        Listed l{path, 0, info};
         PlatHandle h;
-        if (plat_hid_open(path, &h)) {
+        HidInterfaceInfo opened{};
+        if (plat_hid_open(path, &h, &opened)) {
             l.openable = 1;
-            HidPreparsedData data = nullptr;
-            EXPECT_EQ(1, plat_hid_get_preparsed(h, &data));
-            EXPECT_EQ(1, plat_hid_get_attributes(h, &l.attributes));
-            EXPECT_EQ(1, plat_hid_get_caps(data, &l.caps));
-            plat_hid_free_preparsed(data);
+            EXPECT_EQ(0, std::memcmp(&opened, &info, sizeof info)) << "described as listed";
             plat_hid_close(h);
         }
         out.push_back(l);
@@ -58,12 +55,12 @@ std::vector<Listed> Scan() {
 }
 
 // Opens the first interface of `product` (any usage); kInvalidHandle when there is none.
-PlatHandle OpenProduct(uint16_t product, uint16_t usagePage = 0) {
+PlatHandle OpenProduct(uint16_t product, HidInterfaceInfo* info = nullptr) {
     for (const Listed& l : Scan()) {
-        if (l.openable && l.attributes.VendorID == 0xF0A5 && l.attributes.ProductID == product &&
-            (usagePage == 0 || l.caps.UsagePage == usagePage)) {
+        if (l.openable && l.info.vendorId == 0xF0A5 && l.info.productId == product) {
             PlatHandle h;
-            EXPECT_EQ(1, plat_hid_open(l.path.c_str(), &h));
+            HidInterfaceInfo opened;
+            EXPECT_EQ(1, plat_hid_open(l.path.c_str(), &h, info != nullptr ? info : &opened));
             return h;
         }
     }
@@ -83,7 +80,6 @@ class SimPlatform : public ::testing::Test {
     void TearDown() override {
         SimCounters c = sim_counters();
         EXPECT_EQ(0u, c.openHandles) << "a handle leaked";
-        EXPECT_EQ(0u, c.openPreparsed) << "preparsed data leaked";
         EXPECT_EQ(c.listCreates, c.listReleases) << "an interface list leaked";
         EXPECT_EQ(0u, c.badCloses);
     }
@@ -100,14 +96,14 @@ TEST_F(SimPlatform, DefaultMachineListsMouseSensorKeyboardInOrder) {
         {0x045E, 0x07A5, 0x0001, 0x0006},
     };
     for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(expect[i][0], scan[i].attributes.VendorID) << i;
-        EXPECT_EQ(expect[i][1], scan[i].attributes.ProductID) << i;
-        EXPECT_EQ(expect[i][2], scan[i].caps.UsagePage) << i;
-        EXPECT_EQ(expect[i][3], scan[i].caps.Usage) << i;
+        EXPECT_EQ(expect[i][0], scan[i].info.vendorId) << i;
+        EXPECT_EQ(expect[i][1], scan[i].info.productId) << i;
+        EXPECT_EQ(expect[i][2], scan[i].info.usagePage) << i;
+        EXPECT_EQ(expect[i][3], scan[i].info.usage) << i;
     }
-    EXPECT_EQ(0x0140, scan[1].attributes.VersionNumber);
-    EXPECT_EQ(sizeof(HidAttributes), scan[1].attributes.Size);
-    EXPECT_EQ(2, scan[1].caps.FeatureReportByteLength);
+    EXPECT_EQ(0x0140, scan[1].info.versionNumber);
+    EXPECT_EQ(10, scan[1].info.inputReportLength);
+    EXPECT_EQ(2, scan[1].info.featureReportLength);
     EXPECT_EQ(3u, sim_present_interface_count());
     // Paths are Windows-like, lower case, and unique.
     EXPECT_EQ(0u, scan[1].path.find("\\\\?\\hid#vid_f0a5&pid_0090"));
@@ -128,15 +124,15 @@ TEST_F(SimPlatform, ConfiguredOrderWithLookalikesAndExtraCollections) {
     sim_reset(s);
     std::vector<Listed> scan = Scan();
     ASSERT_EQ(5u, scan.size());
-    EXPECT_EQ(0x1234, scan[0].attributes.VendorID);
-    EXPECT_EQ(0x00E6, scan[1].attributes.ProductID);
-    EXPECT_EQ(0x000D, scan[1].caps.UsagePage);
+    EXPECT_EQ(0x1234, scan[0].info.vendorId);
+    EXPECT_EQ(0x00E6, scan[1].info.productId);
+    EXPECT_EQ(0x000D, scan[1].info.usagePage);
     const uint16_t sensorUsages[3][2] = {{0x0001, 0x0002}, {0x000D, 0x0002}, {0x000D, 0x0001}};
     for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(0xF0A5, scan[2 + i].attributes.VendorID);
-        EXPECT_EQ(0x0090, scan[2 + i].attributes.ProductID);
-        EXPECT_EQ(sensorUsages[i][0], scan[2 + i].caps.UsagePage) << i;
-        EXPECT_EQ(sensorUsages[i][1], scan[2 + i].caps.Usage) << i;
+        EXPECT_EQ(0xF0A5, scan[2 + i].info.vendorId);
+        EXPECT_EQ(0x0090, scan[2 + i].info.productId);
+        EXPECT_EQ(sensorUsages[i][0], scan[2 + i].info.usagePage) << i;
+        EXPECT_EQ(sensorUsages[i][1], scan[2 + i].info.usage) << i;
     }
 }
 
@@ -148,9 +144,10 @@ TEST_F(SimPlatform, NoSensorAndNoInterfaces) {
     HidInterfaceList* list = plat_hid_list_present();
     ASSERT_NE(nullptr, list);
     char path[kHidPathCapacity];
-    EXPECT_EQ(kHidListEnd, plat_hid_list_path(list, 0, path, sizeof path));
+    HidInterfaceInfo info;
+    EXPECT_EQ(kHidListEnd, plat_hid_list_entry(list, 0, path, sizeof path, &info));
     plat_hid_list_release(list);
-    EXPECT_EQ(kHidListEnd, plat_hid_list_path(nullptr, 0, path, sizeof path));
+    EXPECT_EQ(kHidListEnd, plat_hid_list_entry(nullptr, 0, path, sizeof path, &info));
 }
 
 TEST_F(SimPlatform, ListingThatFails) {
@@ -160,43 +157,45 @@ TEST_F(SimPlatform, ListingThatFails) {
     EXPECT_EQ(nullptr, plat_hid_list_present());
 }
 
-struct DetailCase {
+struct UnreadableCase {
     int32_t index;
     uint32_t times;
-    int expect[3][3];  // per scan, per index 0..2: the answer of plat_hid_list_path
+    int expect[3][3];  // per scan, per index 0..2: the answer of plat_hid_list_entry
 };
 
-class DetailFailure : public SimPlatform, public ::testing::WithParamInterface<DetailCase> {};
+class UnreadablePath : public SimPlatform, public ::testing::WithParamInterface<UnreadableCase> {};
 
-TEST_P(DetailFailure, AnswersDetailFailedAtTheIndexAsOftenAsConfigured) {
+TEST_P(UnreadablePath, AnswersUnreadableAtTheIndexAsOftenAsConfigured) {
     SimScenario s;
-    s.detailFailIndex = GetParam().index;
-    s.detailFailTimes = GetParam().times;
+    s.pathUnreadableIndex = GetParam().index;
+    s.pathUnreadableTimes = GetParam().times;
     sim_reset(s);
     char path[kHidPathCapacity];
+    HidInterfaceInfo info;
     uint32_t failures = 0;
     for (int scan = 0; scan < 3; ++scan) {
         HidInterfaceList* list = plat_hid_list_present();
         for (uint32_t i = 0; i < 3; ++i) {
-            int answer = plat_hid_list_path(list, i, path, sizeof path);
+            int answer = plat_hid_list_entry(list, i, path, sizeof path, &info);
             EXPECT_EQ(GetParam().expect[scan][i], answer) << scan << "/" << i;
-            failures += answer == kHidListDetailFailed;
+            failures += answer == kHidListUnreadable;
         }
         plat_hid_list_release(list);
     }
-    EXPECT_EQ(failures, sim_counters().detailFailures);
+    EXPECT_EQ(failures, sim_counters().unreadablePaths);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Details, DetailFailure,
-    ::testing::Values(DetailCase{1, kSimEveryTime, {{1, -1, 1}, {1, -1, 1}, {1, -1, 1}}},
-                      DetailCase{0, 1, {{-1, 1, 1}, {1, 1, 1}, {1, 1, 1}}},
-                      DetailCase{2, 2, {{1, 1, -1}, {1, 1, -1}, {1, 1, 1}}}));
+    Paths, UnreadablePath,
+    ::testing::Values(UnreadableCase{1, kSimEveryTime, {{1, -1, 1}, {1, -1, 1}, {1, -1, 1}}},
+                      UnreadableCase{0, 1, {{-1, 1, 1}, {1, 1, 1}, {1, 1, 1}}},
+                      UnreadableCase{2, 2, {{1, 1, -1}, {1, 1, -1}, {1, 1, 1}}}));
 
-TEST_F(SimPlatform, PathBufferTooShortIsADetailFailure) {
+TEST_F(SimPlatform, PathBufferTooShortIsAnUnreadablePath) {
     HidInterfaceList* list = plat_hid_list_present();
     char path[16];
-    EXPECT_EQ(kHidListDetailFailed, plat_hid_list_path(list, 0, path, sizeof path));
+    HidInterfaceInfo info;
+    EXPECT_EQ(kHidListUnreadable, plat_hid_list_entry(list, 0, path, sizeof path, &info));
     plat_hid_list_release(list);
 }
 
@@ -213,7 +212,8 @@ TEST_F(SimPlatform, UnopenableInterfacesFailWithAccessDenied) {
     EXPECT_EQ(0, scan[1].openable);
     EXPECT_EQ(1, scan[2].openable);
     PlatHandle h = 1234;
-    EXPECT_EQ(0, plat_hid_open(scan[1].path.c_str(), &h));
+    HidInterfaceInfo info;
+    EXPECT_EQ(0, plat_hid_open(scan[1].path.c_str(), &h, &info));
     EXPECT_EQ(kInvalidHandle, h);
     EXPECT_EQ(5u, plat_last_error());
     SimCounters c = sim_counters();
@@ -224,7 +224,8 @@ TEST_F(SimPlatform, UnopenableInterfacesFailWithAccessDenied) {
 
 TEST_F(SimPlatform, UnknownPathFailsWithFileNotFound) {
     PlatHandle h;
-    EXPECT_EQ(0, plat_hid_open("\\\\?\\hid#vid_f0a5&pid_0090#nothing", &h));
+    HidInterfaceInfo info;
+    EXPECT_EQ(0, plat_hid_open("\\\\?\\hid#vid_f0a5&pid_0090#nothing", &h, &info));
     EXPECT_EQ(2u, plat_last_error());
 }
 
@@ -257,16 +258,15 @@ TEST_F(SimPlatform, CallsOnAnInvalidHandleFail) {
     const uint8_t request[2] = {0x02, 0x02};
     EXPECT_EQ(0, plat_hid_set_feature(kInvalidHandle, request, 2));
     EXPECT_EQ(6u, plat_last_error());
-    HidAttributes a;
-    EXPECT_EQ(0, plat_hid_get_attributes(0x104, &a));
-    HidCaps caps;
-    EXPECT_EQ(0, plat_hid_get_caps(nullptr, &caps));
+    uint8_t report[9] = {0x05};
+    EXPECT_EQ(0, plat_hid_get_feature(0x104, report, 9));
+    EXPECT_EQ(6u, plat_last_error());
 }
 
 TEST_F(SimPlatform, OtherDevicesAnswerNoFeatureReports) {
     std::vector<Listed> scan = Scan();
     PlatHandle h;
-    ASSERT_EQ(1, plat_hid_open(scan[0].path.c_str(), &h));
+    ASSERT_EQ(1, plat_hid_open(scan[0].path.c_str(), &h, &scan[0].info));
     uint8_t request[9] = {0x05};
     EXPECT_EQ(0, plat_hid_get_feature(h, request, 9));
     EXPECT_EQ(87u, plat_last_error());
@@ -288,8 +288,8 @@ TEST_F(SimPlatform, SwitchThenAbsentThenBootLoaderAfterTheDelay) {
     ASSERT_EQ(1, plat_hid_set_feature(h, request, 2));
     EXPECT_EQ(kSimModeAbsent, sim_mode());
     // The open handle belongs to an appearance that is gone.
-    HidAttributes a;
-    EXPECT_EQ(0, plat_hid_get_attributes(h, &a));
+    uint8_t report[2] = {0x02};
+    EXPECT_EQ(0, plat_hid_get_feature(h, report, 2));
     EXPECT_EQ(1167u, plat_last_error());
     EXPECT_EQ(0, plat_hid_set_feature(h, request, 2));
     EXPECT_EQ(1167u, plat_last_error());
@@ -302,11 +302,10 @@ TEST_F(SimPlatform, SwitchThenAbsentThenBootLoaderAfterTheDelay) {
     EXPECT_EQ(kInvalidHandle, OpenProduct(0x0094));
     plat_sleep(1);
     EXPECT_EQ(5000u, plat_tick_count() - start);
-    PlatHandle boot = OpenProduct(0x0094);
+    HidInterfaceInfo info;
+    PlatHandle boot = OpenProduct(0x0094, &info);
     ASSERT_NE(kInvalidHandle, boot);
-    HidAttributes attributes;
-    ASSERT_EQ(1, plat_hid_get_attributes(boot, &attributes));
-    EXPECT_EQ(0x0011, attributes.VersionNumber);
+    EXPECT_EQ(0x0011, info.versionNumber);
     plat_hid_close(boot);
     EXPECT_EQ(kSimModeBootLoader, sim_mode());
     EXPECT_EQ(5000u, sim_now_ms());
@@ -321,12 +320,13 @@ TEST_F(SimPlatform, AStalePathDoesNotOpenAfterReEnumeration) {
     sim_reset(s);
     std::string before = Scan()[1].path;
     PlatHandle h;
-    ASSERT_EQ(1, plat_hid_open(before.c_str(), &h));
+    HidInterfaceInfo info;
+    ASSERT_EQ(1, plat_hid_open(before.c_str(), &h, &info));
     ASSERT_EQ(1, plat_hid_set_feature(h, BootCommand(3, 0, 0, 0).data(), 137));  // exit
     plat_hid_close(h);
     plat_sleep(s.sensor.returnDelayMs);
     EXPECT_EQ(kSimModeNormal, sim_mode());
-    EXPECT_EQ(0, plat_hid_open(before.c_str(), &h));
+    EXPECT_EQ(0, plat_hid_open(before.c_str(), &h, &info));
     EXPECT_EQ(2u, plat_last_error());
 }
 
@@ -366,11 +366,10 @@ TEST_F(SimPlatform, UpdateThroughTheSeamComesBackWithTheNewVersion) {
     plat_sleep(3999);
     EXPECT_EQ(kInvalidHandle, OpenProduct(0x0090));
     plat_sleep(1);
-    PlatHandle normal = OpenProduct(0x0090);
+    HidInterfaceInfo info;
+    PlatHandle normal = OpenProduct(0x0090, &info);
     ASSERT_NE(kInvalidHandle, normal);
-    HidAttributes a;
-    ASSERT_EQ(1, plat_hid_get_attributes(normal, &a));
-    EXPECT_EQ(0x0610, a.VersionNumber);
+    EXPECT_EQ(0x0610, info.versionNumber);
     EXPECT_EQ(0x0610, sim_sensor_version());
     plat_hid_close(normal);
 
@@ -433,17 +432,13 @@ TEST_F(SimPlatform, OutputExitOfAnOldBootLoader) {
     s.sensor.startInBootLoader = 1;
     s.sensor.bootLoaderVersion = 15;
     sim_reset(s);
-    PlatHandle h = OpenProduct(0x0094);
-    HidPreparsedData data;
-    ASSERT_EQ(1, plat_hid_get_preparsed(h, &data));
-    HidCaps caps;
-    ASSERT_EQ(1, plat_hid_get_caps(data, &caps));
-    plat_hid_free_preparsed(data);
-    ASSERT_EQ(65, caps.OutputReportByteLength);
-    std::vector<uint8_t> out(caps.OutputReportByteLength, 0);
+    HidInterfaceInfo info;
+    PlatHandle h = OpenProduct(0x0094, &info);
+    ASSERT_EQ(65, info.outputReportLength);
+    std::vector<uint8_t> out(info.outputReportLength, 0);
     out[1] = 0x03;
     uint32_t start = plat_tick_count();
-    EXPECT_EQ(1, plat_hid_write_output(h, out.data(), caps.OutputReportByteLength, 2000));
+    EXPECT_EQ(1, plat_hid_write_output(h, out.data(), info.outputReportLength, 2000));
     EXPECT_EQ(0u, plat_tick_count() - start);
     EXPECT_EQ(kSimModeAbsent, sim_mode());
     plat_hid_close(h);
@@ -474,103 +469,39 @@ TEST_F(SimPlatform, DeviceGoneMakesEveryLaterCallFail) {
     EXPECT_EQ(1u, sim_sensor_counters().ruleFired[0]);
 }
 
-// ---- Registry record ---------------------------------------------------------------------------
+// ---- USB products met ---------------------------------------------------------------------------
 
-std::vector<std::string> ReadRegistry(uint32_t* result, uint32_t maxCalls = 100) {
-    std::vector<std::string> names;
-    PlatRegistryKey key = nullptr;
-    *result = plat_usb_registry_open(&key);
-    if (*result != kErrorSuccess) return names;
-    uint32_t index = 0;
-    for (uint32_t calls = 0; calls < maxCalls; ++calls) {
-        char name[256];
-        uint32_t length = sizeof name;
-        uint32_t answer = plat_usb_registry_enum(key, index, name, &length);
-        if (answer == kErrorNoMoreItems) break;
-        if (answer != kErrorSuccess) {
-            names.push_back("error " + std::to_string(answer));
-            continue;  // the same index again, as the probes do
-        }
-        EXPECT_EQ(std::strlen(name), length);
-        names.push_back(name);
-        ++index;
-    }
-    plat_usb_registry_close(key);
-    return names;
-}
-
-TEST_F(SimPlatform, RegistryListsItsKeysInOrderThenNoMoreItems) {
-    uint32_t result;
-    std::vector<std::string> names = ReadRegistry(&result);
-    EXPECT_EQ(kErrorSuccess, result);
-    EXPECT_EQ((std::vector<std::string>{"ROOT_HUB30", "VID_046D&PID_C077", "VID_F0A5&PID_0090",
-                                        "VID_F0A5&PID_0094"}),
-              names);
-    SimCounters c = sim_counters();
-    EXPECT_EQ(1u, c.registryOpens);
-    EXPECT_EQ(1u, c.registryCloses);
-    EXPECT_EQ(5u, c.registryEnums);
-}
-
-TEST_F(SimPlatform, RegistryOfFamily1AndAnExplicitList) {
-    sim_reset(sim_scenario_for_family(1));
-    uint32_t result;
-    std::vector<std::string> names = ReadRegistry(&result);
-    ASSERT_EQ(4u, names.size());
-    EXPECT_EQ("VID_F0A5&PID_00E6", names[2]);
-
-    SimScenario s;
-    const char* keys[] = {"Vid_f0a5&Pid_00e6"};
-    sim_scenario_set_registry(&s, keys, 1);
-    sim_reset(s);
-    EXPECT_EQ(std::vector<std::string>{"Vid_f0a5&Pid_00e6"}, ReadRegistry(&result));
-}
-
-TEST_F(SimPlatform, RegistryThatCannotBeOpened) {
-    SimScenario s;
-    s.registryOpenError = 2;
-    sim_reset(s);
-    uint32_t result;
-    EXPECT_TRUE(ReadRegistry(&result).empty());
-    EXPECT_EQ(2u, result);
-    EXPECT_EQ(0u, sim_counters().registryOpens);
-}
-
-struct RegistryErrorCase {
-    int32_t index;
-    uint32_t code;
-    uint32_t times;
-    std::vector<std::string> expect;
+struct MetCase {
+    const char* name;
+    SimScenario scenario;
+    uint16_t vendorId;
+    std::vector<uint16_t> asked;
+    std::vector<uint8_t> expect;
 };
 
-class RegistryError : public SimPlatform, public ::testing::WithParamInterface<RegistryErrorCase> {};
-
-TEST_P(RegistryError, AnIndexAnswersAnErrorAsOftenAsConfigured) {
+SimScenario WithProductsMet(std::vector<uint16_t> products) {
     SimScenario s;
-    const char* keys[] = {"A", "VID_F0A5&PID_0094", "C"};
-    sim_scenario_set_registry(&s, keys, 3);
-    s.registryErrorIndex = GetParam().index;
-    s.registryErrorCode = GetParam().code;
-    s.registryErrorTimes = GetParam().times;
-    sim_reset(s);
-    uint32_t result;
-    EXPECT_EQ(GetParam().expect, ReadRegistry(&result, 6));
+    sim_scenario_set_products_met(&s, products.data(), static_cast<uint32_t>(products.size()));
+    return s;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Errors, RegistryError,
-    ::testing::Values(
-        RegistryErrorCase{1, 234, 1, {"A", "error 234", "VID_F0A5&PID_0094", "C"}},
-        RegistryErrorCase{0, 31, 2, {"error 31", "error 31", "A", "VID_F0A5&PID_0094", "C"}},
-        RegistryErrorCase{2, 5, kSimEveryTime, {"A", "VID_F0A5&PID_0094", "error 5", "error 5", "error 5", "error 5"}}));
-
-TEST_F(SimPlatform, RegistryNameThatDoesNotFitAnswersMoreData) {
-    PlatRegistryKey key;
-    ASSERT_EQ(kErrorSuccess, plat_usb_registry_open(&key));
-    char name[10];
-    uint32_t length = sizeof name;
-    EXPECT_EQ(234u, plat_usb_registry_enum(key, 0, name, &length));  // "ROOT_HUB30" needs 11
-    plat_usb_registry_close(key);
+TEST_F(SimPlatform, ProductsMetAnswerFromTheScenario) {
+    const MetCase cases[] = {
+        {"default", SimScenario(), 0xF0A5, {0x0090, 0x00E6, 0x0094}, {1, 0, 1}},
+        {"another vendor's product", SimScenario(), 0x046D, {0xC077, 0x0090}, {1, 0}},
+        {"family 1", sim_scenario_for_family(1), 0xF0A5, {0x0090, 0x00E6, 0x0094}, {0, 1, 1}},
+        {"an explicit list", WithProductsMet({0x00E6}), 0xF0A5, {0x0094, 0x00E6}, {0, 1}},
+        {"none", WithProductsMet({}), 0xF0A5, {0x0090, 0x00E6, 0x0094}, {0, 0, 0}},
+    };
+    for (const MetCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim_reset(c.scenario);
+        std::vector<uint8_t> met(c.asked.size(), 7);
+        plat_usb_products_met(c.vendorId, c.asked.data(), static_cast<uint32_t>(c.asked.size()),
+                              met.data());
+        EXPECT_EQ(c.expect, met);
+        EXPECT_EQ(1u, sim_counters().productQueries);
+    }
 }
 
 // ---- Error texts, last error, debug output, clock --------------------------------------------
@@ -611,7 +542,8 @@ TEST(SimErrorText, ShortBufferGivesNoText) {
 
 TEST_F(SimPlatform, LastErrorIsPerThread) {
     PlatHandle h;
-    EXPECT_EQ(0, plat_hid_open("no such path", &h));
+    HidInterfaceInfo info;
+    EXPECT_EQ(0, plat_hid_open("no such path", &h, &info));
     EXPECT_EQ(2u, plat_last_error());
     uint32_t seenByOther = 99;
     std::thread other([&] {
@@ -718,9 +650,9 @@ TEST_P(NamedScenario, ShowsTheSensorItNames) {
     sim_reset(s);
     uint16_t product = 0, version = 0;
     for (const Listed& l : Scan()) {
-        if (l.attributes.VendorID == 0xF0A5) {
-            product = l.attributes.ProductID;
-            version = l.attributes.VersionNumber;
+        if (l.info.vendorId == 0xF0A5) {
+            product = l.info.productId;
+            version = l.info.versionNumber;
         }
     }
     EXPECT_EQ(GetParam().product, product);

@@ -1,6 +1,7 @@
-// The Windows platform seam against the real calls, under Wine: the registry probes over
-// keys created with Wine's own reg.exe, HID enumeration with no sensor, the bounded
-// output-report write, error texts, and the worker-thread calls of the dialog seam.
+// The Windows platform seam against the real calls, under Wine: the products met, read from
+// registry keys created with Wine's own reg.exe (and the walk over the keys with a scripted
+// reader), HID enumeration with no sensor, the bounded output-report write, error texts,
+// and the worker-thread calls of the dialog seam.
 #include <windows.h>
 #include <setupapi.h>
 #include <initguid.h>
@@ -13,12 +14,12 @@
 #include "platform/platform.h"
 #include "platform/ui.h"
 #include "platform/win32/win32_interfaces.h"
+#include "platform/win32/win32_registry.h"
 #include "sensor/hid_device.h"
-#include "sensor/registry_probe.h"
 
 namespace {
 
-// ---- Registry probes ------------------------------------------------------------------
+// ---- Products met, from the registry ----------------------------------------------------
 
 const char kBranch[] = "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\USB\\";
 
@@ -73,11 +74,12 @@ TEST_P(RegistryProbe, AnswersFromTheKeysUnderEnumUsb) {
     for (const char* key : row.keys) {
         ASSERT_EQ(Reg("add \"" + std::string(kBranch) + key + "\" /f"), 0) << key;
     }
-    int family0 = -1, family1 = -1;
-    EXPECT_EQ(ProbeSensorRegistry(&family0, &family1), 0u);
-    EXPECT_EQ(family0, row.family0);
-    EXPECT_EQ(family1, row.family1);
-    EXPECT_EQ(IsBootDeviceRegistered(), row.boot);
+    const uint16_t products[3] = {kProductFamily0, kProductFamily1, kProductBootLoader};
+    uint8_t met[3] = {7, 7, 7};
+    plat_usb_products_met(kSensorVendorId, products, 3, met);
+    EXPECT_EQ(met[0], row.family0);
+    EXPECT_EQ(met[1], row.family1);
+    EXPECT_EQ(met[2], row.boot);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -96,25 +98,65 @@ INSTANTIATE_TEST_SUITE_P(
         RegistryRow{"None", {}, 0, 0, 0}),
     [](const ::testing::TestParamInfo<RegistryRow>& info) { return info.param.name; });
 
-TEST(RegistrySeam, EnumerationEndsWithNoMoreItems) {
-    RemoveTestKeys();
-    ASSERT_EQ(Reg("add \"" + std::string(kBranch) + "VID_F0A5&PID_0094\" /f"), 0);
-    PlatRegistryKey key = nullptr;
-    ASSERT_EQ(plat_usb_registry_open(&key), kErrorSuccess);
-    uint32_t index = 0, status = kErrorSuccess;
-    bool seen = false;
-    for (; index < 10000; ++index) {
-        char name[256];
-        uint32_t length = sizeof name;
-        status = plat_usb_registry_enum(key, index, name, &length);
-        if (status != kErrorSuccess) break;
-        EXPECT_EQ(length, strlen(name));
-        if (std::string(name) == "VID_F0A5&PID_0094") seen = true;
+// The walk over the keys with a scripted reader: names and read failures as a row says.
+struct ScriptedKeys {
+    std::vector<const char*> names;
+    DWORD failingIndex;  // the read of this index answers `error` ...
+    LONG error;
+    int failures;        // ... this many times (-1: every time), then its name
+    int failed;          // failures answered
+};
+
+LONG ReadScripted(void* context, DWORD index, char* name, DWORD* length) {
+    auto* keys = static_cast<ScriptedKeys*>(context);
+    if (index >= keys->names.size()) return ERROR_NO_MORE_ITEMS;
+    if (index == keys->failingIndex && (keys->failures < 0 || keys->failed < keys->failures)) {
+        ++keys->failed;
+        return keys->error;
     }
-    plat_usb_registry_close(key);
-    EXPECT_EQ(status, kErrorNoMoreItems);
-    EXPECT_TRUE(seen);
-    RemoveTestKeys();
+    *length = static_cast<DWORD>(strlen(keys->names[index]));
+    memcpy(name, keys->names[index], *length + 1);
+    return ERROR_SUCCESS;
+}
+
+struct WalkRow {
+    const char* name;
+    ScriptedKeys keys;
+    uint8_t met[3];  // family 0, family 1, boot loader
+    int failed;
+};
+
+TEST(RegistryWalk, ReadsAFailingNameAgainAtMostEightTimesThenSkipsIt) {
+    const DWORD kNone = 0xFFFFFFFF;
+    const WalkRow rows[] = {
+        {"fails twice, then read",
+         {{"ROOT_HUB30", "VID_F0A5&PID_00E6", "VID_F0A5&PID_0094"}, 1, ERROR_MORE_DATA, 2, 0},
+         {0, 1, 1}, 2},
+        {"fails once, then read",
+         {{"A", "VID_F0A5&PID_0094", "C"}, 1, ERROR_MORE_DATA, 1, 0}, {0, 0, 1}, 1},
+        {"keeps failing: skipped after eight reads",
+         {{"VID_F0A5&PID_00E6", "VID_F0A5&PID_0090", "VID_F0A5&PID_0094"}, 0, ERROR_GEN_FAILURE,
+          -1, 0},
+         {1, 0, 1}, 8},
+        {"the last keeps failing",
+         {{"A", "VID_F0A5&PID_0094", "C"}, 2, ERROR_ACCESS_DENIED, -1, 0}, {0, 0, 1}, 8},
+        {"mixed case counts",
+         {{"Vid_f0a5&Pid_0090", "Vid_f0a5&Pid_00e6", "Vid_f0a5&Pid_0094"}, kNone, 0, 0, 0},
+         {1, 1, 1}, 0},
+        {"near misses do not",
+         {{"vid_f0a5&pid_0090", "VID_F0A5&PID_0090&MI_00", "VID_F0A5&PID_00E6 ",
+           "VID_F0A5&PID_0094x", "VID_F0A5&PID_0095", "VID_F0A5&PID_00E7"},
+          kNone, 0, 0, 0},
+         {0, 0, 0}, 0},
+    };
+    for (WalkRow row : rows) {
+        SCOPED_TRACE(row.name);
+        const uint16_t products[3] = {kProductFamily0, kProductFamily1, kProductBootLoader};
+        uint8_t met[3] = {7, 7, 7};
+        Win32MatchProductKeys(ReadScripted, &row.keys, kSensorVendorId, products, 3, met);
+        EXPECT_EQ(std::vector<uint8_t>(met, met + 3), std::vector<uint8_t>(row.met, row.met + 3));
+        EXPECT_EQ(row.keys.failed, row.failed);
+    }
 }
 
 // ---- HID interfaces with no sensor attached -------------------------------------------
@@ -123,7 +165,7 @@ TEST(HidSeam, FindersReturnNothingAndLeaveTheRecordClosed) {
     HidDevice device;
     EXPECT_EQ(FindSensorDevice(&device), 0);
     EXPECT_EQ(device.handle, kInvalidHandle);
-    EXPECT_EQ(device.preparsedData, nullptr);
+    EXPECT_EQ(device.info.vendorId, 0);
     EXPECT_EQ(FindHidDeviceById(&device, kSensorVendorId, kProductBootLoader), 0);
     EXPECT_EQ(device.handle, kInvalidHandle);
 }
@@ -132,9 +174,10 @@ TEST(HidSeam, EveryListedPathIsAnInterfacePath) {
     HidInterfaceList* list = plat_hid_list_present();
     ASSERT_NE(list, nullptr) << "SetupDiGetClassDevsA failed: " << GetLastError();
     char path[kHidPathCapacity];
+    HidInterfaceInfo info;
     uint32_t index = 0;
     for (; index < 256; ++index) {
-        const int status = plat_hid_list_path(list, index, path, sizeof path);
+        const int status = plat_hid_list_entry(list, index, path, sizeof path, &info);
         if (status == kHidListEnd) break;
         ASSERT_EQ(status, kHidListFound) << "detail record of interface " << index;
         EXPECT_EQ(std::string(path).compare(0, 4, "\\\\?\\"), 0) << path;
@@ -183,7 +226,7 @@ TEST(InterfacePath, PathLongerThanTheBufferCountsAsUnreadable) {
     char small[kHidPathCapacity];
     memset(small, 'x', sizeof small);
     EXPECT_EQ(Win32InterfacePath(monitors, &kMonitorInterfaceClass, 0, small, length),
-              kHidListDetailFailed);
+              kHidListUnreadable);
     EXPECT_EQ(small[length - 1], 'x') << "nothing written";
     EXPECT_EQ(Win32InterfacePath(monitors, &kMonitorInterfaceClass, 0, small, length + 1),
               kHidListFound);
@@ -215,15 +258,15 @@ TEST(InterfacePath, DetailHeaderSizeOf32BitBuildIsRefusedIn64BitBuild) {
 
 TEST(HidSeam, OpeningAMissingPathFailsWithTheHandleInvalid) {
     PlatHandle handle = 0;
+    HidInterfaceInfo info;
     EXPECT_EQ(plat_hid_open("\\\\?\\hid#vid_f0a5&pid_0090#0&0&0#{4d1e55b2-f16f-11cf-88cb-001111000030}",
-                            &handle),
+                            &handle, &info),
               0);
     EXPECT_EQ(handle, kInvalidHandle);
     EXPECT_NE(plat_last_error(), 0u);
     HidDevice device;
     EXPECT_EQ(OpenHidDevice("\\\\?\\no-such-device", &device), 0);
     EXPECT_EQ(device.handle, kInvalidHandle);
-    EXPECT_EQ(device.preparsedData, nullptr);
 }
 
 // ---- The bounded output-report write, over a pipe that takes data only when read ------

@@ -27,9 +27,14 @@ int hidraw_parse_path(const char* path, char* node, size_t nodeCapacity,
 // the version from the USB device's bcdDevice, the top-level collections from the hid
 // parent's report_descriptor.
 struct HidrawNodeInfo {
-    HidAttributes attributes;
+    uint16_t vendorId;
+    uint16_t productId;
+    uint16_t versionNumber;
     HidDescriptorSummary descriptor;
 };
+
+// The seam's description of collection `collection` of the node.
+HidInterfaceInfo hidraw_interface_info(const HidrawNodeInfo& node, uint32_t collection);
 
 // `node` is the device node ("/dev/hidraw3"). Returns 1 when the node is a hidraw device
 // whose HID_ID and report descriptor could be read, else 0.

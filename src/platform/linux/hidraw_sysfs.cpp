@@ -77,11 +77,24 @@ int hidraw_read_device_info(udev_device* hidraw, HidrawNodeInfo* info) {
     if (!ParseHidReportDescriptor(descriptor, length, &info->descriptor)) return 0;
     if (info->descriptor.collectionCount == 0) return 0;
 
-    info->attributes.Size = sizeof(HidAttributes);
-    info->attributes.VendorID = static_cast<uint16_t>(vendor);
-    info->attributes.ProductID = static_cast<uint16_t>(product);
-    info->attributes.VersionNumber = VersionOf(hid);
+    info->vendorId = static_cast<uint16_t>(vendor);
+    info->productId = static_cast<uint16_t>(product);
+    info->versionNumber = VersionOf(hid);
     return 1;
+}
+
+HidInterfaceInfo hidraw_interface_info(const HidrawNodeInfo& node, uint32_t collection) {
+    const HidTopCollection& top = node.descriptor.collections[collection];
+    HidInterfaceInfo info;
+    info.vendorId = node.vendorId;
+    info.productId = node.productId;
+    info.versionNumber = node.versionNumber;
+    info.usagePage = top.usagePage;
+    info.usage = top.usage;
+    info.inputReportLength = top.inputReportByteLength;
+    info.outputReportLength = top.outputReportByteLength;
+    info.featureReportLength = top.featureReportByteLength;
+    return info;
 }
 
 int hidraw_read_node_info(const char* node, HidrawNodeInfo* info) {

@@ -25,8 +25,7 @@
 #include "platform/linux/hidraw_node.h"
 #include "platform/linux/linux_internal.h"
 #include "platform/platform.h"
-#include "sensor/diag_log.h"
-#include "sensor/hid_device.h"
+#include "platform/sensor_ids.h"
 
 namespace {
 
@@ -37,18 +36,10 @@ constexpr uint32_t kMaxListedInterfaces = 256;
 struct LinuxHid {
     int fd;
     char node[kNodePathCapacity];  // the device node, for the output-report writer
-    HidAttributes attributes;
-    HidCaps caps;
 };
 
 LinuxHid* FromHandle(PlatHandle handle) {
     return handle == kInvalidHandle ? nullptr : reinterpret_cast<LinuxHid*>(handle);
-}
-
-bool IsSensorProduct(const HidAttributes& attributes) {
-    return attributes.VendorID == kSensorVendorId &&
-           (attributes.ProductID == kProductFamily0 || attributes.ProductID == kProductFamily1 ||
-            attributes.ProductID == kProductBootLoader);
 }
 
 // A sensor node that cannot be opened for lack of permission is named once per process in
@@ -79,7 +70,9 @@ bool RecentlyChanged(const char* node) {
 void LogPermissionDenied(const char* node) {
     if (RecentlyChanged(node)) return;
     HidrawNodeInfo info;
-    if (!hidraw_read_node_info(node, &info) || !IsSensorProduct(info.attributes)) return;
+    if (!hidraw_read_node_info(node, &info) || !IsSensorProduct(info.vendorId, info.productId)) {
+        return;
+    }
     {
         std::lock_guard<std::mutex> lock(permissionLogMutex);
         for (uint32_t i = 0; i < kPermissionLogMemory; ++i) {
@@ -88,12 +81,14 @@ void LogPermissionDenied(const char* node) {
         std::snprintf(permissionLogged[permissionLogNext], kNodePathCapacity, "%s", node);
         permissionLogNext = (permissionLogNext + 1) % kPermissionLogMemory;
     }
-    char message[256];
-    std::snprintf(message, sizeof(message),
+    // Framed as the core frames its diagnostic lines, under the name of the core's open.
+    char line[320];
+    std::snprintf(line, sizeof(line),
+                  "---------- < Module Name : OpenHidDevice > ---------\n"
                   "No permission to open %s (sensor %04x:%04x): install the udev rule %s "
                   "and plug the sensor in again",
-                  node, info.attributes.VendorID, info.attributes.ProductID, kUdevRuleName);
-    LogDiagnostic(0, message, "Module Name : OpenHidDevice", 0);
+                  node, info.vendorId, info.productId, kUdevRuleName);
+    plat_debug_output(line);
 }
 
 }  // namespace
@@ -101,6 +96,7 @@ void LogPermissionDenied(const char* node) {
 struct HidInterfaceList {
     uint32_t count;
     char paths[kMaxListedInterfaces][kNodePathCapacity];
+    HidInterfaceInfo infos[kMaxListedInterfaces];
 };
 
 HidInterfaceList* plat_hid_list_present() {
@@ -127,7 +123,7 @@ HidInterfaceList* plat_hid_list_present() {
                 for (uint32_t k = 0; k < collections && list->count < kMaxListedInterfaces; ++k) {
                     if (hidraw_format_path(node, k, collections, list->paths[list->count],
                                            kNodePathCapacity)) {
-                        ++list->count;
+                        list->infos[list->count++] = hidraw_interface_info(info, k);
                     }
                 }
             }
@@ -139,17 +135,19 @@ HidInterfaceList* plat_hid_list_present() {
     return list;
 }
 
-int plat_hid_list_path(HidInterfaceList* list, uint32_t index, char* path, size_t pathCapacity) {
+int plat_hid_list_entry(HidInterfaceList* list, uint32_t index, char* path, size_t pathCapacity,
+                        HidInterfaceInfo* info) {
     if (list == nullptr || index >= list->count) return kHidListEnd;
     const size_t length = std::strlen(list->paths[index]);
-    if (length >= pathCapacity) return kHidListDetailFailed;
+    if (length >= pathCapacity) return kHidListUnreadable;
     std::memcpy(path, list->paths[index], length + 1);
+    *info = list->infos[index];
     return kHidListFound;
 }
 
 void plat_hid_list_release(HidInterfaceList* list) { delete list; }
 
-int plat_hid_open(const char* path, PlatHandle* handle) {
+int plat_hid_open(const char* path, PlatHandle* handle, HidInterfaceInfo* info) {
     *handle = kInvalidHandle;
     char node[kNodePathCapacity];
     uint32_t collection = 0;
@@ -164,8 +162,9 @@ int plat_hid_open(const char* path, PlatHandle* handle) {
         linux_set_last_error(static_cast<uint32_t>(error));
         return 0;
     }
-    HidrawNodeInfo info;
-    if (!hidraw_read_node_info(node, &info) || collection >= info.descriptor.collectionCount) {
+    HidrawNodeInfo nodeInfo;
+    if (!hidraw_read_node_info(node, &nodeInfo) ||
+        collection >= nodeInfo.descriptor.collectionCount) {
         close(fd);
         linux_set_last_error(ENODEV);
         return 0;
@@ -176,15 +175,9 @@ int plat_hid_open(const char* path, PlatHandle* handle) {
         linux_set_last_error(ENOMEM);
         return 0;
     }
-    const HidTopCollection& top = info.descriptor.collections[collection];
     hid->fd = fd;
     std::memcpy(hid->node, node, sizeof hid->node);
-    hid->attributes = info.attributes;
-    hid->caps.Usage = top.usage;
-    hid->caps.UsagePage = top.usagePage;
-    hid->caps.InputReportByteLength = top.inputReportByteLength;
-    hid->caps.OutputReportByteLength = top.outputReportByteLength;
-    hid->caps.FeatureReportByteLength = top.featureReportByteLength;
+    *info = hidraw_interface_info(nodeInfo, collection);
     *handle = reinterpret_cast<PlatHandle>(hid);
     return 1;
 }
@@ -194,42 +187,6 @@ void plat_hid_close(PlatHandle handle) {
     if (hid == nullptr) return;
     close(hid->fd);
     delete hid;
-}
-
-// The preparsed data is a copy of the collection's caps: it outlives the handle, as
-// Windows' preparsed data does (the core closes the handle before freeing it).
-int plat_hid_get_preparsed(PlatHandle handle, HidPreparsedData* data) {
-    *data = nullptr;
-    LinuxHid* hid = FromHandle(handle);
-    if (hid == nullptr) {
-        linux_set_last_error(EBADF);
-        return 0;
-    }
-    HidCaps* caps = new (std::nothrow) HidCaps(hid->caps);
-    if (caps == nullptr) {
-        linux_set_last_error(ENOMEM);
-        return 0;
-    }
-    *data = caps;
-    return 1;
-}
-
-void plat_hid_free_preparsed(HidPreparsedData data) { delete static_cast<HidCaps*>(data); }
-
-int plat_hid_get_attributes(PlatHandle handle, HidAttributes* attributes) {
-    LinuxHid* hid = FromHandle(handle);
-    if (hid == nullptr) {
-        linux_set_last_error(EBADF);
-        return 0;
-    }
-    *attributes = hid->attributes;
-    return 1;
-}
-
-int plat_hid_get_caps(HidPreparsedData data, HidCaps* caps) {
-    if (data == nullptr) return 0;
-    *caps = *static_cast<const HidCaps*>(data);
-    return 1;
 }
 
 int plat_hid_set_feature(PlatHandle handle, const uint8_t* buffer, uint32_t length) {

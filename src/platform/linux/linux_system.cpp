@@ -1,4 +1,4 @@
-// Time, last error, error texts, the diagnostic sink and the (absent) USB device record.
+// Time, last error, error texts, the diagnostic sink and the (absent) record of USB products met.
 #include <sched.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -13,7 +13,6 @@
 #include "platform/linux/hidraw_node.h"
 #include "platform/linux/linux_internal.h"
 #include "platform/platform.h"
-#include "sensor/diag_log.h"
 
 namespace {
 
@@ -98,17 +97,7 @@ void plat_debug_output(const char* text) {
     }
 }
 
-// Linux keeps no record of the USB devices that were ever installed: the probes answer
-// "nothing registered", as for a branch that cannot be opened.
-uint32_t plat_usb_registry_open(PlatRegistryKey* key) {
-    *key = nullptr;
-    return kErrorFileNotFound;
+// Linux keeps no record of the USB devices that were ever attached: nothing was met.
+void plat_usb_products_met(uint16_t, const uint16_t*, uint32_t count, uint8_t* met) {
+    for (uint32_t i = 0; i < count; ++i) met[i] = 0;
 }
-
-uint32_t plat_usb_registry_enum(PlatRegistryKey, uint32_t, char* name, uint32_t* nameLength) {
-    if (name != nullptr && nameLength != nullptr && *nameLength > 0) name[0] = '\0';
-    if (nameLength != nullptr) *nameLength = 0;
-    return kErrorNoMoreItems;
-}
-
-void plat_usb_registry_close(PlatRegistryKey) {}

@@ -2,7 +2,7 @@
 // scenario a run starts from, and what tests and the simulated edition read back.
 //
 // There is one process-wide machine: the sensor model (sim_sensor_model.h), the HID
-// interfaces of other devices, the record of installed USB devices, the clock, the
+// interfaces of other devices, the USB products the machine has met, the clock, the
 // per-thread last error and the captured debugger output. Every function here and every
 // plat_* call of the sim platform locks the machine's one mutex, so a test or a UI thread
 // may read while the update runs on a worker thread. Before the first sim_reset the
@@ -26,9 +26,14 @@ struct SimOtherInterface {
     SimCollection collection;
 };
 
+// A USB product the machine has had attached before.
+struct SimUsbProduct {
+    uint16_t vendorId;
+    uint16_t productId;
+};
+
 constexpr uint32_t kSimMaxOtherInterfaces = 8;
-constexpr uint32_t kSimMaxRegistryKeys = 16;
-constexpr uint32_t kSimRegistryNameCapacity = 64;
+constexpr uint32_t kSimMaxProductsMet = 16;
 constexpr int32_t kSimNoIndex = -1;
 
 struct SimScenario {
@@ -45,19 +50,15 @@ struct SimScenario {
     uint32_t otherCount = 2;
     uint32_t sensorPosition = 1;
 
-    int32_t listFails = 0;                  // 1: plat_hid_list_present answers null
-    int32_t detailFailIndex = kSimNoIndex;  // plat_hid_list_path answers kHidListDetailFailed
-    uint32_t detailFailTimes = kSimEveryTime;  // ... for this many calls at that index
+    int32_t listFails = 0;                      // 1: plat_hid_list_present answers null
+    int32_t pathUnreadableIndex = kSimNoIndex;  // plat_hid_list_entry answers kHidListUnreadable
+    uint32_t pathUnreadableTimes = kSimEveryTime;  // ... for this many calls at that index
 
-    // Record of installed USB devices (HKLM\SYSTEM\CurrentControlSet\Enum\USB subkeys).
-    char registryKeys[kSimMaxRegistryKeys][kSimRegistryNameCapacity] = {
-        "ROOT_HUB30", "VID_046D&PID_C077", "VID_F0A5&PID_0090", "VID_F0A5&PID_0094",
+    // The USB products this machine has met (plat_usb_products_met).
+    SimUsbProduct productsMet[kSimMaxProductsMet] = {
+        {0x046D, 0xC077}, {kSensorVendorId, kProductFamily0}, {kSensorVendorId, kProductBootLoader},
     };
-    uint32_t registryKeyCount = 4;
-    uint32_t registryOpenError = 0;             // non-zero: plat_usb_registry_open answers it
-    int32_t registryErrorIndex = kSimNoIndex;   // this index answers registryErrorCode ...
-    uint32_t registryErrorCode = 234;           // (ERROR_MORE_DATA)
-    uint32_t registryErrorTimes = 1;            // ... this many times, then its name
+    uint32_t productsMetCount = 3;
 
     // Clock: virtual (plat_sleep advances it at once) or real (steady_clock).
     uint8_t realTime = 0;
@@ -71,7 +72,7 @@ struct SimScenario {
 };
 
 // The default scenario with the sensor of `family` (0 or 1): its version needing the
-// update, its version after the update, its product in the registry record.
+// update, its version after the update, its product among the products met.
 SimScenario sim_scenario_for_family(uint16_t family);
 
 // Named scenarios for the simulated edition (ZORFLASH_SIM): "family0" (the default),
@@ -84,8 +85,9 @@ int sim_scenario_by_name(const char* name, SimScenario* scenario);
 // The known names, ending with a null pointer.
 const char* const* sim_scenario_names();
 
-// Replaces the registry record of `scenario` with `count` names (cut at 63 characters).
-void sim_scenario_set_registry(SimScenario* scenario, const char* const* names, uint32_t count);
+// Replaces the products met of `scenario` with `count` products of the sensor's vendor.
+void sim_scenario_set_products_met(SimScenario* scenario, const uint16_t* productIds,
+                                   uint32_t count);
 // Adds one fault rule to the sensor's rules; returns its index, or -1 when all are in use.
 int sim_scenario_add_fault(SimScenario* scenario, const SimFaultRule& rule);
 
@@ -110,20 +112,14 @@ struct SimCounters {
     uint32_t closes;           // plat_hid_close of an open handle
     uint32_t badCloses;        // plat_hid_close of a handle that is not open
     uint32_t openHandles;      // opens - closes: 0 when nothing leaked
-    uint32_t preparsedGets;
-    uint32_t preparsedFrees;
-    uint32_t openPreparsed;    // preparsed data not yet freed
     uint32_t listCreates;      // plat_hid_list_present calls that answered a list
     uint32_t listReleases;
-    uint32_t detailFailures;   // kHidListDetailFailed answers
+    uint32_t unreadablePaths;  // kHidListUnreadable answers
     uint32_t sets;             // plat_hid_set_feature calls
     uint32_t gets;             // plat_hid_get_feature calls
     uint32_t outputWrites;
     uint32_t outputCancels;    // output writes cancelled after their wait
-    uint32_t registryOpens;    // successful plat_usb_registry_open calls
-    uint32_t registryCloses;
-    uint32_t registryEnums;
-    uint32_t registryErrors;   // injected enumeration errors answered
+    uint32_t productQueries;   // plat_usb_products_met calls
     uint32_t sleeps;           // plat_sleep calls
     uint64_t sleptMs;          // total of their arguments
     uint32_t debugLines;

@@ -1,5 +1,5 @@
 // The sim platform: every call of platform.h answered by one simulated machine (the sensor
-// model, interfaces of other devices, the USB device record, a virtual or real clock).
+// model, interfaces of other devices, the USB products met, a virtual or real clock).
 //
 // One mutex guards the whole machine. Waits (plat_sleep, the per-command latency, the
 // bounded output write on the real clock) happen outside it, so readers on other threads
@@ -33,6 +33,7 @@ struct Listed {
     uint8_t isSensor;
     uint32_t index;
     char path[kPathCapacity];
+    HidInterfaceInfo info;
 };
 
 struct ListSlot {
@@ -46,17 +47,6 @@ struct HandleSlot {
     uint32_t generation;  // opens of this slot so far: part of the handle value
     uint8_t isSensor;
     SimPort port;
-    HidAttributes attributes;
-    HidCaps caps;
-};
-
-struct PreparsedSlot {
-    uint8_t inUse;
-    HidCaps caps;
-};
-
-struct RegistryToken {
-    uint32_t unused;
 };
 
 struct Machine {
@@ -66,11 +56,8 @@ struct Machine {
     SimSensor sensor;
     SimCounters counters;
     HandleSlot handles[kMaxHandles];
-    PreparsedSlot preparsed[kMaxHandles];
     ListSlot lists[kMaxLists];
-    uint32_t detailFailuresAnswered;
-    uint32_t registryErrorsAnswered;
-    RegistryToken registryToken;
+    uint32_t unreadablePathsAnswered;
     std::vector<std::string> debugLines;
     uint64_t virtualNowMs;
     std::chrono::steady_clock::time_point realStart;
@@ -97,10 +84,8 @@ void ResetLocked(const SimScenario& scenario) {
     sim_sensor_init(&machine.sensor, &scenario.sensor, 0);
     std::memset(&machine.counters, 0, sizeof machine.counters);
     std::memset(machine.handles, 0, sizeof machine.handles);
-    std::memset(machine.preparsed, 0, sizeof machine.preparsed);
     std::memset(machine.lists, 0, sizeof machine.lists);
-    machine.detailFailuresAnswered = 0;
-    machine.registryErrorsAnswered = 0;
+    machine.unreadablePathsAnswered = 0;
     machine.debugLines.clear();
     machine.debugLines.reserve(64);
     machine.latencyOwedUs = 0;
@@ -151,9 +136,25 @@ void CommandLatency(std::unique_lock<std::mutex>& lock) {
 
 const char kInterfaceClassGuid[] = "{4d1e55b2-f16f-11cf-88cb-001111000030}";
 
-void SensorPath(uint32_t index, char* path) {
+HidInterfaceInfo InfoOf(uint16_t vendorId, uint16_t productId, uint16_t versionNumber,
+                        const SimCollection& collection) {
+    return HidInterfaceInfo{vendorId,
+                            productId,
+                            versionNumber,
+                            collection.usagePage,
+                            collection.usage,
+                            collection.inputReportLength,
+                            collection.outputReportLength,
+                            collection.featureReportLength};
+}
+
+// The path of the sensor's interface `index` and what it is.
+void SensorEntry(uint32_t index, Listed* out) {
     SimInterface itf{};
     sim_sensor_interface(&machine.sensor, index, &itf);
+    *out = Listed{1, index, {},
+                  InfoOf(itf.vendorId, itf.productId, itf.versionNumber, itf.collection)};
+    char* path = out->path;
     // The appearance number is part of the instance, so a path taken before the sensor
     // re-enumerated no longer opens, as on Windows.
     std::snprintf(path, kPathCapacity, "\\\\?\\hid#vid_%04x&pid_%04x&col%02u#7&2a1b3c4d&%u&%04u#%s",
@@ -161,8 +162,10 @@ void SensorPath(uint32_t index, char* path) {
                   kInterfaceClassGuid);
 }
 
-void OtherPath(uint32_t index, char* path) {
+void OtherEntry(uint32_t index, Listed* out) {
     const SimOtherInterface& o = machine.scenario.others[index];
+    *out = Listed{0, index, {}, InfoOf(o.vendorId, o.productId, o.versionNumber, o.collection)};
+    char* path = out->path;
     std::snprintf(path, kPathCapacity, "\\\\?\\hid#vid_%04x&pid_%04x#6&1f2e3d4c&0&%04u#%s",
                   o.vendorId, o.productId, index, kInterfaceClassGuid);
 }
@@ -178,19 +181,12 @@ uint32_t ListLocked(Listed* out) {
     uint32_t n = 0;
     for (uint32_t i = 0; i < otherCount; ++i) {
         if (i == position) {
-            for (uint32_t k = 0; k < sensorCount; ++k) {
-                out[n] = Listed{1, k, {}};
-                SensorPath(k, out[n++].path);
-            }
+            for (uint32_t k = 0; k < sensorCount; ++k) SensorEntry(k, &out[n++]);
         }
-        out[n] = Listed{0, i, {}};
-        OtherPath(i, out[n++].path);
+        OtherEntry(i, &out[n++]);
     }
     if (position == otherCount) {
-        for (uint32_t k = 0; k < sensorCount; ++k) {
-            out[n] = Listed{1, k, {}};
-            SensorPath(k, out[n++].path);
-        }
+        for (uint32_t k = 0; k < sensorCount; ++k) SensorEntry(k, &out[n++]);
     }
     return n;
 }
@@ -237,7 +233,6 @@ const ErrorText kErrorTexts[] = {
     {87, "The parameter is incorrect.\r\n"},
     {121, "The semaphore timeout period has expired.\r\n"},
     {234, "More data is available.\r\n"},
-    {259, "No more data is available.\r\n"},
     {995, "The I/O operation has been aborted because of either a thread exit or an application request.\r\n"},
     {997, "Overlapped I/O operation is in progress.\r\n"},
     {1167, "The device is not connected.\r\n"},
@@ -264,29 +259,28 @@ HidInterfaceList* plat_hid_list_present() {
     return nullptr;
 }
 
-int plat_hid_list_path(HidInterfaceList* list, uint32_t index, char* path, size_t pathCapacity) {
+int plat_hid_list_entry(HidInterfaceList* list, uint32_t index, char* path, size_t pathCapacity,
+                        HidInterfaceInfo* info) {
     auto lock = Lock();
     if (list == nullptr) return kHidListEnd;
     ListSlot* slot = reinterpret_cast<ListSlot*>(list);
-    if (index >= slot->count) {
-        lastError = kErrorNoMoreItems;
-        return kHidListEnd;
-    }
+    if (index >= slot->count) return kHidListEnd;
     const SimScenario& sc = machine.scenario;
-    if (sc.detailFailIndex >= 0 && index == static_cast<uint32_t>(sc.detailFailIndex) &&
-        (sc.detailFailTimes == kSimEveryTime ||
-         machine.detailFailuresAnswered < sc.detailFailTimes)) {
-        ++machine.detailFailuresAnswered;
-        ++machine.counters.detailFailures;
+    if (sc.pathUnreadableIndex >= 0 && index == static_cast<uint32_t>(sc.pathUnreadableIndex) &&
+        (sc.pathUnreadableTimes == kSimEveryTime ||
+         machine.unreadablePathsAnswered < sc.pathUnreadableTimes)) {
+        ++machine.unreadablePathsAnswered;
+        ++machine.counters.unreadablePaths;
         lastError = kSimErrInvalidParameter;
-        return kHidListDetailFailed;
+        return kHidListUnreadable;
     }
     size_t length = std::strlen(slot->entries[index].path);
     if (length + 1 > pathCapacity) {
         lastError = kErrorMoreData;
-        return kHidListDetailFailed;
+        return kHidListUnreadable;
     }
     std::memcpy(path, slot->entries[index].path, length + 1);
+    *info = slot->entries[index].info;
     return kHidListFound;
 }
 
@@ -300,7 +294,7 @@ void plat_hid_list_release(HidInterfaceList* list) {
     }
 }
 
-int plat_hid_open(const char* path, PlatHandle* handle) {
+int plat_hid_open(const char* path, PlatHandle* handle, HidInterfaceInfo* info) {
     auto lock = Lock();
     Listed listed[kMaxListed];
     uint32_t count = ListLocked(listed);
@@ -315,26 +309,9 @@ int plat_hid_open(const char* path, PlatHandle* handle) {
         error = kSimErrFileNotFound;
     } else if (found->isSensor) {
         error = sim_sensor_open(&machine.sensor, NowLocked(), found->index, &slot.port);
-        if (error == kSimOk) {
-            SimInterface itf{};
-            sim_sensor_interface(&machine.sensor, found->index, &itf);
-            slot.isSensor = 1;
-            slot.attributes = {sizeof(HidAttributes), itf.vendorId, itf.productId,
-                               itf.versionNumber};
-            slot.caps = {itf.collection.usage, itf.collection.usagePage,
-                         itf.collection.inputReportLength, itf.collection.outputReportLength,
-                         itf.collection.featureReportLength};
-        }
-    } else {
-        const SimOtherInterface& o = machine.scenario.others[found->index];
-        if (!o.collection.openable) {
-            error = kSimErrAccessDenied;
-        } else {
-            slot.attributes = {sizeof(HidAttributes), o.vendorId, o.productId, o.versionNumber};
-            slot.caps = {o.collection.usage, o.collection.usagePage,
-                         o.collection.inputReportLength, o.collection.outputReportLength,
-                         o.collection.featureReportLength};
-        }
+        slot.isSensor = 1;
+    } else if (!machine.scenario.others[found->index].collection.openable) {
+        error = kSimErrAccessDenied;
     }
     if (error == kSimOk) {
         for (uint32_t i = 0; i < kMaxHandles; ++i) {
@@ -345,6 +322,7 @@ int plat_hid_open(const char* path, PlatHandle* handle) {
             ++machine.counters.opens;
             ++machine.counters.openHandles;
             *handle = HandleValue(i);
+            *info = found->info;
             return 1;
         }
         error = kErrorNotEnoughMemory;
@@ -365,59 +343,6 @@ void plat_hid_close(PlatHandle handle) {
     slot->inUse = 0;
     ++machine.counters.closes;
     --machine.counters.openHandles;
-}
-
-int plat_hid_get_preparsed(PlatHandle handle, HidPreparsedData* data) {
-    auto lock = Lock();
-    HandleSlot* slot = SlotOf(handle);
-    if (slot == nullptr) return Fail(kSimErrInvalidHandle);
-    if (slot->isSensor) {
-        sim_sensor_advance(&machine.sensor, NowLocked());
-        if (!sim_sensor_port_alive(&machine.sensor, &slot->port)) return Fail(kSimErrNotConnected);
-    }
-    for (PreparsedSlot& p : machine.preparsed) {
-        if (p.inUse) continue;
-        p.inUse = 1;
-        p.caps = slot->caps;
-        ++machine.counters.preparsedGets;
-        ++machine.counters.openPreparsed;
-        *data = &p;
-        return 1;
-    }
-    return Fail(kErrorNotEnoughMemory);
-}
-
-void plat_hid_free_preparsed(HidPreparsedData data) {
-    auto lock = Lock();
-    for (PreparsedSlot& p : machine.preparsed) {
-        if (&p != data || !p.inUse) continue;
-        p.inUse = 0;
-        ++machine.counters.preparsedFrees;
-        --machine.counters.openPreparsed;
-        return;
-    }
-}
-
-int plat_hid_get_attributes(PlatHandle handle, HidAttributes* attributes) {
-    auto lock = Lock();
-    HandleSlot* slot = SlotOf(handle);
-    if (slot == nullptr) return Fail(kSimErrInvalidHandle);
-    if (slot->isSensor) {
-        sim_sensor_advance(&machine.sensor, NowLocked());
-        if (!sim_sensor_port_alive(&machine.sensor, &slot->port)) return Fail(kSimErrNotConnected);
-    }
-    *attributes = slot->attributes;
-    return 1;
-}
-
-int plat_hid_get_caps(HidPreparsedData data, HidCaps* caps) {
-    auto lock = Lock();
-    for (PreparsedSlot& p : machine.preparsed) {
-        if (&p != data || !p.inUse) continue;
-        *caps = p.caps;
-        return 1;
-    }
-    return 0;  // HIDP_STATUS_INVALID_PREPARSED_DATA
 }
 
 int plat_hid_set_feature(PlatHandle handle, const uint8_t* buffer, uint32_t length) {
@@ -463,47 +388,24 @@ int plat_hid_write_output(PlatHandle handle, const uint8_t* buffer, uint32_t len
     return Fail(kSimErrOperationAborted);
 }
 
-// ---- platform.h: record of installed USB devices ------------------------------------------
+// ---- platform.h: USB products met ----------------------------------------------------------
 
-uint32_t plat_usb_registry_open(PlatRegistryKey* key) {
+void plat_usb_products_met(uint16_t vendorId, const uint16_t* productIds, uint32_t count,
+                           uint8_t* met) {
     auto lock = Lock();
-    if (machine.scenario.registryOpenError != 0) {
-        *key = nullptr;
-        return machine.scenario.registryOpenError;
-    }
-    ++machine.counters.registryOpens;
-    *key = &machine.registryToken;
-    return kErrorSuccess;
-}
-
-uint32_t plat_usb_registry_enum(PlatRegistryKey key, uint32_t index, char* name,
-                                uint32_t* nameLength) {
-    auto lock = Lock();
-    ++machine.counters.registryEnums;
-    if (key != &machine.registryToken) return kSimErrInvalidHandle;
+    ++machine.counters.productQueries;
     const SimScenario& sc = machine.scenario;
-    uint32_t count = sc.registryKeyCount < kSimMaxRegistryKeys ? sc.registryKeyCount
-                                                               : kSimMaxRegistryKeys;
-    if (index >= count) return kErrorNoMoreItems;
-    if (sc.registryErrorIndex >= 0 && index == static_cast<uint32_t>(sc.registryErrorIndex) &&
-        (sc.registryErrorTimes == kSimEveryTime ||
-         machine.registryErrorsAnswered < sc.registryErrorTimes)) {
-        ++machine.registryErrorsAnswered;
-        ++machine.counters.registryErrors;
-        return sc.registryErrorCode;
+    const uint32_t known = sc.productsMetCount < kSimMaxProductsMet ? sc.productsMetCount
+                                                                    : kSimMaxProductsMet;
+    for (uint32_t i = 0; i < count; ++i) {
+        met[i] = 0;
+        for (uint32_t k = 0; k < known; ++k) {
+            if (sc.productsMet[k].vendorId == vendorId &&
+                sc.productsMet[k].productId == productIds[i]) {
+                met[i] = 1;
+            }
+        }
     }
-    const char* key_name = sc.registryKeys[index];
-    uint32_t length = static_cast<uint32_t>(strnlen(key_name, kSimRegistryNameCapacity - 1));
-    if (length + 1 > *nameLength) return kErrorMoreData;
-    std::memcpy(name, key_name, length);
-    name[length] = '\0';
-    *nameLength = length;
-    return kErrorSuccess;
-}
-
-void plat_usb_registry_close(PlatRegistryKey key) {
-    auto lock = Lock();
-    if (key == &machine.registryToken) ++machine.counters.registryCloses;
 }
 
 // ---- platform.h: time, errors, debugger output --------------------------------------------

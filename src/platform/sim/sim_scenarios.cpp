@@ -5,11 +5,6 @@
 
 namespace {
 
-void SetKey(SimScenario* scenario, uint32_t index, const char* name) {
-    std::strncpy(scenario->registryKeys[index], name, kSimRegistryNameCapacity - 1);
-    scenario->registryKeys[index][kSimRegistryNameCapacity - 1] = '\0';
-}
-
 SimFaultRule RefuseBlock8000(uint32_t times) {
     SimFaultRule rule;
     rule.kind = kSimFaultRefuse;
@@ -53,7 +48,7 @@ static_assert(sizeof kNames / sizeof kNames[0] == sizeof kNamed / sizeof kNamed[
 SimScenario sim_scenario_for_family(uint16_t family) {
     SimScenario scenario;
     scenario.sensor = sim_sensor_config_for_family(family);
-    if (scenario.sensor.family == 1) SetKey(&scenario, 2, "VID_F0A5&PID_00E6");
+    if (scenario.sensor.family == 1) scenario.productsMet[1] = {kSensorVendorId, kProductFamily1};
     return scenario;
 }
 
@@ -69,11 +64,13 @@ int sim_scenario_by_name(const char* name, SimScenario* scenario) {
 
 const char* const* sim_scenario_names() { return kNames; }
 
-void sim_scenario_set_registry(SimScenario* scenario, const char* const* names, uint32_t count) {
-    if (count > kSimMaxRegistryKeys) count = kSimMaxRegistryKeys;
-    std::memset(scenario->registryKeys, 0, sizeof scenario->registryKeys);
-    for (uint32_t i = 0; i < count; ++i) SetKey(scenario, i, names[i]);
-    scenario->registryKeyCount = count;
+void sim_scenario_set_products_met(SimScenario* scenario, const uint16_t* productIds,
+                                   uint32_t count) {
+    if (count > kSimMaxProductsMet) count = kSimMaxProductsMet;
+    for (uint32_t i = 0; i < count; ++i) {
+        scenario->productsMet[i] = {kSensorVendorId, productIds[i]};
+    }
+    scenario->productsMetCount = count;
 }
 
 int sim_scenario_add_fault(SimScenario* scenario, const SimFaultRule& rule) {

@@ -44,7 +44,7 @@ void ResetReply(SimSensor* s) {
 }
 
 uint16_t NormalProduct(const SimSensor* s) {
-    return s->config.family == 0 ? kSimProductFamily0 : kSimProductFamily1;
+    return s->config.family == 0 ? kProductFamily0 : kProductFamily1;
 }
 
 void Log(SimSensor* s, uint64_t nowMs, SimEventKind kind, const SimPort* port,
@@ -92,7 +92,7 @@ void ChangeMode(SimSensor* s, uint64_t atMs, SimMode to) {
     e.fromMode = from;
     e.toMode = to;
     e.productId = to == kSimModeNormal       ? NormalProduct(s)
-                  : to == kSimModeBootLoader ? kSimProductBootLoader
+                  : to == kSimModeBootLoader ? kProductBootLoader
                                              : 0;
     s->transcript.push_back(e);
 }
@@ -347,10 +347,10 @@ uint32_t sim_sensor_interface_count(SimSensor* s, uint64_t nowMs) {
 
 int sim_sensor_interface(const SimSensor* s, uint32_t index, SimInterface* out) {
     const SimSensorConfig& c = s->config;
-    out->vendorId = kSimVendorId;
+    out->vendorId = kSensorVendorId;
     if (s->mode == kSimModeBootLoader) {
         if (index != 0) return 0;
-        out->productId = kSimProductBootLoader;
+        out->productId = kProductBootLoader;
         out->versionNumber = c.bootLoaderVersion;
         out->collection = {0x000D, 0x0001, 65, c.bootOutputReportLength,
                            static_cast<uint16_t>(kSimBootReportLength),

@@ -30,12 +30,9 @@
 #include <cstdint>
 #include <vector>
 
-// ---- Fixed facts of the device ---------------------------------------------------------
+#include "platform/sensor_ids.h"  // the sensor's vendor and products
 
-constexpr uint16_t kSimVendorId = 0xF0A5;
-constexpr uint16_t kSimProductFamily0 = 0x0090;
-constexpr uint16_t kSimProductFamily1 = 0x00E6;
-constexpr uint16_t kSimProductBootLoader = 0x0094;
+// ---- Fixed facts of the device ---------------------------------------------------------
 
 constexpr uint32_t kSimFlashSize = 0x28000;          // 160 KiB of NOR flash
 constexpr uint32_t kSimBootLoaderEnd = 0x4000;       // 0x0000..0x3FFF hold the boot loader itself

@@ -49,18 +49,18 @@ int Win32InterfacePath(HDEVINFO set, const GUID* classGuid, uint32_t index, char
     // ERROR_INSUFFICIENT_BUFFER by design, so only the size is looked at.
     DWORD requiredSize = 0;
     SetupDiGetDeviceInterfaceDetailA(set, &interfaceData, nullptr, 0, &requiredSize, nullptr);
-    if (requiredSize < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) return kHidListDetailFailed;
+    if (requiredSize < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) return kHidListUnreadable;
 
     HANDLE heap = GetProcessHeap();
     auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(
         HeapAlloc(heap, HEAP_ZERO_MEMORY, requiredSize));
-    if (detail == nullptr) return kHidListDetailFailed;
+    if (detail == nullptr) return kHidListUnreadable;
     // cbSize is the size of the record's fixed header as this build lays it out: 8 in a
     // 64-bit build (a DWORD and one character, padded), 5 only in a 32-bit one. SetupAPI
     // refuses any other value with ERROR_INVALID_USER_BUFFER.
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
 
-    int status = kHidListDetailFailed;
+    int status = kHidListUnreadable;
     if (SetupDiGetDeviceInterfaceDetailA(set, &interfaceData, detail, requiredSize, nullptr,
                                          nullptr)) {
         // The path is NUL-terminated within requiredSize; one that does not fit the
@@ -78,69 +78,131 @@ int Win32InterfacePath(HDEVINFO set, const GUID* classGuid, uint32_t index, char
     return status;
 }
 
-int plat_hid_list_path(HidInterfaceList* list, uint32_t index, char* path, size_t pathCapacity) {
+namespace {
+
+// What the HID class driver tells about an open interface: its attributes, and the caps
+// read from its preparsed data (fetched, read and freed here, once per open).
+bool Describe(HANDLE device, HidInterfaceInfo* info) {
+    HIDD_ATTRIBUTES attributes;
+    std::memset(&attributes, 0, sizeof(attributes));
+    attributes.Size = sizeof(attributes);
+    if (!HidD_GetAttributes(device, &attributes)) return false;
+    PHIDP_PREPARSED_DATA preparsed = nullptr;
+    if (!HidD_GetPreparsedData(device, &preparsed)) return false;
+    HIDP_CAPS caps;
+    std::memset(&caps, 0, sizeof(caps));
+    const bool ok = HidP_GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS;
+    HidD_FreePreparsedData(preparsed);
+    if (!ok) return false;
+    info->vendorId = attributes.VendorID;
+    info->productId = attributes.ProductID;
+    info->versionNumber = attributes.VersionNumber;
+    info->usagePage = caps.UsagePage;
+    info->usage = caps.Usage;
+    info->inputReportLength = caps.InputReportByteLength;
+    info->outputReportLength = caps.OutputReportByteLength;
+    info->featureReportLength = caps.FeatureReportByteLength;
+    return true;
+}
+
+HANDLE OpenInterface(const char* path) {
+    return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+}
+
+// The feature-report length of each interface open through plat_hid_open, kept with its
+// handle so that a feature report needs no call (and no allocation) to learn it. The core
+// holds one or two interfaces at a time (the dialog's query, the worker's update), from
+// different threads; the lock guards the table.
+constexpr uint32_t kMaxOpenInterfaces = 32;
+
+struct OpenInterfaceRow {
+    HANDLE handle;  // nullptr: row free
+    uint32_t featureReportLength;
+};
+
+SRWLOCK openInterfacesLock = SRWLOCK_INIT;
+OpenInterfaceRow openInterfaces[kMaxOpenInterfaces];
+
+bool Remember(HANDLE handle, uint32_t featureReportLength) {
+    AcquireSRWLockExclusive(&openInterfacesLock);
+    bool stored = false;
+    for (OpenInterfaceRow& row : openInterfaces) {
+        if (row.handle != nullptr) continue;
+        row.handle = handle;
+        row.featureReportLength = featureReportLength;
+        stored = true;
+        break;
+    }
+    ReleaseSRWLockExclusive(&openInterfacesLock);
+    return stored;
+}
+
+void Forget(HANDLE handle) {
+    AcquireSRWLockExclusive(&openInterfacesLock);
+    for (OpenInterfaceRow& row : openInterfaces) {
+        if (row.handle == handle) row.handle = nullptr;
+    }
+    ReleaseSRWLockExclusive(&openInterfacesLock);
+}
+
+// 0 for a handle not opened through plat_hid_open: its reports then go as given.
+uint32_t FeatureReportLength(HANDLE handle) {
+    AcquireSRWLockShared(&openInterfacesLock);
+    uint32_t length = 0;
+    for (const OpenInterfaceRow& row : openInterfaces) {
+        if (row.handle == handle) length = row.featureReportLength;
+    }
+    ReleaseSRWLockShared(&openInterfacesLock);
+    return length;
+}
+
+}  // namespace
+
+// An interface that cannot be opened or described (a keyboard or mouse the system holds
+// for itself, a device that just left) is listed with an all-zero description.
+int plat_hid_list_entry(HidInterfaceList* list, uint32_t index, char* path, size_t pathCapacity,
+                        HidInterfaceInfo* info) {
     if (list == nullptr) return kHidListEnd;
     GUID hidGuid;
     HidD_GetHidGuid(&hidGuid);
-    return Win32InterfacePath(reinterpret_cast<HDEVINFO>(list), &hidGuid, index, path,
-                              pathCapacity);
+    const int status = Win32InterfacePath(reinterpret_cast<HDEVINFO>(list), &hidGuid, index,
+                                          path, pathCapacity);
+    if (status != kHidListFound) return status;
+    std::memset(info, 0, sizeof(*info));
+    HANDLE device = OpenInterface(path);
+    if (device == INVALID_HANDLE_VALUE) return kHidListFound;
+    if (!Describe(device, info)) std::memset(info, 0, sizeof(*info));
+    CloseHandle(device);
+    return kHidListFound;
 }
 
 void plat_hid_list_release(HidInterfaceList* list) {
     if (list != nullptr) SetupDiDestroyDeviceInfoList(reinterpret_cast<HDEVINFO>(list));
 }
 
-int plat_hid_open(const char* path, PlatHandle* handle) {
-    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OVERLAPPED, nullptr);
-    *handle = reinterpret_cast<PlatHandle>(file);
-    return file != INVALID_HANDLE_VALUE ? 1 : 0;
+int plat_hid_open(const char* path, PlatHandle* handle, HidInterfaceInfo* info) {
+    *handle = kInvalidHandle;
+    HANDLE device = OpenInterface(path);
+    if (device == INVALID_HANDLE_VALUE) return 0;
+    DWORD error = ERROR_TOO_MANY_OPEN_FILES;
+    if (Describe(device, info)) {
+        if (Remember(device, info->featureReportLength)) {
+            *handle = reinterpret_cast<PlatHandle>(device);
+            return 1;
+        }
+    } else {
+        error = GetLastError();
+    }
+    CloseHandle(device);
+    SetLastError(error);  // the close must not overwrite why the open failed
+    return 0;
 }
 
 void plat_hid_close(PlatHandle handle) {
-    if (handle != kInvalidHandle) CloseHandle(ToHandle(handle));
-}
-
-int plat_hid_get_preparsed(PlatHandle handle, HidPreparsedData* data) {
-    PHIDP_PREPARSED_DATA preparsed = nullptr;
-    if (!HidD_GetPreparsedData(ToHandle(handle), &preparsed)) {
-        *data = nullptr;
-        return 0;
-    }
-    *data = reinterpret_cast<HidPreparsedData>(preparsed);
-    return 1;
-}
-
-void plat_hid_free_preparsed(HidPreparsedData data) {
-    if (data != nullptr) HidD_FreePreparsedData(reinterpret_cast<PHIDP_PREPARSED_DATA>(data));
-}
-
-int plat_hid_get_attributes(PlatHandle handle, HidAttributes* attributes) {
-    HIDD_ATTRIBUTES system;
-    std::memset(&system, 0, sizeof(system));
-    system.Size = sizeof(system);
-    if (!HidD_GetAttributes(ToHandle(handle), &system)) return 0;
-    attributes->Size = system.Size;
-    attributes->VendorID = system.VendorID;
-    attributes->ProductID = system.ProductID;
-    attributes->VersionNumber = system.VersionNumber;
-    return 1;
-}
-
-int plat_hid_get_caps(HidPreparsedData data, HidCaps* caps) {
-    HIDP_CAPS system;
-    std::memset(&system, 0, sizeof(system));
-    if (HidP_GetCaps(reinterpret_cast<PHIDP_PREPARSED_DATA>(data), &system) !=
-        HIDP_STATUS_SUCCESS) {
-        return 0;
-    }
-    caps->Usage = system.Usage;
-    caps->UsagePage = system.UsagePage;
-    caps->InputReportByteLength = system.InputReportByteLength;
-    caps->OutputReportByteLength = system.OutputReportByteLength;
-    caps->FeatureReportByteLength = system.FeatureReportByteLength;
-    return 1;
+    if (handle == kInvalidHandle) return;
+    Forget(ToHandle(handle));
+    CloseHandle(ToHandle(handle));
 }
 
 // The HID class driver takes a feature report only in a buffer of at least the
@@ -150,21 +212,6 @@ int plat_hid_get_caps(HidPreparsedData data, HidCaps* caps) {
 // report travels zero-padded to that length: the device receives the same report, filled
 // to the size it declared.
 constexpr uint32_t kMaxPaddedFeatureReport = 1024;
-
-namespace {
-
-// The collection's feature-report length, or 0 when it cannot be read.
-uint32_t FeatureReportLength(HANDLE device) {
-    PHIDP_PREPARSED_DATA data = nullptr;
-    if (!HidD_GetPreparsedData(device, &data)) return 0;
-    HIDP_CAPS caps;
-    const uint32_t length =
-        HidP_GetCaps(data, &caps) == HIDP_STATUS_SUCCESS ? caps.FeatureReportByteLength : 0;
-    HidD_FreePreparsedData(data);
-    return length;
-}
-
-}  // namespace
 
 int plat_hid_set_feature(PlatHandle handle, const uint8_t* buffer, uint32_t length) {
     HANDLE device = ToHandle(handle);

@@ -9,7 +9,7 @@
 #include <cstdint>
 
 // Path of the interface at `index` of class `classGuid` in `set`: kHidListFound with the
-// NUL-terminated path in `path`, kHidListEnd past the last interface, kHidListDetailFailed
+// NUL-terminated path in `path`, kHidListEnd past the last interface, kHidListUnreadable
 // when the detail record cannot be read or the path does not fit `pathCapacity`.
 int Win32InterfacePath(HDEVINFO set, const GUID* classGuid, uint32_t index, char* path,
                        size_t pathCapacity);

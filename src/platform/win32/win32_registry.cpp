@@ -1,30 +1,70 @@
-// The record of installed USB devices: the direct subkeys of HKLM\SYSTEM\CurrentControlSet\Enum\USB.
-#include <windows.h>
+// Which USB products this machine has met: the direct subkeys of
+// HKLM\SYSTEM\CurrentControlSet\Enum\USB.
+#include "platform/win32/win32_registry.h"
+
+#include <cstdio>
+#include <cstring>
 
 #include "platform/platform.h"
 
-static_assert(ERROR_NO_MORE_ITEMS == kErrorNoMoreItems, "end-of-list code");
-static_assert(ERROR_FILE_NOT_FOUND == kErrorFileNotFound, "missing-key code");
-static_assert(KEY_READ == 0x20019, "read access as the probes open the branch");
+static_assert(KEY_READ == 0x20019, "read access as the products-met question opens the branch");
 
-uint32_t plat_usb_registry_open(PlatRegistryKey* key) {
-    HKEY opened = nullptr;
-    const LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum\\USB",
-                                      0, KEY_READ, &opened);
-    *key = status == ERROR_SUCCESS ? reinterpret_cast<PlatRegistryKey>(opened) : nullptr;
-    return static_cast<uint32_t>(status);
+namespace {
+
+constexpr DWORD kKeyNameCapacity = 256;
+
+// An index whose name cannot be read is read again; after this many failures in a row the
+// index is skipped, so a key that keeps failing cannot hold the caller forever.
+constexpr int kIndexReadAttempts = 8;
+
+bool IsProductKey(const char* name, uint16_t vendorId, uint16_t productId) {
+    char upper[24];
+    char mixed[24];
+    std::snprintf(upper, sizeof upper, "VID_%04X&PID_%04X", vendorId, productId);
+    std::snprintf(mixed, sizeof mixed, "Vid_%04x&Pid_%04x", vendorId, productId);
+    return std::strcmp(name, upper) == 0 || std::strcmp(name, mixed) == 0;
 }
 
-uint32_t plat_usb_registry_enum(PlatRegistryKey key, uint32_t index, char* name,
-                                uint32_t* nameLength) {
-    DWORD length = *nameLength;
+LONG ReadSubkey(void* context, DWORD index, char* name, DWORD* length) {
     FILETIME lastWrite;  // fetched as the probes always did; not used
-    const LONG status = RegEnumKeyExA(reinterpret_cast<HKEY>(key), index, name, &length,
-                                      nullptr, nullptr, nullptr, &lastWrite);
-    *nameLength = length;
-    return static_cast<uint32_t>(status);
+    return RegEnumKeyExA(static_cast<HKEY>(context), index, name, length, nullptr, nullptr,
+                         nullptr, &lastWrite);
 }
 
-void plat_usb_registry_close(PlatRegistryKey key) {
-    if (key != nullptr) RegCloseKey(reinterpret_cast<HKEY>(key));
+}  // namespace
+
+void Win32MatchProductKeys(Win32SubkeyReader read, void* context, uint16_t vendorId,
+                           const uint16_t* productIds, uint32_t count, uint8_t* met) {
+    for (uint32_t i = 0; i < count; ++i) met[i] = 0;
+    char name[kKeyNameCapacity];
+    int failures = 0;
+    for (DWORD index = 0;;) {
+        DWORD length = kKeyNameCapacity;
+        const LONG answer = read(context, index, name, &length);
+        if (answer == ERROR_NO_MORE_ITEMS) break;
+        if (answer != ERROR_SUCCESS) {
+            if (++failures < kIndexReadAttempts) continue;
+            failures = 0;
+            ++index;
+            continue;
+        }
+        failures = 0;
+        name[kKeyNameCapacity - 1] = '\0';
+        for (uint32_t i = 0; i < count; ++i) {
+            if (IsProductKey(name, vendorId, productIds[i])) met[i] = 1;
+        }
+        ++index;
+    }
+}
+
+void plat_usb_products_met(uint16_t vendorId, const uint16_t* productIds, uint32_t count,
+                           uint8_t* met) {
+    HKEY branch = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum\\USB", 0, KEY_READ,
+                      &branch) != ERROR_SUCCESS) {
+        for (uint32_t i = 0; i < count; ++i) met[i] = 0;
+        return;
+    }
+    Win32MatchProductKeys(ReadSubkey, branch, vendorId, productIds, count, met);
+    RegCloseKey(branch);
 }
