@@ -48,13 +48,13 @@ void TakeOption(const char* token, uint32_t length, LaunchOptions* options) {
         for (uint32_t i = 2; i < length; ++i) {
             value = value * 16 + HexDigitValue(token[i]);  // digits past the eighth wrap out
         }
-        options->sValue = value;
-        options->sGiven = 1;
+        options->sOptionHexNumber = value;
+        options->sOptionGiven = 1;
     } else if (IsLetter(letter, 'W')) {
-        options->wValue = static_cast<int32_t>(std::strtol(token + 2, nullptr, 10));
+        options->wOptionNumber = static_cast<int32_t>(std::strtol(token + 2, nullptr, 10));
     } else if (length >= 5 && IsLetter(token[1], 'D') && IsLetter(token[2], 'U') &&
                IsLetter(token[3], 'M') && IsLetter(token[4], 'P')) {
-        options->dumpGiven = 1;
+        options->dumpOptionGiven = 1;
     }
 }
 

@@ -9,12 +9,14 @@ constexpr int32_t kLaunchInteractive = 255;
 constexpr uint32_t kTokenCapacity = 512;     // token buffer, terminator included
 constexpr uint32_t kFileNameCapacity = 260;  // 259 characters and the terminator
 
+// /S, /W and /DUMP are taken and kept for the command lines written for older releases;
+// nothing acts on them.
 struct LaunchOptions {
-    int32_t launchMode;  // 255 interactive; 0..3 from /F0../F3; 4 from /V
-    uint32_t sValue;
-    int sGiven;
-    int32_t wValue;
-    int dumpGiven;
+    int32_t launchMode;           // 255 interactive; 0..3 from /F0../F3; 4 from /V
+    uint32_t sOptionHexNumber;    // the hexadecimal digits after /S
+    int sOptionGiven;
+    int32_t wOptionNumber;        // the decimal number after /W
+    int dumpOptionGiven;
     char fileName[kFileNameCapacity];
 };
 

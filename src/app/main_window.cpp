@@ -1,7 +1,6 @@
-// The main window's logic: program state, creation, timer ticks, commands, close and
-// destroy. Each platform's message loop calls these handlers on the main thread.
+// The main window's logic: creation, timer ticks, commands, close and destroy. Each front
+// end's message loop calls these handlers on the main thread with the state it owns.
 #include "app/main_window.h"
-
 
 #include "app/update_launch_internal.h"
 #include "platform/platform.h"
@@ -9,12 +8,6 @@
 
 const char kDialogCaption[] = "Digitizer Firmware Update Utility Ver.1.0.0.3";
 const char kMainWindowModule[] = "Firmware Write Utility for Orvell sensor";
-
-// Set once the sensor has been queried; the query runs once per run.
-bool sensorQueried = false;
-// Set by an Exit that came while the worker was still ending; the next tick after the
-// worker's end carries it out.
-bool exitRequested = false;
 
 namespace {
 
@@ -25,67 +18,64 @@ const char kUnknownVersion[] = "????";
 
 }  // namespace
 
-void ResetMainWindowState() {
-    mainWindow = nullptr;
-    workerThread = nullptr;
-    LaunchMode = kLaunchInteractive;
-    sensorInfo = SensorInfo{0, 0, 0, 0};
-    ResetLaunchOptions(&launchOptions);
-    firmwareSource = nullptr;
-    sensorQueried = false;
-    exitRequested = false;
-    ResetUpdateRequests();
+void ResetMainWindowState(MainWindowState* state) {
+    state->window = nullptr;
+    state->worker = nullptr;
+    ResetLaunchOptions(&state->options);
+    state->sensor = SensorInfo{0, 0, 0, 0};
+    state->sensorQueried = false;
+    state->exitRequested = false;
+    state->firmware = nullptr;
+    state->request = UpdateRequest{nullptr, SensorInfo{0, 0, 0, 0}, nullptr};
 }
 
-void QuerySensorOnce() {
+void QuerySensorOnce(MainWindowState* state) {
     // Up to three queries one second apart; the pause follows the last failed query too.
     // The main thread does nothing else meanwhile.
     for (uint32_t query = 0; query < kSensorQueries; ++query) {
-        IdentifySensor(&sensorInfo);
-        if (sensorInfo.kind != kSensorNone) {
+        IdentifySensor(&state->sensor);
+        if (state->sensor.kind != kSensorNone) {
             break;
         }
         plat_sleep(kSensorQueryPauseMs);
     }
-    sensorQueried = true;
+    state->sensorQueried = true;
 }
 
-void MainWindowOnCreate(WindowHandle window) {
-    mainWindow = window;
+void MainWindowOnCreate(MainWindowState* state, WindowHandle window) {
+    state->window = window;
     ui_set_timer(window, kMainTimerId, kTimerPeriodMs);
 }
 
-void MainWindowStartup(WindowHandle window, const char* commandLine) {
-    ui_send_item_message(window, kIdProgress, kPbmSetRange, 0,
-                         static_cast<intptr_t>(static_cast<uint32_t>(kProgressStartMaximum) << 16));
-    ui_send_item_message(window, kIdProgress, kPbmSetStep, 1, 0);
-    ui_enable_item(window, kIdProgress, 0);
-    ResetLaunchOptions(&launchOptions);
-    LaunchMode = kLaunchInteractive;
-    ParseCommandLine(window, commandLine, &launchOptions);
-    LaunchMode = launchOptions.launchMode;
+void MainWindowStartup(MainWindowState* state, const char* commandLine) {
+    ui_set_progress_range(state->window, kProgressStartMaximum);
+    ui_enable_item(state->window, kIdProgress, false);
+    ResetLaunchOptions(&state->options);
+    ParseCommandLine(state->window, commandLine, &state->options);
 }
 
-bool WorkerRunning() {
-    return workerThread != nullptr && ui_thread_exit_code(workerThread) == kStillActive;
+bool IsInteractive(const MainWindowState* state) { return state->options.launchMode >= 5; }
+
+bool WorkerRunning(const MainWindowState* state) {
+    return state->worker != nullptr && !ui_thread_ended(state->worker, nullptr);
 }
 
-void MainWindowOnCommand(WindowHandle window, int controlId) {
+void MainWindowOnCommand(MainWindowState* state, int controlId) {
     switch (controlId) {
     case kIdUpdate:
-        OnUpdateCommand();
+        OnUpdateCommand(state);
         break;
     case kIdExit:
         // The destroy handling runs at once; the window is only hidden. While a worker runs
-        // its exit code is not final yet and the sensor may be mid-write, so Exit waits for
+        // its result is not final yet and the sensor may be mid-write, so Exit waits for
         // the worker's end. The worker enables Exit as its last step, a moment before its
         // thread ends: an Exit in that moment is remembered and carried out by the timer
         // once the worker has ended, rather than dropped.
-        if (WorkerRunning()) {
-            exitRequested = true;
-            ui_set_timer(window, kMainTimerId, kTimerPeriodMs);
+        if (WorkerRunning(state)) {
+            state->exitRequested = true;
+            ui_set_timer(state->window, kMainTimerId, kTimerPeriodMs);
         } else {
-            MainWindowOnDestroy(window);
+            MainWindowOnDestroy(state);
         }
         break;
     default:
@@ -93,53 +83,55 @@ void MainWindowOnCommand(WindowHandle window, int controlId) {
     }
 }
 
-void MainWindowOnTimer(WindowHandle window, uint32_t timerId) {
+void MainWindowOnTimer(MainWindowState* state, uint32_t timerId) {
     if (timerId != kMainTimerId) {
         return;
     }
-    if (workerThread != nullptr) {
-        WatchWorker(window);
+    if (state->worker != nullptr) {
+        WatchWorker(state);
         return;
     }
-    if (LaunchMode >= 5) {
+    if (IsInteractive(state)) {
         // Interactive: this runs once per run; a sensor attached later is not seen.
-        ui_kill_timer(window, kMainTimerId);
-        QuerySensorOnce();
-        if (sensorInfo.kind != kSensorNone) {
+        ui_kill_timer(state->window, kMainTimerId);
+        QuerySensorOnce(state);
+        if (state->sensor.kind != kSensorNone) {
             char text[kVersionTextCapacity];
-            FormatCurrentVersion(sensorInfo, kUnknownVersion, text, sizeof text);
-            ui_set_item_text(window, kIdCurrentVersion, text);
-            FormatNewVersion(sensorInfo.kind, text, sizeof text);
-            ui_set_item_text(window, kIdNewVersion, text);
+            FormatCurrentVersion(state->sensor, kUnknownVersion, text, sizeof text);
+            ui_set_item_text(state->window, kIdCurrentVersion, text);
+            FormatNewVersion(state->sensor.kind, text, sizeof text);
+            ui_set_item_text(state->window, kIdNewVersion, text);
         } else {
             // The Update button stays enabled: the worker will report the missing sensor.
-            ui_set_item_text(window, kIdCurrentVersion, kUnknownVersion);
+            ui_set_item_text(state->window, kIdCurrentVersion, kUnknownVersion);
         }
         return;
     }
-    OnUnattendedTick(window);
+    OnUnattendedTick(state);
 }
 
-int MainWindowOnClose(WindowHandle window) {
+bool MainWindowOnClose(MainWindowState* state) {
     // Ending now would leave the sensor half written; the update goes on and the program
     // can end once the worker has ended.
-    if (WorkerRunning()) {
-        return 1;
+    if (WorkerRunning(state)) {
+        return true;
     }
-    ui_destroy_window(window);
-    return 0;
+    ui_destroy_window(state->window);
+    return false;
 }
 
-void MainWindowOnDestroy(WindowHandle window) {
-    if (LaunchMode < 5) {
-        ui_kill_timer(window, kMainTimerId);
+void MainWindowOnDestroy(MainWindowState* state) {
+    if (!IsInteractive(state)) {
+        ui_kill_timer(state->window, kMainTimerId);
     }
+    // The worker's result is the exit code. Every way here has seen the worker end first
+    // (close and Exit are refused while it runs), so the result is always there.
     uint32_t exitCode = kExitNoWorker;
-    if (workerThread != nullptr) {
-        exitCode = ui_thread_exit_code(workerThread);
-        ui_thread_close(workerThread);
-        workerThread = nullptr;
+    if (state->worker != nullptr) {
+        ui_thread_ended(state->worker, &exitCode);
+        ui_thread_close(state->worker);
+        state->worker = nullptr;
     }
     ui_post_quit(static_cast<int>(exitCode));
-    ui_show_window(window, 0);
+    ui_show_window(state->window, false);
 }

@@ -1,5 +1,5 @@
-// The main window's logic, independent of the toolkit that shows it. Each platform's
-// message loop creates the dialog and calls these handlers on the main thread.
+// The main window's logic, independent of the toolkit that shows it. Each front end creates
+// the dialog, owns one MainWindowState and hands it to these handlers on the main thread.
 #pragma once
 
 #include <cstdint>
@@ -9,46 +9,46 @@
 #include "sensor/sensor_info.h"
 #include "update/update_worker.h"
 
-// Program state, owned by the main thread.
-extern WindowHandle mainWindow;
-extern ThreadHandle workerThread;
-extern int32_t LaunchMode;
-extern SensorInfo sensorInfo;
-extern LaunchOptions launchOptions;
-// Where updates take their image from; set by the program's entry after the reset, null for
-// the carried images only.
-extern FirmwareSource* firmwareSource;
+// What the main window knows from one message to the next. Owned by the front end and
+// touched by the main thread only; the worker reads `request` once, at its start.
+struct MainWindowState {
+    WindowHandle window;    // the dialog, from its creation on
+    ThreadHandle worker;    // the update worker's thread; null when none is held
+    LaunchOptions options;  // the command line; launchMode 5 and up is interactive
+    SensorInfo sensor;      // the sensor query's result
+    bool sensorQueried;     // the query runs once per run
+    bool exitRequested;     // an Exit came while the worker was still ending
+    // Where updates take their image from; null for the carried images only. Set by the
+    // front end after the reset.
+    FirmwareSource* firmware;
+    // Written before each worker starts; only one worker runs at a time.
+    UpdateRequest request;
+};
 
 constexpr uint16_t kProgressStartMaximum = 0x220;  // 544
 constexpr uint32_t kTimerPeriodMs = 100;
 
-// Resets the program state to its values at process start (tests run many programs).
-void ResetMainWindowState();
+// The state at process start: interactive, no window, no worker, no sensor known.
+void ResetMainWindowState(MainWindowState* state);
 
-// WM_CREATE: remembers the window and starts timer 1.
-void MainWindowOnCreate(WindowHandle window);
+// The window's creation (WM_CREATE): remembers the window and starts timer 1.
+void MainWindowOnCreate(MainWindowState* state, WindowHandle window);
 // Start-up steps after the dialog exists: progress bar set-up, launch options, parse.
-void MainWindowStartup(WindowHandle window, const char* commandLine);
-// WM_COMMAND with a control ID.
-void MainWindowOnCommand(WindowHandle window, int controlId);
-// WM_TIMER.
-void MainWindowOnTimer(WindowHandle window, uint32_t timerId);
-// The window's close command (WM_CLOSE, Ctrl-C, hang-up). Returns 1 when it was refused
-// because a worker is running, 0 when the program is ending.
-int MainWindowOnClose(WindowHandle window);
-// WM_DESTROY: chooses the exit code, posts the quit message and hides the window.
-void MainWindowOnDestroy(WindowHandle window);
+void MainWindowStartup(MainWindowState* state, const char* commandLine);
+// A button was pressed (kIdUpdate, kIdExit).
+void MainWindowOnCommand(MainWindowState* state, int controlId);
+void MainWindowOnTimer(MainWindowState* state, uint32_t timerId);
+// The window's close command (WM_CLOSE, Ctrl-C, hang-up). True when it was refused because
+// a worker is running, false when the program is ending.
+bool MainWindowOnClose(MainWindowState* state);
+// The window goes away (WM_DESTROY): chooses the exit code, posts the quit and hides it.
+void MainWindowOnDestroy(MainWindowState* state);
 // True while the worker thread runs.
-bool WorkerRunning();
-
-// Update launch.
+bool WorkerRunning(const MainWindowState* state);
 // True for an unattended mode that needs a file name and was given none: the first tick
 // ends such a run with exit code 4, so the window need not be shown at all.
-bool UnattendedWithoutFileName();
-void OnUpdateCommand();
-void OnUnattendedTick(WindowHandle window);
-void WatchWorker(WindowHandle window);
-void StartUpdateWorker(UpdateRequest* request);
+bool UnattendedWithoutFileName(const MainWindowState* state);
+bool IsInteractive(const MainWindowState* state);
 
 // Texts of the dialog.
 extern const char kDialogCaption[];      // "Digitizer Firmware Update Utility Ver.1.0.0.3"

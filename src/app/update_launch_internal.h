@@ -1,12 +1,13 @@
-// Shared between the main window and the update launch; not for the platforms.
+// Shared between the main window and the update launch; not for the front ends.
 #pragma once
 
-// Set once the sensor has been queried in this run.
-extern bool sensorQueried;
-// Set by an Exit command that arrived while the worker was still running.
-extern bool exitRequested;
+#include "app/main_window.h"
 
-// The sensor query of the first tick: up to three IdentifySensor calls into sensorInfo.
-void QuerySensorOnce();
-// Empties both update requests (tests run many programs in one process).
-void ResetUpdateRequests();
+// The sensor query: up to three IdentifySensor calls into state->sensor.
+void QuerySensorOnce(MainWindowState* state);
+// The Update button.
+void OnUpdateCommand(MainWindowState* state);
+// A tick of an unattended run without a worker: starts it, or ends a run that cannot.
+void OnUnattendedTick(MainWindowState* state);
+// A tick while a worker is held: ends the program once the worker has ended, if it should.
+void WatchWorker(MainWindowState* state);

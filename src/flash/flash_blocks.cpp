@@ -5,13 +5,17 @@
 namespace {
 
 constexpr uint8_t kBlockLengthUnits = 0x10;  // 16 units of 8 bytes
+// The diagnostic lines keep the passes' old names, as every other flash step's do.
+constexpr char kWriteModule[] = "Module Name : flash_write";
+constexpr char kVerifyModule[] = "Module Name : flash_verify";
 
 // One pass over [start, end] in 128-byte blocks: programming and verification differ only
-// in the opcode, the module text and the failure result. Every block is sent, erased
-// (0xFF) ones too, and each must be acknowledged before the next is built.
-int BlockPass(WindowHandle window, HidDevice* device, const uint8_t* image, uint32_t endAddress,
-              uint32_t startAddress, uint8_t opcode, const char* moduleText, int failure) {
-    if (startAddress >= endAddress) return 0;
+// in the opcode and the module text. Every block is sent, erased (0xFF) ones too, and each
+// must be acknowledged before the next is built.
+bool BlockPass(const FlashProgress& progress, HidDevice* device, const uint8_t* image,
+               uint32_t endAddress, uint32_t startAddress, uint8_t opcode,
+               const char* moduleText) {
+    if (startAddress >= endAddress) return true;
     FlashCommand command;
     uint8_t sequence = 0;
     uint32_t address = startAddress;
@@ -21,7 +25,7 @@ int BlockPass(WindowHandle window, HidDevice* device, const uint8_t* image, uint
         command.reportId = kFlashCommandReportId;
         command.opcode = opcode;
         command.sequence = sequence;
-        flash_set_address(&command, address);
+        SetCommandAddress(&command, address);
         command.length = kBlockLengthUnits;
         // The built-in images are whole blocks; should a range end inside a block, the
         // rest of that block is sent erased rather than read from beyond the image.
@@ -29,23 +33,23 @@ int BlockPass(WindowHandle window, HidDevice* device, const uint8_t* image, uint
         const uint32_t count = remaining < kFlashBlockSize ? remaining : kFlashBlockSize;
         std::memcpy(command.data, image + (address - startAddress), count);
         if (count < kFlashBlockSize) std::memset(command.data + count, 0xFF, kFlashBlockSize - count);
-        if (!flash_acknowledged_command(device, &command, moduleText)) return failure;
-        ui_send_item_message(window, kIdProgress, kPbmStepIt, 0, 0);
+        if (!SendAcknowledgedCommand(device, &command, moduleText)) return false;
+        progress.stepBar(progress.context);
         address += kFlashBlockSize;
     } while (address < endAddress);
-    return 0;
+    return true;
 }
 
 }  // namespace
 
-int flash_write(WindowHandle window, HidDevice* device, const uint8_t* image, uint32_t endAddress,
-                uint32_t startAddress) {
-    return BlockPass(window, device, image, endAddress, startAddress, kFlashOpWrite,
-                     "Module Name : flash_write", kFlashWriteFailed);
+bool WriteBlocks(const FlashProgress& progress, HidDevice* device, const uint8_t* image,
+                 uint32_t endAddress, uint32_t startAddress) {
+    return BlockPass(progress, device, image, endAddress, startAddress, kFlashOpWrite,
+                     kWriteModule);
 }
 
-int flash_verify(WindowHandle window, HidDevice* device, const uint8_t* image, uint32_t endAddress,
-                 uint32_t startAddress) {
-    return BlockPass(window, device, image, endAddress, startAddress, kFlashOpVerify,
-                     "Module Name : flash_verify", kFlashVerifyFailed);
+bool VerifyBlocks(const FlashProgress& progress, HidDevice* device, const uint8_t* image,
+                  uint32_t endAddress, uint32_t startAddress) {
+    return BlockPass(progress, device, image, endAddress, startAddress, kFlashOpVerify,
+                     kVerifyModule);
 }

@@ -11,10 +11,14 @@ constexpr uint32_t kErasePauseMs = 1000;
 // Boot loaders from this version on take the exit command as a feature report.
 constexpr uint16_t kFeatureExitVersion = 16;
 constexpr uint32_t kMaxOutputReportLength = 1024;
+// Diagnostic lines name the steps as they always have: logs from older releases are
+// compared with new ones line by line.
+constexpr char kEraseModule[] = "Module Name : flash_erase";
+constexpr char kExitModule[] = "Module Name : flash_end";
 
 }  // namespace
 
-int flash_erase(HidDevice* device) {
+bool EraseFlash(HidDevice* device) {
     FlashCommand command;
     FlashReply reply;
     for (uint8_t block = 0; block < kEraseBlockCount; ++block) {
@@ -23,20 +27,20 @@ int flash_erase(HidDevice* device) {
         command.opcode = kFlashOpErase;
         command.sequence = block;
         command.address[0] = block;
-        if (flash_exchange(device, &command, kErasePauseMs, "Module Name : flash_erase", &reply) !=
+        if (ExchangeCommand(device, &command, kErasePauseMs, kEraseModule, &reply) !=
             ExchangeResult::Replied) {
-            return 0;
+            return false;
         }
         // Only a reply that names this very erase and reports a non-zero status is a
         // refusal; any other reply lets the erase go on.
         if (reply.opcode == kFlashOpErase && reply.sequence == block && reply.status != 0) {
-            return 0;
+            return false;
         }
     }
-    return 1;
+    return true;
 }
 
-int flash_end(HidDevice* device) {
+bool ExitFlashMode(HidDevice* device) {
     if (device->info.versionNumber >= kFeatureExitVersion) {
         FlashCommand command;
         std::memset(&command, 0, sizeof(command));
@@ -44,16 +48,16 @@ int flash_end(HidDevice* device) {
         command.opcode = kFlashOpExit;
         if (!plat_hid_set_feature(device->handle, reinterpret_cast<const uint8_t*>(&command),
                                   kFlashReportLength)) {
-            LogDiagnostic(plat_last_error(), "010", "Module Name : flash_end", 1);
-            return 0;
+            LogDiagnostic(plat_last_error(), "010", kExitModule, 1);
+            return false;
         }
-        return 1;
+        return true;
     }
     // Older boot loaders take the exit as an output report of their output-report length.
     uint8_t report[kMaxOutputReportLength] = {};
     uint32_t length = device->info.outputReportLength;
-    if (length < 2 || length > kMaxOutputReportLength) return 0;
+    if (length < 2 || length > kMaxOutputReportLength) return false;
     report[0] = 0x00;
     report[1] = kFlashOpExit;
-    return flash_write_output_report(device, report, length);
+    return WriteOutputReport(device, report, length);
 }

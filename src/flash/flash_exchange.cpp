@@ -9,8 +9,8 @@ constexpr uint32_t kOutputReportWaitMs = 2000;
 
 }  // namespace
 
-ExchangeResult flash_exchange(HidDevice* device, const FlashCommand* command, uint32_t pauseMs,
-                              const char* moduleText, FlashReply* reply) {
+ExchangeResult ExchangeCommand(HidDevice* device, const FlashCommand* command, uint32_t pauseMs,
+                               const char* moduleText, FlashReply* reply) {
     // The length is always the full report, whatever the capabilities say: the boot
     // loader's feature reports are 137 bytes.
     if (!plat_hid_set_feature(device->handle, reinterpret_cast<const uint8_t*>(command),
@@ -29,31 +29,31 @@ ExchangeResult flash_exchange(HidDevice* device, const FlashCommand* command, ui
     return ExchangeResult::Replied;
 }
 
-bool is_flash_ack(const FlashCommand* command, const FlashReply* reply) {
+bool IsAcknowledged(const FlashCommand* command, const FlashReply* reply) {
     return reply->opcode == command->opcode && reply->sequence == command->sequence &&
            reply->status == 0;
 }
 
-bool flash_acknowledged_command(HidDevice* device, const FlashCommand* command,
-                                const char* moduleText) {
+bool SendAcknowledgedCommand(HidDevice* device, const FlashCommand* command,
+                             const char* moduleText) {
     FlashReply reply;
-    if (flash_exchange(device, command, 0, moduleText, &reply) != ExchangeResult::Replied) {
+    if (ExchangeCommand(device, command, 0, moduleText, &reply) != ExchangeResult::Replied) {
         return false;
     }
-    if (!is_flash_ack(command, &reply)) {
+    if (!IsAcknowledged(command, &reply)) {
         LogDiagnostic(0, "050:Not ACK", moduleText, 0);
         return false;
     }
     return true;
 }
 
-void flash_set_address(FlashCommand* command, uint32_t address) {
+void SetCommandAddress(FlashCommand* command, uint32_t address) {
     command->address[0] = static_cast<uint8_t>(address);
     command->address[1] = static_cast<uint8_t>(address >> 8);
     command->address[2] = static_cast<uint8_t>(address >> 16);
     command->address[3] = static_cast<uint8_t>(address >> 24);
 }
 
-int flash_write_output_report(HidDevice* device, const uint8_t* report, uint32_t length) {
-    return plat_hid_write_output(device->handle, report, length, kOutputReportWaitMs);
+bool WriteOutputReport(HidDevice* device, const uint8_t* report, uint32_t length) {
+    return plat_hid_write_output(device->handle, report, length, kOutputReportWaitMs) != 0;
 }

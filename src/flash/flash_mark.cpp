@@ -6,6 +6,9 @@ namespace {
 
 constexpr uint32_t kMarkAddress = 0x23FF8;        // programmed and compared
 constexpr uint32_t kSecondMarkAddress = 0x1FBF0;  // programmed only
+// The diagnostic lines keep the steps' old names, as every other flash step's do.
+constexpr char kWriteMarkModule[] = "Module Name : flash_marking";
+constexpr char kCheckMarkModule[] = "Module Name : is_flash_marking";
 
 // The mark: 0x00 then 0xFF; the length of one 8-byte unit tells the boot loader to use
 // the first eight data bytes.
@@ -14,7 +17,7 @@ void BuildMarkCommand(FlashCommand* command, uint8_t opcode, uint8_t sequence, u
     command->reportId = kFlashCommandReportId;
     command->opcode = opcode;
     command->sequence = sequence;
-    flash_set_address(command, address);
+    SetCommandAddress(command, address);
     command->length = 0x01;
     command->data[0] = 0x00;
     std::memset(command->data + 1, 0xFF, sizeof(command->data) - 1);
@@ -22,25 +25,17 @@ void BuildMarkCommand(FlashCommand* command, uint8_t opcode, uint8_t sequence, u
 
 }  // namespace
 
-int flash_marking(HidDevice* device) {
+bool WriteUpdateMark(HidDevice* device) {
     FlashCommand command;
     BuildMarkCommand(&command, kFlashOpWrite, 1, kMarkAddress);
-    if (!flash_acknowledged_command(device, &command, "Module Name : flash_marking")) {
-        return kFlashWriteFailed;
-    }
+    if (!SendAcknowledgedCommand(device, &command, kWriteMarkModule)) return false;
     command.sequence = 2;
-    flash_set_address(&command, kSecondMarkAddress);
-    if (!flash_acknowledged_command(device, &command, "Module Name : flash_marking")) {
-        return kFlashVerifyFailed;
-    }
-    return 0;
+    SetCommandAddress(&command, kSecondMarkAddress);
+    return SendAcknowledgedCommand(device, &command, kWriteMarkModule);
 }
 
-int is_flash_marking(HidDevice* device) {
+bool CheckUpdateMark(HidDevice* device) {
     FlashCommand command;
     BuildMarkCommand(&command, kFlashOpVerify, 1, kMarkAddress);
-    if (!flash_acknowledged_command(device, &command, "Module Name : is_flash_marking")) {
-        return kFlashWriteFailed;
-    }
-    return 0;
+    return SendAcknowledgedCommand(device, &command, kCheckMarkModule);
 }

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "platform/ui.h"
 #include "sensor/hid_device.h"
+#include "sensor/update_result.h"
 
 enum FlashOpcode : uint8_t {
     kFlashOpErase = 0,
@@ -43,31 +43,44 @@ static_assert(sizeof(FlashReply) == kFlashReportLength, "reply report is 137 byt
 
 enum class ExchangeResult { Replied, SendFailed, ReplyFailed };
 
-// Flash-operation failure results.
-constexpr int kFlashWriteFailed = 34;
-constexpr int kFlashVerifyFailed = 39;
-
-// One set of `command`, an optional pause, one get of the reply into `reply`.
-ExchangeResult flash_exchange(HidDevice* device, const FlashCommand* command, uint32_t pauseMs,
-                              const char* moduleText, FlashReply* reply);
-bool is_flash_ack(const FlashCommand* command, const FlashReply* reply);
+// One set of `command`, an optional pause, one get of the reply into `reply`. A failed set
+// or get writes the "010"/"020" diagnostic under `moduleText`.
+ExchangeResult ExchangeCommand(HidDevice* device, const FlashCommand* command, uint32_t pauseMs,
+                               const char* moduleText, FlashReply* reply);
+// The reply names the command's opcode and sequence and reports status 0.
+bool IsAcknowledged(const FlashCommand* command, const FlashReply* reply);
 // An acknowledged command (write, verify, the marks): one exchange without a pause, then
 // the acknowledgement test; false after the exchange's or the "050:Not ACK" entry.
-bool flash_acknowledged_command(HidDevice* device, const FlashCommand* command,
-                                const char* moduleText);
+bool SendAcknowledgedCommand(HidDevice* device, const FlashCommand* command,
+                             const char* moduleText);
 // Stores `address` in the command's little-endian address field.
-void flash_set_address(FlashCommand* command, uint32_t address);
-// The exit command of boot loaders below version 16: an output report with a 2000 ms bound.
-int flash_write_output_report(HidDevice* device, const uint8_t* report, uint32_t length);
+void SetCommandAddress(FlashCommand* command, uint32_t address);
+// An output report, given up after 2000 ms (the exit command of boot loaders below 16).
+bool WriteOutputReport(HidDevice* device, const uint8_t* report, uint32_t length);
 
-int flash_erase(HidDevice* device);       // 1 / 0
-int flash_end(HidDevice* device);         // 1 / 0
-int flash_marking(HidDevice* device);     // 0, 34 (first command), 39 (second)
-int is_flash_marking(HidDevice* device);  // 0 / 34
-int flash_write(WindowHandle window, HidDevice* device, const uint8_t* image,
-                uint32_t endAddress, uint32_t startAddress);  // 0 / 34
-int flash_verify(WindowHandle window, HidDevice* device, const uint8_t* image,
-                 uint32_t endAddress, uint32_t startAddress);  // 0 / 39
+// What the write-and-verify sequence shows while it runs. The update worker points these
+// at the dialog; each call returns once it is shown.
+struct FlashProgress {
+    void* context;
+    void (*showStatus)(void* context, const char* text);
+    void (*resetBar)(void* context, uint16_t maximum);  // range 0..maximum, at 0
+    void (*stepBar)(void* context);                     // one block done
+};
 
-// One complete update; returns an UpdateResult.
-uint32_t FlashWriteVerify(WindowHandle window, const uint8_t* image, uint32_t endAddress);
+// The flash steps: each returns true on success and has written its diagnostic line when
+// it returns false.
+bool EraseFlash(HidDevice* device);
+bool ExitFlashMode(HidDevice* device);
+// The update mark: written after programming, checked after verification.
+bool WriteUpdateMark(HidDevice* device);
+bool CheckUpdateMark(HidDevice* device);
+// Programs or verifies [startAddress, endAddress] from `image`, one bar step per block.
+bool WriteBlocks(const FlashProgress& progress, HidDevice* device, const uint8_t* image,
+                 uint32_t endAddress, uint32_t startAddress);
+bool VerifyBlocks(const FlashProgress& progress, HidDevice* device, const uint8_t* image,
+                  uint32_t endAddress, uint32_t startAddress);
+
+// One complete update of the flash from 0x4000 to `endAddress`: boot loader, erase,
+// programming, mark, verification, mark check, exit.
+UpdateResult RunWriteAndVerify(const FlashProgress& progress, const uint8_t* image,
+                               uint32_t endAddress);

@@ -1,4 +1,3 @@
-#include "app/main_window.h"
 #include "flash/flash_protocol.h"
 #include "sensor/boot_mode.h"
 #include "sensor/diag_log.h"
@@ -14,85 +13,75 @@ constexpr uint32_t kProgressSetupPauseMs = 1000;
 constexpr uint16_t kFirstServedVersion = 16;
 constexpr uint16_t kFirstUnservedVersion = 32;
 
-// UpdateResult values of the sequence.
-constexpr uint32_t kResultOk = 0;
-constexpr uint32_t kResultNoSensor = 6;
-constexpr uint32_t kResultBootModeFailed = 7;
-constexpr uint32_t kResultWriteFailed = 10;
-constexpr uint32_t kResultExitFailed = 11;
-constexpr uint32_t kResultVerifyFailed = 15;
-constexpr uint32_t kResultMarkFailed = 17;
-constexpr uint32_t kResultEraseFailed = 21;
-constexpr uint32_t kResultSwitchFailed = 25;
-constexpr uint32_t kResultMarkCheckFailed = 40;
-constexpr uint32_t kResultUnsupportedBootLoader = 42;
-
 void Log(const char* message) { LogDiagnostic(0, message, kModule, 0); }
 
-uint32_t Fail(HidDevice* device, const char* message, uint32_t result) {
+UpdateResult Fail(HidDevice* device, const char* message, UpdateResult result) {
     Log(message);
     CloseHidDevice(device);
     return result;
 }
 
+// The line written when the boot loader could not be reached (the texts as they always were).
+const char* BootModeFailureText(UpdateResult result) {
+    switch (result) {
+    case UpdateResult::BootModeTimeout:
+        return "Failed to set a boot mode.";
+    case UpdateResult::SwitchRequestFailed:
+        return "Failed to send the Feature Report.";
+    default:
+        return "Failed to detct ORVELL USB device";
+    }
+}
+
 }  // namespace
 
-uint32_t FlashWriteVerify(WindowHandle window, const uint8_t* image, uint32_t endAddress) {
+UpdateResult RunWriteAndVerify(const FlashProgress& progress, const uint8_t* image,
+                               uint32_t endAddress) {
     HidDevice device = ClosedHidDevice();
     int wasInBootMode = 0;
-    switch (EnterBootMode(&device, &wasInBootMode)) {
-    case kBootModeOk:
-        break;
-    case kBootModeTimeout:
-        Log("Failed to set a boot mode.");
-        return kResultBootModeFailed;
-    case kBootModeSendFailed:
-        Log("Failed to send the Feature Report.");
-        return kResultSwitchFailed;
-    default:
-        Log("Failed to detct ORVELL USB device");
-        return kResultNoSensor;
+    const UpdateResult entered = EnterBootMode(&device, &wasInBootMode);
+    if (entered != UpdateResult::Success) {
+        Log(BootModeFailureText(entered));
+        return entered;
     }
 
     const uint16_t version = device.info.versionNumber;
     if (version < kFirstServedVersion || version >= kFirstUnservedVersion) {
         // A boot loader this update started is sent back to normal mode; one that was
         // already running before is left as it was found.
-        if (!wasInBootMode && !flash_end(&device)) Log("Filed to exit flash mode!!");
+        if (!wasInBootMode && !ExitFlashMode(&device)) Log("Filed to exit flash mode!!");
         CloseHidDevice(&device);
-        return kResultUnsupportedBootLoader;
+        return UpdateResult::BootLoaderMismatch;
     }
 
     // Two passes of one step per block; the maximum counts one block more per pass.
     const uint32_t blocks = (endAddress - 0x3FFF) / kFlashBlockSize + 1;
-    const uint16_t progressMaximum = static_cast<uint16_t>(2 * blocks);
-    ui_send_item_message(mainWindow, kIdProgress, kPbmSetRange, 0,
-                         static_cast<intptr_t>(static_cast<uint32_t>(progressMaximum) << 16));
-    ui_send_item_message(mainWindow, kIdProgress, kPbmSetStep, 1, 0);
-    ui_send_item_message(mainWindow, kIdProgress, kPbmSetPos, 0, 0);
+    progress.resetBar(progress.context, static_cast<uint16_t>(2 * blocks));
     plat_sleep(kProgressSetupPauseMs);
 
-    ui_set_item_text(window, kIdStatus, kEraseText);
+    progress.showStatus(progress.context, kEraseText);
     plat_sleep(0);
-    if (!flash_erase(&device)) return Fail(&device, "Filed to erase!!", kResultEraseFailed);
+    if (!EraseFlash(&device)) return Fail(&device, "Filed to erase!!", UpdateResult::EraseFailed);
 
-    ui_set_item_text(window, kIdStatus, kProgramText);
+    progress.showStatus(progress.context, kProgramText);
     plat_sleep(0);
-    if (flash_write(window, &device, image, endAddress, kFlashStartAddress) != 0) {
-        return Fail(&device, "Filed to write firmware!!", kResultWriteFailed);
+    if (!WriteBlocks(progress, &device, image, endAddress, kFlashStartAddress)) {
+        return Fail(&device, "Filed to write firmware!!", UpdateResult::WriteFailed);
     }
-    if (flash_marking(&device) != 0) {
-        return Fail(&device, "Filed to erase a writing mark!!", kResultMarkFailed);
+    if (!WriteUpdateMark(&device)) {
+        return Fail(&device, "Filed to erase a writing mark!!", UpdateResult::MarkFailed);
     }
 
-    ui_set_item_text(window, kIdStatus, kVerifyText);
-    if (flash_verify(window, &device, image, endAddress, kFlashStartAddress) != 0) {
-        return Fail(&device, "Filed to verify firmware!!", kResultVerifyFailed);
+    progress.showStatus(progress.context, kVerifyText);
+    if (!VerifyBlocks(progress, &device, image, endAddress, kFlashStartAddress)) {
+        return Fail(&device, "Filed to verify firmware!!", UpdateResult::VerifyFailed);
     }
-    if (is_flash_marking(&device) != 0) {
-        return Fail(&device, "faild to verify a writing mark!!", kResultMarkCheckFailed);
+    if (!CheckUpdateMark(&device)) {
+        return Fail(&device, "faild to verify a writing mark!!", UpdateResult::MarkCheckFailed);
     }
-    if (!flash_end(&device)) return Fail(&device, "Filed to exit flash mode!!", kResultExitFailed);
+    if (!ExitFlashMode(&device)) {
+        return Fail(&device, "Filed to exit flash mode!!", UpdateResult::ExitFailed);
+    }
     CloseHidDevice(&device);
-    return kResultOk;
+    return UpdateResult::Success;
 }

@@ -1,13 +1,13 @@
-// The dialog, timer and thread services of the application shell.
+// The dialog seam: what the program shows and the threads it runs, in its own terms.
 //
-// The core and the app logic address the main dialog's controls by ID through these calls;
-// the Windows edition implements them with the real dialog (win32/), the Linux and
+// The app and the update worker address the main dialog's controls by ID through these
+// calls; the Windows edition implements them with the real dialog (win32/), the Linux and
 // simulated editions with the terminal front end (term/), and tests with a recording
 // implementation. A control change made from the update worker is synchronous: it returns
-// only after the main thread has carried it out, as SendMessageA/SetDlgItemTextA do.
+// only after the thread that owns the dialog has carried it out, so what the user sees
+// follows the order of the calls.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 typedef void* WindowHandle;
@@ -25,36 +25,47 @@ enum ControlId {
     kIdExit = 1008,            // Exit button
 };
 
-// Progress-bar messages, with the Windows values (WM_USER + n).
-constexpr uint32_t kPbmSetRange = 0x0401;  // lParam: low word minimum, high word maximum
-constexpr uint32_t kPbmSetPos = 0x0402;    // wParam: new position
-constexpr uint32_t kPbmSetStep = 0x0404;   // wParam: step size
-constexpr uint32_t kPbmStepIt = 0x0405;    // advance by the step
-
-constexpr uint32_t kStillActive = 259;     // exit code of a thread that still runs
 constexpr uint32_t kMainTimerId = 1;
 
-// SetDlgItemTextA.
+// ---- Controls (any thread) -------------------------------------------------------------
+
 void ui_set_item_text(WindowHandle window, int controlId, const char* text);
-// GetDlgItemTextA: copies at most capacity-1 characters and a NUL; returns the length.
+// Copies at most capacity-1 characters and a NUL; returns the length copied.
 uint32_t ui_get_item_text(WindowHandle window, int controlId, char* buffer, uint32_t capacity);
-// EnableWindow(GetDlgItem(window, controlId), enable).
-void ui_enable_item(WindowHandle window, int controlId, int enable);
-// SendMessageA(GetDlgItem(window, controlId), message, wParam, lParam).
-intptr_t ui_send_item_message(WindowHandle window, int controlId, uint32_t message,
-                              uintptr_t wParam, intptr_t lParam);
+// A disabled button cannot be pressed; a disabled progress bar is drawn greyed.
+void ui_enable_item(WindowHandle window, int controlId, bool enable);
 
-void ui_set_timer(WindowHandle window, uint32_t timerId, uint32_t periodMs);  // SetTimer
-void ui_kill_timer(WindowHandle window, uint32_t timerId);                    // KillTimer
-void ui_show_window(WindowHandle window, int show);  // ShowWindow: 0 hides
-void ui_destroy_window(WindowHandle window);         // DestroyWindow: runs the destroy handling
-void ui_post_quit(int exitCode);                     // PostQuitMessage
-void ui_message_box(const char* text, const char* caption);  // MessageBoxA, OK only, no owner
+// The progress bar (kIdProgress) runs from 0 to `maximum`; each step adds one. The position
+// is kept within the range.
+void ui_set_progress_range(WindowHandle window, uint16_t maximum);
+void ui_set_progress_position(WindowHandle window, uint16_t position);
+void ui_step_progress(WindowHandle window);
 
-// _beginthreadex / GetExitCodeThread / CloseHandle. The start returns null on failure.
+// ---- The window (main thread) ----------------------------------------------------------
+
+// A periodic timer; each period brings one MainWindowOnTimer with `timerId`. Setting a
+// running timer again restarts its period.
+void ui_set_timer(WindowHandle window, uint32_t timerId, uint32_t periodMs);
+void ui_kill_timer(WindowHandle window, uint32_t timerId);
+void ui_show_window(WindowHandle window, bool show);
+// Runs the front end's destroy handling (MainWindowOnDestroy) before it returns.
+void ui_destroy_window(WindowHandle window);
+// Ends the front end's loop once the current handler has returned; `exitCode` becomes the
+// process exit code.
+void ui_post_quit(int exitCode);
+// A message with an OK button and no owner; returns once it has been read.
+void ui_message_box(const char* text, const char* caption);
+
+// ---- The worker thread -----------------------------------------------------------------
+
+// Starts `procedure(argument)` on a thread of its own; null when no thread can be made.
 ThreadHandle ui_thread_start(unsigned (*procedure)(void*), void* argument);
-uint32_t ui_thread_exit_code(ThreadHandle thread);  // kStillActive while it runs
+// False while the thread runs; true once it has ended, with the procedure's return value
+// in `*result` unless `result` is null.
+bool ui_thread_ended(ThreadHandle thread, uint32_t* result);
+// Releases the handle; a thread still running goes on and ends by itself.
 void ui_thread_close(ThreadHandle thread);
 
-// Keeps the machine from sleeping while an update runs (1) and lets it sleep again (0).
-void ui_keep_awake(int on);
+// Keeps the machine from sleeping (and the session from ending unasked) while an update
+// runs. Called by the worker thread at its first and at its last step.
+void ui_keep_awake(WindowHandle window, bool on);

@@ -10,14 +10,14 @@ constexpr uint32_t kFirstInstallWaitMs = 20000;
 
 }  // namespace
 
-uint32_t EnterBootMode(HidDevice* device, int* wasInBootMode) {
+UpdateResult EnterBootMode(HidDevice* device, int* wasInBootMode) {
     uint8_t bootLoaderMet = 0;
     plat_usb_products_met(kSensorVendorId, &kProductBootLoader, 1, &bootLoaderMet);
 
     const int found = FindSensorDevice(device);
     *wasInBootMode = 1;
-    if (!found) return kBootModeNoSensor;
-    if (device->info.productId == kProductBootLoader) return kBootModeOk;
+    if (!found) return UpdateResult::NoSensor;
+    if (device->info.productId == kProductBootLoader) return UpdateResult::Success;
 
     *wasInBootMode = 0;
     plat_sleep(0);
@@ -25,15 +25,15 @@ uint32_t EnterBootMode(HidDevice* device, int* wasInBootMode) {
     const int sent = plat_hid_set_feature(device->handle, kSwitchRequest, sizeof(kSwitchRequest));
     // The sensor leaves the bus to restart; the handle is of no further use either way.
     CloseHidDevice(device);
-    if (!sent) return kBootModeSendFailed;
+    if (!sent) return UpdateResult::SwitchRequestFailed;
 
     plat_sleep(kAfterRequestWaitMs);
     const uint32_t start = plat_tick_count();
     while (!FindHidDeviceById(device, kSensorVendorId, kProductBootLoader)) {
         plat_sleep(kPollPauseMs);
         // Unsigned difference: a wrap of the tick counter does no harm.
-        if (plat_tick_count() - start >= kBootLoaderTimeoutMs) return kBootModeTimeout;
+        if (plat_tick_count() - start >= kBootLoaderTimeoutMs) return UpdateResult::BootModeTimeout;
     }
     if (!bootLoaderMet) plat_sleep(kFirstInstallWaitMs);
-    return kBootModeOk;
+    return UpdateResult::Success;
 }

@@ -4,12 +4,8 @@
 #include <cstdint>
 
 #include "sensor/hid_device.h"
+#include "sensor/update_result.h"
 
-// Results (values of the shared UpdateResult numbering).
-constexpr uint32_t kBootModeOk = 0;
-constexpr uint32_t kBootModeTimeout = 7;
-constexpr uint32_t kBootModeSendFailed = 25;
-constexpr uint32_t kBootModeNoSensor = 27;
-
-// Result 0 leaves `device` open on the boot loader; every other result leaves it closed.
-uint32_t EnterBootMode(HidDevice* device, int* wasInBootMode);
+// Success, NoSensor, SwitchRequestFailed or BootModeTimeout. Success leaves `device` open on
+// the boot loader; every other result leaves it closed.
+UpdateResult EnterBootMode(HidDevice* device, int* wasInBootMode);

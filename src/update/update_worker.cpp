@@ -5,7 +5,6 @@
 // the order of the calls is part of what the user sees and is kept as the dialog expects it.
 #include "update/update_worker.h"
 
-#include "flash/flash_protocol.h"
 #include "platform/platform.h"
 #include "update/firmware_catalogue.h"
 #include "update/firmware_source.h"
@@ -14,9 +13,6 @@ namespace {
 
 constexpr uint32_t kMaxAttempts = 10;
 constexpr uint32_t kRetryPauseMs = 5000;
-constexpr uint32_t kResultSuccess = 0;
-// The boot loader is of a generation the sequence does not speak; retrying cannot help.
-constexpr uint32_t kResultMcuMismatch = 42;
 
 constexpr unsigned kWorkerNoSensor = 0;
 constexpr unsigned kWorkerDone = 2;
@@ -34,46 +30,30 @@ const char kUnknownVersion[] = "????";
 // After an update the field is rewritten over its old text, so the unknown text is padded.
 const char kUnknownVersionAfterUpdate[] = "????       ";
 
-struct ResultMessage {
-    uint32_t result;
-    const char* text;
-};
+void ShowStatus(void* window, const char* text) { ui_set_item_text(window, kIdStatus, text); }
 
-// Status-line texts by UpdateResult. 8, 20 and 24 are not produced by the sequence today but
-// keep their texts; every value missing here shows kUnlistedResultText.
-const ResultMessage kResultMessages[] = {
-    {0, "Update complete."},
-    {7, "Failed to enter a flash mode."},
-    {8, "Failed to enter a flash mode."},
-    {10, "Program Error. "},
-    {11, "Failed to entr a normal mode."},
-    {15, "Verify Error"},
-    {17, ""},  // a failed write mark clears the status line
-    {20, "File type mismatch."},
-    {21, "Failed to erase a firmware."},
-    {24, "A writing mark is set."},
-    {25, "Failed to send a Feature Report."},
-    {40, "Failed to verify a updating mark."},
-    {42, "MCU Mismatch. This update is not appropriate for this system."},
-};
-const char kUnlistedResultText[] = "File type mismatch.";
-
-void ResetProgress(WindowHandle window) {
-    ui_send_item_message(window, kIdProgress, kPbmSetPos, 0, 0);
+void ResetBar(void* window, uint16_t maximum) {
+    ui_set_progress_range(window, maximum);
+    ui_set_progress_position(window, 0);
 }
 
+void StepBar(void* window) { ui_step_progress(window); }
+
+void ResetProgress(WindowHandle window) { ui_set_progress_position(window, 0); }
+
 // Up to ten runs of the write-and-verify sequence, 5000 ms apart; returns the last result.
-uint32_t RunUpdateAttempts(WindowHandle window, const FirmwareImage& image) {
+UpdateResult RunUpdateAttempts(WindowHandle window, const FirmwareImage& image) {
     uint32_t attempts = 0;
     for (;;) {
         ui_set_item_text(window, kIdStatus, kUpdatingText);
-        ui_enable_item(window, kIdProgress, 1);
-        ui_enable_item(window, kIdUpdate, 0);
-        ui_enable_item(window, kIdExit, 0);
+        ui_enable_item(window, kIdProgress, true);
+        ui_enable_item(window, kIdUpdate, false);
+        ui_enable_item(window, kIdExit, false);
         ResetProgress(window);
-        const uint32_t result =
-            FlashWriteVerify(window, ImageBytes(image), ImageEndAddress(image));
-        if (result == kResultSuccess || result == kResultMcuMismatch) {
+        const UpdateResult result = RunWriteAndVerify(DialogFlashProgress(window),
+                                                      ImageBytes(image), ImageEndAddress(image));
+        // A boot loader of a generation the sequence does not speak: retrying cannot help.
+        if (result == UpdateResult::Success || result == UpdateResult::BootLoaderMismatch) {
             return result;
         }
         // The tenth failure is paused after too, before its message is shown.
@@ -97,13 +77,8 @@ void ShowVersionAfterUpdate(WindowHandle window, SensorInfo* sensor) {
 
 }  // namespace
 
-const char* UpdateResultMessage(uint32_t result) {
-    for (const ResultMessage& row : kResultMessages) {
-        if (row.result == result) {
-            return row.text;
-        }
-    }
-    return kUnlistedResultText;
+FlashProgress DialogFlashProgress(WindowHandle window) {
+    return FlashProgress{window, ShowStatus, ResetBar, StepBar};
 }
 
 unsigned UpdateWorker(void* parameter) {
@@ -114,15 +89,15 @@ unsigned UpdateWorker(void* parameter) {
 
     ui_set_item_text(window, kIdNotice, kNoticeText);
     ui_set_item_text(window, kIdStatus, kConnectingText);
-    ui_enable_item(window, kIdUpdate, 0);
+    ui_enable_item(window, kIdUpdate, false);
 
     if (sensor.kind == kSensorNone) {
         // The notice stays and both buttons come back: the user may plug the sensor in and
         // try again, or leave.
         ui_set_item_text(window, kIdStatus, kNoConnectionText);
-        ui_enable_item(window, kIdProgress, 0);
-        ui_enable_item(window, kIdUpdate, 1);
-        ui_enable_item(window, kIdExit, 1);
+        ui_enable_item(window, kIdProgress, false);
+        ui_enable_item(window, kIdUpdate, true);
+        ui_enable_item(window, kIdExit, true);
         return kWorkerNoSensor;
     }
 
@@ -148,21 +123,21 @@ unsigned UpdateWorker(void* parameter) {
             message = choice.problem;
             break;
         }
-        const uint32_t result = RunUpdateAttempts(window, choice.image);
-        if (result == kResultSuccess) {
+        const UpdateResult result = RunUpdateAttempts(window, choice.image);
+        if (result == UpdateResult::Success) {
             // The bar keeps the sequence's last position while the sensor comes back.
             ShowVersionAfterUpdate(window, &sensor);
         }
         ResetProgress(window);
-        message = UpdateResultMessage(result);
+        message = UpdateResultText(result);
         break;
     }
     }
 
     ui_set_item_text(window, kIdStatus, message);
     ui_set_item_text(window, kIdNotice, "");
-    ui_enable_item(window, kIdProgress, 0);
-    ui_enable_item(window, kIdUpdate, 0);
-    ui_enable_item(window, kIdExit, 1);
+    ui_enable_item(window, kIdProgress, false);
+    ui_enable_item(window, kIdUpdate, false);
+    ui_enable_item(window, kIdExit, true);
     return kWorkerDone;
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "flash/flash_protocol.h"
 #include "platform/ui.h"
 #include "sensor/sensor_info.h"
 
@@ -16,8 +17,8 @@ struct UpdateRequest {
 };
 
 // Thread procedure; `request` points to an UpdateRequest that outlives the thread.
-// Returns 0 on the no-sensor path, 2 on every other path.
+// Returns 0 on the no-sensor path, 2 on every other path (the process exit codes).
 unsigned UpdateWorker(void* request);
 
-// The status-line text for an UpdateResult (the empty text for 17).
-const char* UpdateResultMessage(uint32_t result);
+// The sequence's status texts and progress steps, shown in `window`'s status line and bar.
+FlashProgress DialogFlashProgress(WindowHandle window);

@@ -62,7 +62,8 @@ int TakeInhibitor() {
 
 }  // namespace
 
-void ui_keep_awake(int on) {
+// The terminal has no session end to hold back, so the window plays no part here.
+void ui_keep_awake(WindowHandle, bool on) {
     std::lock_guard<std::mutex> lock(inhibitMutex);
     if (on && inhibitFd < 0) {
         inhibitFd = TakeInhibitor();

@@ -17,11 +17,10 @@ struct TermControl {
     bool enabled;
 };
 
+// From 0 to `maximum`; the position never passes the maximum.
 struct TermProgress {
-    uint16_t minimum;
     uint16_t maximum;
-    int32_t position;
-    int32_t step;
+    uint16_t position;
 };
 
 struct TermTimer {
@@ -51,7 +50,8 @@ uint64_t TermNowMs();
 // ---- term_ui.cpp: running calls on the main thread -------------------------------------
 
 // Marks the calling thread as the one that owns the dialog, and clears the model.
-void TermUiBegin();
+// ui_destroy_window calls `onDestroy(context)`, as DestroyWindow sends WM_DESTROY.
+void TermUiBegin(void (*onDestroy)(void* context), void* context);
 // File descriptor that becomes readable when another thread has queued a call, a worker
 // thread has ended, or a signal arrived.
 int TermUiWakeFd();
@@ -65,9 +65,9 @@ void TermUiEnd();
 
 // ---- term_render.cpp: showing the model ------------------------------------------------
 
-// `terminal`: draw the dialog in place with control sequences; otherwise print each change
-// as one line.
-void TermRenderBegin(bool terminal);
+// `terminal`: draw the dialog in place with control sequences, under `caption`; otherwise
+// print each change as one line.
+void TermRenderBegin(bool terminal, const char* caption);
 // Called after each change of a control (text, enable state, progress).
 void TermRenderChanged(int controlId);
 // Draws the dialog when something changed since the last frame.
@@ -80,7 +80,7 @@ void TermRenderNote(const char* text);
 void TermRenderSilence();
 void TermRenderEnd();
 
-// ---- term_keep_awake.cpp / term_instance_lock.cpp --------------------------------------
+// ---- term_instance_lock.cpp --------------------------------------
 
 // Takes the lock; 1 when this is the only instance, 0 when another holds it. A lock file
 // that cannot be opened at all is not taken and counts as 1.

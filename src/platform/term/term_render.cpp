@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/main_window.h"
 #include "platform/term/term_model.h"
 
 namespace {
@@ -20,6 +19,7 @@ const char kCurrentLabel[] = "Current Version : ";
 const char kNewLabel[] = "New Version      : ";
 const char kKeyHint[] = "u/Enter: Update    e/Esc/q: Exit";
 
+const char* caption = "";
 bool terminalMode = false;
 bool silenced = false;
 bool dirty = false;
@@ -34,12 +34,8 @@ int linePercentDecile = -1;
 
 int Percent() {
     const TermProgress& bar = termModel.progress;
-    const int span = bar.maximum > bar.minimum ? bar.maximum - bar.minimum : 0;
-    if (span == 0) return 0;
-    int percent = (bar.position - bar.minimum) * 100 / span;
-    if (percent < 0) percent = 0;
-    if (percent > 100) percent = 100;
-    return percent;
+    if (bar.maximum == 0) return 0;
+    return bar.position * 100 / bar.maximum;
 }
 
 // While an update runs (its Exit button is disabled) the seconds since the status last
@@ -103,7 +99,7 @@ void DrawFrame() {
     if (framesDrawn > 0) {
         std::fprintf(stdout, "\x1b[%dF", kFrameLines);  // back to the frame's first line
     }
-    std::snprintf(line, sizeof line, "\x1b[1m%s\x1b[0m", kDialogCaption);
+    std::snprintf(line, sizeof line, "\x1b[1m%s\x1b[0m", caption);
     FrameLine(line, columns);
     FrameLine("", columns);
     std::snprintf(line, sizeof line, "%s%s", kCurrentLabel,
@@ -205,7 +201,8 @@ void PrintChange(int controlId) {
 
 }  // namespace
 
-void TermRenderBegin(bool terminal) {
+void TermRenderBegin(bool terminal, const char* dialogCaption) {
+    caption = dialogCaption;
     terminalMode = terminal;
     silenced = false;
     dirty = false;

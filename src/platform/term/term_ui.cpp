@@ -1,12 +1,12 @@
-// ui.h for the terminal front end. The dialog's model belongs to the main thread; a call from
-// the update worker is queued, the main loop is woken through a pipe, carries the call out
-// and only then lets the worker go on, so every control change is synchronous as
-// SendMessageA is, and the main loop keeps dispatching during a whole update.
+// ui.h for the terminal front end. The dialog's model belongs to the main thread: a change
+// asked for by another thread (the update worker) is handed to the main loop through a
+// queue, the loop is woken through a pipe, carries it out and only then lets the caller go
+// on. So every control change is synchronous, as the seam promises, and the main loop keeps
+// dispatching keys, signals and timers during a whole update.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -15,29 +15,16 @@
 #include <system_error>
 #include <thread>
 
-#include "app/main_window.h"
 #include "platform/term/term_model.h"
 
 TermModel termModel;
 
 namespace {
 
-enum class CallKind { SetText, GetText, Enable, Message, SetTimer, KillTimer, Show, Destroy,
-                      PostQuit, MessageBox };
-
-// One call waiting for the main thread; it lives on the calling thread's stack.
-struct QueuedCall {
-    CallKind kind;
-    WindowHandle window;
-    int controlId;
-    const char* text;
-    const char* caption;  // message box
-    char* buffer;
-    uint32_t capacity;
-    uint32_t message;
-    uintptr_t wParam;
-    intptr_t lParam;
-    intptr_t result;
+// A change waiting for the main thread; it lives on the calling thread's stack.
+struct MainThreadCall {
+    void (*run)(void* change);
+    void* change;
     bool done;
 };
 
@@ -46,46 +33,33 @@ constexpr int kQueueSlots = 8;
 
 std::mutex queueMutex;
 std::condition_variable queueDone;
-QueuedCall* queue[kQueueSlots];
+MainThreadCall* queue[kQueueSlots];
 int queueLength = 0;
 std::thread::id mainThreadId;
 std::atomic<bool> mainThreadSet{false};
 int wakePipe[2] = {-1, -1};
 std::atomic<int> liveThreads{0};
+void (*destroyHandler)(void* context) = nullptr;
+void* destroyContext = nullptr;
 
-void CopyText(char* to, const char* from) {
-    std::snprintf(to, kTermTextCapacity, "%s", from);
+bool OnMainThread() {
+    return !mainThreadSet.load() || std::this_thread::get_id() == mainThreadId;
 }
 
-intptr_t ProgressMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
-    TermProgress& bar = termModel.progress;
-    intptr_t previous = bar.position;
-    switch (message) {
-    case kPbmSetRange:
-        previous = static_cast<intptr_t>(bar.minimum) |
-                   (static_cast<intptr_t>(bar.maximum) << 16);
-        bar.minimum = static_cast<uint16_t>(lParam & 0xFFFF);
-        bar.maximum = static_cast<uint16_t>((lParam >> 16) & 0xFFFF);
-        break;
-    case kPbmSetPos:
-        bar.position = static_cast<int32_t>(wParam);
-        break;
-    case kPbmSetStep:
-        previous = bar.step;
-        bar.step = static_cast<int32_t>(wParam);
-        break;
-    case kPbmStepIt:
-        // As the common control does: past the maximum the bar starts over from the minimum.
-        bar.position += bar.step;
-        if (bar.position > bar.maximum) {
-            bar.position = bar.minimum + (bar.position - bar.maximum);
-        }
-        break;
-    default:
-        return 0;
+// Carries `change()` out on the main thread and returns when it is done.
+template <typename Change>
+void RunOnMainThread(Change change) {
+    void (*run)(void*) = [](void* pointer) { (*static_cast<Change*>(pointer))(); };
+    if (OnMainThread()) {
+        run(&change);
+        return;
     }
-    if (bar.position < bar.minimum) bar.position = bar.minimum;
-    return previous;
+    MainThreadCall call{run, &change, false};
+    std::unique_lock<std::mutex> lock(queueMutex);
+    queueDone.wait(lock, [] { return queueLength < kQueueSlots; });
+    queue[queueLength++] = &call;
+    TermUiWake();
+    queueDone.wait(lock, [&call] { return call.done; });
 }
 
 void SetTimer(uint32_t id, uint32_t periodMs) {
@@ -101,98 +75,20 @@ void SetTimer(uint32_t id, uint32_t periodMs) {
     }
 }
 
-void Execute(QueuedCall* call) {
-    TermControl* control = TermControlFor(call->controlId);
-    switch (call->kind) {
-    case CallKind::SetText:
-        if (control != nullptr && std::strncmp(control->text, call->text, kTermTextCapacity) != 0) {
-            CopyText(control->text, call->text);
-            TermRenderChanged(call->controlId);
-        }
-        break;
-    case CallKind::GetText:
-        call->result = 0;
-        if (call->capacity > 0) {
-            std::snprintf(call->buffer, call->capacity, "%s", control ? control->text : "");
-            call->result = static_cast<intptr_t>(std::strlen(call->buffer));
-        }
-        break;
-    case CallKind::Enable:
-        if (control != nullptr && control->enabled != (call->wParam != 0)) {
-            control->enabled = call->wParam != 0;
-            TermRenderChanged(call->controlId);
-        }
-        break;
-    case CallKind::Message:
-        call->result = 0;
-        if (call->controlId == kIdProgress) {
-            call->result = ProgressMessage(call->message, call->wParam, call->lParam);
-            TermRenderChanged(kIdProgress);
-        }
-        break;
-    case CallKind::SetTimer:
-        SetTimer(static_cast<uint32_t>(call->controlId), call->message);
-        break;
-    case CallKind::KillTimer:
-        for (TermTimer& timer : termModel.timers) {
-            if (timer.id == static_cast<uint32_t>(call->controlId)) timer = TermTimer{0, 0, 0};
-        }
-        break;
-    case CallKind::Show:
-        termModel.shown = call->wParam != 0;
-        TermRenderChanged(0);
-        break;
-    case CallKind::Destroy:
-        // DestroyWindow sends WM_DESTROY to the window procedure.
-        MainWindowOnDestroy(call->window);
-        break;
-    case CallKind::PostQuit:
-        termModel.quitPosted = true;
-        termModel.exitCode = static_cast<int>(call->lParam);
-        break;
-    case CallKind::MessageBox: {
-        char line[kTermTextCapacity];
-        std::snprintf(line, sizeof line, "%s: %s", call->caption, call->text);
-        TermRenderNote(line);
-        break;
-    }
-    }
+void ChangeProgress(uint16_t maximum, uint16_t position) {
+    TermProgress& bar = termModel.progress;
+    bar.maximum = maximum;
+    bar.position = position < maximum ? position : maximum;
+    TermRenderChanged(kIdProgress);
 }
 
-bool OnMainThread() {
-    return !mainThreadSet.load() || std::this_thread::get_id() == mainThreadId;
-}
-
-// Carries the call out on the main thread and returns when it is done.
-intptr_t Perform(QueuedCall call) {
-    call.done = false;
-    call.result = 0;
-    if (OnMainThread()) {
-        Execute(&call);
-        return call.result;
-    }
-    std::unique_lock<std::mutex> lock(queueMutex);
-    queueDone.wait(lock, [] { return queueLength < kQueueSlots; });
-    queue[queueLength++] = &call;
-    TermUiWake();
-    queueDone.wait(lock, [&call] { return call.done; });
-    return call.result;
-}
-
-QueuedCall Call(CallKind kind, WindowHandle window, int controlId) {
-    QueuedCall call{};
-    call.kind = kind;
-    call.window = window;
-    call.controlId = controlId;
-    return call;
-}
-
-// A worker thread and its exit code. Closing the handle of a thread that still runs leaves
-// the record to the thread, which frees it when it ends.
+// A worker thread and its end. Closing the handle of a thread that still runs leaves the
+// record to the thread, which frees it when it ends.
 struct TermThread {
     std::thread thread;
     std::mutex mutex;
-    uint32_t exitCode = kStillActive;
+    bool ended = false;
+    uint32_t result = 0;
     bool closed = false;
 };
 
@@ -209,13 +105,15 @@ uint64_t TermNowMs() {
         std::chrono::steady_clock::now().time_since_epoch()).count());
 }
 
-void TermUiBegin() {
+void TermUiBegin(void (*onDestroy)(void* context), void* context) {
     std::memset(&termModel, 0, sizeof termModel);
     for (TermControl& control : termModel.controls) control.enabled = true;
-    termModel.progress = TermProgress{0, 100, 0, 10};
+    termModel.progress = TermProgress{100, 0};
     if (wakePipe[0] < 0 && pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         wakePipe[0] = wakePipe[1] = -1;
     }
+    destroyHandler = onDestroy;
+    destroyContext = context;
     mainThreadId = std::this_thread::get_id();
     mainThreadSet = true;
 }
@@ -237,12 +135,12 @@ void TermUiRunQueuedCalls() {
     }
     std::unique_lock<std::mutex> lock(queueMutex);
     while (queueLength > 0) {
-        QueuedCall* call = queue[0];
+        MainThreadCall* call = queue[0];
         std::memmove(queue, queue + 1, sizeof(queue[0]) * static_cast<size_t>(queueLength - 1));
         --queueLength;
         // The caller waits for `done`, so the call stays valid while it runs unlocked.
         lock.unlock();
-        Execute(call);
+        call->run(call->change);
         lock.lock();
         call->done = true;
         queueDone.notify_all();
@@ -253,69 +151,98 @@ int TermUiLiveThreads() { return liveThreads.load(); }
 
 void TermUiEnd() {
     mainThreadSet = false;
+    destroyHandler = nullptr;
+    destroyContext = nullptr;
 }
 
 // ---- ui.h ------------------------------------------------------------------------------
 
-void ui_set_item_text(WindowHandle window, int controlId, const char* text) {
-    QueuedCall call = Call(CallKind::SetText, window, controlId);
-    call.text = text;
-    Perform(call);
+void ui_set_item_text(WindowHandle, int controlId, const char* text) {
+    RunOnMainThread([controlId, text] {
+        TermControl* control = TermControlFor(controlId);
+        if (control != nullptr && std::strncmp(control->text, text, kTermTextCapacity) != 0) {
+            std::snprintf(control->text, kTermTextCapacity, "%s", text);
+            TermRenderChanged(controlId);
+        }
+    });
 }
 
-uint32_t ui_get_item_text(WindowHandle window, int controlId, char* buffer, uint32_t capacity) {
-    QueuedCall call = Call(CallKind::GetText, window, controlId);
-    call.buffer = buffer;
-    call.capacity = capacity;
-    return static_cast<uint32_t>(Perform(call));
+uint32_t ui_get_item_text(WindowHandle, int controlId, char* buffer, uint32_t capacity) {
+    uint32_t length = 0;
+    RunOnMainThread([controlId, buffer, capacity, &length] {
+        if (capacity == 0) return;
+        const TermControl* control = TermControlFor(controlId);
+        std::snprintf(buffer, capacity, "%s", control ? control->text : "");
+        length = static_cast<uint32_t>(std::strlen(buffer));
+    });
+    return length;
 }
 
-void ui_enable_item(WindowHandle window, int controlId, int enable) {
-    QueuedCall call = Call(CallKind::Enable, window, controlId);
-    call.wParam = enable != 0;
-    Perform(call);
+void ui_enable_item(WindowHandle, int controlId, bool enable) {
+    RunOnMainThread([controlId, enable] {
+        TermControl* control = TermControlFor(controlId);
+        if (control != nullptr && control->enabled != enable) {
+            control->enabled = enable;
+            TermRenderChanged(controlId);
+        }
+    });
 }
 
-intptr_t ui_send_item_message(WindowHandle window, int controlId, uint32_t message,
-                              uintptr_t wParam, intptr_t lParam) {
-    QueuedCall call = Call(CallKind::Message, window, controlId);
-    call.message = message;
-    call.wParam = wParam;
-    call.lParam = lParam;
-    return Perform(call);
+void ui_set_progress_range(WindowHandle, uint16_t maximum) {
+    RunOnMainThread([maximum] { ChangeProgress(maximum, termModel.progress.position); });
 }
 
-void ui_set_timer(WindowHandle window, uint32_t timerId, uint32_t periodMs) {
-    QueuedCall call = Call(CallKind::SetTimer, window, static_cast<int>(timerId));
-    call.message = periodMs;
-    Perform(call);
+void ui_set_progress_position(WindowHandle, uint16_t position) {
+    RunOnMainThread([position] { ChangeProgress(termModel.progress.maximum, position); });
 }
 
-void ui_kill_timer(WindowHandle window, uint32_t timerId) {
-    Perform(Call(CallKind::KillTimer, window, static_cast<int>(timerId)));
+void ui_step_progress(WindowHandle) {
+    RunOnMainThread([] {
+        const TermProgress bar = termModel.progress;
+        ChangeProgress(bar.maximum, static_cast<uint16_t>(bar.position + 1));
+    });
 }
 
-void ui_show_window(WindowHandle window, int show) {
-    QueuedCall call = Call(CallKind::Show, window, 0);
-    call.wParam = show != 0;
-    Perform(call);
+void ui_set_timer(WindowHandle, uint32_t timerId, uint32_t periodMs) {
+    RunOnMainThread([timerId, periodMs] { SetTimer(timerId, periodMs); });
 }
 
-void ui_destroy_window(WindowHandle window) {
-    Perform(Call(CallKind::Destroy, window, 0));
+void ui_kill_timer(WindowHandle, uint32_t timerId) {
+    RunOnMainThread([timerId] {
+        for (TermTimer& timer : termModel.timers) {
+            if (timer.id == timerId) timer = TermTimer{0, 0, 0};
+        }
+    });
+}
+
+void ui_show_window(WindowHandle, bool show) {
+    RunOnMainThread([show] {
+        termModel.shown = show;
+        TermRenderChanged(0);
+    });
+}
+
+void ui_destroy_window(WindowHandle) {
+    // As DestroyWindow sends WM_DESTROY: the front end's destroy handling runs before this
+    // returns.
+    RunOnMainThread([] {
+        if (destroyHandler != nullptr) destroyHandler(destroyContext);
+    });
 }
 
 void ui_post_quit(int exitCode) {
-    QueuedCall call = Call(CallKind::PostQuit, nullptr, 0);
-    call.lParam = exitCode;
-    Perform(call);
+    RunOnMainThread([exitCode] {
+        termModel.quitPosted = true;
+        termModel.exitCode = exitCode;
+    });
 }
 
 void ui_message_box(const char* text, const char* caption) {
-    QueuedCall call = Call(CallKind::MessageBox, nullptr, 0);
-    call.text = text;
-    call.caption = caption;
-    Perform(call);
+    RunOnMainThread([text, caption] {
+        char line[kTermTextCapacity];
+        std::snprintf(line, sizeof line, "%s: %s", caption, text);
+        TermRenderNote(line);
+    });
 }
 
 ThreadHandle ui_thread_start(unsigned (*procedure)(void*), void* argument) {
@@ -327,7 +254,8 @@ ThreadHandle ui_thread_start(unsigned (*procedure)(void*), void* argument) {
             bool orphaned = false;
             {
                 std::lock_guard<std::mutex> lock(record->mutex);
-                record->exitCode = result;
+                record->ended = true;
+                record->result = result;
                 orphaned = record->closed;
             }
             if (orphaned) delete record;
@@ -343,17 +271,18 @@ ThreadHandle ui_thread_start(unsigned (*procedure)(void*), void* argument) {
     return record;
 }
 
-uint32_t ui_thread_exit_code(ThreadHandle thread) {
+bool ui_thread_ended(ThreadHandle thread, uint32_t* result) {
     TermThread* record = static_cast<TermThread*>(thread);
     std::lock_guard<std::mutex> lock(record->mutex);
-    return record->exitCode;
+    if (record->ended && result != nullptr) *result = record->result;
+    return record->ended;
 }
 
 void ui_thread_close(ThreadHandle thread) {
     TermThread* record = static_cast<TermThread*>(thread);
     {
         std::lock_guard<std::mutex> lock(record->mutex);
-        if (record->exitCode == kStillActive) {
+        if (!record->ended) {
             // Not stopped, as closing a handle does not stop a thread; it frees itself.
             record->closed = true;
             record->thread.detach();

@@ -1,12 +1,12 @@
 // The dialog, timer and thread services of ui.h over the real Windows calls. Control
 // changes made from the update worker go through SendMessageA (SetDlgItemTextA and
 // EnableWindow send too), which Windows carries out on the thread that owns the dialog
-// while the calling thread waits: the synchronous change the seam promises.
+// while the calling thread waits: the synchronous change the seam promises. The progress
+// bar is the common control (msctls_progress32) driven by its PBM_* messages.
 #include <windows.h>
 #include <commctrl.h>
 #include <process.h>
 
-#include "app/main_window.h"
 #include "platform/ui.h"
 #include "platform/win32/win32_ui.h"
 
@@ -29,11 +29,6 @@ unsigned __stdcall ThreadTrampoline(void* parameter) {
 
 }  // namespace
 
-static_assert(PBM_SETRANGE == kPbmSetRange && PBM_SETPOS == kPbmSetPos &&
-                  PBM_SETSTEP == kPbmSetStep && PBM_STEPIT == kPbmStepIt,
-              "progress bar messages");
-static_assert(STILL_ACTIVE == kStillActive, "exit code of a running thread");
-
 void ui_set_item_text(WindowHandle window, int controlId, const char* text) {
     SetDlgItemTextA(Window(window), controlId, text);
 }
@@ -44,13 +39,23 @@ uint32_t ui_get_item_text(WindowHandle window, int controlId, char* buffer, uint
     return GetDlgItemTextA(Window(window), controlId, buffer, static_cast<int>(capacity));
 }
 
-void ui_enable_item(WindowHandle window, int controlId, int enable) {
+void ui_enable_item(WindowHandle window, int controlId, bool enable) {
     EnableWindow(GetDlgItem(Window(window), controlId), enable ? TRUE : FALSE);
 }
 
-intptr_t ui_send_item_message(WindowHandle window, int controlId, uint32_t message,
-                              uintptr_t wParam, intptr_t lParam) {
-    return SendMessageA(GetDlgItem(Window(window), controlId), message, wParam, lParam);
+// The common control's own step is used, set to one unit with every range, so that the
+// bar moves exactly as the dialog has always moved it.
+void ui_set_progress_range(WindowHandle window, uint16_t maximum) {
+    SendDlgItemMessageA(Window(window), kIdProgress, PBM_SETRANGE, 0, MAKELPARAM(0, maximum));
+    SendDlgItemMessageA(Window(window), kIdProgress, PBM_SETSTEP, 1, 0);
+}
+
+void ui_set_progress_position(WindowHandle window, uint16_t position) {
+    SendDlgItemMessageA(Window(window), kIdProgress, PBM_SETPOS, position, 0);
+}
+
+void ui_step_progress(WindowHandle window) {
+    SendDlgItemMessageA(Window(window), kIdProgress, PBM_STEPIT, 0, 0);
 }
 
 void ui_set_timer(WindowHandle window, uint32_t timerId, uint32_t periodMs) {
@@ -59,7 +64,7 @@ void ui_set_timer(WindowHandle window, uint32_t timerId, uint32_t periodMs) {
 
 void ui_kill_timer(WindowHandle window, uint32_t timerId) { KillTimer(Window(window), timerId); }
 
-void ui_show_window(WindowHandle window, int show) {
+void ui_show_window(WindowHandle window, bool show) {
     ShowWindow(Window(window), show ? SW_SHOW : SW_HIDE);
 }
 
@@ -84,10 +89,14 @@ ThreadHandle ui_thread_start(unsigned (*procedure)(void*), void* argument) {
     return reinterpret_cast<ThreadHandle>(thread);
 }
 
-uint32_t ui_thread_exit_code(ThreadHandle thread) {
+// A thread that runs reports STILL_ACTIVE as its exit code; the workers return 0 or 2, so
+// the two cannot be confused. A handle that cannot be asked counts as ended with 0.
+bool ui_thread_ended(ThreadHandle thread, uint32_t* result) {
     DWORD code = 0;
-    if (!GetExitCodeThread(static_cast<HANDLE>(thread), &code)) return 0;
-    return code;
+    if (!GetExitCodeThread(static_cast<HANDLE>(thread), &code)) code = 0;
+    if (code == STILL_ACTIVE) return false;
+    if (result != nullptr) *result = code;
+    return true;
 }
 
 void ui_thread_close(ThreadHandle thread) { CloseHandle(static_cast<HANDLE>(thread)); }
@@ -97,13 +106,13 @@ void ui_thread_close(ThreadHandle thread) { CloseHandle(static_cast<HANDLE>(thre
 // set and cleared right here. The shutdown-block reason belongs to the dialog's thread
 // (ShutdownBlockReasonCreate fails on any other), so that part is posted to the dialog;
 // posting, not sending, so a worker never waits on a loop that has already ended.
-void ui_keep_awake(int on) {
+void ui_keep_awake(WindowHandle window, bool on) {
     if (on) {
         SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
     } else {
         SetThreadExecutionState(ES_CONTINUOUS);
     }
-    if (HWND dialog = Window(mainWindow)) {
+    if (HWND dialog = Window(window)) {
         PostMessageA(dialog, kWin32MsgShutdownBlock, on ? 1 : 0, 0);
     }
 }

@@ -1,23 +1,8 @@
-// The Windows edition's entry pieces: the main dialog's window procedure and the run of
-// the whole program from start-up to the exit code.
+// What the Windows dialog seam and the Windows front end share.
 #pragma once
 
 #include <windows.h>
 
-#include "app/long_options.h"
-
 // Posted to the main dialog when a worker starts (wParam 1) and ends (wParam 0), so that
 // the shutdown-block reason is set and removed on the dialog's own thread.
 constexpr UINT kWin32MsgShutdownBlock = WM_APP + 1;
-
-// Name of the mutex that lets one instance at a time run.
-constexpr char kSingleInstanceMutexName[] = "Global\\ZorflashFirmwareUpdate";
-
-// Window procedure of the class "ZFLASHUSB".
-LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-
-// Start-up, message loop and exit code: the body of WinMain. `commandLine` is the
-// argument part of the command line, as WinMain receives it. --help, --version and a wrong
-// long option are answered in a message box before anything else happens.
-int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
-                  const Edition& edition);

@@ -2,7 +2,7 @@
 #include <sys/stat.h>
 
 #include "app/command_line.h"
-#include "platform/term/term_front.h"
+#include "front/term/term_front.h"
 
 namespace {
 

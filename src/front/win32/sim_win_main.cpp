@@ -3,8 +3,8 @@
 // (family0 when unset); an unknown name runs family0 as well.
 #include <windows.h>
 
+#include "front/win32/main_dialog.h"
 #include "platform/sim/sim_control.h"
-#include "platform/win32/win32_ui.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCommand) {
     sim_configure_from_environment(1);

@@ -9,8 +9,8 @@
 #include <cstdlib>
 
 #include "app/command_line.h"
+#include "front/term/term_front.h"
 #include "platform/sim/sim_control.h"
-#include "platform/term/term_front.h"
 
 namespace {
 

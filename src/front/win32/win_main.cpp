@@ -1,7 +1,7 @@
 // Entry of zorflash.exe: the real sensor through SetupAPI and the HID class driver.
 #include <windows.h>
 
-#include "platform/win32/win32_ui.h"
+#include "front/win32/main_dialog.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCommand) {
     return RunMainDialog(instance, commandLine, showCommand, Edition{kEditionWindows, "zorflash"});

@@ -14,7 +14,7 @@
 #include <cstring>
 
 #include "app/main_window.h"
-#include "platform/term/term_front.h"
+#include "front/term/term_front.h"
 #include "platform/term/term_model.h"
 
 namespace {
@@ -105,7 +105,7 @@ Key DecodeKeys(const char* bytes, ssize_t count, ssize_t* index) {
 }
 
 struct LoopState {
-    WindowHandle window;
+    MainWindowState* state;
     bool readKeys;
     // A close (Ctrl-C, hang-up, SIGTERM) or Exit that came while the worker ran: carried out
     // once the worker has ended.
@@ -119,12 +119,12 @@ struct LoopState {
 };
 
 void RequestExit(LoopState* loop) {
-    MainWindowOnCommand(loop->window, kIdExit);
-    loop->exitPending = !termModel.quitPosted && WorkerRunning();
+    MainWindowOnCommand(loop->state, kIdExit);
+    loop->exitPending = !termModel.quitPosted && WorkerRunning(loop->state);
 }
 
 void RequestClose(LoopState* loop, const char* programName) {
-    if (MainWindowOnClose(loop->window) != 0) {
+    if (MainWindowOnClose(loop->state)) {
         if (!loop->closePending) {
             char note[256];
             std::snprintf(note, sizeof note,
@@ -153,7 +153,7 @@ void HandleInput(LoopState* loop) {
         const Key key = DecodeKeys(bytes, count, &index);
         if (key == Key::None || termModel.quitPosted) return;
         if (key == Key::Update && ControlEnabled(kIdUpdate)) {
-            MainWindowOnCommand(loop->window, kIdUpdate);
+            MainWindowOnCommand(loop->state, kIdUpdate);
         } else if (key == Key::Exit && ControlEnabled(kIdExit)) {
             RequestExit(loop);
         }
@@ -161,7 +161,6 @@ void HandleInput(LoopState* loop) {
 }
 
 void RunTimers(LoopState* loop) {
-    const WindowHandle window = loop->window;
     const uint64_t now = TermNowMs();
     for (const TermTimer& timer : termModel.timers) {
         if (timer.id == 0 || now < timer.dueMs || termModel.quitPosted) continue;
@@ -171,7 +170,7 @@ void RunTimers(LoopState* loop) {
         for (TermTimer& slot : termModel.timers) {
             if (slot.id == id) slot.dueMs = TermNowMs() + slot.periodMs;
         }
-        MainWindowOnTimer(window, id);
+        MainWindowOnTimer(loop->state, id);
         loop->ticked = true;
     }
 }
@@ -189,6 +188,9 @@ int PollTimeout(uint64_t lastFrame) {
     }
     return static_cast<int>(wait);
 }
+
+// ui_destroy_window's part: the window goes away as WM_DESTROY would take it.
+void DestroyWindow(void* state) { MainWindowOnDestroy(static_cast<MainWindowState*>(state)); }
 
 void HandleSignal(LoopState* loop, const char* programName) {
     const int number = pendingSignal.exchange(0);
@@ -237,18 +239,20 @@ int TermRun(const char* commandLine, const TermRunOptions& options) {
 
     pendingSignal = 0;
     hungUp = false;
-    TermUiBegin();
+    // The main window's state lives here, on the main thread, for the whole run.
+    MainWindowState state;
+    ResetMainWindowState(&state);
+    state.firmware = options.firmware;
+    TermUiBegin(DestroyWindow, &state);
     InstallSignals();
     const TerminalState terminal = EnterRawInput();
-    TermRenderBegin(isatty(STDOUT_FILENO) != 0);
+    TermRenderBegin(isatty(STDOUT_FILENO) != 0, kDialogCaption);
 
-    ResetMainWindowState();
-    firmwareSource = options.firmware;
-    LoopState loop{&termModel, true, false, false, false, false};
-    // As CreateDialogParamA does: WM_CREATE during the creation, then the start-up steps.
-    MainWindowOnCreate(loop.window);
-    MainWindowStartup(loop.window, commandLine);
-    ui_show_window(loop.window, 1);
+    LoopState loop{&state, true, false, false, false, false};
+    // As CreateDialogParamA does: the creation, then the start-up steps.
+    MainWindowOnCreate(&state, &termModel);
+    MainWindowStartup(&state, commandLine);
+    ui_show_window(state.window, true);
     TermRenderFlush();
 
     uint64_t lastFrame = TermNowMs();
@@ -263,7 +267,7 @@ int TermRun(const char* commandLine, const TermRunOptions& options) {
         if (ready > 0 && count > 1 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
             HandleInput(&loop);
         }
-        if (!termModel.quitPosted && !WorkerRunning()) {
+        if (!termModel.quitPosted && !WorkerRunning(&state)) {
             if (loop.closePending) RequestClose(&loop, options.programName);
             if (loop.exitPending && !termModel.quitPosted) RequestExit(&loop);
             if (loop.inputEnded && loop.ticked && !termModel.quitPosted &&

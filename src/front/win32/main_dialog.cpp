@@ -1,11 +1,13 @@
 // The Windows main dialog: class registration, creation from template 103, the message
-// loop, and the window procedure that hands each message to the main window's logic.
+// loop, and the window procedure that hands each message to the main window's logic
+// together with the state this front end owns.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <cstdio>
 
 #include "app/main_window.h"
+#include "front/win32/main_dialog.h"
 #include "platform/win32/resource.h"
 #include "platform/win32/win32_ui.h"
 #include "sensor/diag_log.h"
@@ -57,29 +59,34 @@ int AnswerLongOptions(const Edition& edition) {
     return exitCode;
 }
 
+// The main window's state, owned by this front end for the whole process. The window
+// procedure has no other way to it: the dialog's creation data reach only a dialog
+// procedure, and this class has none.
+MainWindowState state;
+
 }  // namespace
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE:
-        MainWindowOnCreate(window);
+        MainWindowOnCreate(&state, window);
         return 0;
     case WM_COMMAND:
-        MainWindowOnCommand(window, LOWORD(wParam));
+        MainWindowOnCommand(&state, LOWORD(wParam));
         return 0;
     case WM_TIMER:
-        MainWindowOnTimer(window, static_cast<uint32_t>(wParam));
+        MainWindowOnTimer(&state, static_cast<uint32_t>(wParam));
         return 0;
     case WM_CLOSE:
         // Refused while a worker runs (the sensor may be mid-write); otherwise the logic
         // destroys the window, which brings WM_DESTROY and the exit code.
-        MainWindowOnClose(window);
+        MainWindowOnClose(&state);
         return 0;
     case WM_QUERYENDSESSION:
         // Same rule for the end of the session: Windows shows the reason set below.
-        return WorkerRunning() ? FALSE : TRUE;
+        return WorkerRunning(&state) ? FALSE : TRUE;
     case WM_DESTROY:
-        MainWindowOnDestroy(window);
+        MainWindowOnDestroy(&state);
         return 0;
     case kWin32MsgShutdownBlock:
         if (wParam) {
@@ -122,8 +129,11 @@ int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
     windowClass.lpszClassName = ZORFLASH_WINDOW_CLASS;
     if (!RegisterClassA(&windowClass)) return kExitStartupFailed;
 
+    ResetMainWindowState(&state);
+    state.firmware = &firmware;
+
     // No owner, no dialog procedure: the class's window procedure gets every message,
-    // WM_CREATE included, which stores mainWindow and starts the timer.
+    // WM_CREATE included, which stores the window and starts the timer.
     HWND dialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_MAIN_DIALOG), nullptr,
                                      nullptr, 0);
     if (dialog == nullptr) {
@@ -131,13 +141,12 @@ int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
         return kExitStartupFailed;
     }
 
-    firmwareSource = &firmware;
-    MainWindowStartup(dialog, slashOptions);
+    MainWindowStartup(&state, slashOptions);
 
     if (alreadyRunning) {
         // Nothing has touched the sensor yet: the first timer tick has not come. An
         // unattended run has nobody to read a message, so only the interactive one shows it.
-        if (LaunchMode >= 5) {
+        if (IsInteractive(&state)) {
             MessageBoxA(nullptr, kAlreadyRunningText, kAlreadyRunningCaption,
                         MB_OK | MB_ICONSTOP);
         }
@@ -147,11 +156,11 @@ int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
     // An unattended run without a file name ends on the first tick with exit code 4
     // (OnUnattendedTick); it is not shown at all, so that a script starting it never
     // flashes a window on the screen.
-    if (!UnattendedWithoutFileName()) ShowWindow(dialog, showCommand);
+    if (!UnattendedWithoutFileName(&state)) ShowWindow(dialog, showCommand);
 
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-        if (!IsDialogMessageA(static_cast<HWND>(mainWindow), &message)) {
+        if (!IsDialogMessageA(dialog, &message)) {
             TranslateMessage(&message);
             DispatchMessageA(&message);
         }

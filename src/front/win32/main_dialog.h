@@ -1,0 +1,19 @@
+// The Windows front end: the main dialog's window procedure and the run of the whole program
+// from start-up to the exit code.
+#pragma once
+
+#include <windows.h>
+
+#include "app/long_options.h"
+
+// Name of the mutex that lets one instance at a time run.
+constexpr char kSingleInstanceMutexName[] = "Global\\ZorflashFirmwareUpdate";
+
+// Window procedure of the class "ZFLASHUSB".
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Start-up, message loop and exit code: the body of WinMain. `commandLine` is the
+// argument part of the command line, as WinMain receives it. --help, --version and a wrong
+// long option are answered in a message box before anything else happens.
+int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
+                  const Edition& edition);
