@@ -4,10 +4,10 @@
 
 
 #include "alloc_counter.h"
-#include "app/main_window.h"
 #include "flash/flash_protocol.h"
 #include "platform/sim/sim_control.h"
 #include "update/firmware_catalogue.h"
+#include "update/update_worker.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ HidDevice OpenBootLoader() {
 // One write command and its reply, as the programming pass sends them.
 void BM_BlockExchange(benchmark::State& state) {
     HidDevice device = OpenBootLoader();
-    flash_erase(&device);
+    EraseFlash(&device);
     FlashCommand command{};
     command.reportId = 1;
     command.opcode = kFlashOpVerify;
@@ -36,7 +36,7 @@ void BM_BlockExchange(benchmark::State& state) {
     FlashReply reply;
     const uint64_t before = AllocationCount();
     for (auto _ : state) {
-        flash_exchange(&device, &command, 0, "Module Name : flash_verify", &reply);
+        ExchangeCommand(&device, &command, 0, "Module Name : flash_verify", &reply);
         benchmark::DoNotOptimize(reply);
     }
     state.counters["allocs/block"] = benchmark::Counter(
@@ -53,13 +53,14 @@ void BM_WriteAndVerifyImageB(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         HidDevice device = OpenBootLoader();
-        flash_erase(&device);
+        EraseFlash(&device);
         state.ResumeTiming();
         const uint64_t before = AllocationCount();
-        const int written = flash_write(nullptr, &device, ImageBytes(image), ImageEndAddress(image), 0x4000);
-        const int verified = flash_verify(nullptr, &device, ImageBytes(image), ImageEndAddress(image), 0x4000);
+        const FlashProgress bar = DialogFlashProgress(nullptr);
+        const bool written = WriteBlocks(bar, &device, ImageBytes(image), ImageEndAddress(image), 0x4000);
+        const bool verified = VerifyBlocks(bar, &device, ImageBytes(image), ImageEndAddress(image), 0x4000);
         allocated += AllocationCount() - before;
-        if (written != 0 || verified != 0) state.SkipWithError("the simulated sensor refused the image");
+        if (!written || !verified) state.SkipWithError("the simulated sensor refused the image");
         blocks += 2 * ImageByteCount(image) / 128;
         state.PauseTiming();
         CloseHidDevice(&device);

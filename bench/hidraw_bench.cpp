@@ -56,7 +56,7 @@ double NsPerIteration(std::chrono::steady_clock::duration elapsed, int64_t itera
                                  static_cast<double>(iterations);
 }
 
-// The flash loop as the update runs it: flash_exchange over the Linux platform layer.
+// The flash loop as the update runs it: ExchangeCommand over the Linux platform layer.
 void BM_FlashExchangeThroughHidraw(benchmark::State& state) {
     HidDevice device = ClosedHidDevice();
     if (!FindHidDeviceById(&device, kSensorVendorId, kProductBootLoader)) {
@@ -67,9 +67,9 @@ void BM_FlashExchangeThroughHidraw(benchmark::State& state) {
     FlashReply reply;
     const auto start = std::chrono::steady_clock::now();
     for (auto _ : state) {
-        if (flash_exchange(&device, &command, 0, "Module Name : hidraw_bench", &reply) !=
+        if (ExchangeCommand(&device, &command, 0, "Module Name : hidraw_bench", &reply) !=
                 ExchangeResult::Replied ||
-            !is_flash_ack(&command, &reply)) {
+            !IsAcknowledged(&command, &reply)) {
             state.SkipWithError("exchange failed");
             break;
         }

@@ -8,7 +8,7 @@
 namespace {
 
 // The bare word's characters, less the blank that started it, replace the file name.
-// Words longer than the file-name field are cut to its 259 characters.
+// Words longer than the file-name field are cut to what it holds.
 void TakeBareWord(WindowHandle dialog, const char* word, uint32_t length,
                   LaunchOptions* options) {
     if (length > kFileNameCapacity - 1) {
@@ -48,13 +48,13 @@ void TakeOption(const char* token, uint32_t length, LaunchOptions* options) {
         for (uint32_t i = 2; i < length; ++i) {
             value = value * 16 + HexDigitValue(token[i]);  // digits past the eighth wrap out
         }
-        options->sOptionHexNumber = value;
-        options->sOptionGiven = 1;
+        options->sHexNumber = value;
+        options->sGiven = 1;
     } else if (IsLetter(letter, 'W')) {
-        options->wOptionNumber = static_cast<int32_t>(std::strtol(token + 2, nullptr, 10));
+        options->wNumber = static_cast<int32_t>(std::strtol(token + 2, nullptr, 10));
     } else if (length >= 5 && IsLetter(token[1], 'D') && IsLetter(token[2], 'U') &&
                IsLetter(token[3], 'M') && IsLetter(token[4], 'P')) {
-        options->dumpOptionGiven = 1;
+        options->dumpGiven = 1;
     }
 }
 

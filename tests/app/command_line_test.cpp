@@ -17,9 +17,9 @@ struct CommandLineCase {
     const char* commandLine;
     int32_t launchMode;
     const char* fileName;
-    uint32_t sValue;
+    uint32_t sHexNumber;
     int sGiven;
-    int32_t wValue;
+    int32_t wNumber;
     int dumpGiven;
     // Texts control 1000 receives, in order, joined by "|"; null when it is never set.
     const char* fileNameControlTexts;
@@ -77,9 +77,9 @@ TEST_P(CommandLine, SetsModeFileNameAndOptions) {
     ParseCommandLine(nullptr, c.commandLine, &options);
     EXPECT_EQ(options.launchMode, c.launchMode);
     EXPECT_STREQ(options.fileName, c.fileName);
-    EXPECT_EQ(options.sValue, c.sValue);
+    EXPECT_EQ(options.sHexNumber, c.sHexNumber);
     EXPECT_EQ(options.sGiven, c.sGiven);
-    EXPECT_EQ(options.wValue, c.wValue);
+    EXPECT_EQ(options.wNumber, c.wNumber);
     EXPECT_EQ(options.dumpGiven, c.dumpGiven);
     const std::vector<std::string> texts = recording_ui_texts(kIdFileName);
     if (c.fileNameControlTexts == nullptr) {
@@ -114,7 +114,7 @@ TEST(CommandLineLimits, ParseClearsTheFileNameFirst) {
     EXPECT_STREQ(options.fileName, "");
 }
 
-TEST(CommandLineLimits, LongBareWordIsCutTo259Characters) {
+TEST(CommandLineLimits, LongBareWordIsCutToTheFileNameField) {
     recording_ui_reset();
     const std::string word(300, 'w');
     LaunchOptions options;
@@ -127,10 +127,10 @@ TEST(CommandLineLimits, LongBareWordIsCutTo259Characters) {
     block.options = options;
     std::memset(block.guard, 0x5A, sizeof block.guard);
     ParseCommandLine(nullptr, ("/F1 " + word).c_str(), &block.options);
-    EXPECT_EQ(std::string(block.options.fileName), std::string(259, 'w'));
+    EXPECT_EQ(std::string(block.options.fileName), std::string(kFileNameCapacity - 1, 'w'));
     EXPECT_EQ(block.options.launchMode, 1);
     for (char c : block.guard) ASSERT_EQ(c, 0x5A);
-    EXPECT_EQ(recording_ui_control(kIdFileName).text, std::string(259, 'w'));
+    EXPECT_EQ(recording_ui_control(kIdFileName).text, std::string(kFileNameCapacity - 1, 'w'));
 }
 
 TEST(CommandLineLimits, LongTokenIsCutAndParsingGoesOn) {
@@ -147,7 +147,7 @@ TEST(CommandLineLimits, LongTokenIsCutAndParsingGoesOn) {
         const char c = digits[static_cast<size_t>(i)];
         expected = expected * 16 + static_cast<uint32_t>(c <= '9' ? c - '0' : c - 'a' + 10);
     }
-    EXPECT_EQ(options.sValue, expected);
+    EXPECT_EQ(options.sHexNumber, expected);
     EXPECT_EQ(options.sGiven, 1);
     EXPECT_EQ(options.launchMode, 2);
 }

@@ -26,25 +26,27 @@ SimScenario Scenario(const char* name) {
 
 class Program : public ::testing::Test {
 protected:
+    MainWindowState state;
     void SetUp() override {
         recording_ui_reset();
-        ResetMainWindowState();
-        recording_ui_set_destroy_handler(MainWindowOnDestroy);
+        ResetMainWindowState(&state);
+        recording_ui_set_destroy_handler(
+            [](void* s) { MainWindowOnDestroy(static_cast<MainWindowState*>(s)); }, &state);
     }
     void TearDown() override { recording_ui_join_threads(); }
 
     // Creation, start-up and show, as each platform's entry does them.
     void Start(const char* scenario, const char* commandLine) {
         sim_reset(Scenario(scenario));
-        MainWindowOnCreate(kWindow);
-        MainWindowStartup(kWindow, commandLine);
-        ui_show_window(kWindow, 1);
+        MainWindowOnCreate(&state, kWindow);
+        MainWindowStartup(&state, commandLine);
+        ui_show_window(kWindow, true);
     }
 
     // One tick of timer 1, if it is running; the loop delivers nothing otherwise.
     bool Tick() {
         if (!recording_ui_timer_running(kMainTimerId)) return false;
-        MainWindowOnTimer(kWindow, kMainTimerId);
+        MainWindowOnTimer(&state, kMainTimerId);
         return true;
     }
 
@@ -68,18 +70,17 @@ protected:
 
 TEST_F(Program, CreationStartsTheTimerAndStartupPreparesTheBar) {
     Start("family0", "");
-    EXPECT_EQ(mainWindow, kWindow);
+    EXPECT_EQ(state.window, kWindow);
     const std::vector<UiCall> calls = recording_ui_calls();
     ASSERT_GE(calls.size(), 4u);
     EXPECT_EQ(calls[0].kind, UiCallKind::SetTimer);
     EXPECT_EQ(calls[0].controlId, 1);
-    EXPECT_EQ(calls[0].message, 100u);
+    EXPECT_EQ(calls[0].value, 100u);
     const ControlState bar = recording_ui_control(kIdProgress);
-    EXPECT_EQ(bar.rangeMin, 0);
+    EXPECT_EQ(calls[1].kind, UiCallKind::ProgressRange);
     EXPECT_EQ(bar.rangeMax, 544);
-    EXPECT_EQ(bar.step, 1);
     EXPECT_FALSE(bar.enabled);
-    EXPECT_EQ(LaunchMode, 255);
+    EXPECT_EQ(state.options.launchMode, 255);
 }
 
 // ---- Interactive ---------------------------------------------------------------------------
@@ -90,12 +91,12 @@ TEST_F(Program, InteractiveUpdateThenExitGivesTwo) {
     EXPECT_FALSE(recording_ui_timer_running(kMainTimerId));  // the first tick runs once
     EXPECT_EQ(Text(kIdCurrentVersion), "0140");
     EXPECT_EQ(Text(kIdNewVersion), "0610");
-    MainWindowOnCommand(kWindow, kIdUpdate);
+    MainWindowOnCommand(&state, kIdUpdate);
     recording_ui_join_threads();
     EXPECT_EQ(Text(kIdStatus), "Update complete.");
     EXPECT_EQ(sim_sensor_version(), 0x0610);
     EXPECT_EQ(recording_ui_quit_code(), -1);  // no tick ends an interactive run
-    MainWindowOnCommand(kWindow, kIdExit);
+    MainWindowOnCommand(&state, kIdExit);
     EXPECT_EQ(recording_ui_quit_code(), 2);
     EXPECT_FALSE(recording_ui_window_shown());
     EXPECT_EQ(recording_ui_threads_closed(), 1);
@@ -106,11 +107,11 @@ TEST_F(Program, InteractiveUpToDate) {
     Tick();
     EXPECT_EQ(Text(kIdCurrentVersion), "0610");
     EXPECT_EQ(Text(kIdNewVersion), "0610");
-    MainWindowOnCommand(kWindow, kIdUpdate);
+    MainWindowOnCommand(&state, kIdUpdate);
     recording_ui_join_threads();
     EXPECT_EQ(Text(kIdStatus), kUpToDate);
     EXPECT_EQ(sim_sensor_counters().switchRequests, 0u);
-    MainWindowOnCommand(kWindow, kIdExit);
+    MainWindowOnCommand(&state, kIdExit);
     EXPECT_EQ(recording_ui_quit_code(), 2);
 }
 
@@ -132,24 +133,24 @@ TEST_F(Program, InteractiveNoSensorQueriesThreeTimesThenExitGivesZero) {
     EXPECT_EQ(Text(kIdNewVersion), "");
     EXPECT_TRUE(recording_ui_control(kIdUpdate).enabled);
 
-    MainWindowOnCommand(kWindow, kIdUpdate);
+    MainWindowOnCommand(&state, kIdUpdate);
     recording_ui_join_threads();
     EXPECT_EQ(Text(kIdStatus), kNoConnection);
     // Again: a new worker with the same record; the sensor is not queried again.
     const uint32_t lists = sim_counters().listCreates;
-    MainWindowOnCommand(kWindow, kIdUpdate);
+    MainWindowOnCommand(&state, kIdUpdate);
     recording_ui_join_threads();
     EXPECT_EQ(recording_ui_threads_started(), 2);
     EXPECT_EQ(sim_counters().listCreates, lists);
     EXPECT_EQ(recording_ui_texts(kIdStatus).back(), kNoConnection);
-    MainWindowOnCommand(kWindow, kIdExit);
+    MainWindowOnCommand(&state, kIdExit);
     EXPECT_EQ(recording_ui_quit_code(), 0);
 }
 
 TEST_F(Program, InteractiveExitWithoutUpdateGivesTwo) {
     Start("family0", "");
     Tick();
-    MainWindowOnCommand(kWindow, kIdExit);
+    MainWindowOnCommand(&state, kIdExit);
     EXPECT_EQ(recording_ui_quit_code(), 2);
     EXPECT_EQ(recording_ui_threads_started(), 0);
 }
@@ -157,17 +158,17 @@ TEST_F(Program, InteractiveExitWithoutUpdateGivesTwo) {
 TEST_F(Program, InteractiveCloseWithoutWorkerEndsLikeExit) {
     Start("family0", "");
     Tick();
-    EXPECT_EQ(MainWindowOnClose(kWindow), 0);
+    EXPECT_FALSE(MainWindowOnClose(&state));
     EXPECT_EQ(recording_ui_quit_code(), 2);
 }
 
 TEST_F(Program, InteractiveFailedUpdateGivesTwo) {
     Start("refused-block", "");
     Tick();
-    MainWindowOnCommand(kWindow, kIdUpdate);
+    MainWindowOnCommand(&state, kIdUpdate);
     recording_ui_join_threads();
     EXPECT_EQ(Text(kIdStatus), "Program Error. ");
-    MainWindowOnCommand(kWindow, kIdExit);
+    MainWindowOnCommand(&state, kIdExit);
     EXPECT_EQ(recording_ui_quit_code(), 2);
 }
 
@@ -175,15 +176,15 @@ TEST_F(Program, ThreadStartFailureShowsTheMessageBox) {
     Start("family0", "");
     Tick();
     recording_ui_fail_thread_start(true);
-    MainWindowOnCommand(kWindow, kIdUpdate);
-    EXPECT_EQ(workerThread, nullptr);
+    MainWindowOnCommand(&state, kIdUpdate);
+    EXPECT_EQ(state.worker, nullptr);
     ASSERT_EQ(Count(UiCallKind::MessageBox), 1);
     for (const UiCall& call : recording_ui_calls()) {
         if (call.kind == UiCallKind::MessageBox) {
             EXPECT_EQ(call.text, "_beginthreadex ERROR|ZORFLASH");
         }
     }
-    MainWindowOnCommand(kWindow, kIdExit);
+    MainWindowOnCommand(&state, kIdExit);
     EXPECT_EQ(recording_ui_quit_code(), 2);
 }
 
@@ -204,8 +205,8 @@ protected:
         Start("family0", "");
         Tick();
         releaseWorker = false;
-        workerThread = ui_thread_start(HeldWorker, nullptr);
-        ASSERT_NE(workerThread, nullptr);
+        state.worker = ui_thread_start(HeldWorker, nullptr);
+        ASSERT_NE(state.worker, nullptr);
     }
     void TearDown() override {
         releaseWorker = true;
@@ -214,23 +215,23 @@ protected:
 };
 
 TEST_F(WhileWorkerRuns, CloseIsRefusedUntilTheWorkerHasEnded) {
-    EXPECT_TRUE(WorkerRunning());
-    EXPECT_EQ(MainWindowOnClose(kWindow), 1);
+    EXPECT_TRUE(WorkerRunning(&state));
+    EXPECT_TRUE(MainWindowOnClose(&state));
     EXPECT_EQ(recording_ui_quit_code(), -1);
     EXPECT_EQ(Count(UiCallKind::Destroy), 0);
     releaseWorker = true;
     recording_ui_join_threads();
-    EXPECT_FALSE(WorkerRunning());
-    EXPECT_EQ(MainWindowOnClose(kWindow), 0);
+    EXPECT_FALSE(WorkerRunning(&state));
+    EXPECT_FALSE(MainWindowOnClose(&state));
     EXPECT_EQ(recording_ui_quit_code(), 2);
 }
 
 TEST_F(WhileWorkerRuns, ExitIsRefused) {
-    MainWindowOnCommand(kWindow, kIdExit);
+    MainWindowOnCommand(&state, kIdExit);
     EXPECT_EQ(recording_ui_quit_code(), -1);
     releaseWorker = true;
     recording_ui_join_threads();
-    MainWindowOnCommand(kWindow, kIdExit);
+    MainWindowOnCommand(&state, kIdExit);
     EXPECT_EQ(recording_ui_quit_code(), 2);
 }
 
@@ -238,25 +239,25 @@ TEST_F(WhileWorkerRuns, ExitDuringTheWorkersLastMomentEndsTheProgramWhenItHasEnd
     // The interactive timer stopped after the first tick; the Exit brings it back so that
     // the end of the worker is seen.
     ASSERT_FALSE(recording_ui_timer_running(kMainTimerId));
-    MainWindowOnCommand(kWindow, kIdExit);
+    MainWindowOnCommand(&state, kIdExit);
     EXPECT_EQ(recording_ui_quit_code(), -1);
     EXPECT_TRUE(recording_ui_timer_running(kMainTimerId));
-    MainWindowOnTimer(kWindow, kMainTimerId);
+    MainWindowOnTimer(&state, kMainTimerId);
     EXPECT_EQ(recording_ui_quit_code(), -1) << "the worker still runs";
     releaseWorker = true;
     recording_ui_join_threads();
-    MainWindowOnTimer(kWindow, kMainTimerId);
+    MainWindowOnTimer(&state, kMainTimerId);
     EXPECT_EQ(recording_ui_quit_code(), 2) << "the worker's result";
     EXPECT_FALSE(recording_ui_timer_running(kMainTimerId));
 }
 
 TEST_F(WhileWorkerRuns, SecondUpdateIsRefused) {
-    MainWindowOnCommand(kWindow, kIdUpdate);
+    MainWindowOnCommand(&state, kIdUpdate);
     EXPECT_EQ(recording_ui_threads_started(), 1);
     EXPECT_EQ(recording_ui_threads_closed(), 0);
     releaseWorker = true;
     recording_ui_join_threads();
-    MainWindowOnCommand(kWindow, kIdUpdate);  // after the end a new worker may start
+    MainWindowOnCommand(&state, kIdUpdate);  // after the end a new worker may start
     recording_ui_join_threads();
     EXPECT_EQ(recording_ui_threads_started(), 2);
     EXPECT_EQ(recording_ui_threads_closed(), 1);
@@ -296,7 +297,7 @@ class Unattended : public Program, public ::testing::WithParamInterface<Unattend
 TEST_P(Unattended, EndsWithTheExitCodeOfItsRow) {
     const UnattendedCase& c = GetParam();
     Start(c.scenario, c.commandLine);
-    EXPECT_LT(LaunchMode, 5);
+    EXPECT_LT(state.options.launchMode, 5);
     EXPECT_EQ(TickUntilQuit(), c.exitCode);
     EXPECT_EQ(recording_ui_threads_started(), c.workers);
     EXPECT_EQ(sim_sensor_version(), c.versionAfter);
@@ -345,7 +346,7 @@ TEST_F(Program, ModeThreeWithFileNameWaitsForTheButtons) {
     EXPECT_EQ(recording_ui_quit_code(), -1);
     EXPECT_EQ(sim_counters().listCreates, 0u);  // the sensor is not touched by the ticks
     // Update identifies the sensor first, then the first tick after the worker ends quits.
-    MainWindowOnCommand(kWindow, kIdUpdate);
+    MainWindowOnCommand(&state, kIdUpdate);
     recording_ui_join_threads();
     EXPECT_EQ(Text(kIdCurrentVersion), "0610");
     EXPECT_EQ(Text(kIdStatus), "Update complete.");
@@ -357,7 +358,7 @@ TEST_F(Program, ModeThreeWithFileNameWaitsForTheButtons) {
 TEST_F(Program, ModeThreeExitWithoutUpdateGivesTwo) {
     Start("family0", "/F3 fw.bin");
     Tick();
-    MainWindowOnCommand(kWindow, kIdExit);
+    MainWindowOnCommand(&state, kIdExit);
     EXPECT_EQ(recording_ui_quit_code(), 2);
 }
 
@@ -372,7 +373,7 @@ TEST_F(Program, UnattendedEmptyFileNameHidesAndStartsNothing) {
 TEST_F(Program, KeepAwakeFollowsTheWorker) {
     Start("family0", "");
     Tick();
-    MainWindowOnCommand(kWindow, kIdUpdate);
+    MainWindowOnCommand(&state, kIdUpdate);
     recording_ui_join_threads();
     std::vector<int> flags;
     for (const UiCall& call : recording_ui_calls()) {

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "app/long_options.h"
-#include "platform/term/term_front.h"
+#include "front/term/term_front.h"
 #include "platform/term/term_model.h"
 
 namespace {
@@ -26,7 +26,7 @@ WindowHandle const kWindow = &termModel;
 
 class TermUi : public ::testing::Test {
 protected:
-    void SetUp() override { TermUiBegin(); }
+    void SetUp() override { TermUiBegin(nullptr, nullptr); }
     void TearDown() override { TermUiEnd(); }
 
     // The main loop's part: wait for the wake-up, carry out what is queued.
@@ -61,10 +61,9 @@ TEST_F(TermUi, ManyChangesFromAWorkerArriveInOrder) {
     std::atomic<bool> done{false};
     int positions = 0;
     std::thread worker([&] {
-        ui_send_item_message(kWindow, kIdProgress, kPbmSetRange, 0, 2000 << 16);
-        ui_send_item_message(kWindow, kIdProgress, kPbmSetStep, 1, 0);
+        ui_set_progress_range(kWindow, 2000);
         for (int i = 0; i < 1500; ++i) {
-            ui_send_item_message(kWindow, kIdProgress, kPbmStepIt, 0, 0);
+            ui_step_progress(kWindow);
             if (i % 100 == 0) {
                 char text[32];
                 std::snprintf(text, sizeof text, "step %d", i);
@@ -85,18 +84,18 @@ TEST_F(TermUi, ManyChangesFromAWorkerArriveInOrder) {
     EXPECT_FALSE(TermControlFor(kIdExit)->enabled);
 }
 
-TEST_F(TermUi, ProgressBarMessages) {
-    ui_send_item_message(kWindow, kIdProgress, kPbmSetRange, 0, 570 << 16);
-    EXPECT_EQ(ui_send_item_message(kWindow, kIdProgress, kPbmSetStep, 1, 0), 10);
-    ui_send_item_message(kWindow, kIdProgress, kPbmSetPos, 568, 0);
+TEST_F(TermUi, ProgressBar) {
+    ui_set_progress_range(kWindow, 570);
+    EXPECT_EQ(termModel.progress.maximum, 570);
+    ui_set_progress_position(kWindow, 568);
     EXPECT_EQ(termModel.progress.position, 568);
-    ui_send_item_message(kWindow, kIdProgress, kPbmStepIt, 0, 0);
-    ui_send_item_message(kWindow, kIdProgress, kPbmStepIt, 0, 0);
+    ui_step_progress(kWindow);
+    ui_step_progress(kWindow);
     EXPECT_EQ(termModel.progress.position, 570);
-    // Past the maximum the bar starts over, as the common control does.
-    ui_send_item_message(kWindow, kIdProgress, kPbmStepIt, 0, 0);
-    EXPECT_EQ(termModel.progress.position, 1);
-    ui_send_item_message(kWindow, kIdProgress, kPbmSetPos, 0, 0);
+    // The position stays within the range: past the maximum the bar stays full.
+    ui_step_progress(kWindow);
+    EXPECT_EQ(termModel.progress.position, 570);
+    ui_set_progress_position(kWindow, 0);
     EXPECT_EQ(termModel.progress.position, 0);
 }
 
@@ -136,16 +135,17 @@ unsigned WaitingThread(void* result) {
     return *static_cast<unsigned*>(result);
 }
 
-TEST_F(TermUi, ThreadExitCodeIsStillActiveUntilTheEnd) {
+TEST_F(TermUi, ThreadRunsUntilItsEndThenGivesItsResult) {
     unsigned result = 7;
     letThreadEnd = false;
     ThreadHandle thread = ui_thread_start(WaitingThread, &result);
     ASSERT_NE(thread, nullptr);
-    EXPECT_EQ(ui_thread_exit_code(thread), kStillActive);
+    uint32_t code = 0;
+    EXPECT_FALSE(ui_thread_ended(thread, &code));
     EXPECT_EQ(TermUiLiveThreads(), 1);
     letThreadEnd = true;
-    while (ui_thread_exit_code(thread) == kStillActive) std::this_thread::yield();
-    EXPECT_EQ(ui_thread_exit_code(thread), 7u);
+    while (!ui_thread_ended(thread, &code)) std::this_thread::yield();
+    EXPECT_EQ(code, 7u);
     ui_thread_close(thread);
     while (TermUiLiveThreads() != 0) std::this_thread::yield();
 }
@@ -272,14 +272,14 @@ int OpenDescriptors() {
 // descriptor is held between the two calls. Either way the pair leaves nothing open.
 TEST(TermKeepAwake, OnThenOffLeavesNothingOpen) {
     const int before = OpenDescriptors();
-    ui_keep_awake(1);
+    ui_keep_awake(nullptr, true);
     const int during = OpenDescriptors();
     EXPECT_LE(during - before, 1);
-    ui_keep_awake(1);  // a second "on" takes no second inhibitor
+    ui_keep_awake(nullptr, true);  // a second "on" takes no second inhibitor
     EXPECT_EQ(OpenDescriptors(), during);
-    ui_keep_awake(0);
+    ui_keep_awake(nullptr, false);
     EXPECT_EQ(OpenDescriptors(), before);
-    ui_keep_awake(0);
+    ui_keep_awake(nullptr, false);
     EXPECT_EQ(OpenDescriptors(), before);
 }
 

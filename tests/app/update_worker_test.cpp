@@ -1,5 +1,5 @@
 // The update worker against a scripted write-and-verify sequence: the test binary supplies
-// FlashWriteVerify, ReadFirmwareVersion and plat_sleep itself (a link-time seam), so every attempt,
+// RunWriteAndVerify, ReadFirmwareVersion and plat_sleep itself (a link-time seam), so every attempt,
 // result and pause is known exactly and the clock is virtual.
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@ namespace {
 
 struct SequenceCall {
     uint64_t atMs;
-    WindowHandle window;
+    void* progressContext;
     const uint8_t* image;
     uint32_t endAddress;
 };
@@ -39,10 +39,12 @@ uint16_t versionReadKind = 0xFFFF;
 
 }  // namespace
 
-uint32_t FlashWriteVerify(WindowHandle window, const uint8_t* image, uint32_t endAddress) {
-    sequenceCalls.push_back({clockMs, window, image, endAddress});
+UpdateResult RunWriteAndVerify(const FlashProgress& progress, const uint8_t* image,
+                               uint32_t endAddress) {
+    sequenceCalls.push_back({clockMs, progress.context, image, endAddress});
     const size_t index = sequenceCalls.size() - 1;
-    return index < script.results.size() ? script.results[index] : script.results.back();
+    const size_t row = index < script.results.size() ? index : script.results.size() - 1;
+    return UpdateResult{script.results[row]};
 }
 
 int ReadFirmwareVersion(uint16_t kind, uint16_t* firmwareVersion, uint16_t* report6Word,
@@ -130,7 +132,7 @@ const MessageCase kMessages[] = {
 class ResultMessage : public Worker, public ::testing::WithParamInterface<MessageCase> {};
 
 TEST_P(ResultMessage, TableText) {
-    EXPECT_STREQ(UpdateResultMessage(GetParam().result), GetParam().message);
+    EXPECT_STREQ(UpdateResultText(UpdateResult{GetParam().result}), GetParam().message);
 }
 
 // The same value returned by every attempt ends in the table's message, after the status
@@ -194,7 +196,7 @@ TEST_P(Attempts, CountPausesAndMessage) {
     // Every attempt: "Now Updating....", then the image of the sensor's family.
     const FirmwareImage& imageA = ImageForKind(0);
     for (const SequenceCall& call : sequenceCalls) {
-        EXPECT_EQ(call.window, kWindow);
+        EXPECT_EQ(call.progressContext, kWindow);
         EXPECT_EQ(call.image, ImageBytes(imageA));
         EXPECT_EQ(call.endAddress, 0xCDFFu);
     }
@@ -244,10 +246,8 @@ std::vector<std::string> CallLines() {
             lines.push_back("enable " + std::to_string(call.controlId) + " " +
                             std::to_string(call.flag));
             break;
-        case UiCallKind::Message:
-            lines.push_back("message " + std::to_string(call.controlId) + " " +
-                            std::to_string(call.message) + " " + std::to_string(call.wParam) +
-                            " " + std::to_string(call.lParam));
+        case UiCallKind::ProgressPosition:
+            lines.push_back("position " + std::to_string(call.value));
             break;
         default:
             lines.push_back("other");
@@ -257,7 +257,7 @@ std::vector<std::string> CallLines() {
     return lines;
 }
 
-const std::string kPbmSetPos0 = "message 1003 1026 0 0";
+const std::string kBarAtZero = "position 0";
 
 TEST_F(Worker, NoSensorPath) {
     EXPECT_EQ(Run(SensorInfo{2, 0xFFFF, 0xFFFF, 0xFFFF}), 0u);
@@ -318,9 +318,9 @@ TEST_F(Worker, AttemptAndSuccessStates) {
         "enable 1003 1",
         "enable 1002 0",
         "enable 1008 0",
-        kPbmSetPos0,
+        kBarAtZero,
         "text 1004 0610",  // read back after the update
-        kPbmSetPos0,
+        kBarAtZero,
         "text 1006 Update complete.",
         "text 1007 ",
         "enable 1003 0",
@@ -339,7 +339,7 @@ TEST_F(Worker, FailureResetsTheBarBeforeTheMessage) {
     ASSERT_GE(lines.size(), 6u);
     const std::vector<std::string> tail(lines.end() - 6, lines.end());
     const std::vector<std::string> expected = {
-        kPbmSetPos0,
+        kBarAtZero,
         std::string("text 1006 ") + kMcuMismatch,
         "text 1007 ",
         "enable 1003 0",

@@ -85,7 +85,7 @@ inline std::string DiagLine(const std::string& module, const std::string& messag
     return "---------- < " + module + " > ---------\n" + message;
 }
 
-inline int ProgressSteps() { return recording_ui_control(kIdProgress).stepIts; }
+inline int ProgressSteps() { return recording_ui_control(kIdProgress).steps; }
 
 inline void ExpectNothingOpen() {
     const SimCounters c = sim_counters();

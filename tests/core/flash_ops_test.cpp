@@ -4,6 +4,7 @@
 #include "core_support.h"
 #include "flash/flash_protocol.h"
 #include "update/firmware_catalogue.h"
+#include "update/update_worker.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ TEST(FlashAck, EchoOfOpcodeAndSequenceWithStatusZero) {
         reply.opcode = c.opcode;
         reply.sequence = c.sequence;
         reply.status = c.status;
-        EXPECT_EQ(is_flash_ack(&command, &reply), c.ack)
+        EXPECT_EQ(IsAcknowledged(&command, &reply), c.ack)
             << int(c.opcode) << "/" << int(c.sequence) << "/" << int(c.status);
     }
 }
@@ -66,7 +67,7 @@ TEST(FlashExchange, FailedSetSkipsTheGet) {
     command.sequence = 1;
     command.length = 0x10;
     FlashReply reply{};
-    EXPECT_EQ(flash_exchange(&device, &command, 0, "Module Name : flash_write", &reply),
+    EXPECT_EQ(ExchangeCommand(&device, &command, 0, "Module Name : flash_write", &reply),
               ExchangeResult::SendFailed);
     EXPECT_EQ(sim_counters().sets, 1u);
     EXPECT_EQ(sim_counters().gets, 0u);
@@ -84,7 +85,7 @@ TEST(FlashExchange, FailedGetIsNotResent) {
     command.sequence = 1;
     command.length = 0x10;
     FlashReply reply{};
-    EXPECT_EQ(flash_exchange(&device, &command, 0, "Module Name : flash_verify", &reply),
+    EXPECT_EQ(ExchangeCommand(&device, &command, 0, "Module Name : flash_verify", &reply),
               ExchangeResult::ReplyFailed);
     EXPECT_EQ(sim_counters().sets, 1u);
     EXPECT_EQ(sim_counters().gets, 1u);
@@ -122,7 +123,7 @@ TEST(FlashErase, ReplyRule) {
     for (const EraseCase& c : cases) {
         SCOPED_TRACE(c.name);
         HidDevice device = StartBootLoader(0x11, c.rules);
-        EXPECT_EQ(flash_erase(&device), c.result);
+        EXPECT_EQ(EraseFlash(&device), c.result);
         const auto commands = BootCommands();
         ASSERT_EQ(commands.size(), c.commands);
         for (size_t i = 0; i < commands.size(); ++i) {
@@ -144,7 +145,7 @@ TEST(FlashErase, ReplyRule) {
 
 TEST(FlashErase, PausesOneSecondBetweenEachSetAndItsGet) {
     HidDevice device = StartBootLoader(0x11);
-    ASSERT_EQ(flash_erase(&device), 1);
+    ASSERT_TRUE(EraseFlash(&device));
     const auto reports = Reports();
     ASSERT_EQ(reports.size(), 10u);
     for (size_t i = 0; i < reports.size(); i += 2) {
@@ -166,7 +167,7 @@ TEST(FlashEnd, FormByBootLoaderVersion) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.version);
         HidDevice device = StartBootLoader(c.version);
-        EXPECT_EQ(flash_end(&device), 1);
+        EXPECT_TRUE(ExitFlashMode(&device));
         const auto reports = Reports();
         ASSERT_EQ(reports.size(), 1u) << "one report and no reply read";
         if (c.feature) {
@@ -193,7 +194,7 @@ TEST(FlashEnd, PendingOutputReportIsCancelledAfterTwoSeconds) {
     scenario.sensor.faults.outputWriteHangs = 1;
     ResetAll(scenario);
     HidDevice device = OpenBootLoader();
-    EXPECT_EQ(flash_end(&device), 0);
+    EXPECT_FALSE(ExitFlashMode(&device));
     EXPECT_EQ(sim_counters().outputCancels, 1u);
     EXPECT_EQ(sim_now_ms(), 2000u);
     EXPECT_TRUE(sim_debug_lines().empty()) << "the output-report path logs nothing";
@@ -202,7 +203,7 @@ TEST(FlashEnd, PendingOutputReportIsCancelledAfterTwoSeconds) {
 
 TEST(FlashEnd, FailedFeatureExitIsLogged) {
     HidDevice device = StartBootLoader(16, {NthCommand(kSimFaultFailSet, 1)});
-    EXPECT_EQ(flash_end(&device), 0);
+    EXPECT_FALSE(ExitFlashMode(&device));
     const auto lines = sim_debug_lines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], DiagLine("Module Name : flash_end", "010" + SystemText(31)));
@@ -230,8 +231,8 @@ void ExpectMarkCommand(const SimTranscriptEntry& e, uint8_t opcode, uint8_t sequ
 
 TEST(FlashMarking, TwoWritesOfThePattern) {
     HidDevice device = StartBootLoader(0x11);
-    ASSERT_EQ(flash_erase(&device), 1);
-    EXPECT_EQ(flash_marking(&device), 0);
+    ASSERT_TRUE(EraseFlash(&device));
+    EXPECT_TRUE(WriteUpdateMark(&device));
     auto commands = BootCommands();
     ASSERT_EQ(commands.size(), 7u);
     ExpectMarkCommand(commands[5], 1, 1, 0x23FF8);
@@ -240,7 +241,7 @@ TEST(FlashMarking, TwoWritesOfThePattern) {
     sim_flash_read(0x23FF8, mark, 8);
     const uint8_t pattern[8] = {0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
     EXPECT_EQ(std::memcmp(mark, pattern, 8), 0);
-    EXPECT_EQ(is_flash_marking(&device), 0);
+    EXPECT_TRUE(CheckUpdateMark(&device));
     commands = BootCommands();
     ASSERT_EQ(commands.size(), 8u);
     ExpectMarkCommand(commands[7], 2, 1, 0x23FF8);
@@ -251,20 +252,21 @@ TEST(FlashMarking, ResultByFailingCommand) {
     struct Case {
         const char* name;
         SimFaultRule rule;
-        int result;
+        size_t commands;  // the failing command is the last one sent
         const char* line;
     } cases[] = {
-        {"first refused", Rule(kSimFaultRefuse, 1, 0x23FF8), 34, "050:Not ACK"},
-        {"second refused", Rule(kSimFaultRefuse, 1, 0x1FBF0), 39, "050:Not ACK"},
-        {"second echoes another sequence", Rule(kSimFaultWrongSequence, 1, 0x1FBF0), 39,
+        {"first refused", Rule(kSimFaultRefuse, 1, 0x23FF8), 1, "050:Not ACK"},
+        {"second refused", Rule(kSimFaultRefuse, 1, 0x1FBF0), 2, "050:Not ACK"},
+        {"second echoes another sequence", Rule(kSimFaultWrongSequence, 1, 0x1FBF0), 2,
          "050:Not ACK"},
-        {"first set fails", NthCommand(kSimFaultFailSet, 1), 34, "010"},
-        {"second get fails", NthCommand(kSimFaultFailGet, 2), 39, "020"},
+        {"first set fails", NthCommand(kSimFaultFailSet, 1), 1, "010"},
+        {"second get fails", NthCommand(kSimFaultFailGet, 2), 2, "020"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         HidDevice device = StartBootLoader(0x11, {c.rule});
-        EXPECT_EQ(flash_marking(&device), c.result);
+        EXPECT_FALSE(WriteUpdateMark(&device));
+        EXPECT_EQ(BootCommands().size(), c.commands);
         const auto lines = sim_debug_lines();
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_EQ(lines[0].rfind(DiagLine("Module Name : flash_marking", c.line), 0), 0u)
@@ -277,16 +279,16 @@ TEST(FlashMarking, CheckComparesOnlyTheFirstMark) {
     // The second mark is refused and stays erased; the check still passes, since only the
     // mark at 0x23FF8 is compared.
     HidDevice device = StartBootLoader(0x11, {Rule(kSimFaultRefuse, 1, 0x1FBF0)});
-    ASSERT_EQ(flash_erase(&device), 1);
-    EXPECT_EQ(flash_marking(&device), 39);
-    EXPECT_EQ(is_flash_marking(&device), 0);
+    ASSERT_TRUE(EraseFlash(&device));
+    EXPECT_FALSE(WriteUpdateMark(&device));
+    EXPECT_TRUE(CheckUpdateMark(&device));
     CloseHidDevice(&device);
 }
 
 TEST(FlashMarking, CheckFailsOnAnUnmarkedFlash) {
     HidDevice device = StartBootLoader(0x11);
-    ASSERT_EQ(flash_erase(&device), 1);
-    EXPECT_EQ(is_flash_marking(&device), 34);
+    ASSERT_TRUE(EraseFlash(&device));
+    EXPECT_FALSE(CheckUpdateMark(&device));
     const auto lines = sim_debug_lines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], DiagLine("Module Name : is_flash_marking", "050:Not ACK"));
@@ -301,7 +303,7 @@ struct PassCase {
     uint32_t start;
     uint32_t end;
     std::vector<SimFaultRule> rules;
-    int result;
+    bool ok;
     size_t commands;
     int steps;
 };
@@ -309,40 +311,40 @@ struct PassCase {
 TEST(FlashBlocks, PassesOverARange) {
     const FirmwareImage& a = ImageForKind(0);
     const uint32_t endA = ImageEndAddress(a);
+    const FlashProgress bar = DialogFlashProgress(TestWindow());
     const PassCase cases[] = {
-        {"empty range: start equals end", false, 0x4000, 0x4000, {}, 0, 0, 0},
-        {"empty range: start above end", true, 0x5000, 0x4000, {}, 0, 0, 0},
-        {"write of image A", false, 0x4000, endA, {}, 0, 284, 284},
-        {"fifth block refused", false, 0x4000, endA, {Rule(kSimFaultRefuse, 1, 0x4200)}, 34, 5, 4},
+        {"empty range: start equals end", false, 0x4000, 0x4000, {}, true, 0, 0},
+        {"empty range: start above end", true, 0x5000, 0x4000, {}, true, 0, 0},
+        {"write of image A", false, 0x4000, endA, {}, true, 284, 284},
+        {"fifth block refused", false, 0x4000, endA, {Rule(kSimFaultRefuse, 1, 0x4200)}, false, 5, 4},
         {"block 256 echoes sequence 1", false, 0x4000, endA,
-         {Rule(kSimFaultWrongSequence, 1, 0x4000 + 255 * 128, 1, 1)}, 34, 256, 255},
-        {"write get fails at block 3", false, 0x4000, endA, {NthCommand(kSimFaultFailGet, 3)}, 34,
+         {Rule(kSimFaultWrongSequence, 1, 0x4000 + 255 * 128, 1, 1)}, false, 256, 255},
+        {"write get fails at block 3", false, 0x4000, endA, {NthCommand(kSimFaultFailGet, 3)}, false,
          3, 2},
         {"verify: block at 0x8000 does not match", true, 0x4000, endA,
-         {Rule(kSimFaultRefuse, 2, 0x8000)}, 39, 129, 128},
+         {Rule(kSimFaultRefuse, 2, 0x8000)}, false, 129, 128},
         {"verify: reply echoes the write opcode", true, 0x4000, endA,
-         {Rule(kSimFaultWrongOpcode, 2, 0x4000, 1, 1)}, 39, 1, 0},
+         {Rule(kSimFaultWrongOpcode, 2, 0x4000, 1, 1)}, false, 1, 0},
         // Commands are counted from the erase: 5 erase and 284 write commands come first.
         {"verify: set fails at the last block", true, 0x4000, endA,
-         {NthCommand(kSimFaultFailSet, 5 + 284 + 284)}, 39, 284, 283},
+         {NthCommand(kSimFaultFailSet, 5 + 284 + 284)}, false, 284, 283},
     };
     for (const PassCase& c : cases) {
         SCOPED_TRACE(c.name);
         HidDevice device = StartBootLoader(0x11, c.rules);
         if (c.verify) {
             // The flash must hold the image for the device to match it.
-            ASSERT_EQ(flash_erase(&device), 1);
-            ASSERT_EQ(flash_write(TestWindow(), &device, ImageBytes(a), endA, 0x4000), 0);
+            ASSERT_TRUE(EraseFlash(&device));
+            ASSERT_TRUE(WriteBlocks(bar, &device, ImageBytes(a), endA, 0x4000));
         }
         const size_t before = BootCommands().size();
         const int stepsBefore = ProgressSteps();
-        const int result = c.verify
-                               ? flash_verify(TestWindow(), &device, ImageBytes(a), c.end, c.start)
-                               : flash_write(TestWindow(), &device, ImageBytes(a), c.end, c.start);
-        EXPECT_EQ(result, c.result);
+        const bool ok = c.verify ? VerifyBlocks(bar, &device, ImageBytes(a), c.end, c.start)
+                                 : WriteBlocks(bar, &device, ImageBytes(a), c.end, c.start);
+        EXPECT_EQ(ok, c.ok);
         EXPECT_EQ(BootCommands().size() - before, c.commands);
         EXPECT_EQ(ProgressSteps() - stepsBefore, c.steps);
-        if (c.result != 0) {
+        if (!c.ok) {
             const auto lines = sim_debug_lines();
             ASSERT_FALSE(lines.empty());
             EXPECT_NE(lines.back().find(c.verify ? "Module Name : flash_verify"
@@ -361,10 +363,11 @@ namespace {
 // sent erased. (The built-in images are whole blocks; this guards any other image.)
 TEST(FlashBlocks, ARangeEndingInsideABlockIsNotReadPastItsEnd) {
     HidDevice device = StartBootLoader(0x11);
-    ASSERT_EQ(flash_erase(&device), 1);
+    ASSERT_TRUE(EraseFlash(&device));
     std::vector<uint8_t> image(128 + 64);
     for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i);
-    EXPECT_EQ(flash_write(TestWindow(), &device, image.data(), 0x4000 + 128 + 63, 0x4000), 0);
+    EXPECT_TRUE(WriteBlocks(DialogFlashProgress(TestWindow()), &device, image.data(),
+                            0x4000 + 128 + 63, 0x4000));
     const auto commands = BootCommands();
     ASSERT_EQ(commands.size(), 5u + 2u);
     const SimTranscriptEntry& last = commands.back();
@@ -382,7 +385,7 @@ TEST(FlashEnd, NoOutputReportToWriteFails) {
         scenario.sensor.bootOutputReportLength = length;
         ResetAll(scenario);
         HidDevice device = OpenBootLoader();
-        EXPECT_EQ(flash_end(&device), 0);
+        EXPECT_FALSE(ExitFlashMode(&device));
         EXPECT_TRUE(OfKind(kSimEventWriteOutput).empty());
         CloseHidDevice(&device);
     }

@@ -2,10 +2,10 @@
 #include <cstring>
 #include <functional>
 
-#include "app/main_window.h"
 #include "core_support.h"
 #include "flash/flash_protocol.h"
 #include "update/firmware_catalogue.h"
+#include "update/update_worker.h"
 
 namespace {
 
@@ -14,9 +14,9 @@ constexpr char kProgramText[] = "Program....              ";
 constexpr char kVerifyText[] = "Verify....          ";
 
 uint32_t RunUpdate(uint16_t kind) {
-    mainWindow = TestWindow();
     const FirmwareImage& image = ImageForKind(kind);
-    return FlashWriteVerify(TestWindow(), ImageBytes(image), ImageEndAddress(image));
+    return static_cast<uint32_t>(RunWriteAndVerify(DialogFlashProgress(TestWindow()),
+                                                   ImageBytes(image), ImageEndAddress(image)));
 }
 
 // Checks one block command of a pass against the image.
@@ -40,7 +40,7 @@ struct ImageCase {
     uint16_t progressMaximum;
 };
 
-TEST(FlashWriteVerify, CompleteUpdateCommandStream) {
+TEST(RunWriteAndVerify, CompleteUpdateCommandStream) {
     const ImageCase cases[] = {{0, 284, 0xCD80, 28, 570}, {1, 488, 0x13380, 232, 978}};
     for (const ImageCase& c : cases) {
         SCOPED_TRACE(c.kind);
@@ -104,12 +104,11 @@ TEST(FlashWriteVerify, CompleteUpdateCommandStream) {
         sim_advance_ms(60000);
         EXPECT_EQ(sim_mode(), kSimModeNormal);
 
-        // Progress: range, step and position, then one step per block of both passes.
+        // Progress: range and position, then one step per block of both passes.
         const ControlState bar = recording_ui_control(kIdProgress);
-        EXPECT_EQ(bar.rangeMin, 0);
         EXPECT_EQ(bar.rangeMax, c.progressMaximum);
-        EXPECT_EQ(bar.step, 1);
-        EXPECT_EQ(bar.stepIts, static_cast<int>(2 * c.blocks));
+        EXPECT_EQ(bar.steps, static_cast<int>(2 * c.blocks));
+        EXPECT_EQ(bar.pos, static_cast<int>(2 * c.blocks));
         EXPECT_EQ(recording_ui_texts(kIdStatus),
                   (std::vector<std::string>{kEraseText, kProgramText, kVerifyText}));
         EXPECT_TRUE(sim_debug_lines().empty());
@@ -118,7 +117,7 @@ TEST(FlashWriteVerify, CompleteUpdateCommandStream) {
     }
 }
 
-TEST(FlashWriteVerify, SetUpPrecedesProgrammingBySixSeconds) {
+TEST(RunWriteAndVerify, SetUpPrecedesProgrammingBySixSeconds) {
     ResetAll(sim_scenario_for_family(0));
     ASSERT_EQ(RunUpdate(0), 0u);
     const auto commands = BootCommands();
@@ -128,12 +127,10 @@ TEST(FlashWriteVerify, SetUpPrecedesProgrammingBySixSeconds) {
     // comes before the first erase.
     EXPECT_GE(commands[5].timeMs - commands[0].timeMs, 5000u);
     ASSERT_FALSE(calls.empty());
-    EXPECT_EQ(calls[0].message, kPbmSetRange);
-    EXPECT_EQ(calls[0].lParam, 570 << 16);
-    EXPECT_EQ(calls[1].message, kPbmSetStep);
-    EXPECT_EQ(calls[1].wParam, 1u);
-    EXPECT_EQ(calls[2].message, kPbmSetPos);
-    EXPECT_EQ(calls[2].wParam, 0u);
+    EXPECT_EQ(calls[0].kind, UiCallKind::ProgressRange);
+    EXPECT_EQ(calls[0].value, 570u);
+    EXPECT_EQ(calls[1].kind, UiCallKind::ProgressPosition);
+    EXPECT_EQ(calls[1].value, 0u);
 }
 
 // ---- Version gate -------------------------------------------------------------------------
@@ -146,7 +143,7 @@ struct GateCase {
     SimEventKind exitKind;  // kSimEventModeChange: no exit command at all
 };
 
-TEST(FlashWriteVerify, VersionGate) {
+TEST(RunWriteAndVerify, VersionGate) {
     const GateCase cases[] = {
         {"version 15, switched: exit as output report", 15, false, 42, kSimEventWriteOutput},
         {"version 40, switched: exit as feature report", 40, false, 42, kSimEventSetFeature},
@@ -241,7 +238,7 @@ std::vector<ResultCase> ResultCases() {
     };
 }
 
-TEST(FlashWriteVerify, EveryResultWithItsDiagnosticLine) {
+TEST(RunWriteAndVerify, EveryResultWithItsDiagnosticLine) {
     for (const ResultCase& c : ResultCases()) {
         SCOPED_TRACE(c.name);
         SimScenario scenario = sim_scenario_for_family(0);
@@ -263,7 +260,7 @@ TEST(FlashWriteVerify, EveryResultWithItsDiagnosticLine) {
     }
 }
 
-TEST(FlashWriteVerify, FailedMarkSkipsVerification) {
+TEST(RunWriteAndVerify, FailedMarkSkipsVerification) {
     SimScenario scenario = sim_scenario_for_family(0);
     sim_scenario_add_fault(&scenario, Rule(kSimFaultRefuse, 1, 0x23FF8, kSimEveryTime));
     ResetAll(scenario);
@@ -273,7 +270,7 @@ TEST(FlashWriteVerify, FailedMarkSkipsVerification) {
     EXPECT_EQ(sim_mode(), kSimModeBootLoader) << "the sensor is left in its boot loader";
 }
 
-TEST(FlashWriteVerify, NextAttemptFindsTheBootLoaderRunning) {
+TEST(RunWriteAndVerify, NextAttemptFindsTheBootLoaderRunning) {
     SimScenario scenario = sim_scenario_for_family(0);
     SimFaultRule once = Rule(kSimFaultRefuse, 1, 0x4200, kSimEveryTime);
     once.times = 1;

@@ -19,9 +19,9 @@ WindowHandle const kDialog = reinterpret_cast<WindowHandle>(0x4711);
 
 struct Model {
     int32_t launchMode = 255;
-    uint32_t sValue = 0;
+    uint32_t sHexNumber = 0;
     int sGiven = 0;
-    int32_t wValue = 0;
+    int32_t wNumber = 0;
     int dumpGiven = 0;
     std::string fileName;
     uint32_t fileNameSets = 0;
@@ -46,10 +46,10 @@ void ModelOption(const std::string& token, Model* m) {
             if (c >= 'a' && c <= 'f') digit = static_cast<uint32_t>(c - 'a' + 10);
             value = value * 16 + digit;
         }
-        m->sValue = value;
+        m->sHexNumber = value;
         m->sGiven = 1;
     } else if (Letter(letter, 'W')) {
-        m->wValue = static_cast<int32_t>(std::strtol(token.c_str() + 2, nullptr, 10));
+        m->wNumber = static_cast<int32_t>(std::strtol(token.c_str() + 2, nullptr, 10));
     } else if (token.size() >= 5 && Letter(token[1], 'D') && Letter(token[2], 'U') &&
                Letter(token[3], 'M') && Letter(token[4], 'P')) {
         m->dumpGiven = 1;
@@ -57,7 +57,8 @@ void ModelOption(const std::string& token, Model* m) {
 }
 
 // Tokens end at a blank or the end; "/" and "-" start a new token and drop the one begun.
-// A token keeps at most 511 characters and a file name 259 (the storage of the program).
+// A token keeps at most 511 characters and a file name kFileNameCapacity - 1 (the storage
+// of the program).
 Model ModelParse(const char* commandLine) {
     Model m;
     if (commandLine[0] == '\0') return m;
@@ -70,7 +71,7 @@ Model ModelParse(const char* commandLine) {
                 ModelOption(token, &m);
             } else {
                 std::string word = first ? token : token.substr(1);
-                if (word.size() > 259) word.resize(259);
+                if (word.size() >= kFileNameCapacity) word.resize(kFileNameCapacity - 1);
                 m.fileName = word;
                 ++m.fileNameSets;
             }
@@ -111,9 +112,10 @@ void CheckAgainstModel(const char* commandLine) {
     FuzzCheck(std::memchr(p.options.fileName, '\0', kFileNameCapacity) != nullptr,
               "the file name is terminated within its 260 characters");
     FuzzCheck(p.options.launchMode == m.launchMode, "launch mode", p.options.launchMode);
-    FuzzCheck(p.options.sValue == m.sValue, "/S value", static_cast<long>(p.options.sValue));
+    FuzzCheck(p.options.sHexNumber == m.sHexNumber, "/S value",
+              static_cast<long>(p.options.sHexNumber));
     FuzzCheck(p.options.sGiven == m.sGiven, "/S given");
-    FuzzCheck(p.options.wValue == m.wValue, "/W value", p.options.wValue);
+    FuzzCheck(p.options.wNumber == m.wNumber, "/W value", p.options.wNumber);
     FuzzCheck(p.options.dumpGiven == m.dumpGiven, "/DUMP given");
     FuzzCheck(m.fileName == p.options.fileName, "file name");
     FuzzCheck(p.fileNameSets == m.fileNameSets, "one control update per bare word",
@@ -125,9 +127,9 @@ struct DocumentedCase {
     const char* commandLine;
     int32_t launchMode;
     const char* fileName;
-    uint32_t sValue;
+    uint32_t sHexNumber;
     int sGiven;
-    int32_t wValue;
+    int32_t wNumber;
     int dumpGiven;
 };
 
@@ -164,8 +166,8 @@ void CheckDocumentedCases() {
         const Parsed p = Parse(c.commandLine);
         const bool same = p.options.launchMode == c.launchMode &&
                           std::strcmp(p.options.fileName, c.fileName) == 0 &&
-                          p.options.sValue == c.sValue && p.options.sGiven == c.sGiven &&
-                          p.options.wValue == c.wValue && p.options.dumpGiven == c.dumpGiven;
+                          p.options.sHexNumber == c.sHexNumber && p.options.sGiven == c.sGiven &&
+                          p.options.wNumber == c.wNumber && p.options.dumpGiven == c.dumpGiven;
         if (!same) std::fprintf(stderr, "documented case \"%s\" parsed differently\n", c.commandLine);
         FuzzCheck(same, "a documented case parses as documented");
         CheckAgainstModel(c.commandLine);

@@ -227,23 +227,20 @@ uint32_t ui_get_item_text(WindowHandle, int, char* buffer, uint32_t capacity) {
     return 0;
 }
 
-void ui_enable_item(WindowHandle, int, int) {}
-
-intptr_t ui_send_item_message(WindowHandle, int controlId, uint32_t message, uintptr_t, intptr_t) {
-    if (controlId == kIdProgress) {
-        ++fuzzMachine.progressMessages;
-        if (message == kPbmStepIt) ++fuzzMachine.progressSteps;
-    }
-    return 0;
+void ui_enable_item(WindowHandle, int, bool) {}
+void ui_set_progress_range(WindowHandle, uint16_t) { ++fuzzMachine.progressMessages; }
+void ui_set_progress_position(WindowHandle, uint16_t) { ++fuzzMachine.progressMessages; }
+void ui_step_progress(WindowHandle) {
+    ++fuzzMachine.progressMessages;
+    ++fuzzMachine.progressSteps;
 }
-
 void ui_set_timer(WindowHandle, uint32_t, uint32_t) {}
 void ui_kill_timer(WindowHandle, uint32_t) {}
-void ui_show_window(WindowHandle, int) {}
+void ui_show_window(WindowHandle, bool) {}
 void ui_destroy_window(WindowHandle) {}
 void ui_post_quit(int) {}
 void ui_message_box(const char*, const char*) {}
 ThreadHandle ui_thread_start(unsigned (*)(void*), void*) { return nullptr; }
-uint32_t ui_thread_exit_code(ThreadHandle) { return 0; }
+bool ui_thread_ended(ThreadHandle, uint32_t*) { return true; }
 void ui_thread_close(ThreadHandle) {}
-void ui_keep_awake(int) {}
+void ui_keep_awake(WindowHandle, bool) {}

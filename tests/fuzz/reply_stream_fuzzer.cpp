@@ -17,8 +17,8 @@
 #include <cstring>
 #include <memory>
 
-#include "app/main_window.h"
 #include "flash/flash_protocol.h"
+#include "update/update_worker.h"
 #include "fuzz_check.h"
 #include "fuzz_platform.h"
 
@@ -134,8 +134,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (uint32_t i = 0; i < length; ++i) image[i] = static_cast<uint8_t>(i * 13 + (i >> 7) + 1);
 
     fuzz_machine_reset(setup, data + 4, size - 4);
-    mainWindow = kWindow;
-    const uint32_t result = FlashWriteVerify(kWindow, image.get(), kStart + length - 1);
+    const uint32_t result = static_cast<uint32_t>(
+        RunWriteAndVerify(DialogFlashProgress(kWindow), image.get(), kStart + length - 1));
     FuzzMachine& m = fuzzMachine;
     CheckClosed();
 

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <sstream>
 
-#include "app/main_window.h"
 #include "flash/flash_protocol.h"
 #include "recording_ui.h"
 #include "update/firmware_catalogue.h"
@@ -22,20 +21,21 @@ std::vector<AttemptRecord>& AttemptLog() {
 
 }  // namespace
 
-// The worker calls FlashWriteVerify once per attempt. The test binary is linked with
+// The worker calls RunWriteAndVerify once per attempt. The test binary is linked with
 // --wrap on that symbol, so each call passes through here: the real sequence runs, and the
 // handle counters of the simulated machine are read before and after it. That is how an
 // attempt that leaves a device record open, or closes one twice, is told apart from the
 // next attempt, which might otherwise hide it by ending in a clean state.
-extern "C" uint32_t __real__Z16FlashWriteVerifyPvPKhj(WindowHandle window, const uint8_t* image,
-                                                      uint32_t endAddress);
-extern "C" uint32_t __wrap__Z16FlashWriteVerifyPvPKhj(WindowHandle window, const uint8_t* image,
-                                                      uint32_t endAddress) {
+extern "C" UpdateResult __real__Z17RunWriteAndVerifyRK13FlashProgressPKhj(
+    const FlashProgress& progress, const uint8_t* image, uint32_t endAddress);
+extern "C" UpdateResult __wrap__Z17RunWriteAndVerifyRK13FlashProgressPKhj(
+    const FlashProgress& progress, const uint8_t* image, uint32_t endAddress) {
     const SimCounters before = sim_counters();
-    const uint32_t result = __real__Z16FlashWriteVerifyPvPKhj(window, image, endAddress);
+    const UpdateResult result =
+        __real__Z17RunWriteAndVerifyRK13FlashProgressPKhj(progress, image, endAddress);
     const SimCounters after = sim_counters();
     AttemptRecord record;
-    record.result = result;
+    record.result = static_cast<uint32_t>(result);
     record.opensDuring = after.opens - before.opens;
     record.closesDuring = after.closes - before.closes;
     record.badClosesDuring = after.badCloses - before.badCloses;
@@ -58,7 +58,6 @@ WorkerRun RunWorker(const SimScenario& scenario, const SensorInfo* requestOverri
     recording_ui_reset();
     sim_reset(scenario);
     sim_advance_ms(startAtMs);
-    mainWindow = kWindow;
     // Room for every attempt, so a long soak does not grow the log while it runs.
     AttemptLog().clear();
     AttemptLog().reserve(kMaxAttempts + 1);

@@ -25,7 +25,7 @@ constexpr uint32_t kResultMarkCheck = 40;
 constexpr uint32_t kResultUnsupported = 42;
 
 // What one call of the write-and-verify sequence returned, and the machine's handle
-// counters around it (taken by the link-time wrapper of FlashWriteVerify).
+// counters around it (taken by the link-time wrapper of RunWriteAndVerify).
 struct AttemptRecord {
     uint32_t result;
     uint32_t opensDuring;      // successful opens during the attempt

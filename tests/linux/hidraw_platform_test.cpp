@@ -258,9 +258,9 @@ TEST_F(HidrawPlatformTest, SwitchRequestReEnumeratesUnderANewNodeName) {
     std::memset(&erase, 0, sizeof erase);
     erase.reportId = 1;
     FlashReply answer;
-    ASSERT_EQ(flash_exchange(&device, &erase, 0, "Module Name : test", &answer), ExchangeResult::Replied);
-    ASSERT_EQ(flash_exchange(&device, &command, 0, "Module Name : test", &answer), ExchangeResult::Replied);
-    EXPECT_TRUE(is_flash_ack(&command, &answer));
+    ASSERT_EQ(ExchangeCommand(&device, &erase, 0, "Module Name : test", &answer), ExchangeResult::Replied);
+    ASSERT_EQ(ExchangeCommand(&device, &command, 0, "Module Name : test", &answer), ExchangeResult::Replied);
+    EXPECT_TRUE(IsAcknowledged(&command, &answer));
     CloseHidDevice(&device);
     SimSensor* model = emulated_sensor_lock(sensor);
     uint8_t flash[128];
@@ -277,7 +277,7 @@ TEST_F(HidrawPlatformTest, OutputReportExitOfAnOldBootLoaderBringsTheSensorBack)
     Start(config);
     HidDevice device = ClosedHidDevice();
     ASSERT_EQ(FindHidDeviceById(&device, kSensorVendorId, kProductBootLoader), 1);
-    EXPECT_EQ(flash_end(&device), 1);
+    EXPECT_TRUE(ExitFlashMode(&device));
     CloseHidDevice(&device);
     ASSERT_EQ(emulated_sensor_wait_for_product(sensor, kProductFamily0, 2000), 1);
     SimSensor* model = emulated_sensor_lock(sensor);

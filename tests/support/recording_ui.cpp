@@ -11,7 +11,8 @@ namespace {
 
 struct RecordedThread {
     std::thread thread;
-    std::atomic<uint32_t> exitCode{kStillActive};
+    std::atomic<bool> ended{false};
+    uint32_t result = 0;  // written before `ended`
     bool closed = false;
 };
 
@@ -24,7 +25,8 @@ struct RecordingState {
     bool shown = false;
     bool keepAwake = false;
     bool failThreadStart = false;
-    void (*destroyHandler)(WindowHandle) = nullptr;
+    void (*destroyHandler)(void*) = nullptr;
+    void* destroyContext = nullptr;
     std::vector<std::unique_ptr<RecordedThread>> threads;
     int threadsClosed = 0;
 };
@@ -50,6 +52,7 @@ void recording_ui_reset() {
     s.keepAwake = false;
     s.failThreadStart = false;
     s.destroyHandler = nullptr;
+    s.destroyContext = nullptr;
     s.threads.clear();
     s.threadsClosed = 0;
 }
@@ -93,9 +96,10 @@ std::vector<std::string> recording_ui_texts(int controlId) {
     return texts;
 }
 
-void recording_ui_set_destroy_handler(void (*handler)(WindowHandle)) {
+void recording_ui_set_destroy_handler(void (*handler)(void*), void* context) {
     std::lock_guard<std::mutex> lock(State().mutex);
     State().destroyHandler = handler;
+    State().destroyContext = context;
 }
 
 void recording_ui_fail_thread_start(bool fail) {
@@ -129,7 +133,7 @@ int recording_ui_threads_closed() {
 void ui_set_item_text(WindowHandle, int controlId, const char* text) {
     std::lock_guard<std::mutex> lock(State().mutex);
     State().controls[controlId].text = text;
-    Record({UiCallKind::SetText, controlId, 0, 0, 0, text, 0});
+    Record({UiCallKind::SetText, controlId, 0, text, 0});
 }
 
 uint32_t ui_get_item_text(WindowHandle, int controlId, char* buffer, uint32_t capacity) {
@@ -142,79 +146,74 @@ uint32_t ui_get_item_text(WindowHandle, int controlId, char* buffer, uint32_t ca
     return static_cast<uint32_t>(n);
 }
 
-void ui_enable_item(WindowHandle, int controlId, int enable) {
+void ui_enable_item(WindowHandle, int controlId, bool enable) {
     std::lock_guard<std::mutex> lock(State().mutex);
-    State().controls[controlId].enabled = enable != 0;
-    Record({UiCallKind::Enable, controlId, 0, 0, 0, {}, enable != 0});
+    State().controls[controlId].enabled = enable;
+    Record({UiCallKind::Enable, controlId, 0, {}, enable});
 }
 
-intptr_t ui_send_item_message(WindowHandle, int controlId, uint32_t message, uintptr_t wParam,
-                              intptr_t lParam) {
+void ui_set_progress_range(WindowHandle, uint16_t maximum) {
     std::lock_guard<std::mutex> lock(State().mutex);
-    ControlState& c = State().controls[controlId];
-    intptr_t previous = c.pos;
-    switch (message) {
-    case kPbmSetRange:
-        c.rangeMin = static_cast<uint16_t>(lParam & 0xFFFF);
-        c.rangeMax = static_cast<uint16_t>((lParam >> 16) & 0xFFFF);
-        break;
-    case kPbmSetPos:
-        c.pos = static_cast<int>(wParam);
-        break;
-    case kPbmSetStep:
-        previous = c.step;
-        c.step = static_cast<int>(wParam);
-        break;
-    case kPbmStepIt:
-        // A progress bar that passes its maximum starts over from the minimum.
-        c.pos += c.step;
-        if (c.pos > c.rangeMax) c.pos = c.rangeMin + (c.pos - c.rangeMax);
-        c.stepIts++;
-        break;
-    default:
-        break;
-    }
-    Record({UiCallKind::Message, controlId, message, wParam, lParam, {}, 0});
-    return previous;
+    ControlState& bar = State().controls[kIdProgress];
+    bar.rangeMax = maximum;
+    if (bar.pos > maximum) bar.pos = maximum;
+    Record({UiCallKind::ProgressRange, kIdProgress, maximum, {}, 0});
+}
+
+void ui_set_progress_position(WindowHandle, uint16_t position) {
+    std::lock_guard<std::mutex> lock(State().mutex);
+    ControlState& bar = State().controls[kIdProgress];
+    bar.pos = position < bar.rangeMax ? position : bar.rangeMax;
+    Record({UiCallKind::ProgressPosition, kIdProgress, position, {}, 0});
+}
+
+void ui_step_progress(WindowHandle) {
+    std::lock_guard<std::mutex> lock(State().mutex);
+    ControlState& bar = State().controls[kIdProgress];
+    if (bar.pos < bar.rangeMax) bar.pos++;
+    bar.steps++;
+    Record({UiCallKind::ProgressStep, kIdProgress, 0, {}, 0});
 }
 
 void ui_set_timer(WindowHandle, uint32_t timerId, uint32_t periodMs) {
     std::lock_guard<std::mutex> lock(State().mutex);
     State().timers[timerId] = true;
-    Record({UiCallKind::SetTimer, static_cast<int>(timerId), periodMs, 0, 0, {}, 0});
+    Record({UiCallKind::SetTimer, static_cast<int>(timerId), periodMs, {}, 0});
 }
 
 void ui_kill_timer(WindowHandle, uint32_t timerId) {
     std::lock_guard<std::mutex> lock(State().mutex);
     State().timers[timerId] = false;
-    Record({UiCallKind::KillTimer, static_cast<int>(timerId), 0, 0, 0, {}, 0});
+    Record({UiCallKind::KillTimer, static_cast<int>(timerId), 0, {}, 0});
 }
 
-void ui_show_window(WindowHandle, int show) {
+void ui_show_window(WindowHandle, bool show) {
     std::lock_guard<std::mutex> lock(State().mutex);
-    State().shown = show != 0;
-    Record({UiCallKind::Show, 0, 0, 0, 0, {}, show});
+    State().shown = show;
+    Record({UiCallKind::Show, 0, 0, {}, show});
 }
 
-void ui_destroy_window(WindowHandle window) {
-    void (*handler)(WindowHandle) = nullptr;
+void ui_destroy_window(WindowHandle) {
+    void (*handler)(void*) = nullptr;
+    void* context = nullptr;
     {
         std::lock_guard<std::mutex> lock(State().mutex);
-        Record({UiCallKind::Destroy, 0, 0, 0, 0, {}, 0});
+        Record({UiCallKind::Destroy, 0, 0, {}, 0});
         handler = State().destroyHandler;
+        context = State().destroyContext;
     }
-    if (handler != nullptr) handler(window);
+    if (handler != nullptr) handler(context);
 }
 
 void ui_post_quit(int exitCode) {
     std::lock_guard<std::mutex> lock(State().mutex);
     State().quitCode = exitCode;
-    Record({UiCallKind::PostQuit, 0, 0, 0, 0, {}, exitCode});
+    Record({UiCallKind::PostQuit, 0, 0, {}, exitCode});
 }
 
 void ui_message_box(const char* text, const char* caption) {
     std::lock_guard<std::mutex> lock(State().mutex);
-    Record({UiCallKind::MessageBox, 0, 0, 0, 0, std::string(text) + "|" + caption, 0});
+    Record({UiCallKind::MessageBox, 0, 0, std::string(text) + "|" + caption, 0});
 }
 
 ThreadHandle ui_thread_start(unsigned (*procedure)(void*), void* argument) {
@@ -222,25 +221,30 @@ ThreadHandle ui_thread_start(unsigned (*procedure)(void*), void* argument) {
     if (State().failThreadStart) return nullptr;
     auto t = std::make_unique<RecordedThread>();
     RecordedThread* raw = t.get();
-    raw->thread = std::thread([raw, procedure, argument] { raw->exitCode = procedure(argument); });
+    raw->thread = std::thread([raw, procedure, argument] {
+        raw->result = procedure(argument);
+        raw->ended = true;
+    });
     State().threads.push_back(std::move(t));
-    Record({UiCallKind::ThreadStart, 0, 0, 0, 0, {}, 0});
+    Record({UiCallKind::ThreadStart, 0, 0, {}, 0});
     return raw;
 }
 
-uint32_t ui_thread_exit_code(ThreadHandle thread) {
-    return static_cast<RecordedThread*>(thread)->exitCode.load();
+bool ui_thread_ended(ThreadHandle thread, uint32_t* result) {
+    const RecordedThread* t = static_cast<RecordedThread*>(thread);
+    if (t->ended.load() && result != nullptr) *result = t->result;
+    return t->ended.load();
 }
 
 void ui_thread_close(ThreadHandle thread) {
     std::lock_guard<std::mutex> lock(State().mutex);
     static_cast<RecordedThread*>(thread)->closed = true;
     State().threadsClosed++;
-    Record({UiCallKind::ThreadClose, 0, 0, 0, 0, {}, 0});
+    Record({UiCallKind::ThreadClose, 0, 0, {}, 0});
 }
 
-void ui_keep_awake(int on) {
+void ui_keep_awake(WindowHandle, bool on) {
     std::lock_guard<std::mutex> lock(State().mutex);
-    State().keepAwake = on != 0;
-    Record({UiCallKind::KeepAwake, 0, 0, 0, 0, {}, on});
+    State().keepAwake = on;
+    Record({UiCallKind::KeepAwake, 0, 0, {}, on});
 }

@@ -9,16 +9,14 @@
 #include "platform/ui.h"
 
 enum class UiCallKind {
-    SetText, Enable, Message, SetTimer, KillTimer, Show, Destroy, PostQuit, MessageBox,
-    KeepAwake, ThreadStart, ThreadClose,
+    SetText, Enable, ProgressRange, ProgressPosition, ProgressStep, SetTimer, KillTimer, Show,
+    Destroy, PostQuit, MessageBox, KeepAwake, ThreadStart, ThreadClose,
 };
 
 struct UiCall {
     UiCallKind kind;
     int controlId;      // control or timer ID
-    uint32_t message;   // Message: the message; SetTimer: the period
-    uintptr_t wParam;
-    intptr_t lParam;
+    uint32_t value;     // SetTimer: the period; ProgressRange: the maximum; ProgressPosition
     std::string text;   // SetText, MessageBox (text + "|" + caption)
     int flag;           // Enable / Show / KeepAwake / PostQuit exit code
 };
@@ -26,11 +24,9 @@ struct UiCall {
 struct ControlState {
     std::string text;
     bool enabled = true;
-    uint16_t rangeMin = 0;
-    uint16_t rangeMax = 100;
-    int step = 10;
+    uint16_t rangeMax = 100;  // the bar runs from 0
     int pos = 0;
-    int stepIts = 0;  // PBM_STEPIT messages received
+    int steps = 0;            // ui_step_progress calls received
 };
 
 // Clears the record; every control starts enabled, with empty text.
@@ -45,9 +41,9 @@ bool recording_ui_keep_awake();
 // Texts that control `controlId` has shown, in order (repeats included).
 std::vector<std::string> recording_ui_texts(int controlId);
 
-// ui_destroy_window calls this handler (the app's destroy handling), as DestroyWindow
+// ui_destroy_window calls handler(context) (the app's destroy handling), as DestroyWindow
 // sends WM_DESTROY.
-void recording_ui_set_destroy_handler(void (*handler)(WindowHandle));
+void recording_ui_set_destroy_handler(void (*handler)(void* context), void* context);
 // Makes ui_thread_start fail, as _beginthreadex does when no thread can be made.
 void recording_ui_fail_thread_start(bool fail);
 // Waits for every thread started so far to end (not a close: handles stay valid).

@@ -10,5 +10,5 @@ int main() {
     LogDiagnostic(2, "010", "Module Name : flash_write", 1);    // ERROR_FILE_NOT_FOUND
     LogDiagnostic(0x2A, "020", "Module Name : flash_verify", 1);  // a code with no text
     HidDevice device = ClosedHidDevice();
-    return flash_marking(&device);
+    return WriteUpdateMark(&device) ? 0 : 1;
 }

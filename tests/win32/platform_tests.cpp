@@ -408,10 +408,10 @@ TEST(SystemSeam, TickCountFollowsSleep) {
 // SetThreadExecutionState answers the calling thread's previous state, which shows what
 // ui_keep_awake left; each query puts back what it found.
 TEST(ThreadSeam, KeepAwakeSetsAndClearsTheSystemRequiredState) {
-    ui_keep_awake(1);
+    ui_keep_awake(nullptr, true);
     EXECUTION_STATE previous = SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
     EXPECT_EQ(previous, static_cast<EXECUTION_STATE>(ES_CONTINUOUS | ES_SYSTEM_REQUIRED));
-    ui_keep_awake(0);
+    ui_keep_awake(nullptr, false);
     previous = SetThreadExecutionState(ES_CONTINUOUS);
     EXPECT_EQ(previous, static_cast<EXECUTION_STATE>(ES_CONTINUOUS));
 }
@@ -423,15 +423,17 @@ unsigned HeldWorker(void* argument) {
     return *static_cast<unsigned*>(argument);
 }
 
-TEST(ThreadSeam, ExitCodeIsStillActiveWhileRunningThenTheResult) {
+TEST(ThreadSeam, RunningWhileRunningThenEndedWithTheResult) {
     releaseWorker = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     unsigned result = 2;
     ThreadHandle thread = ui_thread_start(HeldWorker, &result);
     ASSERT_NE(thread, nullptr);
-    EXPECT_EQ(ui_thread_exit_code(thread), kStillActive);
+    uint32_t code = 0;
+    EXPECT_FALSE(ui_thread_ended(thread, &code));
     SetEvent(releaseWorker);
     WaitForSingleObject(static_cast<HANDLE>(thread), 10000);
-    EXPECT_EQ(ui_thread_exit_code(thread), 2u);
+    EXPECT_TRUE(ui_thread_ended(thread, &code));
+    EXPECT_EQ(code, 2u);
     ui_thread_close(thread);
     CloseHandle(releaseWorker);
 }

@@ -9,7 +9,7 @@
 
 constexpr int kTermFirstControl = kIdFileName;
 constexpr int kTermControlCount = kIdExit - kIdFileName + 1;
-// Longer than every text the program shows; the file-name field holds 259 characters.
+// Longer than every text the program shows, the longest file name (MAX_PATH) included.
 constexpr uint32_t kTermTextCapacity = 384;
 
 struct TermControl {
