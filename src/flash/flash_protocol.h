@@ -67,8 +67,9 @@ struct FlashProgress {
     void (*stepBar)(void* context);                     // one block done
 };
 
-// The flash steps: each returns true on success and has written its diagnostic line when
-// it returns false.
+// The flash steps, each true on success. A failed exchange or an unacknowledged command
+// leaves its diagnostic line; an erase the boot loader refuses and an exit output report it
+// does not take leave none.
 bool EraseFlash(HidDevice* device);
 bool ExitFlashMode(HidDevice* device);
 // The update mark: written after programming, checked after verification.
