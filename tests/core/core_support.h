@@ -11,6 +11,7 @@
 #include "platform/sim/sim_control.h"
 #include "recording_ui.h"
 #include "sensor/hid_device.h"
+#include "update/update_worker.h"  // DialogFlashProgress
 
 // A fault rule for commands of `opcode` (and, when given, the command address `address`).
 inline SimFaultRule Rule(SimFaultKind kind, int opcode, int64_t address = -1, uint32_t times = 1,

@@ -4,7 +4,6 @@
 #include "core_support.h"
 #include "flash/flash_protocol.h"
 #include "update/firmware_catalogue.h"
-#include "update/update_worker.h"
 
 namespace {
 

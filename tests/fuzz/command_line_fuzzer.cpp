@@ -57,8 +57,7 @@ void ModelOption(const std::string& token, Model* m) {
 }
 
 // Tokens end at a blank or the end; "/" and "-" start a new token and drop the one begun.
-// A token keeps at most 511 characters and a file name kFileNameCapacity - 1 (the storage
-// of the program).
+// A token keeps at most 511 characters and a file name what its field holds.
 Model ModelParse(const char* commandLine) {
     Model m;
     if (commandLine[0] == '\0') return m;

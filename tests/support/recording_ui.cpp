@@ -221,10 +221,7 @@ ThreadHandle ui_thread_start(unsigned (*procedure)(void*), void* argument) {
     if (State().failThreadStart) return nullptr;
     auto t = std::make_unique<RecordedThread>();
     RecordedThread* raw = t.get();
-    raw->thread = std::thread([raw, procedure, argument] {
-        raw->result = procedure(argument);
-        raw->ended = true;
-    });
+    raw->thread = std::thread([=] { raw->result = procedure(argument); raw->ended = true; });
     State().threads.push_back(std::move(t));
     Record({UiCallKind::ThreadStart, 0, 0, {}, 0});
     return raw;

@@ -432,8 +432,7 @@ TEST(ThreadSeam, RunningWhileRunningThenEndedWithTheResult) {
     EXPECT_FALSE(ui_thread_ended(thread, &code));
     SetEvent(releaseWorker);
     WaitForSingleObject(static_cast<HANDLE>(thread), 10000);
-    EXPECT_TRUE(ui_thread_ended(thread, &code));
-    EXPECT_EQ(code, 2u);
+    EXPECT_TRUE(ui_thread_ended(thread, &code) && code == 2u) << code;
     ui_thread_close(thread);
     CloseHandle(releaseWorker);
 }
