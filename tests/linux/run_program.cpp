@@ -103,37 +103,23 @@ std::vector<std::string> split_lines(const std::string& text) {
     return lines;
 }
 
-namespace {
-std::string stateRoot;
-}
-
 int isolate_program_state() {
-    // A test program started by another one (to run a part as another user) shares its state.
+    // A test program started by another one (a part run as another user) shares its state.
     if (std::getenv("ZORFLASH_TEST_STATE") != nullptr) return 1;
-    char root[] = "/tmp/zorflash-state-XXXXXX";
+    static char root[] = "/tmp/zorflash-state-XXXXXX";
     if (mkdtemp(root) == nullptr) return 0;
-    stateRoot = root;
+    std::atexit([] { std::error_code ignored; std::filesystem::remove_all(root, ignored); });
     setenv("ZORFLASH_TEST_STATE", root, 1);
-    std::atexit([] {
-        std::error_code ignored;
-        std::filesystem::remove_all(stateRoot, ignored);
-    });
-    const std::string home = stateRoot + "/home";
-    mkdir(home.c_str(), 0700);
-    setenv("HOME", home.c_str(), 1);
+    setenv("HOME", root, 1);
     unsetenv("XDG_STATE_HOME");
-    // Without root the machine's folders are not writable anyway.
-    if (geteuid() != 0) return 1;
-    // Private propagation, or the binds below would show up in the machine's namespace.
-    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-        return 0;
-    }
+    if (geteuid() != 0) return 1;  // the machine's folders are not writable then anyway
+    // Private propagation, or the binds would show in the machine's namespace too.
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return 0;
     mkdir("/var/lib/zorflash", 0755);
-    const char* const binds[][2] = {{"/var-lib-zorflash", "/var/lib/zorflash"}, {"/run-lock", "/run/lock"}};
-    for (const auto& bind : binds) {
-        const std::string folder = stateRoot + bind[0];
-        if (mkdir(folder.c_str(), 0755) != 0 || chmod(folder.c_str(), 01777) != 0 ||
-            mount(folder.c_str(), bind[1], nullptr, MS_BIND, nullptr) != 0) {
+    for (const char* target : {"/var/lib/zorflash", "/run/lock"}) {
+        const std::string folder = std::string(root) + target;
+        if (std::system(("mkdir -p -m 1777 " + folder).c_str()) != 0 ||
+            mount(folder.c_str(), target, nullptr, MS_BIND, nullptr) != 0) {
             return 0;
         }
     }

@@ -22,15 +22,11 @@ ProgramRun run_program(const std::vector<std::string>& argv,
                        const std::vector<std::string>& extraEnv, double timeoutSeconds,
                        const std::function<bool()>& killNow = nullptr);
 
-// Gives this test process, and every program it starts from now on, state of its own: the
-// record of the sensors met and the lock files land in a temporary folder, never in the
-// machine's. A private mount namespace binds fresh folders over /var/lib/zorflash (creating
-// the empty mount point where the package has not) and /run/lock; HOME is a fresh folder and
-// XDG_STATE_HOME is unset, so the user's record is $HOME/.local/state/zorflash. The process
-// itself is isolated, not each child, because the platform tests identify the sensor
-// in-process too. Call first in main, before any thread: a namespace belongs to the thread
-// that made it. Without root only HOME changes (nobody else's folders are writable then).
-// Returns 0 when the isolation failed.
+// Gives this test process and the programs it starts state of their own (the record of the
+// sensors met, lock files): a private mount namespace with fresh folders bound over
+// /var/lib/zorflash (the mount point made where missing) and /run/lock, and a fresh HOME
+// without XDG_STATE_HOME. The whole process, since the platform tests identify in-process.
+// Call first in main, before any thread (a namespace is the calling thread's). 0: failed.
 int isolate_program_state();
 
 // The lines of `text` (without their line feeds).

@@ -4,9 +4,7 @@
 // own.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "emulated_sensor.h"
 #include "run_program.h"
@@ -14,7 +12,7 @@
 int main(int argc, char** argv) {
     emulated_sensor_reexec_under_preload(argc, argv);
     if (!isolate_program_state()) {
-        std::fprintf(stderr, "cannot give the tests state of their own: %s\n", std::strerror(errno));
+        std::perror("isolate_program_state");
         return 1;
     }
     ::testing::InitGoogleTest(&argc, argv);
