@@ -9,6 +9,7 @@
 // by default); both are read. Anybody who can write one of the folders may have put anything
 // there, so nothing is taken from a file beyond which of the two product lines it holds.
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,7 +19,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <strings.h>
 
 #include "platform/platform.h"
 #include "platform/sensor_ids.h"
