@@ -1,7 +1,7 @@
 # Installing zorflash (the Linux edition) and its Debian package.
 #
 #   sudo cmake --install build     /usr/local/bin/zorflash, its manual page and completion,
-#                                  and the udev rule where udev reads it
+#                                  the udev rule where udev reads it, /var/lib/zorflash
 #   cd build && cpack -G DEB       zorflash_<version>_amd64.deb, everything under /usr
 include(GNUInstallDirs)
 
@@ -33,6 +33,9 @@ if(NOT IS_ABSOLUTE "${zorflash_rules_dir}")
     set(zorflash_rules_dir "${CMAKE_INSTALL_PREFIX}/${zorflash_rules_dir}")
 endif()
 file(INSTALL "${zorflash_rule}" DESTINATION "${zorflash_rules_dir}")
+# The machine's record of the sensors met, whatever the prefix: the program writes it only
+# where this folder exists (else in each user's state folder), and never makes it itself.
+file(MAKE_DIRECTORY "$ENV{DESTDIR}/var/lib/zorflash")
 ]])
 
 set(CPACK_GENERATOR DEB)

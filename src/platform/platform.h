@@ -76,6 +76,13 @@ int plat_hid_write_output(PlatHandle handle, const uint8_t* buffer, uint32_t len
 void plat_usb_products_met(uint16_t vendorId, const uint16_t* productIds, uint32_t count,
                            uint8_t* met);
 
+// The core has just found product `productId` of vendor `vendorId` attached, and has sent it
+// nothing yet. A platform whose system keeps no record of the products met keeps its own
+// from this, so that a later plat_usb_products_met, in this run or a later one, answers the
+// product as met. Called before anything is sent: an update interrupted after it leaves a
+// boot loader whose family the record still tells. Never fails in a way the caller sees.
+void plat_note_product_met(uint16_t vendorId, uint16_t productId);
+
 // ---- Time -------------------------------------------------------------------------------
 
 void plat_sleep(uint32_t milliseconds);  // 0 gives up the rest of the time slice

@@ -20,6 +20,8 @@ UpdateResult EnterBootMode(HidDevice* device, int* wasInBootMode) {
     if (device->info.productId == kProductBootLoader) return UpdateResult::Success;
 
     *wasInBootMode = 0;
+    // The last moment the sensor tells its family before the switch request.
+    plat_note_product_met(kSensorVendorId, device->info.productId);
     plat_sleep(0);
     static const uint8_t kSwitchRequest[2] = {0x02, 0x02};
     const int sent = plat_hid_set_feature(device->handle, kSwitchRequest, sizeof(kSwitchRequest));

@@ -31,6 +31,12 @@ int IdentifySensor(SensorInfo* info) {
     HidDevice device = ClosedHidDevice();
     if (!FindSensorDevice(&device)) return 0;
 
+    // Recorded before the reports below and before any update can start: a boot loader
+    // left by an interrupted update does not tell its family, the products met do.
+    if (device.info.productId != kProductBootLoader) {
+        plat_note_product_met(kSensorVendorId, device.info.productId);
+    }
+
     int result = 1;
     switch (device.info.productId) {
     case kProductFamily0:
@@ -76,6 +82,7 @@ int ReadFirmwareVersion(uint16_t kind, uint16_t* firmwareVersion, uint16_t* repo
         LogDiagnostic(0, "Failed to open ORVELL USB sensor", "Module Name : GetFWVersion", 0);
         return 0;
     }
+    plat_note_product_met(kSensorVendorId, product);
     *firmwareVersion = device.info.versionNumber;
     if (kind == kSensorFamily1) {
         uint8_t report[kWordReportLength] = {};

@@ -185,6 +185,7 @@ void plat_usb_products_met(uint16_t vendorId, const uint16_t* productIds, uint32
     }
 }
 
+void plat_note_product_met(uint16_t, uint16_t) {}
 void plat_sleep(uint32_t milliseconds) { fuzzMachine.nowMs += milliseconds; }
 uint32_t plat_tick_count() { return static_cast<uint32_t>(fuzzMachine.nowMs); }
 uint32_t plat_last_error() { return fuzzMachine.lastError; }

@@ -33,6 +33,7 @@ if [[ $(id -u) -eq 0 ]] && [[ -f $deb ]]; then
         check "the package installs $f" test -f "$f"
     done
     check "the package makes the firmware folder" test -d /usr/lib/firmware/zorflash
+    check "the package makes the record folder" test -d /var/lib/zorflash
     check "the installed zorflash --version answers" \
         bash -c '/usr/bin/zorflash --version | head -n1 | grep -qx "zorflash 1.0.0.3"'
     check "dpkg removes the package" dpkg -r zorflash
@@ -47,7 +48,7 @@ staging=$(mktemp -d)
 check "cmake --install with the default prefix puts the rule in /etc/udev/rules.d" \
     bash -c "DESTDIR='$staging' cmake --install '$build' >/dev/null &&
              test -f '$staging/etc/udev/rules.d/70-zorflash.rules' &&
-             test -x '$staging/usr/local/bin/zorflash'"
+             test -x '$staging/usr/local/bin/zorflash' && test -d '$staging/var/lib/zorflash'"
 rm -rf "$staging"
 
 passed=$((checks - failures))

@@ -3,7 +3,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,9 +14,11 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 ProgramRun run_program(const std::vector<std::string>& argv,
-                       const std::vector<std::string>& extraEnv, double timeoutSeconds) {
+                       const std::vector<std::string>& extraEnv, double timeoutSeconds,
+                       const std::function<bool()>& killNow) {
     ProgramRun run;
     int outPipe[2], errPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0) return run;
@@ -55,7 +60,12 @@ ProgramRun run_program(const std::vector<std::string>& argv,
             kill(-pid, SIGKILL);
             break;
         }
-        const int ready = poll(fds, 2, static_cast<int>(left > 200 ? 200 : left));
+        if (killNow && !run.killed && killNow()) {
+            kill(-pid, SIGKILL);
+            run.killed = true;
+        }
+        const int slice = killNow && !run.killed ? 5 : 200;
+        const int ready = poll(fds, 2, static_cast<int>(left > slice ? slice : left));
         if (ready < 0 && errno != EINTR) break;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
@@ -91,4 +101,27 @@ std::vector<std::string> split_lines(const std::string& text) {
         start = end + 1;
     }
     return lines;
+}
+
+int isolate_program_state() {
+    // A test program started by another one (a part run as another user) shares its state.
+    if (std::getenv("ZORFLASH_TEST_STATE") != nullptr) return 1;
+    static char root[] = "/tmp/zorflash-state-XXXXXX";
+    if (mkdtemp(root) == nullptr) return 0;
+    std::atexit([] { std::error_code ignored; std::filesystem::remove_all(root, ignored); });
+    setenv("ZORFLASH_TEST_STATE", root, 1);
+    setenv("HOME", root, 1);
+    unsetenv("XDG_STATE_HOME");
+    if (geteuid() != 0) return 1;  // the machine's folders are not writable then anyway
+    // Private propagation, or the binds would show in the machine's namespace too.
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return 0;
+    mkdir("/var/lib/zorflash", 0755);
+    for (const char* target : {"/var/lib/zorflash", "/run/lock"}) {
+        const std::string folder = std::string(root) + target;
+        if (std::system(("mkdir -p -m 1777 " + folder).c_str()) != 0 ||
+            mount(folder.c_str(), target, nullptr, MS_BIND, nullptr) != 0) {
+            return 0;
+        }
+    }
+    return 1;
 }

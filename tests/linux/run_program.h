@@ -1,12 +1,14 @@
 // Starting a program under test as a process of its own and collecting what it did.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
 struct ProgramRun {
     int exitCode = -1;      // -1: killed or did not start
     bool timedOut = false;
+    bool killed = false;    // by killNow
     std::string out;        // standard output
     std::string err;        // standard error
     double seconds = 0;     // real time the run took
@@ -14,9 +16,18 @@ struct ProgramRun {
 
 // Runs `argv` (argv[0] the program path) with standard input from /dev/null and standard
 // output and error collected, with `extraEnv` ("NAME=value") added to the environment.
-// Kills the process group after `timeoutSeconds`.
+// Kills the process group after `timeoutSeconds`, or as soon as `killNow` (asked about every
+// 5 ms while the program runs) answers true.
 ProgramRun run_program(const std::vector<std::string>& argv,
-                       const std::vector<std::string>& extraEnv, double timeoutSeconds);
+                       const std::vector<std::string>& extraEnv, double timeoutSeconds,
+                       const std::function<bool()>& killNow = nullptr);
+
+// Gives this test process and the programs it starts state of their own (the record of the
+// sensors met, lock files): a private mount namespace with fresh folders bound over
+// /var/lib/zorflash (the mount point made where missing) and /run/lock, and a fresh HOME
+// without XDG_STATE_HOME. The whole process, since the platform tests identify in-process.
+// Call first in main, before any thread (a namespace is the calling thread's). 0: failed.
+int isolate_program_state();
 
 // The lines of `text` (without their line feeds).
 std::vector<std::string> split_lines(const std::string& text);

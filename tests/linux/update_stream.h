@@ -76,6 +76,18 @@ inline void BootLoaderPass(std::vector<Report>* stream, const FirmwareImage& ima
     stream->push_back({kSimEventSetFeature, 137, Command(0x03, 0, 0, 0, nullptr)});
 }
 
+// Milliseconds from the boot loader's appearance to the first erase command; 0 without one.
+inline uint64_t BootLoaderToErase(const std::vector<SimTranscriptEntry>& transcript) {
+    uint64_t appeared = 0;
+    for (const SimTranscriptEntry& e : transcript) {
+        if (e.kind == kSimEventModeChange && e.toMode == kSimModeBootLoader) appeared = e.timeMs;
+        if (e.kind == kSimEventSetFeature && e.data[0] == 0x01 && e.data[1] == 0x00) {
+            return e.timeMs - appeared;
+        }
+    }
+    return 0;
+}
+
 inline void ExpectStream(const std::vector<SimTranscriptEntry>& transcript,
                   const std::vector<Report>& expected) {
     std::vector<const SimTranscriptEntry*> reports;

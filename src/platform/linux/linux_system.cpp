@@ -1,4 +1,4 @@
-// Time, last error, error texts, the diagnostic sink and the (absent) record of USB products met.
+// Time, last error, error texts and the diagnostic sink.
 #include <sched.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -95,9 +95,4 @@ void plat_debug_output(const char* text) {
         if (n <= 0) break;
         written += static_cast<size_t>(n);
     }
-}
-
-// Linux keeps no record of the USB devices that were ever attached: nothing was met.
-void plat_usb_products_met(uint16_t, const uint16_t*, uint32_t count, uint8_t* met) {
-    for (uint32_t i = 0; i < count; ++i) met[i] = 0;
 }

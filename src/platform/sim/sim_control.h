@@ -54,7 +54,8 @@ struct SimScenario {
     int32_t pathUnreadableIndex = kSimNoIndex;  // plat_hid_list_entry answers kHidListUnreadable
     uint32_t pathUnreadableTimes = kSimEveryTime;  // ... for this many calls at that index
 
-    // The USB products this machine has met (plat_usb_products_met).
+    // The USB products this machine has met (plat_usb_products_met); the products the core
+    // notes (plat_note_product_met) join them during a run.
     SimUsbProduct productsMet[kSimMaxProductsMet] = {
         {0x046D, 0xC077}, {kSensorVendorId, kProductFamily0}, {kSensorVendorId, kProductBootLoader},
     };

@@ -408,6 +408,20 @@ void plat_usb_products_met(uint16_t vendorId, const uint16_t* productIds, uint32
     }
 }
 
+// The simulated machine remembers what it met as Windows does: into its list.
+void plat_note_product_met(uint16_t vendorId, uint16_t productId) {
+    auto lock = Lock();
+    SimScenario& sc = machine.scenario;
+    for (uint32_t k = 0; k < sc.productsMetCount && k < kSimMaxProductsMet; ++k) {
+        if (sc.productsMet[k].vendorId == vendorId && sc.productsMet[k].productId == productId) {
+            return;
+        }
+    }
+    if (sc.productsMetCount < kSimMaxProductsMet) {
+        sc.productsMet[sc.productsMetCount++] = {vendorId, productId};
+    }
+}
+
 // ---- platform.h: time, errors, debugger output --------------------------------------------
 
 void plat_sleep(uint32_t milliseconds) {
