@@ -101,3 +101,18 @@ size_t plat_error_text(uint32_t code, char* buffer, size_t capacity);
 // characters.
 constexpr unsigned kDiagLineCapacity = 1024;
 void plat_debug_output(const char* text);
+
+// ---- The history of updates ------------------------------------------------------------
+
+// One update that sent anything to the sensor, as the system's history keeps it.
+struct UpdateRecord {
+    const char* versionBefore;  // as the dialog shows it ("0140", "0139 P0002", "????")
+    const char* versionAfter;
+    uint32_t result;            // the last attempt's result number (0: success)
+    const char* status;         // the final status line
+    uint32_t attempts;          // runs of the write-and-verify sequence
+    uint32_t durationMs;        // from the worker's start to its end
+};
+// Leaves one entry in the system's history of updates, where the platform keeps one;
+// nothing, and no failure, where it does not.
+void plat_record_update(const UpdateRecord* record);

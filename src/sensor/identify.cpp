@@ -27,6 +27,7 @@ int IdentifySensor(SensorInfo* info) {
     info->firmwareVersion = kValueNotRead;
     info->report5Word = kValueNotRead;
     info->report6Word = kValueNotRead;
+    info->productId = 0;
 
     HidDevice device = ClosedHidDevice();
     if (!FindSensorDevice(&device)) return 0;
@@ -38,6 +39,7 @@ int IdentifySensor(SensorInfo* info) {
     }
 
     int result = 1;
+    info->productId = device.info.productId;
     switch (device.info.productId) {
     case kProductFamily0:
         info->kind = kSensorFamily0;

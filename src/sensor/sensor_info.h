@@ -16,9 +16,12 @@ struct SensorInfo {
     uint16_t firmwareVersion;
     uint16_t report5Word;
     uint16_t report6Word;
+    // The product the sensor was found under: a normal-mode product, or the boot loader's
+    // (whose family only the products met can tell); 0 when none was found.
+    uint16_t productId = 0;
 };
 
-// Fills all four values (kind 2 and 0xFFFF for what was not read). Returns 0 when no
+// Fills every value (kind 2 and 0xFFFF for what was not read, product 0 without a sensor). Returns 0 when no
 // sensor was found or when a family-1 sensor's report-6 read failed, else 1.
 int IdentifySensor(SensorInfo* info);
 // Waits for the sensor to come back in normal mode (up to 60 one-second attempts) and

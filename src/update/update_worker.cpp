@@ -5,7 +5,10 @@
 // the order of the calls is part of what the user sees and is kept as the dialog expects it.
 #include "update/update_worker.h"
 
+#include <cstdio>
+
 #include "platform/platform.h"
+#include "platform/sensor_ids.h"
 #include "update/firmware_catalogue.h"
 #include "update/firmware_source.h"
 
@@ -41,9 +44,10 @@ void StepBar(void* window) { ui_step_progress(window); }
 
 void ResetProgress(WindowHandle window) { ui_set_progress_position(window, 0); }
 
-// Up to ten runs of the write-and-verify sequence, 5000 ms apart; returns the last result.
-UpdateResult RunUpdateAttempts(WindowHandle window, const FirmwareImage& image) {
-    uint32_t attempts = 0;
+// Up to ten runs of the write-and-verify sequence, 5000 ms apart; returns the last result
+// and counts the runs.
+UpdateResult RunUpdateAttempts(WindowHandle window, const FirmwareImage& image,
+                               uint32_t* attempts) {
     for (;;) {
         ui_set_item_text(window, kIdStatus, kUpdatingText);
         ui_enable_item(window, kIdProgress, true);
@@ -52,27 +56,91 @@ UpdateResult RunUpdateAttempts(WindowHandle window, const FirmwareImage& image) 
         ResetProgress(window);
         const UpdateResult result = RunWriteAndVerify(DialogFlashProgress(window),
                                                       ImageBytes(image), ImageEndAddress(image));
+        ++*attempts;
         // A boot loader of a generation the sequence does not speak: retrying cannot help.
         if (result == UpdateResult::Success || result == UpdateResult::BootLoaderMismatch) {
             return result;
         }
         // The tenth failure is paused after too, before its message is shown.
         plat_sleep(kRetryPauseMs);
-        ++attempts;
-        if (attempts >= kMaxAttempts) {
+        if (*attempts >= kMaxAttempts) {
             return result;
         }
     }
 }
 
 // Reads the version back after a success; a sensor that does not come back leaves the field.
-void ShowVersionAfterUpdate(WindowHandle window, SensorInfo* sensor) {
-    if (ReadFirmwareVersion(sensor->kind, &sensor->firmwareVersion, &sensor->report6Word,
-                            &sensor->report5Word)) {
-        char text[kVersionTextCapacity];
-        FormatCurrentVersion(*sensor, kUnknownVersionAfterUpdate, text, sizeof text);
-        ui_set_item_text(window, kIdCurrentVersion, text);
+bool ShowVersionAfterUpdate(WindowHandle window, SensorInfo* sensor) {
+    if (!ReadFirmwareVersion(sensor->kind, &sensor->firmwareVersion, &sensor->report6Word,
+                             &sensor->report5Word)) {
+        return false;
     }
+    char text[kVersionTextCapacity];
+    FormatCurrentVersion(*sensor, kUnknownVersionAfterUpdate, text, sizeof text);
+    ui_set_item_text(window, kIdCurrentVersion, text);
+    return true;
+}
+
+// Runs the update and says how it ended; `outcome->status` is left for the caller to show.
+void RunUpdate(const UpdateRequest* request, UpdateOutcome* outcome) {
+    const WindowHandle window = request->window;
+    SensorInfo& sensor = outcome->after;
+    if (sensor.kind == kSensorNone) {
+        const bool familyUnknown =
+            sensor.productId == kProductBootLoader && request->familyUnknownText != nullptr;
+        outcome->end = familyUnknown ? UpdateEnd::FamilyUnknown : UpdateEnd::NoSensor;
+        outcome->status = familyUnknown ? request->familyUnknownText : kNoConnectionText;
+        return;
+    }
+
+    char text[kVersionTextCapacity];
+    FormatCurrentVersion(sensor, kUnknownVersion, text, sizeof text);
+    ui_set_item_text(window, kIdCurrentVersion, text);
+    FormatNewVersion(sensor.kind, text, sizeof text);
+    ui_set_item_text(window, kIdNewVersion, text);
+
+    switch (CheckFirmwareVersion(sensor)) {
+    case VersionVerdict::UpToDate:
+        outcome->end = UpdateEnd::UpToDate;
+        outcome->status = kUpToDateText;
+        return;
+    case VersionVerdict::Mismatch:
+        outcome->end = UpdateEnd::Mismatch;
+        outcome->status = kMismatchText;
+        return;
+    case VersionVerdict::Proceed:
+        break;
+    }
+    // The image is settled, and a file read whole, before the sensor is switched: with no
+    // image to write, nothing at all is sent to it.
+    ImageChoice choice;
+    if (!ChooseImage(sensor.kind, request->firmware, &choice)) {
+        std::snprintf(outcome->problem, sizeof outcome->problem, "%s", choice.problem);
+        outcome->end = UpdateEnd::NoImage;
+        outcome->status = outcome->problem;
+        return;
+    }
+    outcome->result = RunUpdateAttempts(window, choice.image, &outcome->attempts);
+    outcome->end = UpdateEnd::Failed;
+    if (outcome->result == UpdateResult::Success) {
+        // The bar keeps the sequence's last position while the sensor comes back.
+        outcome->end = ShowVersionAfterUpdate(window, &sensor) ? UpdateEnd::Updated
+                                                                : UpdateEnd::NotBack;
+    }
+    ResetProgress(window);
+    outcome->status = UpdateResultText(outcome->result);
+}
+
+// Leaves the update in the system's history when anything was sent to the sensor.
+void RecordHistory(const UpdateOutcome& outcome) {
+    if (outcome.attempts == 0) return;
+    char before[kVersionTextCapacity];
+    char after[kVersionTextCapacity];
+    FormatCurrentVersion(outcome.before, kUnknownVersion, before, sizeof before);
+    FormatCurrentVersion(outcome.after, kUnknownVersion, after, sizeof after);
+    const UpdateRecord record = {before, after, static_cast<uint32_t>(outcome.result),
+                                 outcome.status, outcome.attempts, outcome.elapsedMs};
+    plat_record_update(&record);
 }
 
 }  // namespace
@@ -83,58 +151,35 @@ FlashProgress DialogFlashProgress(WindowHandle window) {
 
 unsigned UpdateWorker(void* parameter) {
     // The request is read once; the main window does not touch it while the worker runs.
-    const UpdateRequest* request = static_cast<const UpdateRequest*>(parameter);
+    // Only its outcome is written, as the last step.
+    UpdateRequest* request = static_cast<UpdateRequest*>(parameter);
     const WindowHandle window = request->window;
-    SensorInfo sensor = request->sensor;
+    const uint32_t start = plat_tick_count();
 
     ui_set_item_text(window, kIdNotice, kNoticeText);
     ui_set_item_text(window, kIdStatus, kConnectingText);
     ui_enable_item(window, kIdUpdate, false);
 
-    if (sensor.kind == kSensorNone) {
+    UpdateOutcome& outcome = request->outcome;
+    outcome.end = UpdateEnd::NotRun;
+    outcome.result = UpdateResult::Success;
+    outcome.attempts = 0;
+    outcome.before = request->sensor;
+    outcome.after = request->sensor;
+    outcome.problem[0] = '\0';
+    RunUpdate(request, &outcome);
+    outcome.elapsedMs = plat_tick_count() - start;
+    RecordHistory(outcome);
+
+    ui_set_item_text(window, kIdStatus, outcome.status);
+    if (outcome.end == UpdateEnd::NoSensor || outcome.end == UpdateEnd::FamilyUnknown) {
         // The notice stays and both buttons come back: the user may plug the sensor in and
         // try again, or leave.
-        ui_set_item_text(window, kIdStatus, kNoConnectionText);
         ui_enable_item(window, kIdProgress, false);
         ui_enable_item(window, kIdUpdate, true);
         ui_enable_item(window, kIdExit, true);
         return kWorkerNoSensor;
     }
-
-    char text[kVersionTextCapacity];
-    FormatCurrentVersion(sensor, kUnknownVersion, text, sizeof text);
-    ui_set_item_text(window, kIdCurrentVersion, text);
-    FormatNewVersion(sensor.kind, text, sizeof text);
-    ui_set_item_text(window, kIdNewVersion, text);
-
-    const char* message = nullptr;
-    ImageChoice choice;
-    switch (CheckFirmwareVersion(sensor)) {
-    case VersionVerdict::UpToDate:
-        message = kUpToDateText;
-        break;
-    case VersionVerdict::Mismatch:
-        message = kMismatchText;
-        break;
-    case VersionVerdict::Proceed: {
-        // The image is settled, and a file read whole, before the sensor is switched: with
-        // no image to write, nothing at all is sent to it.
-        if (!ChooseImage(sensor.kind, request->firmware, &choice)) {
-            message = choice.problem;
-            break;
-        }
-        const UpdateResult result = RunUpdateAttempts(window, choice.image);
-        if (result == UpdateResult::Success) {
-            // The bar keeps the sequence's last position while the sensor comes back.
-            ShowVersionAfterUpdate(window, &sensor);
-        }
-        ResetProgress(window);
-        message = UpdateResultText(result);
-        break;
-    }
-    }
-
-    ui_set_item_text(window, kIdStatus, message);
     ui_set_item_text(window, kIdNotice, "");
     ui_enable_item(window, kIdProgress, false);
     ui_enable_item(window, kIdUpdate, false);

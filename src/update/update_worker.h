@@ -7,13 +7,43 @@
 #include "platform/ui.h"
 #include "sensor/sensor_info.h"
 
-struct FirmwareSource;
+#include "update/firmware_source.h"
+
+// How one run of the worker ended, for the exit status of `--update`, its JSON and the
+// history. Every end leaves one final status line.
+enum class UpdateEnd : uint8_t {
+    NotRun,         // the worker has not ended (or never started)
+    NoSensor,       // nothing found
+    FamilyUnknown,  // found in its boot loader, and nothing tells its family
+    UpToDate,
+    Mismatch,       // the version policy refuses this sensor
+    NoImage,        // no image to write for its family
+    Updated,        // written, verified, back in normal mode
+    NotBack,        // written and verified, but not back in normal mode
+    Failed,         // the last attempt failed; `result` says how
+};
+
+struct UpdateOutcome {
+    UpdateEnd end;
+    UpdateResult result;    // the last attempt's; Success when none ran
+    uint32_t attempts;      // runs of the write-and-verify sequence
+    uint32_t elapsedMs;     // from the worker's start to its end
+    SensorInfo before;      // as the worker was given it
+    SensorInfo after;       // read back after a success; else as before
+    const char* status;     // the final status line (static text, or `problem` below)
+    char problem[kImageProblemCapacity];  // the status line when no image could be had
+};
 
 struct UpdateRequest {
     WindowHandle window;
     SensorInfo sensor;
     // Where the image comes from; null: the carried images only.
     FirmwareSource* firmware;
+    // The status line for a sensor in its boot loader whose family nothing tells, naming
+    // the way out the edition offers; null: the no-connection text.
+    const char* familyUnknownText = nullptr;
+    // Written by the worker as it ends; read by the main thread once the worker has ended.
+    UpdateOutcome outcome = {};
 };
 
 // Thread procedure; `request` points to an UpdateRequest that outlives the thread.

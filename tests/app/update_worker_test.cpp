@@ -60,6 +60,14 @@ int ReadFirmwareVersion(uint16_t kind, uint16_t* firmwareVersion, uint16_t* repo
     return 1;
 }
 
+uint32_t plat_tick_count() { return static_cast<uint32_t>(clockMs); }
+
+// The history entries the worker leaves: attempts and duration of each.
+std::vector<std::pair<uint32_t, uint32_t>> history;
+void plat_record_update(const UpdateRecord* record) {
+    history.emplace_back(record->attempts, record->durationMs);
+}
+
 void plat_sleep(uint32_t milliseconds) {
     sleepStarts.push_back(clockMs);
     sleeps.push_back(milliseconds);
@@ -90,12 +98,15 @@ protected:
         sleepStarts.clear();
         versionReads = 0;
         versionReadKind = 0xFFFF;
+        history.clear();
     }
 
     unsigned Run(SensorInfo sensor) {
-        UpdateRequest request{kWindow, sensor, nullptr};
+        request = UpdateRequest{kWindow, sensor, nullptr};
         return UpdateWorker(&request);
     }
+
+    UpdateRequest request{};
 
     static std::string Status() { return recording_ui_control(kIdStatus).text; }
 };
@@ -158,18 +169,21 @@ struct AttemptCase {
     std::vector<uint32_t> results;
     size_t attempts;
     const char* message;
+    UpdateEnd end;
 };
 
+const UpdateEnd kUpdated = UpdateEnd::Updated, kFailed = UpdateEnd::Failed;
 const AttemptCase kAttempts[] = {
-    {"SuccessFirst", {0}, 1, "Update complete."},
-    {"McuMismatchFirst", {42}, 1, kMcuMismatch},
-    {"EraseFailsEveryTime", {21}, 10, "Failed to erase a firmware."},
-    {"EraseFailsThenSuccess", {21, 0}, 2, "Update complete."},
-    {"VerifyFailsThenMcuMismatch", {15, 15, 15, 42}, 4, kMcuMismatch},
-    {"NineFailuresThenSuccess", {10, 10, 10, 10, 10, 10, 10, 10, 10, 0}, 10, "Update complete."},
+    {"SuccessFirst", {0}, 1, "Update complete.", kUpdated},
+    {"McuMismatchFirst", {42}, 1, kMcuMismatch, kFailed},
+    {"EraseFailsEveryTime", {21}, 10, "Failed to erase a firmware.", kFailed},
+    {"EraseFailsThenSuccess", {21, 0}, 2, "Update complete.", kUpdated},
+    {"VerifyFailsThenMcuMismatch", {15, 15, 15, 42}, 4, kMcuMismatch, kFailed},
+    {"NineFailuresThenSuccess", {10, 10, 10, 10, 10, 10, 10, 10, 10, 0}, 10, "Update complete.",
+     kUpdated},
     {"TenthFailureDiffers", {10, 10, 10, 10, 10, 10, 10, 10, 10, 25, 0}, 10,
-     "Failed to send a Feature Report."},
-    {"MarkFailureTwiceThenSuccess", {17, 17, 0}, 3, "Update complete."},
+     "Failed to send a Feature Report.", kFailed},
+    {"MarkFailureTwiceThenSuccess", {17, 17, 0}, 3, "Update complete.", kUpdated},
 };
 
 class Attempts : public Worker, public ::testing::WithParamInterface<AttemptCase> {};
@@ -205,6 +219,15 @@ TEST_P(Attempts, CountPausesAndMessage) {
         updating += text == "Now Updating....";
     }
     EXPECT_EQ(updating, c.attempts);
+
+    // The outcome counts the same attempts, and the history has one entry with them and
+    // the virtual time the worker took.
+    EXPECT_EQ(request.outcome.end, c.end);
+    EXPECT_EQ(request.outcome.attempts, c.attempts);
+    EXPECT_STREQ(request.outcome.status, c.message);
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_EQ(history[0], std::make_pair(static_cast<uint32_t>(c.attempts),
+                                         static_cast<uint32_t>(clockMs)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Scripts, Attempts, ::testing::ValuesIn(kAttempts),
@@ -375,8 +398,7 @@ TEST_F(Worker, VersionReadBackAsUnknownIsPadded) {
 
 TEST_F(Worker, RequestIsNotWritten) {
     script.results = {0};
-    UpdateRequest request{kWindow, SensorInfo{0, 0x0140, 0x1111, 0x2222}, nullptr};
-    UpdateWorker(&request);
+    Run(SensorInfo{0, 0x0140, 0x1111, 0x2222});
     EXPECT_EQ(request.window, kWindow);
     EXPECT_EQ(request.sensor.firmwareVersion, 0x0140);
     EXPECT_EQ(request.sensor.report5Word, 0x1111);

@@ -198,6 +198,8 @@ size_t plat_error_text(uint32_t, char* buffer, size_t capacity) {
     return length;
 }
 
+void plat_record_update(const UpdateRecord*) {}
+
 void plat_debug_output(const char* text) {
     FuzzMachine& m = fuzzMachine;
     // strlen here is also the check that the line is terminated inside its storage.

@@ -461,6 +461,9 @@ void plat_debug_output(const char* text) {
     if (machine.scenario.echoDebug) std::fprintf(stderr, "%s\n", text);
 }
 
+// A simulated machine keeps no history of updates.
+void plat_record_update(const UpdateRecord*) {}
+
 // ---- sim_control.h -------------------------------------------------------------------------
 
 void sim_reset(const SimScenario& scenario) {

@@ -24,3 +24,6 @@ size_t plat_error_text(uint32_t code, char* buffer, size_t capacity) {
 }
 
 void plat_debug_output(const char* text) { OutputDebugStringA(text); }
+
+// The Windows edition keeps no history of its own; the debugger output has the failures.
+void plat_record_update(const UpdateRecord*) {}
