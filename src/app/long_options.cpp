@@ -9,7 +9,7 @@
 
 namespace {
 
-enum class LongOptionId { Help, Version, FirmwareDirectory };
+enum class LongOptionId { Help, Version, FirmwareDirectory, Info, Update, Json, Family };
 
 struct LongOptionRow {
     const char* name;      // without the leading "--"
@@ -21,8 +21,19 @@ struct LongOptionRow {
 
 constexpr uint32_t kAllEditions = kEditionLinux | kEditionWindows | kEditionSim;
 
+constexpr uint32_t kTerminalEditions = kEditionLinux | kEditionSim;
+
 const LongOptionRow kLongOptions[] = {
-    {"firmware-dir", "DIR", kEditionLinux | kEditionSim, LongOptionId::FirmwareDirectory,
+    {"info", nullptr, kAllEditions, LongOptionId::Info,
+     "show the sensor, its version, the version written and the verdict; change nothing"},
+    {"update", nullptr, kAllEditions, LongOptionId::Update,
+     "update unattended (as /V) and end with an exit status that tells how it went"},
+    {"json", nullptr, kTerminalEditions, LongOptionId::Json,
+     "with --info or --update: one JSON object on standard output"},
+    {"family", "N", kTerminalEditions, LongOptionId::Family,
+     "the family (0 or 1) of a sensor found in its boot loader that nothing else tells:\n"
+     "                      0 if it was product 0x0090 in normal mode, 1 if 0x00E6"},
+    {"firmware-dir", "DIR", kTerminalEditions, LongOptionId::FirmwareDirectory,
      "write image-a.bin or image-b.bin from DIR"},
     {"help", nullptr, kAllEditions, LongOptionId::Help, "show this text and end"},
     {"version", nullptr, kAllEditions, LongOptionId::Version,
@@ -78,11 +89,31 @@ int TakeLongOption(const char* word, const char* next, const Edition& edition,
             return used;
         }
         switch (row.id) {
+        // --help and --version answer whatever else the line asks.
         case LongOptionId::Help:
-            if (options->outcome == LongOptionsOutcome::Run) options->outcome = LongOptionsOutcome::ShowHelp;
+            if (options->outcome != LongOptionsOutcome::UsageError) options->outcome = LongOptionsOutcome::ShowHelp;
             break;
         case LongOptionId::Version:
-            if (options->outcome == LongOptionsOutcome::Run) options->outcome = LongOptionsOutcome::ShowVersion;
+            if (options->outcome != LongOptionsOutcome::UsageError &&
+                options->outcome != LongOptionsOutcome::ShowHelp) {
+                options->outcome = LongOptionsOutcome::ShowVersion;
+            }
+            break;
+        case LongOptionId::Info:
+            if (options->outcome == LongOptionsOutcome::Run) options->outcome = LongOptionsOutcome::ShowInfo;
+            break;
+        case LongOptionId::Update:
+            options->update = true;
+            break;
+        case LongOptionId::Json:
+            options->json = true;
+            break;
+        case LongOptionId::Family:
+            if (std::strcmp(value, "0") != 0 && std::strcmp(value, "1") != 0) {
+                Fail(options, edition, "0 or 1 is the family, not", value);
+            } else {
+                options->family = static_cast<uint16_t>(value[0] - '0');
+            }
             break;
         case LongOptionId::FirmwareDirectory:
             if (std::strlen(value) >= sizeof options->firmwareDirectory) {
@@ -102,7 +133,22 @@ void ResetLongOptions(LongOptions* options, char* rest, size_t restCapacity) {
     options->outcome = LongOptionsOutcome::Run;
     options->firmwareDirectory[0] = '\0';
     options->error[0] = '\0';
+    options->update = false;
+    options->json = false;
+    options->family = kSensorNone;
     if (restCapacity > 0) rest[0] = '\0';
+}
+
+// The combinations that make no sense are refused before anything is touched.
+void CheckCombination(const Edition& edition, const char* rest, LongOptions* options) {
+    const bool info = options->outcome == LongOptionsOutcome::ShowInfo;
+    if (info && options->update) {
+        Fail(options, edition, "one of --info and --update, not both:", "--info --update");
+    } else if (options->json && !info && !options->update) {
+        Fail(options, edition, "--json goes with --info or --update, not alone:", "--json");
+    } else if ((info || options->update) && rest[0] != '\0') {
+        Fail(options, edition, "--info and --update take no slash option or file name:", rest);
+    }
 }
 
 bool IsLongOption(const char* word) { return word[0] == '-' && word[1] == '-'; }
@@ -132,6 +178,7 @@ void TakeLongOptionsFromArguments(int argc, const char* const* argv, const Editi
             ++i;
         }
     }
+    CheckCombination(edition, rest, options);
 }
 
 void TakeLongOptionsFromLine(const char* line, const Edition& edition, LongOptions* options,
@@ -166,6 +213,7 @@ void TakeLongOptionsFromLine(const char* line, const Edition& edition, LongOptio
         }
         length = readWord(&at, word, sizeof word);
     }
+    CheckCombination(edition, rest, options);
 }
 
 void FormatHelpText(const Edition& edition, char* text, size_t capacity) {
@@ -188,11 +236,23 @@ void FormatHelpText(const Edition& edition, char* text, size_t capacity) {
         Append(text, capacity, &length, "  %-18s  %s\n", left, row.help);
     }
     Append(text, capacity, &length,
-           "\nExit status:\n"
+           "\nExit status with the slash options or none:\n"
            "  0  --help or --version; or the last update found no sensor\n"
            "  2  the dialog ended, or an unattended update ended (whatever its outcome:\n"
            "     the status line tells)\n"
-           "  4  usage error: an unknown long option, or /F0 to /F3 without a file\n");
+           "  4  usage error: an unknown long option, or /F0 to /F3 without a file\n"
+           "Exit status of --info: 0 a sensor was found, 3 none was, 4 usage error.\n"
+           "Exit status of --update:\n"
+           "  0  the sensor runs the firmware this program carries: updated now, or\n"
+           "     already up to date\n"
+           "  1  the update failed (the status line's message says how)\n"
+           "  3  no sensor found\n"
+           "  4  usage error\n"
+           "  5  this update does not fit the sensor (version or boot-loader mismatch)\n"
+           "  6  another zorflash is running\n"
+           "  7  no firmware image for the sensor's family\n"
+           "  8  written and verified, but the sensor did not come back in normal mode\n"
+           "  9  sensor in its boot loader, family unknown\n");
 }
 
 void FormatVersionText(const Edition& edition, FirmwareSource* source, char* text,

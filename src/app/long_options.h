@@ -24,6 +24,7 @@ enum class LongOptionsOutcome {
     Run,          // go on with the remaining command line
     ShowHelp,     // print the usage text, exit 0
     ShowVersion,  // print the version text, exit 0
+    ShowInfo,     // --info: identify the sensor, print what was found, exit 0 or 3
     UsageError,   // print `error`, exit 4
 };
 
@@ -35,6 +36,9 @@ struct LongOptions {
     LongOptionsOutcome outcome;
     char firmwareDirectory[kFirmwarePathCapacity];  // --firmware-dir, "" when not given
     char error[kLongOptionErrorCapacity];           // one line for UsageError
+    bool update;      // --update: the unattended update with an exit status that tells
+    bool json;        // --json: one JSON object on standard output, all else on standard error
+    uint16_t family;  // --family: 0 or 1; kSensorNone (2) when not given
 };
 
 // From the program's arguments (argv[1..argc-1]): the long options go to `options`, every

@@ -11,8 +11,6 @@ const char kMainWindowModule[] = "Firmware Write Utility for Orvell sensor";
 
 namespace {
 
-constexpr uint32_t kSensorQueries = 3;
-constexpr uint32_t kSensorQueryPauseMs = 1000;
 constexpr uint32_t kExitNoWorker = 2;
 const char kUnknownVersion[] = "????";
 
@@ -26,20 +24,29 @@ void ResetMainWindowState(MainWindowState* state) {
     state->sensorQueried = false;
     state->exitRequested = false;
     state->firmware = nullptr;
+    state->updateExitStatus = false;
+    state->familyOption = kSensorNone;
+    state->familyUnknownText = nullptr;
+    state->familyRefusal[0] = '\0';
     state->request = UpdateRequest{nullptr, SensorInfo{0, 0, 0, 0}, nullptr};
 }
 
 void QuerySensorOnce(MainWindowState* state) {
-    // Up to three queries one second apart; the pause follows the last failed query too.
     // The main thread does nothing else meanwhile.
-    for (uint32_t query = 0; query < kSensorQueries; ++query) {
-        IdentifySensor(&state->sensor);
-        if (state->sensor.kind != kSensorNone) {
-            break;
-        }
-        plat_sleep(kSensorQueryPauseMs);
-    }
+    QuerySensor(&state->sensor);
+    ApplyFamilyOption(state->familyOption, &state->sensor, state->familyRefusal,
+                      sizeof state->familyRefusal);
     state->sensorQueried = true;
+}
+
+bool EndOnFamilyRefusal(MainWindowState* state) {
+    if (state->familyRefusal[0] == '\0') return false;
+    // Nothing has been sent: the run ends as a usage error, with the reason on show.
+    ui_set_item_text(state->window, kIdStatus, state->familyRefusal);
+    ui_kill_timer(state->window, kMainTimerId);
+    ui_post_quit(kExitUsage);
+    ui_show_window(state->window, false);
+    return true;
 }
 
 void MainWindowOnCreate(MainWindowState* state, WindowHandle window) {
@@ -95,6 +102,7 @@ void MainWindowOnTimer(MainWindowState* state, uint32_t timerId) {
         // Interactive: this runs once per run; a sensor attached later is not seen.
         ui_kill_timer(state->window, kMainTimerId);
         QuerySensorOnce(state);
+        if (EndOnFamilyRefusal(state)) return;
         if (state->sensor.kind != kSensorNone) {
             char text[kVersionTextCapacity];
             FormatCurrentVersion(state->sensor, kUnknownVersion, text, sizeof text);
@@ -131,6 +139,10 @@ void MainWindowOnDestroy(MainWindowState* state) {
         ui_thread_ended(state->worker, &exitCode);
         ui_thread_close(state->worker);
         state->worker = nullptr;
+        // --update tells how the update ended; the worker has written it and ended.
+        if (state->updateExitStatus) exitCode = UpdateExitStatusFor(state->request.outcome);
+    } else if (state->updateExitStatus) {
+        exitCode = kExitUpdateFailed;  // the worker could not even start
     }
     ui_post_quit(static_cast<int>(exitCode));
     ui_show_window(state->window, false);

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "app/command_line.h"
+#include "app/reports.h"
 #include "platform/ui.h"
 #include "sensor/sensor_info.h"
 #include "update/update_worker.h"
@@ -19,8 +20,17 @@ struct MainWindowState {
     bool sensorQueried;     // the query runs once per run
     bool exitRequested;     // an Exit came while the worker was still ending
     // Where updates take their image from; null for the carried images only. Set by the
-    // front end after the reset.
+    // front end after the reset, as the three below are.
     FirmwareSource* firmware;
+    // --update: the exit status tells how the update ended (kExitCurrent and its kin).
+    bool updateExitStatus = false;
+    // --family: the family of a sensor found in its boot loader; kSensorNone when not given.
+    uint16_t familyOption = kSensorNone;
+    // The status line for a sensor in its boot loader of unknown family; null: the
+    // no-connection text.
+    const char* familyUnknownText = nullptr;
+    // Set by a sensor query that refused --family; the run ends with exit status 4.
+    char familyRefusal[kRefusalCapacity] = "";
     // Written before each worker starts; only one worker runs at a time.
     UpdateRequest request;
 };

@@ -30,6 +30,7 @@ void StartUpdateWorker(MainWindowState* state) {
     state->request.window = state->window;
     state->request.sensor = state->sensor;
     state->request.firmware = state->firmware;
+    state->request.familyUnknownText = state->familyUnknownText;
     state->worker = ui_thread_start(RunUpdateWorker, &state->request);
     if (state->worker == nullptr) {
         ui_message_box(kThreadStartErrorText, kThreadStartErrorCaption);
@@ -49,6 +50,7 @@ void OnUpdateCommand(MainWindowState* state) {
     // worker judges the sensor actually attached. An earlier query is not repeated.
     if (!state->sensorQueried) {
         QuerySensorOnce(state);
+        if (EndOnFamilyRefusal(state)) return;
     }
     StartUpdateWorker(state);
 }
@@ -72,6 +74,7 @@ void OnUnattendedTick(MainWindowState* state) {
     // The unattended run identifies the sensor as the first interactive tick does; without
     // it the worker would judge an all-zero record and never update anything.
     QuerySensorOnce(state);
+    if (EndOnFamilyRefusal(state)) return;
     StartUpdateWorker(state);
     if (state->worker == nullptr) {
         // Nobody is there to press a button: end with the "not updated" code, 2.

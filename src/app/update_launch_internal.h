@@ -5,6 +5,8 @@
 
 // The sensor query: up to three IdentifySensor calls into state->sensor.
 void QuerySensorOnce(MainWindowState* state);
+// Ends the run with exit status 4 when the sensor query refused --family; true then.
+bool EndOnFamilyRefusal(MainWindowState* state);
 // The Update button.
 void OnUpdateCommand(MainWindowState* state);
 // A tick of an unattended run without a worker: starts it, or ends a run that cannot.

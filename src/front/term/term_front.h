@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 
 #include "app/long_options.h"
+#include "update/update_worker.h"
 
 struct TermRunOptions {
     // Lock file that keeps a second instance from touching the sensor while one runs.
@@ -17,12 +19,23 @@ struct TermRunOptions {
     FirmwareSource* firmware;
 };
 
-// Answers --help, --version and a wrong long option on standard output (an error on
-// standard error) without touching the sensor, and returns the exit code; -1 when the
-// program goes on with the remaining command line.
-int TermAnswerLongOptions(const Edition& edition, const LongOptions& options,
-                          FirmwareSource* firmware);
+// What the long options ask of one run of the dialog.
+struct TermRunSettings {
+    bool updateExitStatus;          // --update
+    uint16_t familyOption;          // --family, kSensorNone when not given
+    const char* familyUnknownText;  // the status line for a boot loader of unknown family
+    FILE* display;                  // where the dialog or its lines go: stdout, or stderr (--json)
+    UpdateOutcome* outcome;         // out: how the last update ended (end NotRun: none ran)
+    SensorInfo* sensor;             // out: the sensor as the last update was given it
+};
 
-// Runs the program: dialog, timer, keys, update worker. `commandLine` is the arguments
-// joined by blanks, the program name excluded. Returns the process exit code.
-int TermRun(const char* commandLine, const TermRunOptions& options);
+// The whole program once its long options are taken: answers --help, --version, a usage
+// error and --info, else takes the instance lock and runs the dialog (--update: unattended,
+// with its exit status), and prints the JSON report when asked. Returns the exit status.
+int TermProgram(const Edition& edition, const LongOptions& longOptions, const char* commandLine,
+                const TermRunOptions& options);
+
+// The dialog, timer, keys and update worker, the lock already held. `commandLine` is the
+// slash options. Returns the exit code.
+int TermRun(const char* commandLine, const TermRunOptions& options,
+            const TermRunSettings& settings);

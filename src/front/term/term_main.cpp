@@ -15,6 +15,7 @@
 
 #include "app/main_window.h"
 #include "front/term/term_front.h"
+#include "front/term/term_report.h"
 #include "platform/term/term_model.h"
 
 namespace {
@@ -206,11 +207,16 @@ void HandleSignal(LoopState* loop, const char* programName) {
 
 }  // namespace
 
-int TermAnswerLongOptions(const Edition& edition, const LongOptions& options,
-                          FirmwareSource* firmware) {
+namespace {
+
+// Answers --help, --version and a wrong long option on standard output (an error on
+// standard error) without touching the sensor; -1 when the program goes on.
+int AnswerTextOptions(const Edition& edition, const LongOptions& options,
+                      FirmwareSource* firmware) {
     static char text[8192];
     switch (options.outcome) {
     case LongOptionsOutcome::Run:
+    case LongOptionsOutcome::ShowInfo:
         return -1;
     case LongOptionsOutcome::ShowHelp:
         FormatHelpText(edition, text, sizeof text);
@@ -220,33 +226,105 @@ int TermAnswerLongOptions(const Edition& edition, const LongOptions& options,
         break;
     case LongOptionsOutcome::UsageError:
         std::fprintf(stderr, "%s\n", options.error);
+        if (options.json) {
+            PrintJsonReport(TermReport{edition.programName, kExitUsageError, nullptr, nullptr,
+                                       options.error});
+        }
         return kExitUsageError;
     }
     std::fputs(text, stdout);
     return kExitLongOptionDone;
 }
 
-int TermRun(const char* commandLine, const TermRunOptions& options) {
+// --info: the sensor as the dialog's first tick finds it, nothing sent to it.
+int RunInfo(const Edition& edition, const LongOptions& options) {
+    SensorInfo sensor;
+    QuerySensor(&sensor);
+    char refusal[kRefusalCapacity];
+    int status = InfoExitStatus(sensor);
+    const bool refused = !ApplyFamilyOption(options.family, &sensor, refusal, sizeof refusal);
+    if (refused) {
+        std::fprintf(stderr, "%s: %s\n", edition.programName, refusal);
+        status = kExitUsageError;
+    }
+    if (options.json) {
+        PrintJsonReport(
+            TermReport{edition.programName, status, &sensor, nullptr, refused ? refusal : nullptr});
+    } else if (!refused) {
+        char text[1024];
+        FormatSensorReport(sensor, text, sizeof text);
+        std::fputs(text, stdout);
+    }
+    return status;
+}
+
+}  // namespace
+
+int TermProgram(const Edition& edition, const LongOptions& longOptions, const char* commandLine,
+                const TermRunOptions& options) {
+    const int answered = AnswerTextOptions(edition, longOptions, options.firmware);
+    if (answered >= 0) return answered;
+    const bool info = longOptions.outcome == LongOptionsOutcome::ShowInfo;
+    const bool reportsStatus = info || longOptions.update;
+
     const char* lockPath = std::getenv("ZORFLASH_LOCK_FILE");
     if (lockPath == nullptr || lockPath[0] == '\0') lockPath = options.lockPath;
     if (!TermLockInstance(lockPath)) {
-        std::fprintf(stderr,
-                     "%s: another instance is already running (lock %s); only one may update "
-                     "the sensor at a time.\n",
-                     options.programName, lockPath);
-        return 2;
+        char error[512];
+        std::snprintf(error, sizeof error,
+                      "another instance is already running (lock %s); only one may update "
+                      "the sensor at a time.",
+                      lockPath);
+        std::fprintf(stderr, "%s: %s\n", options.programName, error);
+        const int status = reportsStatus ? kExitAlreadyRunning : 2;
+        if (longOptions.json) {
+            PrintJsonReport(TermReport{edition.programName, status, nullptr, nullptr, error});
+        }
+        return status;
     }
+    int status = 0;
+    if (info) {
+        status = RunInfo(edition, longOptions);
+    } else {
+        // Where nothing tells the family of a sensor in its boot loader, the way out is the
+        // edition's own option.
+        static char familyUnknownText[kRefusalCapacity];
+        std::snprintf(familyUnknownText, sizeof familyUnknownText,
+                      "The sensor sits in its boot loader and its family is unknown: finish the "
+                      "update with %s --update --family N (N is 0 if the sensor was product "
+                      "0x0090 in normal mode, 1 if it was 0x00E6).",
+                      edition.programName);
+        static UpdateOutcome outcome;
+        static SensorInfo sensor = {kSensorNone, kValueNotRead, kValueNotRead, kValueNotRead, 0};
+        TermRunSettings settings = {longOptions.update, longOptions.family, familyUnknownText,
+                                    longOptions.json ? stderr : stdout, &outcome, &sensor};
+        status = TermRun(longOptions.update ? "/V" : commandLine, options, settings);
+        if (longOptions.json) {
+            const bool ran = outcome.end != UpdateEnd::NotRun;
+            PrintJsonReport(TermReport{edition.programName, status, &sensor,
+                                       ran ? &outcome : nullptr, nullptr});
+        }
+    }
+    TermUnlockInstance();
+    return status;
+}
 
+int TermRun(const char* commandLine, const TermRunOptions& options,
+            const TermRunSettings& settings) {
     pendingSignal = 0;
     hungUp = false;
     // The main window's state lives here, on the main thread, for the whole run.
     MainWindowState state;
     ResetMainWindowState(&state);
     state.firmware = options.firmware;
+    state.updateExitStatus = settings.updateExitStatus;
+    state.familyOption = settings.familyOption;
+    state.familyUnknownText = settings.familyUnknownText;
     TermUiBegin(DestroyWindow, &state);
     InstallSignals();
     const TerminalState terminal = EnterRawInput();
-    TermRenderBegin(isatty(STDOUT_FILENO) != 0, kDialogCaption);
+    TermRenderBegin(isatty(fileno(settings.display)) != 0 && settings.display == stdout,
+                    kDialogCaption, settings.display);
 
     LoopState loop{&state, true, false, false, false, false};
     // As CreateDialogParamA does: the creation, then the start-up steps.
@@ -294,6 +372,7 @@ int TermRun(const char* commandLine, const TermRunOptions& options) {
     LeaveRawInput(terminal);
     RestoreSignals();
     TermUiEnd();
-    TermUnlockInstance();
+    if (state.sensorQueried) *settings.sensor = state.sensor;
+    *settings.outcome = state.request.outcome;
     return termModel.exitCode;
 }

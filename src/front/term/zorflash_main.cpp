@@ -21,13 +21,12 @@ int main(int argc, char** argv) {
     TakeLongOptionsFromArguments(argc, argv, edition, &longOptions, commandLine,
                                  sizeof commandLine);
     if (longOptions.firmwareDirectory[0] != '\0') firmware.directory = longOptions.firmwareDirectory;
-    const int answered = TermAnswerLongOptions(edition, longOptions, &firmware);
-    if (answered >= 0) return answered;
 
     // /run/lock is shared by every user, so two users cannot update the sensor at once;
     // /tmp stands in on a machine without it.
     struct stat lockDir;
     const bool runLock = stat("/run/lock", &lockDir) == 0 && S_ISDIR(lockDir.st_mode);
     const char* lockPath = runLock ? "/run/lock/zorflash.lock" : "/tmp/zorflash.lock";
-    return TermRun(commandLine, TermRunOptions{lockPath, "zorflash", &firmware});
+    return TermProgram(edition, longOptions, commandLine,
+                       TermRunOptions{lockPath, "zorflash", &firmware});
 }

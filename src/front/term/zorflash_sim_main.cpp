@@ -26,12 +26,12 @@ int main(int argc, char** argv) {
     TakeLongOptionsFromArguments(argc, argv, edition, &longOptions, commandLine,
                                  sizeof commandLine);
     if (longOptions.firmwareDirectory[0] != '\0') firmware.directory = longOptions.firmwareDirectory;
-    const int answered = TermAnswerLongOptions(edition, longOptions, &firmware);
-    if (answered >= 0) return answered;
-
     // Real time with a per-command latency, unless ZORFLASH_SIM_FAST=1 asks for the
-    // virtual clock; both variables are read by the simulated machine itself.
-    if (!sim_configure_from_environment(1)) {
+    // virtual clock; both variables are read by the simulated machine itself. Texts that
+    // touch no sensor are answered whatever the case.
+    const bool sensorNeeded = longOptions.outcome == LongOptionsOutcome::Run ||
+                              longOptions.outcome == LongOptionsOutcome::ShowInfo;
+    if (sensorNeeded && !sim_configure_from_environment(1)) {
         std::fprintf(stderr, "zorflash-sim: unknown ZORFLASH_SIM case \"%s\"; known cases:",
                      std::getenv("ZORFLASH_SIM"));
         for (const char* const* name = sim_scenario_names(); *name != nullptr; ++name) {
@@ -51,5 +51,6 @@ int main(int argc, char** argv) {
                       static_cast<unsigned>(getuid()));
     }
 
-    return TermRun(commandLine, TermRunOptions{lockPath, "zorflash-sim", &firmware});
+    return TermProgram(edition, longOptions, commandLine,
+                       TermRunOptions{lockPath, "zorflash-sim", &firmware});
 }

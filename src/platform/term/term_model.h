@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "platform/ui.h"
 
@@ -67,7 +68,7 @@ void TermUiEnd();
 
 // `terminal`: draw the dialog in place with control sequences, under `caption`; otherwise
 // print each change as one line.
-void TermRenderBegin(bool terminal, const char* caption);
+void TermRenderBegin(bool terminal, const char* caption, FILE* stream);
 // Called after each change of a control (text, enable state, progress).
 void TermRenderChanged(int controlId);
 // Draws the dialog when something changed since the last frame.

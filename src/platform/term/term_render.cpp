@@ -20,6 +20,8 @@ const char kNewLabel[] = "New Version      : ";
 const char kKeyHint[] = "u/Enter: Update    e/Esc/q: Exit";
 
 const char* caption = "";
+// Standard output, or standard error when standard output carries a report (--json).
+FILE* display = stdout;
 bool terminalMode = false;
 bool silenced = false;
 bool dirty = false;
@@ -48,7 +50,7 @@ int64_t ElapsedSeconds() {
 
 int TerminalColumns() {
     winsize size;
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    if (ioctl(fileno(display), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
     return 80;
 }
 
@@ -90,14 +92,14 @@ void FrameLine(const char* text, int columns) {
         if (inEscape && c == 'm') inEscape = false;
     }
     line[out] = '\0';
-    std::fprintf(stdout, "\x1b[2K%s\x1b[0m\n", line);
+    std::fprintf(display, "\x1b[2K%s\x1b[0m\n", line);
 }
 
 void DrawFrame() {
     const int columns = TerminalColumns();
     char line[kLineCapacity];
     if (framesDrawn > 0) {
-        std::fprintf(stdout, "\x1b[%dF", kFrameLines);  // back to the frame's first line
+        std::fprintf(display, "\x1b[%dF", kFrameLines);  // back to the frame's first line
     }
     std::snprintf(line, sizeof line, "\x1b[1m%s\x1b[0m", caption);
     FrameLine(line, columns);
@@ -141,7 +143,7 @@ void DrawFrame() {
     FrameLine(line, columns);
     std::snprintf(line, sizeof line, "\x1b[2m%s\x1b[0m", kKeyHint);
     FrameLine(line, columns);
-    std::fflush(stdout);
+    std::fflush(display);
     ++framesDrawn;
     lastPercent = percent;
 }
@@ -155,8 +157,8 @@ void PrintLine(const char* label, const char* text) {
         line[n++] = text[i] == '\n' ? ' ' : text[i];
     }
     line[n] = '\0';
-    std::fprintf(stdout, "%s%s\n", label, line);
-    std::fflush(stdout);
+    std::fprintf(display, "%s%s\n", label, line);
+    std::fflush(display);
 }
 
 void PrintChange(int controlId) {
@@ -201,7 +203,8 @@ void PrintChange(int controlId) {
 
 }  // namespace
 
-void TermRenderBegin(bool terminal, const char* dialogCaption) {
+void TermRenderBegin(bool terminal, const char* dialogCaption, FILE* stream) {
+    display = stream;
     caption = dialogCaption;
     terminalMode = terminal;
     silenced = false;
@@ -212,7 +215,7 @@ void TermRenderBegin(bool terminal, const char* dialogCaption) {
     elapsedDrawn = -1;
     linePercentDecile = -1;
     for (bool& enabled : lineEnabled) enabled = true;
-    if (terminalMode) std::fputs("\x1b[?25l", stdout);  // no blinking cursor over the dialog
+    if (terminalMode) std::fputs("\x1b[?25l", display);  // no blinking cursor over the dialog
 }
 
 void TermRenderChanged(int controlId) {
@@ -246,7 +249,7 @@ bool TermRenderPending() {
 void TermRenderNote(const char* text) {
     if (silenced) return;
     // Below the dialog; the next frame is drawn afresh underneath.
-    std::fflush(stdout);
+    std::fflush(display);
     std::fprintf(stderr, "%s\n", text);
     std::fflush(stderr);
     if (terminalMode && framesDrawn > 0 && isatty(STDERR_FILENO)) {
@@ -262,7 +265,7 @@ void TermRenderEnd() {
     if (terminalMode) {
         // The last frame stays on the screen, also when the window was hidden at the end.
         if (dirty && framesDrawn > 0) DrawFrame();
-        std::fputs("\x1b[?25h", stdout);
+        std::fputs("\x1b[?25h", display);
     }
-    std::fflush(stdout);
+    std::fflush(display);
 }

@@ -1,0 +1,84 @@
+#include "front/term/term_report.h"
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "app/reports.h"
+#include "update/firmware_catalogue.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::string VersionText(const SensorInfo& sensor) {
+    char text[kVersionTextCapacity];
+    FormatCurrentVersion(sensor, "????", text, sizeof text);
+    return text;
+}
+
+const char* EndWords(UpdateEnd end) {
+    switch (end) {
+    case UpdateEnd::NoSensor: return "no sensor";
+    case UpdateEnd::FamilyUnknown: return "family unknown";
+    case UpdateEnd::UpToDate: return "up to date";
+    case UpdateEnd::Mismatch: return "does not fit";
+    case UpdateEnd::NoImage: return "no image";
+    case UpdateEnd::Updated: return "updated";
+    case UpdateEnd::NotBack: return "not back";
+    case UpdateEnd::Failed: return "failed";
+    case UpdateEnd::NotRun: break;
+    }
+    return "not run";
+}
+
+Json SensorJson(const SensorInfo& sensor) {
+    const char* mode = SensorModeWords(sensor);
+    if (mode == nullptr) return nullptr;
+    char product[8];
+    std::snprintf(product, sizeof product, "0x%04X", sensor.productId);
+    Json json;
+    json["family"] = sensor.kind == kSensorNone ? Json(nullptr) : Json(sensor.kind);
+    json["productId"] = product;
+    json["mode"] = mode;
+    json["version"] = VersionText(sensor);
+    return json;
+}
+
+}  // namespace
+
+void PrintJsonReport(const TermReport& report) {
+    Json json;
+    json["program"] = report.programName;
+    json["programVersion"] = "1.0.0.3";
+    json["exitStatus"] = report.exitStatus;
+    if (report.sensor != nullptr) {
+        const SensorInfo& sensor = *report.sensor;
+        json["sensor"] = SensorJson(sensor);
+        if (sensor.kind != kSensorNone) {
+            char carried[kVersionTextCapacity];
+            FormatNewVersion(sensor.kind, carried, sizeof carried);
+            json["carriedVersion"] = carried;
+        } else {
+            json["carriedVersion"] = nullptr;
+        }
+        json["verdict"] = VerdictWords(VerdictFor(sensor));
+    }
+    if (report.update != nullptr) {
+        const UpdateOutcome& outcome = *report.update;
+        Json update;
+        update["end"] = EndWords(outcome.end);
+        update["result"] = static_cast<uint32_t>(outcome.result);
+        update["status"] = outcome.status != nullptr ? outcome.status : "";
+        update["versionBefore"] = VersionText(outcome.before);
+        update["versionAfter"] = VersionText(outcome.after);
+        update["attempts"] = outcome.attempts;
+        update["seconds"] = outcome.elapsedMs / 1000.0;
+        json["update"] = update;
+    }
+    if (report.error != nullptr) json["error"] = report.error;
+    // Texts the program did not make (a folder name in a status line) may hold any bytes:
+    // they are replaced, never a reason to print half an object.
+    const std::string text = json.dump(2, ' ', false, Json::error_handler_t::replace);
+    std::fprintf(stdout, "%s\n", text.c_str());
+    std::fflush(stdout);
+}

@@ -1,0 +1,16 @@
+// The JSON report of --info and --update (--json): one object on standard output and
+// nothing else there. Its keys are an interface for scripts; the manual page lists them.
+#pragma once
+
+#include "sensor/sensor_info.h"
+#include "update/update_worker.h"
+
+struct TermReport {
+    const char* programName;
+    int exitStatus;
+    const SensorInfo* sensor;      // as found (before the update); null: not queried
+    const UpdateOutcome* update;   // --update once its worker ended; null otherwise
+    const char* error;             // why nothing was done (usage, lock); null otherwise
+};
+
+void PrintJsonReport(const TermReport& report);
