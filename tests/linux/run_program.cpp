@@ -116,7 +116,10 @@ int isolate_program_state() {
     // Private propagation, or the binds would show in the machine's namespace too.
     if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return 0;
     mkdir("/var/lib/zorflash", 0755);
-    for (const char* target : {"/var/lib/zorflash", "/run/lock"}) {
+    // The journal's folder too: a test may listen there as the journal would.
+    mkdir("/run/systemd", 0755);
+    mkdir("/run/systemd/journal", 0755);
+    for (const char* target : {"/var/lib/zorflash", "/run/lock", "/run/systemd/journal"}) {
         const std::string folder = std::string(root) + target;
         if (std::system(("mkdir -p -m 1777 " + folder).c_str()) != 0 ||
             mount(folder.c_str(), target, nullptr, MS_BIND, nullptr) != 0) {

@@ -4,8 +4,13 @@
 // wait for a driver installation, which Linux does not have). Each test process keeps the
 // record of the sensors met in folders of its own (isolate_program_state in umockdev_main).
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <nlohmann/json.hpp>
 
 #include <cstdint>
 #include <cstring>
@@ -400,6 +405,177 @@ TEST_F(ZorflashE2eTest, LongOptionsLeaveTheSensorAlone) {
                                "/image-b.bin\n  sha256 " + sum.substr(0, 64) + "\n"),
               std::string::npos)
         << version.out << sum;
+}
+
+// ---- --update and --info: exit statuses, JSON, history --------------------------------
+
+// Listens where the journal takes entries, in this test process's own /run/systemd/journal
+// (isolate_program_state): each entry arrives as one datagram of FIELD=value lines.
+struct JournalListener {
+    int fd = -1;
+    bool Start() {
+        if (geteuid() != 0) return false;  // the folder is the machine's own then
+        fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strcpy(address.sun_path, "/run/systemd/journal/socket");
+        unlink(address.sun_path);
+        return bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    std::vector<std::string> Entries() {
+        std::vector<std::string> entries;
+        char datagram[65536];
+        ssize_t n;
+        while (fd >= 0 && (n = recv(fd, datagram, sizeof datagram, 0)) > 0) {
+            entries.emplace_back(datagram, static_cast<size_t>(n));
+        }
+        return entries;
+    }
+    ~JournalListener() {
+        if (fd >= 0) close(fd);
+        unlink("/run/systemd/journal/socket");
+    }
+};
+
+// Each row of the --update exit-status table, made by a sensor that produces it.
+struct ExitStatusCase {
+    const char* name;
+    uint16_t version;      // 0: no sensor at all
+    bool startInBootLoader;
+    bool switchRefused;    // every attempt fails at once
+    bool neverReturns;     // the sensor does not come back after the update
+    bool firmwareFolder;   // the image files are given (else: none in the system's folder)
+    bool lockHeld;         // another zorflash holds the lock
+    std::vector<std::string> args;
+    int exitStatus;
+    bool sends;            // reports reach the sensor (and one history entry is left)
+    const char* status;    // the last status line; null: none
+};
+
+void PrintTo(const ExitStatusCase& c, std::ostream* out) { *out << c.name; }
+
+class ZorflashExitStatusTest : public ZorflashE2eTest,
+                               public ::testing::WithParamInterface<ExitStatusCase> {};
+
+TEST_P(ZorflashExitStatusTest, UpdateEndsWithTheTablesStatus) {
+    const ExitStatusCase& c = GetParam();
+    if (c.version != 0) {
+        SimSensorConfig config = Config(0, c.version);
+        config.startInBootLoader = c.startInBootLoader;
+        config.faults.switchRefused = c.switchRefused;
+        config.faults.neverReturns = c.neverReturns;
+        Start(config);
+    }
+    const std::string lock = lockEnv.substr(lockEnv.find('=') + 1);
+    const int held = open(lock.c_str(), O_RDWR | O_CREAT, 0600);
+    if (c.lockHeld) {
+        ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    }
+    JournalListener journal;
+    const bool journalAvailable = journal.Start();
+
+    std::vector<std::string> options = {"--json"};
+    if (c.firmwareFolder) options.insert(options.end(), {"--firmware-dir", firmwareDir});
+    const ProgramRun run = RunBare(options, c.args, kUpdateTimeoutSeconds);
+    close(held);
+    EXPECT_EQ(run.exitCode, c.exitStatus) << run.out << run.err;
+    // Standard output holds one JSON object and nothing else; the dialog's lines went to
+    // standard error.
+    const nlohmann::json report = nlohmann::json::parse(run.out, nullptr, false);
+    ASSERT_FALSE(report.is_discarded()) << run.out;
+    EXPECT_EQ(report["exitStatus"], c.exitStatus) << run.out;
+    if (c.status != nullptr) {
+        EXPECT_TRUE(HasLine(run.err, std::string("Status : ") + c.status)) << run.err;
+        if (report.contains("update")) {
+            EXPECT_EQ(report["update"]["status"], c.status);
+        }
+    }
+    if (sensor != nullptr) {
+        SimSensor* model = emulated_sensor_lock(sensor);
+        EXPECT_EQ(model->counters.featureSets + model->counters.outputWrites > 0, c.sends);
+        emulated_sensor_unlock(sensor);
+    }
+    if (journalAvailable) {
+        const std::vector<std::string> entries = journal.Entries();
+        ASSERT_EQ(entries.size(), c.sends ? 1u : 0u);
+        if (c.sends) {
+            EXPECT_NE(entries[0].find("SYSLOG_IDENTIFIER=zorflash\n"), std::string::npos);
+            EXPECT_NE(entries[0].find("ZORFLASH_VERSION_BEFORE="), std::string::npos);
+            EXPECT_NE(entries[0].find("ZORFLASH_ATTEMPTS=" + std::to_string(report["update"]["attempts"].get<int>()) + "\n"),
+                      std::string::npos) << entries[0];
+        }
+    }
+}
+
+const char kComplete[] = "Update complete.";
+const std::vector<std::string> kUpdate = {"--update"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ZorflashExitStatusTest,
+    ::testing::Values(
+        ExitStatusCase{"updated", 0x0140, false, false, false, true, false, kUpdate, 0, true, kComplete},
+        ExitStatusCase{"up_to_date", 0x0610, false, false, false, true, false, kUpdate, 0, false,
+                       "The current version matches this version. No update is needed."},
+        ExitStatusCase{"failed", 0x0140, false, true, false, true, false, kUpdate, 1, true,
+                       "Failed to send a Feature Report."},
+        ExitStatusCase{"no_sensor", 0, false, false, false, true, false, kUpdate, 3, false,
+                       "A connection was not established. Update can not be performed."},
+        ExitStatusCase{"usage", 0x0140, false, false, false, true, false, {"--update", "/F0", "x"}, 4,
+                       false, nullptr},
+        ExitStatusCase{"family_for_a_normal_sensor", 0x0140, false, false, false, true, false,
+                       {"--update", "--family", "0"}, 4, false,
+                       "--family applies only to a sensor found in its boot loader; this one "
+                       "runs normally as product 0x0090 (family 0)."},
+        ExitStatusCase{"does_not_fit", 0x0200, false, false, false, true, false, kUpdate, 5, false,
+                       "Version Mismatch. This update is not appropriate for this system."},
+        ExitStatusCase{"already_running", 0x0140, false, false, false, true, true, kUpdate, 6, false,
+                       nullptr},
+        ExitStatusCase{"no_image", 0x0140, false, false, false, false, false, kUpdate, 7, false,
+                       "No firmware file /usr/lib/firmware/zorflash/image-a.bin: put the vendor's "
+                       "image A there (exactly 36352 bytes) or name its folder with --firmware-dir."},
+        ExitStatusCase{"not_back", 0x0140, false, false, true, true, false, kUpdate, 8, true, kComplete},
+        ExitStatusCase{"family_unknown", 0x0140, true, false, false, true, false, kUpdate, 9, false,
+                       "The sensor sits in its boot loader and its family is unknown: finish the "
+                       "update with zorflash --update --family N (N is 0 if the sensor was "
+                       "product 0x0090 in normal mode, 1 if it was 0x00E6)."},
+        ExitStatusCase{"family_given", 0x0140, true, false, false, true, false,
+                       {"--update", "--family", "0"}, 0, true, kComplete}),
+    [](const ::testing::TestParamInfo<ExitStatusCase>& info) { return std::string(info.param.name); });
+
+// --info changes nothing and says what it found: the verdict of an old, a current, a
+// mismatching and an absent sensor, and of one in its boot loader of unknown family.
+TEST_F(ZorflashE2eTest, InfoGivesTheVerdictAndSendsNothing) {
+    struct Case {
+        uint16_t version;  // 0: no sensor
+        bool inBootLoader;
+        int exitStatus;
+        const char* verdict;
+    };
+    const Case cases[] = {
+        // First, while this machine's record is empty; the sensors below fill it.
+        {0x0140, true, 0, "sensor in its boot loader, family unknown"},
+        {0x0140, false, 0, "update available"},
+        {0x0610, false, 0, "up to date"},
+        {0x0200, false, 0, "this update does not fit this sensor"},
+        {0, false, 3, "no sensor found"},
+    };
+    for (const Case& c : cases) {
+        if (c.version != 0) {
+            SimSensorConfig config = Config(0, c.version);
+            config.startInBootLoader = c.inBootLoader;
+            Start(config);
+        }
+        const ProgramRun run = RunBare({"--info"}, {}, 30);
+        EXPECT_EQ(run.exitCode, c.exitStatus) << run.out << run.err;
+        EXPECT_TRUE(HasLine(run.out, std::string("Verdict: ") + c.verdict)) << run.out;
+        if (sensor != nullptr) {
+            ExpectStream(Transcript(), {});
+            EXPECT_EQ(emulated_sensor_lock(sensor)->counters.featureSets, 0u);
+            emulated_sensor_unlock(sensor);
+            emulated_sensor_stop(sensor);
+            sensor = nullptr;
+        }
+    }
 }
 
 }  // namespace

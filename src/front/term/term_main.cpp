@@ -373,6 +373,9 @@ int TermRun(const char* commandLine, const TermRunOptions& options,
     RestoreSignals();
     TermUiEnd();
     if (state.sensorQueried) *settings.sensor = state.sensor;
-    *settings.outcome = state.request.outcome;
+    // A status line of the outcome's own (an image problem) moves with it.
+    const UpdateOutcome& outcome = state.request.outcome;
+    *settings.outcome = outcome;
+    if (outcome.status == outcome.problem) settings.outcome->status = settings.outcome->problem;
     return termModel.exitCode;
 }

@@ -19,7 +19,7 @@ namespace {
 
 constexpr UINT kClassStyle = 0;
 constexpr int kExitStartupFailed = 0;
-constexpr int kExitAlreadyRunning = 2;
+constexpr int kExitSecondInstance = 2;
 
 const char kAlreadyRunningText[] =
     "Another copy of this utility is already running. Finish it before starting a new one.";
@@ -42,6 +42,7 @@ int AnswerLongOptions(const Edition& edition) {
     int exitCode = kExitLongOptionDone;
     switch (longOptions.outcome) {
     case LongOptionsOutcome::Run:
+    case LongOptionsOutcome::ShowInfo:
         return -1;
     case LongOptionsOutcome::ShowHelp:
         FormatHelpText(edition, longOptionText, sizeof longOptionText);
@@ -57,6 +58,19 @@ int AnswerLongOptions(const Edition& edition) {
     }
     MessageBoxA(nullptr, longOptionText, kDialogCaption, MB_OK | icon);
     return exitCode;
+}
+
+// --info: the sensor as the first tick finds it, in a box; nothing is sent to it.
+int ShowSensorInfo(bool alreadyRunning) {
+    if (alreadyRunning) {
+        MessageBoxA(nullptr, kAlreadyRunningText, kDialogCaption, MB_OK | MB_ICONSTOP);
+        return kExitAlreadyRunning;
+    }
+    SensorInfo sensor;
+    QuerySensor(&sensor);
+    FormatSensorReport(sensor, longOptionText, sizeof longOptionText);
+    MessageBoxA(nullptr, longOptionText, kDialogCaption, MB_OK | MB_ICONINFORMATION);
+    return InfoExitStatus(sensor);
 }
 
 // The main window's state, owned by this front end for the whole process. The window
@@ -111,6 +125,7 @@ int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
     // commands. The mutex is held until the process ends.
     CreateMutexA(nullptr, FALSE, kSingleInstanceMutexName);
     const bool alreadyRunning = GetLastError() == ERROR_ALREADY_EXISTS;
+    if (longOptions.outcome == LongOptionsOutcome::ShowInfo) return ShowSensorInfo(alreadyRunning);
 
     // The progress bar's window class comes from the common controls.
     INITCOMMONCONTROLSEX controls = {sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
@@ -131,6 +146,7 @@ int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
 
     ResetMainWindowState(&state);
     state.firmware = &firmware;
+    state.updateExitStatus = longOptions.update;
 
     // No owner, no dialog procedure: the class's window procedure gets every message,
     // WM_CREATE included, which stores the window and starts the timer.
@@ -141,7 +157,8 @@ int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
         return kExitStartupFailed;
     }
 
-    MainWindowStartup(&state, slashOptions);
+    // --update is the unattended update of /V, with an exit status that tells how it went.
+    MainWindowStartup(&state, longOptions.update ? "/V" : slashOptions);
 
     if (alreadyRunning) {
         // Nothing has touched the sensor yet: the first timer tick has not come. An
@@ -150,7 +167,7 @@ int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
             MessageBoxA(nullptr, kAlreadyRunningText, kAlreadyRunningCaption,
                         MB_OK | MB_ICONSTOP);
         }
-        return kExitAlreadyRunning;
+        return state.updateExitStatus ? kExitAlreadyRunning : kExitSecondInstance;
     }
 
     // An unattended run without a file name ends on the first tick with exit code 4
