@@ -85,11 +85,15 @@ TEST_F(WineE2eTest, IdentifiesFamilyOneSensorThroughWinesHidStack) {
     ExpectStream(Transcript(), expected);
 }
 
-// No sensor: Wine's HID class lists nothing of ours; the worker's no-sensor path ends the
-// program with 0.
-TEST_F(WineE2eTest, NoSensorEndsWithExitCodeZero) {
-    const ProgramRun run = Run({"/F0", "image.bin"}, "", 60);
-    EXPECT_EQ(run.exitCode, 0) << run.err;
+// No sensor: Wine's HID class lists nothing of ours; the worker's no-sensor path ends /F0
+// with 0 and --update with its "no sensor found", 3. A sensor that does not fit ends
+// --update with 5, nothing sent.
+TEST_F(WineE2eTest, NoSensorAndMismatchEndWithTheirExitStatus) {
+    EXPECT_EQ(Run({"/F0", "image.bin"}, "", 60).exitCode, 0);
+    EXPECT_EQ(Run({"--update"}, "", 60).exitCode, 3);
+    Start(Config(0, 0x0200));
+    EXPECT_EQ(Run({"--update"}, "", 60).exitCode, 5);
+    ExpectStream(Transcript(), {});
 }
 
 // A whole update through Wine, re-enumeration included: the normal-mode node goes away on
@@ -122,8 +126,9 @@ TEST_F(WineE2eTest, UpdatesFamilyOneSensorAcrossReEnumeration) {
     config.report5Word = 2;
     config.report6Word = 1;
     Start(config);
-    const ProgramRun run = Run({"/F0", "image.bin"}, "", 150);
-    EXPECT_EQ(run.exitCode, 2) << run.err;
+    // --update: the sensor now runs the carried firmware, status 0.
+    const ProgramRun run = Run({"--update"}, "", 150);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(FlashHolds(ImageForKind(1)));
     const std::vector<SimTranscriptEntry> transcript = Transcript();
     const SimTranscriptEntry* request = nullptr;
