@@ -29,6 +29,11 @@ struct TermRunSettings {
     SensorInfo* sensor;             // out: the sensor as the last update was given it
 };
 
+// Takes the long options off the arguments (--firmware-dir goes to `firmware`) and joins
+// the rest into `commandLine` for the slash options.
+void TermTakeArguments(int argc, char** argv, const Edition& edition, LongOptions* longOptions,
+                       char* commandLine, size_t capacity, FirmwareSource* firmware);
+
 // The whole program once its long options are taken: answers --help, --version, a usage
 // error and --info, else takes the instance lock and runs the dialog (--update: unattended,
 // with its exit status), and prints the JSON report when asked. Returns the exit status.

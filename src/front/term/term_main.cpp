@@ -260,6 +260,12 @@ int RunInfo(const Edition& edition, const LongOptions& options) {
 
 }  // namespace
 
+void TermTakeArguments(int argc, char** argv, const Edition& edition, LongOptions* longOptions,
+                       char* commandLine, size_t capacity, FirmwareSource* firmware) {
+    TakeLongOptionsFromArguments(argc, argv, edition, longOptions, commandLine, capacity);
+    if (longOptions->firmwareDirectory[0] != '\0') firmware->directory = longOptions->firmwareDirectory;
+}
+
 int TermProgram(const Edition& edition, const LongOptions& longOptions, const char* commandLine,
                 const TermRunOptions& options) {
     const int answered = AnswerTextOptions(edition, longOptions, options.firmware);

@@ -18,9 +18,8 @@ LongOptions longOptions;
 int main(int argc, char** argv) {
     const Edition edition = {kEditionLinux, "zorflash"};
     char commandLine[kTokenCapacity * 4];
-    TakeLongOptionsFromArguments(argc, argv, edition, &longOptions, commandLine,
-                                 sizeof commandLine);
-    if (longOptions.firmwareDirectory[0] != '\0') firmware.directory = longOptions.firmwareDirectory;
+    TermTakeArguments(argc, argv, edition, &longOptions, commandLine, sizeof commandLine,
+                      &firmware);
 
     // /run/lock is shared by every user, so two users cannot update the sensor at once;
     // /tmp stands in on a machine without it.

@@ -23,9 +23,8 @@ LongOptions longOptions;
 int main(int argc, char** argv) {
     const Edition edition = {kEditionSim, "zorflash-sim"};
     char commandLine[kTokenCapacity * 4];
-    TakeLongOptionsFromArguments(argc, argv, edition, &longOptions, commandLine,
-                                 sizeof commandLine);
-    if (longOptions.firmwareDirectory[0] != '\0') firmware.directory = longOptions.firmwareDirectory;
+    TermTakeArguments(argc, argv, edition, &longOptions, commandLine, sizeof commandLine,
+                      &firmware);
     // Real time with a per-command latency, unless ZORFLASH_SIM_FAST=1 asks for the
     // virtual clock; both variables are read by the simulated machine itself. Texts that
     // touch no sensor are answered whatever the case.
