@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # Installs what zorflash needs on Debian 12. Run as root.
 #
-#   scripts/setup.sh --sim   building and running zorflash-sim only: a compiler and CMake
+#   scripts/setup.sh --sim   building and running zorflash-sim only: a compiler, CMake and
+#                            the header-only JSON library of its --json
 #   scripts/setup.sh         everything the tests need: libraries, umockdev, clang for the
 #                            fuzzers, mingw-w64, Wine and a display for the Windows edition
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
-packages=(cmake g++ make)
+packages=(cmake g++ make nlohmann-json3-dev)
 if [[ ${1:-} != --sim ]]; then
     packages+=(
         pkg-config git
         libgtest-dev libgmock-dev googletest libbenchmark-dev
-        libudev-dev libsystemd-dev nlohmann-json3-dev
+        libudev-dev libsystemd-dev
         umockdev libumockdev-dev
         clang libclang-rt-14-dev
         g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth x11-utils imagemagick
