@@ -294,14 +294,14 @@ int TermProgram(const Edition& edition, const LongOptions& longOptions, const ch
     } else {
         // Where nothing tells the family of a sensor in its boot loader, the way out is the
         // edition's own option.
-        static char familyUnknownText[kRefusalCapacity];
+        char familyUnknownText[kRefusalCapacity];
         std::snprintf(familyUnknownText, sizeof familyUnknownText,
                       "The sensor sits in its boot loader and its family is unknown: finish the "
                       "update with %s --update --family N (N is 0 if the sensor was product "
                       "0x0090 in normal mode, 1 if it was 0x00E6).",
                       edition.programName);
-        static UpdateOutcome outcome;
-        static SensorInfo sensor = {kSensorNone, kValueNotRead, kValueNotRead, kValueNotRead, 0};
+        UpdateOutcome outcome = {};
+        SensorInfo sensor = {kSensorNone, kValueNotRead, kValueNotRead, kValueNotRead, 0};
         TermRunSettings settings = {longOptions.update, longOptions.family, familyUnknownText,
                                     longOptions.json ? stderr : stdout, &outcome, &sensor};
         status = TermRun(longOptions.update ? "/V" : commandLine, options, settings);
