@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/reports.h"
 #include "firmware/sha256.h"
 
 namespace {
@@ -298,4 +299,23 @@ void FormatVersionText(const Edition& edition, FirmwareSource* source, char* tex
             Append(text, capacity, &length, "  sha256 %s\n", hex);
         }
     }
+}
+
+int AnswerTextOptions(const Edition& edition, const LongOptions& options,
+                      FirmwareSource* source, char* text, size_t capacity) {
+    switch (options.outcome) {
+    case LongOptionsOutcome::Run:
+    case LongOptionsOutcome::ShowInfo:
+        return -1;
+    case LongOptionsOutcome::ShowHelp:
+        FormatHelpText(edition, text, capacity);
+        return 0;
+    case LongOptionsOutcome::ShowVersion:
+        FormatVersionText(edition, source, text, capacity);
+        return 0;
+    case LongOptionsOutcome::UsageError:
+        break;
+    }
+    std::snprintf(text, capacity, "%s", options.error);
+    return kExitUsage;
 }

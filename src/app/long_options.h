@@ -28,8 +28,6 @@ enum class LongOptionsOutcome {
     UsageError,   // print `error`, exit 4
 };
 
-constexpr int kExitLongOptionDone = 0;
-constexpr int kExitUsageError = 4;
 constexpr size_t kLongOptionErrorCapacity = 512;
 
 struct LongOptions {
@@ -55,3 +53,8 @@ void TakeLongOptionsFromLine(const char* line, const Edition& edition, LongOptio
 void FormatHelpText(const Edition& edition, char* text, size_t capacity);
 void FormatVersionText(const Edition& edition, FirmwareSource* source, char* text,
                        size_t capacity);
+
+// The answer to --help, --version or a wrong long option: its text (the usage error's one
+// line) in `text` and the exit status, 0 or 4; -1, and no text, when the program goes on.
+int AnswerTextOptions(const Edition& edition, const LongOptions& options,
+                      FirmwareSource* source, char* text, size_t capacity);

@@ -211,29 +211,19 @@ namespace {
 
 // Answers --help, --version and a wrong long option on standard output (an error on
 // standard error) without touching the sensor; -1 when the program goes on.
-int AnswerTextOptions(const Edition& edition, const LongOptions& options,
-                      FirmwareSource* firmware) {
+int AnswerOnTerminal(const Edition& edition, const LongOptions& options,
+                     FirmwareSource* firmware) {
     static char text[8192];
-    switch (options.outcome) {
-    case LongOptionsOutcome::Run:
-    case LongOptionsOutcome::ShowInfo:
-        return -1;
-    case LongOptionsOutcome::ShowHelp:
-        FormatHelpText(edition, text, sizeof text);
-        break;
-    case LongOptionsOutcome::ShowVersion:
-        FormatVersionText(edition, firmware, text, sizeof text);
-        break;
-    case LongOptionsOutcome::UsageError:
-        std::fprintf(stderr, "%s\n", options.error);
+    const int status = AnswerTextOptions(edition, options, firmware, text, sizeof text);
+    if (status == kExitUsage) {
+        std::fprintf(stderr, "%s\n", text);
         if (options.json) {
-            PrintJsonReport(TermReport{edition.programName, kExitUsageError, nullptr, nullptr,
-                                       options.error});
+            PrintJsonReport(TermReport{edition.programName, status, nullptr, nullptr, text});
         }
-        return kExitUsageError;
+    } else if (status >= 0) {
+        std::fputs(text, stdout);
     }
-    std::fputs(text, stdout);
-    return kExitLongOptionDone;
+    return status;
 }
 
 // --info: the sensor as the dialog's first tick finds it, nothing sent to it.
@@ -245,7 +235,7 @@ int RunInfo(const Edition& edition, const LongOptions& options) {
     const bool refused = !ApplyFamilyOption(options.family, &sensor, refusal, sizeof refusal);
     if (refused) {
         std::fprintf(stderr, "%s: %s\n", edition.programName, refusal);
-        status = kExitUsageError;
+        status = kExitUsage;
     }
     if (options.json) {
         PrintJsonReport(
@@ -268,7 +258,7 @@ void TermTakeArguments(int argc, char** argv, const Edition& edition, LongOption
 
 int TermProgram(const Edition& edition, const LongOptions& longOptions, const char* commandLine,
                 const TermRunOptions& options) {
-    const int answered = AnswerTextOptions(edition, longOptions, options.firmware);
+    const int answered = AnswerOnTerminal(edition, longOptions, options.firmware);
     if (answered >= 0) return answered;
     const bool info = longOptions.outcome == LongOptionsOutcome::ShowInfo;
     const bool reportsStatus = info || longOptions.update;

@@ -38,24 +38,10 @@ char longOptionText[8192];
 // the single-instance check and the first tick: the sensor is not touched. Returns the exit
 // code, or -1 when the program goes on.
 int AnswerLongOptions(const Edition& edition) {
-    UINT icon = MB_ICONINFORMATION;
-    int exitCode = kExitLongOptionDone;
-    switch (longOptions.outcome) {
-    case LongOptionsOutcome::Run:
-    case LongOptionsOutcome::ShowInfo:
-        return -1;
-    case LongOptionsOutcome::ShowHelp:
-        FormatHelpText(edition, longOptionText, sizeof longOptionText);
-        break;
-    case LongOptionsOutcome::ShowVersion:
-        FormatVersionText(edition, &firmware, longOptionText, sizeof longOptionText);
-        break;
-    case LongOptionsOutcome::UsageError:
-        std::snprintf(longOptionText, sizeof longOptionText, "%s", longOptions.error);
-        icon = MB_ICONERROR;
-        exitCode = kExitUsageError;
-        break;
-    }
+    const int exitCode =
+        AnswerTextOptions(edition, longOptions, &firmware, longOptionText, sizeof longOptionText);
+    if (exitCode < 0) return exitCode;
+    const UINT icon = exitCode == kExitUsage ? MB_ICONERROR : MB_ICONINFORMATION;
     MessageBoxA(nullptr, longOptionText, kDialogCaption, MB_OK | icon);
     return exitCode;
 }
