@@ -3,6 +3,7 @@
 // 2 s after the switch, 1 s set-up, 5 x 1 s erase, 1 s before the version is read again; no
 // wait for a driver installation, which Linux does not have). Each test process keeps the
 // record of the sensors met in folders of its own (isolate_program_state in umockdev_main).
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/mount.h>
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -580,5 +582,109 @@ TEST_F(ZorflashE2eTest, InfoGivesTheVerdictAndSendsNothing) {
         }
     }
 }
+
+// ---- Hostile inputs --------------------------------------------------------------------
+//
+// What a careless or hostile local user may leave in the program's way: records, firmware
+// files, the lock. Each row plants its input, runs the program once and asserts what reached
+// the sensor (nothing, or exactly the right image), the exit status, a text that names the
+// problem, and that the run ended within its seconds instead of hanging.
+enum class Sent { Nothing, ImageA, ImageB };
+
+// What a row's hooks work on; DIR, LOCK and FOLDER in a row's arguments and text stand for
+// these.
+struct HostileRun {
+    std::string folder;       // a fresh folder of the row's own
+    std::string firmwareDir;  // the placeholder images, given with --firmware-dir
+    std::string lockPath;     // the run's lock file (ZORFLASH_LOCK_FILE)
+    EmulatedSensor* sensor = nullptr;
+    std::vector<int> heldFds;  // closed once the run has ended
+};
+
+struct HostileCase {
+    const char* name;
+    int family;               // the sensor's family at the start; -1: no sensor
+    bool startInBootLoader;
+    std::function<void(HostileRun&)> plant;  // before the run; null: nothing
+    std::vector<std::string> args;           // after zorflash --firmware-dir DIR
+    int exitStatus;
+    Sent sent;
+    const char* says;         // a text standard output or error holds; "": none asked
+    double withinSeconds;     // the run is killed, and fails, after this long
+    uint32_t runAsUid = 0;    // 0: as the test; else as this user (and its group)
+};
+
+void PrintTo(const HostileCase& c, std::ostream* out) { *out << c.name; }
+
+std::string Expand(std::string text, const HostileRun& h) {
+    const std::pair<const char*, const std::string*> names[] = {
+        {"FOLDER", &h.folder}, {"DIR", &h.firmwareDir}, {"LOCK", &h.lockPath}};
+    for (const auto& [name, value] : names) {
+        for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at)) {
+            text.replace(at, std::strlen(name), *value);
+            at += value->size();
+        }
+    }
+    return text;
+}
+
+class ZorflashHostileTest : public ZorflashE2eTest,
+                            public ::testing::WithParamInterface<HostileCase> {};
+
+TEST_P(ZorflashHostileTest, RefusesOrWritesTheRightImage) {
+    const HostileCase& c = GetParam();
+    HostileRun h;
+    h.folder = "/tmp/zorflash-e2e-" + std::to_string(getpid()) + "-hostile-" + c.name;
+    ASSERT_EQ(std::system(("rm -rf " + h.folder + " && mkdir -p -m 755 " + h.folder).c_str()), 0);
+    h.firmwareDir = firmwareDir;
+    h.lockPath = lockEnv.substr(lockEnv.find('=') + 1);
+    if (c.family >= 0) {
+        SimSensorConfig config = c.family == 0 ? Config(0, 0x0140) : Config(1, 0x0139);
+        if (c.family == 1) config.report5Word = 2, config.report6Word = 1;
+        config.startInBootLoader = c.startInBootLoader;
+        Start(config);
+        h.sensor = sensor;
+    }
+    if (c.plant) c.plant(h);
+
+    std::vector<std::string> argv;
+    if (c.runAsUid != 0) {
+        const std::string id = std::to_string(c.runAsUid);
+        argv = {"/usr/bin/setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "--"};
+    }
+    argv.push_back(ZORFLASH_BINARY);
+    for (const std::string& a : std::vector<std::string>{"--firmware-dir", "DIR"}) argv.push_back(Expand(a, h));
+    for (const std::string& a : c.args) argv.push_back(Expand(a, h));
+    const ProgramRun run = run_program(argv, {"ZORFLASH_LOCK_FILE=" + h.lockPath}, c.withinSeconds);
+    for (int fd : h.heldFds) close(fd);
+    EXPECT_FALSE(run.timedOut) << "still running after " << c.withinSeconds << " s";
+    EXPECT_EQ(run.exitCode, c.exitStatus) << run.out << run.err;
+    if (c.says[0] != '\0') {
+        const std::string says = Expand(c.says, h);
+        EXPECT_NE((run.out + run.err).find(says), std::string::npos)
+            << "expected: " << says << "\n" << run.out << run.err;
+    }
+    if (sensor == nullptr) return;
+    if (c.sent == Sent::Nothing) {
+        SimSensor* model = emulated_sensor_lock(sensor);
+        EXPECT_EQ(model->counters.featureSets + model->counters.outputWrites, 0u);
+        emulated_sensor_unlock(sensor);
+    } else {
+        const FirmwareImage& right = ImageForKind(c.sent == Sent::ImageA ? 0 : 1);
+        EXPECT_TRUE(FlashHolds(right));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ZorflashHostileTest,
+    ::testing::Values(
+        HostileCase{"lock_held", 0, false,
+                    [](HostileRun& h) {
+                        const int fd = open(h.lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+                        ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+                        h.heldFds.push_back(fd);
+                    },
+                    kUpdate, 6, Sent::Nothing, "another instance is already running (lock LOCK)", 20}),
+    [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
