@@ -30,7 +30,8 @@ const LongOptionRow kLongOptions[] = {
     {"update", nullptr, kAllEditions, LongOptionId::Update,
      "update unattended (as /V) and end with an exit status that tells how it went"},
     {"json", nullptr, kTerminalEditions, LongOptionId::Json,
-     "with --info or --update: one JSON object on standard output"},
+     "with --info, --update, --help or --version: one JSON object on standard\n"
+     "                      output, whatever happens"},
     {"family", "N", kTerminalEditions, LongOptionId::Family,
      "the family (0 or 1) of a sensor found in its boot loader that nothing else tells:\n"
      "                      0 if it was product 0x0090 in normal mode, 1 if 0x00E6"},
@@ -74,6 +75,8 @@ int TakeLongOption(const char* word, const char* next, const Edition& edition,
         }
         const char* value = nullptr;
         int used = 1;
+        // Whoever asked for JSON gets it, also for the usage error of a wrong --json=...
+        if (row.id == LongOptionId::Json) options->json = true;
         if (row.argument != nullptr) {
             if (equals != nullptr) {
                 value = equals + 1;
@@ -145,8 +148,10 @@ void CheckCombination(const Edition& edition, const char* rest, LongOptions* opt
     const bool info = options->outcome == LongOptionsOutcome::ShowInfo;
     if (info && options->update) {
         Fail(options, edition, "one of --info and --update, not both:", "--info --update");
-    } else if (options->json && !info && !options->update) {
-        Fail(options, edition, "--json goes with --info or --update, not alone:", "--json");
+    } else if (options->json && !info && !options->update &&
+               options->outcome == LongOptionsOutcome::Run) {
+        Fail(options, edition, "--json goes with --info, --update, --help or --version, not alone:",
+             "--json");
     } else if ((info || options->update) && rest[0] != '\0') {
         Fail(options, edition, "--info and --update take no slash option or file name:", rest);
     }
@@ -256,48 +261,61 @@ void FormatHelpText(const Edition& edition, char* text, size_t capacity) {
            "  9  sensor in its boot loader, family unknown\n");
 }
 
+void DescribeImageSource(uint16_t kind, FirmwareSource* source, ImageSourceDescription* out) {
+    const ImageShape& shape = ImageShapeForKind(kind);
+    out->letter = shape.letter;
+    out->family = kind;
+    FormatNewVersion(kind, out->version, sizeof out->version);
+    out->sha256[0] = '\0';
+    ImageChoice& choice = out->choice;
+    const bool usable = ChooseImage(kind, source, &choice);
+    out->path = choice.path;
+    out->problem = choice.problem;
+    switch (choice.origin) {
+    case ImageOriginKind::Carried: {
+        const CarriedImage& carried = CarriedImageForKind(kind);
+        const bool embedded = carried.origin == CarriedOrigin::BuildFile;
+        out->source = embedded ? "embedded" : "placeholder";
+        out->path = embedded ? carried.buildPath : "";
+        break;
+    }
+    case ImageOriginKind::File:
+        out->source = "file";
+        break;
+    case ImageOriginKind::FileProblem:
+        // The folder the user named: its file is what an update would take. Else nothing
+        // is carried and the system's folder has no usable file either.
+        out->source = source->directory != nullptr ? "file" : "none";
+        if (source->directory == nullptr) out->path = "";
+        break;
+    case ImageOriginKind::NotCarried:
+        out->source = "none";
+        break;
+    }
+    if (usable) Sha256Hex(ImageBytes(choice.image), ImageByteCount(choice.image), out->sha256);
+}
+
 void FormatVersionText(const Edition& edition, FirmwareSource* source, char* text,
                        size_t capacity) {
     size_t length = 0;
     Append(text, capacity, &length, "%s 1.0.0.3\n", edition.programName);
+    ImageSourceDescription image;
     for (uint16_t kind = kSensorFamily0; kind <= kSensorFamily1; ++kind) {
-        const ImageShape& shape = ImageShapeForKind(kind);
-        char version[kVersionTextCapacity];
-        FormatNewVersion(kind, version, sizeof version);
-        Append(text, capacity, &length, "image %c, firmware %s (family %u): ", shape.letter,
-               version, static_cast<unsigned>(kind));
-        ImageChoice choice;
-        const bool usable = ChooseImage(kind, source, &choice);
-        switch (choice.origin) {
-        case ImageOriginKind::Carried: {
-            const CarriedImage& carried = CarriedImageForKind(kind);
-            if (carried.origin == CarriedOrigin::BuildFile) {
-                Append(text, capacity, &length, "embedded (from %s)\n", carried.buildPath);
-            } else {
-                Append(text, capacity, &length, "placeholder (for the simulated sensor only)\n");
-            }
-            break;
+        DescribeImageSource(kind, source, &image);
+        Append(text, capacity, &length, "image %c, firmware %s (family %u): ", image.letter,
+               image.version, static_cast<unsigned>(kind));
+        if (std::strcmp(image.source, "embedded") == 0) {
+            Append(text, capacity, &length, "embedded (from %s)\n", image.path);
+        } else if (std::strcmp(image.source, "placeholder") == 0) {
+            Append(text, capacity, &length, "placeholder (for the simulated sensor only)\n");
+        } else if (std::strcmp(image.source, "file") == 0 && image.problem[0] == '\0') {
+            Append(text, capacity, &length, "%s\n", image.path);
+        } else if (std::strcmp(image.source, "file") == 0) {
+            Append(text, capacity, &length, "%s, not usable\n  %s\n", image.path, image.problem);
+        } else {
+            Append(text, capacity, &length, "none: placeholder\n  %s\n", image.problem);
         }
-        case ImageOriginKind::File:
-            Append(text, capacity, &length, "%s\n", choice.path);
-            break;
-        case ImageOriginKind::FileProblem:
-            if (source->directory != nullptr) {
-                // The folder the user named: its file is what an update would take.
-                Append(text, capacity, &length, "%s, not usable\n  %s\n", choice.path, choice.problem);
-                break;
-            }
-            // Else nothing is carried and the system's folder has no usable file either.
-            [[fallthrough]];
-        case ImageOriginKind::NotCarried:
-            Append(text, capacity, &length, "none: placeholder\n  %s\n", choice.problem);
-            break;
-        }
-        if (usable) {
-            char hex[kSha256HexCapacity];
-            Sha256Hex(ImageBytes(choice.image), ImageByteCount(choice.image), hex);
-            Append(text, capacity, &length, "  sha256 %s\n", hex);
-        }
+        if (image.sha256[0] != '\0') Append(text, capacity, &length, "  sha256 %s\n", image.sha256);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "firmware/sha256.h"
 #include "update/firmware_source.h"
 
 // The programs that offer a long option.
@@ -46,6 +47,21 @@ void TakeLongOptionsFromArguments(int argc, const char* const* argv, const Editi
 // The same from one command-line text split at blanks, as the slash options are.
 void TakeLongOptionsFromLine(const char* line, const Edition& edition, LongOptions* options,
                              char* rest, size_t restCapacity);
+
+// What --version tells of one image: where an update would take its bytes from now.
+struct ImageSourceDescription {
+    char letter;                          // 'A' or 'B'
+    uint16_t family;
+    char version[kVersionTextCapacity];   // the firmware version it brings
+    const char* source;                   // "embedded", "placeholder", "file" or "none"
+    const char* path;                     // the build's file or the file read; "" when none
+    const char* problem;                  // why it cannot be written; "" when it can
+    char sha256[kSha256HexCapacity];      // of the bytes an update would write; "" when none
+    ImageChoice choice;                   // holds the texts `path` and `problem` point into
+};
+
+// Describes the image of family `kind`; may read its file into `source`.
+void DescribeImageSource(uint16_t kind, FirmwareSource* source, ImageSourceDescription* out);
 
 // The texts of --help and --version. The version text names where each image's bytes come
 // from as an update would choose them, with their SHA-256; it may read the image files into

@@ -166,20 +166,21 @@ TEST(TermInstanceLock, SecondHolderIsRefused) {
     const int fd = mkstemp(path);
     ASSERT_GE(fd, 0);
     close(fd);
-    EXPECT_EQ(TermLockInstance(path), 1);
+    char reason[256];
+    EXPECT_EQ(TermLockInstance(path, reason, sizeof reason), TermLockResult::Taken);
     // Another open of the same file is another holder, as a second process would be.
     const int other = open(path, O_RDWR);
     ASSERT_GE(other, 0);
     EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0);
     TermUnlockInstance();
     EXPECT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
-    EXPECT_EQ(TermLockInstance(path), 0);  // now the test holds it
+    EXPECT_EQ(TermLockInstance(path, reason, sizeof reason), TermLockResult::Held);
     close(other);
     unlink(path);
 
     // A lock file it creates is writable by its creator only; a symbolic link planted in
     // its place is not followed (its target is neither created nor locked).
-    EXPECT_EQ(TermLockInstance(path), 1);
+    EXPECT_EQ(TermLockInstance(path, reason, sizeof reason), TermLockResult::Taken);
     struct stat made;
     ASSERT_EQ(stat(path, &made), 0);
     EXPECT_EQ(made.st_mode & 0022, 0u);
@@ -187,7 +188,8 @@ TEST(TermInstanceLock, SecondHolderIsRefused) {
     unlink(path);
     const std::string target = std::string(path) + "-target";
     ASSERT_EQ(symlink(target.c_str(), path), 0);
-    TermLockInstance(path);
+    EXPECT_EQ(TermLockInstance(path, reason, sizeof reason), TermLockResult::Unusable);
+    EXPECT_STREQ(reason, "it is a symbolic link");
     EXPECT_NE(access(target.c_str(), F_OK), 0);
     TermUnlockInstance();
     unlink(path);

@@ -8,11 +8,13 @@
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -381,25 +383,40 @@ INSTANTIATE_TEST_SUITE_P(
 // a family-1 sensor would be read (feature reports 5 and 6) by any identification.
 TEST_F(ZorflashE2eTest, LongOptionsLeaveTheSensorAlone) {
     struct Case {
-        const char* option;
+        std::vector<std::string> options;
         int exitCode;
-        const char* firstOut;
+        const char* firstOut;  // with --json: the key the one JSON object must hold
         const char* err;
     };
     const Case cases[] = {
-        {"--help", 0, "Usage: zorflash [OPTION]... [/F0 | /F1 | /F2 | /F3 FILE | /V]", ""},
-        {"--version", 0, "zorflash 1.0.0.3", ""},
-        {"--verbose", 4, "", "zorflash: unknown option --verbose; see zorflash --help\n"},
+        {{"--help"}, 0, "Usage: zorflash [OPTION]... [/F0 | /F1 | /F2 | /F3 FILE | /V]", ""},
+        {{"--version"}, 0, "zorflash 1.0.0.3", ""},
+        {{"--verbose"}, 4, "", "zorflash: unknown option --verbose; see zorflash --help\n"},
+        // With --json, standard output holds one JSON object whatever else the line asks.
+        {{"--json", "--help"}, 0, "help", ""},
+        {{"--update", "--json", "--version"}, 0, "images", ""},
+        {{"--json=1", "--update"}, 4, "error",
+         "zorflash: no value is taken by --json=1; see zorflash --help\n"},
     };
     SimSensorConfig config = Config(1, 0x0139);
     config.report5Word = 2;
     config.report6Word = 1;
     Start(config);
     for (const Case& c : cases) {
-        const ProgramRun run = RunBare({c.option}, {}, 30);
-        EXPECT_EQ(run.exitCode, c.exitCode) << c.option;
-        EXPECT_EQ(run.out.substr(0, run.out.find('\n')), c.firstOut) << c.option;
-        EXPECT_EQ(run.err, c.err) << c.option;
+        const ProgramRun run = RunBare(c.options, {}, 30);
+        const std::string line = c.options.back();
+        EXPECT_EQ(run.exitCode, c.exitCode) << line;
+        EXPECT_EQ(run.err, c.err) << line;
+        const bool json = std::any_of(c.options.begin(), c.options.end(),
+                                      [](const std::string& o) { return o.rfind("--json", 0) == 0; });
+        if (!json) {
+            EXPECT_EQ(run.out.substr(0, run.out.find('\n')), c.firstOut) << line;
+            continue;
+        }
+        const nlohmann::json report = nlohmann::json::parse(run.out, nullptr, false);
+        ASSERT_TRUE(report.is_object()) << run.out;
+        EXPECT_EQ(report["exitStatus"], c.exitCode) << run.out;
+        EXPECT_TRUE(report.contains(c.firstOut)) << run.out;
     }
     ExpectStream(Transcript(), {});
     SimSensor* model = emulated_sensor_lock(sensor);
@@ -412,6 +429,11 @@ TEST_F(ZorflashE2eTest, LongOptionsLeaveTheSensorAlone) {
                                "/image-b.bin\n  sha256 " + sum.substr(0, 64) + "\n"),
               std::string::npos)
         << version.out << sum;
+    const nlohmann::json json = nlohmann::json::parse(
+        RunBare({"--firmware-dir", firmwareDir, "--version", "--json"}, {}, 30).out, nullptr, false);
+    ASSERT_TRUE(json.contains("images")) << json;
+    EXPECT_EQ(json["images"][1]["path"], firmwareDir + "/image-b.bin");
+    EXPECT_EQ(json["images"][1]["sha256"], sum.substr(0, 64));
 }
 
 // ---- --update and --info: exit statuses, JSON, history --------------------------------
@@ -657,6 +679,7 @@ TEST_P(ZorflashHostileTest, RefusesOrWritesTheRightImage) {
     for (const std::string& a : c.args) argv.push_back(Expand(a, h));
     const ProgramRun run = run_program(argv, {"ZORFLASH_LOCK_FILE=" + h.lockPath}, c.withinSeconds);
     for (int fd : h.heldFds) close(fd);
+    unlink(h.lockPath.c_str());
     EXPECT_FALSE(run.timedOut) << "still running after " << c.withinSeconds << " s";
     EXPECT_EQ(run.exitCode, c.exitStatus) << run.out << run.err;
     if (c.says[0] != '\0') {
@@ -684,7 +707,17 @@ INSTANTIATE_TEST_SUITE_P(
                         ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
                         h.heldFds.push_back(fd);
                     },
-                    kUpdate, 6, Sent::Nothing, "another instance is already running (lock LOCK)", 20}),
+                    kUpdate, 6, Sent::Nothing, "another instance is already running (lock LOCK)", 20},
+        // Planted at the lock's path: the lock is not taken, and nothing is sent.
+        HostileCase{"lock_is_a_link", 0, false,
+                    [](HostileRun& h) { ASSERT_EQ(symlink((h.folder + "/elsewhere").c_str(), h.lockPath.c_str()), 0); },
+                    kUpdate, 6, Sent::Nothing, "cannot take the lock LOCK (it is a symbolic link)", 20},
+        HostileCase{"lock_is_a_fifo", 0, false,
+                    [](HostileRun& h) { ASSERT_EQ(mkfifo(h.lockPath.c_str(), 0666), 0); },
+                    {"/V"}, 2, Sent::Nothing, "cannot take the lock LOCK (it is a FIFO)", 20},
+        HostileCase{"lock_of_mode_000", 0, false,
+                    [](HostileRun& h) { close(open(h.lockPath.c_str(), O_CREAT | O_WRONLY, 0)); },
+                    kUpdate, 6, Sent::Nothing, "cannot take the lock LOCK (Permission denied)", 20, 65534}),
     [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

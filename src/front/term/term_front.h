@@ -40,6 +40,11 @@ void TermTakeArguments(int argc, char** argv, const Edition& edition, LongOption
 int TermProgram(const Edition& edition, const LongOptions& longOptions, const char* commandLine,
                 const TermRunOptions& options);
 
+// Ends a run that cannot begin: `reason` on standard error after the program's name, and the
+// JSON report with it when --json asks for one. Returns `status`.
+int TermRefuse(const Edition& edition, const LongOptions& longOptions, int status,
+               const char* reason);
+
 // The dialog, timer, keys and update worker, the lock already held. `commandLine` is the
 // slash options. Returns the exit code.
 int TermRun(const char* commandLine, const TermRunOptions& options,

@@ -210,7 +210,8 @@ void HandleSignal(LoopState* loop, const char* programName) {
 namespace {
 
 // Answers --help, --version and a wrong long option on standard output (an error on
-// standard error) without touching the sensor; -1 when the program goes on.
+// standard error) without touching the sensor; -1 when the program goes on. With --json the
+// answer is the one JSON object on standard output.
 int AnswerOnTerminal(const Edition& edition, const LongOptions& options,
                      FirmwareSource* firmware) {
     static char text[8192];
@@ -220,8 +221,20 @@ int AnswerOnTerminal(const Edition& edition, const LongOptions& options,
         if (options.json) {
             PrintJsonReport(TermReport{edition.programName, status, nullptr, nullptr, text});
         }
-    } else if (status >= 0) {
+    } else if (status >= 0 && !options.json) {
         std::fputs(text, stdout);
+    } else if (options.outcome == LongOptionsOutcome::ShowHelp) {
+        TermReport report{edition.programName, status, nullptr, nullptr, nullptr};
+        report.help = text;
+        PrintJsonReport(report);
+    } else if (status >= 0) {
+        static ImageSourceDescription images[2];
+        for (uint16_t kind = kSensorFamily0; kind <= kSensorFamily1; ++kind) {
+            DescribeImageSource(kind, firmware, &images[kind]);
+        }
+        TermReport report{edition.programName, status, nullptr, nullptr, nullptr};
+        report.images = images;
+        PrintJsonReport(report);
     }
     return status;
 }
@@ -250,6 +263,15 @@ int RunInfo(const Edition& edition, const LongOptions& options) {
 
 }  // namespace
 
+int TermRefuse(const Edition& edition, const LongOptions& longOptions, int status,
+               const char* reason) {
+    std::fprintf(stderr, "%s: %s\n", edition.programName, reason);
+    if (longOptions.json) {
+        PrintJsonReport(TermReport{edition.programName, status, nullptr, nullptr, reason});
+    }
+    return status;
+}
+
 void TermTakeArguments(int argc, char** argv, const Edition& edition, LongOptions* longOptions,
                        char* commandLine, size_t capacity, FirmwareSource* firmware) {
     TakeLongOptionsFromArguments(argc, argv, edition, longOptions, commandLine, capacity);
@@ -265,18 +287,22 @@ int TermProgram(const Edition& edition, const LongOptions& longOptions, const ch
 
     const char* lockPath = std::getenv("ZORFLASH_LOCK_FILE");
     if (lockPath == nullptr || lockPath[0] == '\0') lockPath = options.lockPath;
-    if (!TermLockInstance(lockPath)) {
+    char reason[256];
+    const TermLockResult lock = TermLockInstance(lockPath, reason, sizeof reason);
+    if (lock != TermLockResult::Taken) {
         char error[512];
-        std::snprintf(error, sizeof error,
-                      "another instance is already running (lock %s); only one may update "
-                      "the sensor at a time.",
-                      lockPath);
-        std::fprintf(stderr, "%s: %s\n", options.programName, error);
-        const int status = reportsStatus ? kExitAlreadyRunning : 2;
-        if (longOptions.json) {
-            PrintJsonReport(TermReport{edition.programName, status, nullptr, nullptr, error});
+        if (lock == TermLockResult::Held) {
+            std::snprintf(error, sizeof error,
+                          "another instance is already running (lock %s); only one may update "
+                          "the sensor at a time.",
+                          lockPath);
+        } else {
+            std::snprintf(error, sizeof error,
+                          "cannot take the lock %s (%s); nothing was sent to the sensor. Remove "
+                          "what is there when no zorflash runs.",
+                          lockPath, reason);
         }
-        return status;
+        return TermRefuse(edition, longOptions, reportsStatus ? kExitAlreadyRunning : 2, error);
     }
     int status = 0;
     if (info) {

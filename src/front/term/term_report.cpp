@@ -75,6 +75,23 @@ void PrintJsonReport(const TermReport& report) {
         update["seconds"] = outcome.elapsedMs / 1000.0;
         json["update"] = update;
     }
+    if (report.help != nullptr) json["help"] = report.help;
+    if (report.images != nullptr) {
+        Json images = Json::array();
+        for (unsigned i = 0; i < 2; ++i) {
+            const ImageSourceDescription& image = report.images[i];
+            Json entry;
+            entry["image"] = std::string(1, image.letter);
+            entry["family"] = image.family;
+            entry["firmwareVersion"] = image.version;
+            entry["source"] = image.source;
+            entry["path"] = image.path[0] != '\0' ? Json(image.path) : Json(nullptr);
+            entry["sha256"] = image.sha256[0] != '\0' ? Json(image.sha256) : Json(nullptr);
+            if (image.problem[0] != '\0') entry["problem"] = image.problem;
+            images.push_back(entry);
+        }
+        json["images"] = images;
+    }
     if (report.error != nullptr) json["error"] = report.error;
     // Texts the program did not make (a folder name in a status line) may hold any bytes:
     // they are replaced, never a reason to print half an object.

@@ -2,6 +2,7 @@
 // nothing else there. Its keys are an interface for scripts; the manual page lists them.
 #pragma once
 
+#include "app/long_options.h"
 #include "sensor/sensor_info.h"
 #include "update/update_worker.h"
 
@@ -11,6 +12,8 @@ struct TermReport {
     const SensorInfo* sensor;      // as found (before the update); null: not queried
     const UpdateOutcome* update;   // --update once its worker ended; null otherwise
     const char* error;             // why nothing was done (usage, lock); null otherwise
+    const char* help = nullptr;    // --help: the usage text
+    const ImageSourceDescription* images = nullptr;  // --version: images A and B
 };
 
 void PrintJsonReport(const TermReport& report);

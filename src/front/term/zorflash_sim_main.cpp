@@ -31,13 +31,17 @@ int main(int argc, char** argv) {
     const bool sensorNeeded = longOptions.outcome == LongOptionsOutcome::Run ||
                               longOptions.outcome == LongOptionsOutcome::ShowInfo;
     if (sensorNeeded && !sim_configure_from_environment(1)) {
-        std::fprintf(stderr, "zorflash-sim: unknown ZORFLASH_SIM case \"%s\"; known cases:",
-                     std::getenv("ZORFLASH_SIM"));
+        char reason[1024];
+        size_t length = static_cast<size_t>(std::snprintf(
+            reason, sizeof reason, "unknown ZORFLASH_SIM case \"%.200s\"; known cases:",
+            std::getenv("ZORFLASH_SIM")));
         for (const char* const* name = sim_scenario_names(); *name != nullptr; ++name) {
-            std::fprintf(stderr, " %s", *name);
+            if (length < sizeof reason) {
+                length += static_cast<size_t>(
+                    std::snprintf(reason + length, sizeof reason - length, " %s", *name));
+            }
         }
-        std::fprintf(stderr, "\n");
-        return 2;
+        return TermRefuse(edition, longOptions, 2, reason);
     }
 
     // A simulated run touches no real device, so it has a lock of its own, per user.

@@ -1,34 +1,69 @@
 // One instance at a time: a second program started while one runs would fight it for the
 // sensor. An advisory lock on a file, released by the kernel when the process ends however
 // it ends, so a crashed run leaves nothing stale behind.
+//
+// The lock lives in a folder every user may write (/run/lock), so whatever is found at its
+// path may have been planted there: a link, a FIFO, a file nobody may open. Anything but a
+// regular file that can be opened and locked means the lock cannot be taken, and the run
+// stops before it touches the sensor: a lock that failed open would let two updates run.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include "platform/term/term_model.h"
 
 namespace {
 int lockFd = -1;
-}
 
-int TermLockInstance(const char* path) {
-    // Never through a symbolic link: in a shared folder (/tmp) another user could point one
-    // at a file of ours, which we would create or lock. The file is only readable by
-    // others: a lock is taken through a read-only descriptor as well, so a second user's
-    // run still finds it held, and nobody but its creator can write to it.
-    int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0 && errno != ELOOP) fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return 1;
+const char* FileKindWords(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a regular file";
+}
+}  // namespace
+
+TermLockResult TermLockInstance(const char* path, char* reason, size_t capacity) {
+    if (capacity > 0) reason[0] = '\0';
+    // Never through a symbolic link: another user could point one at a file of ours, which
+    // we would create or lock. Never blocking: opening a FIFO would wait for a writer. The
+    // file is only readable by others: a lock is taken through a read-only descriptor as
+    // well, so a second user's run still finds it held, and nobody but its creator can
+    // write to it.
+    const int flags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+    int fd = open(path, O_RDWR | O_CREAT | flags, 0644);
+    if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+        fd = open(path, O_RDONLY | flags);
+    }
+    if (fd < 0) {
+        const int error = errno;
+        std::snprintf(reason, capacity, "%s",
+                      error == ELOOP ? "it is a symbolic link" : std::strerror(error));
+        return TermLockResult::Unusable;
+    }
+    struct stat status;
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        const int error = errno;
+        std::snprintf(reason, capacity, "it is %s",
+                      S_ISREG(status.st_mode) ? std::strerror(error) : FileKindWords(status.st_mode));
+        close(fd);
+        return TermLockResult::Unusable;
+    }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         close(fd);
-        return error == EWOULDBLOCK ? 0 : 1;
+        if (error == EWOULDBLOCK) return TermLockResult::Held;
+        std::snprintf(reason, capacity, "%s", std::strerror(error));
+        return TermLockResult::Unusable;
     }
     lockFd = fd;
-    return 1;
+    return TermLockResult::Taken;
 }
 
 void TermUnlockInstance() {

@@ -3,6 +3,7 @@
 // calls that the main thread carries out for them (term_ui.cpp).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -83,7 +84,11 @@ void TermRenderEnd();
 
 // ---- term_instance_lock.cpp --------------------------------------
 
-// Takes the lock; 1 when this is the only instance, 0 when another holds it. A lock file
-// that cannot be opened at all is not taken and counts as 1.
-int TermLockInstance(const char* path);
+enum class TermLockResult {
+    Taken,     // this is the only instance
+    Held,      // another instance holds it
+    Unusable,  // the path is no lock file that can be opened and locked: `reason` says why
+};
+// Takes the lock at `path`, never through a link and never waiting.
+TermLockResult TermLockInstance(const char* path, char* reason, size_t capacity);
 void TermUnlockInstance();
