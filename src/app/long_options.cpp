@@ -255,7 +255,7 @@ void FormatHelpText(const Edition& edition, char* text, size_t capacity) {
            "  3  no sensor found\n"
            "  4  usage error\n"
            "  5  this update does not fit the sensor (version or boot-loader mismatch)\n"
-           "  6  another zorflash is running\n"
+           "  6  another zorflash is running, or its lock cannot be taken\n"
            "  7  no firmware image for the sensor's family\n"
            "  8  written and verified, but the sensor did not come back in normal mode\n"
            "  9  sensor in its boot loader, family unknown\n");
