@@ -40,7 +40,7 @@ uint16_t versionReadKind = 0xFFFF;
 }  // namespace
 
 UpdateResult RunWriteAndVerify(const FlashProgress& progress, const uint8_t* image,
-                               uint32_t endAddress) {
+                               uint32_t endAddress, uint16_t) {
     sequenceCalls.push_back({clockMs, progress.context, image, endAddress});
     const size_t index = sequenceCalls.size() - 1;
     const size_t row = index < script.results.size() ? index : script.results.size() - 1;
