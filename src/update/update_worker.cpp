@@ -133,6 +133,9 @@ void RunUpdate(const UpdateRequest* request, UpdateOutcome* outcome) {
         return;
     }
     outcome->result = RunUpdateAttempts(window, choice.image, sensor.kind, &outcome->attempts);
+    if (outcome->attempts > 0) {
+        std::snprintf(outcome->sha256, sizeof outcome->sha256, "%s", choice.sha256);
+    }
     outcome->end = UpdateEnd::Failed;
     if (outcome->result == UpdateResult::Success) {
         // The bar keeps the sequence's last position while the sensor comes back.
@@ -151,7 +154,8 @@ void RecordHistory(const UpdateOutcome& outcome) {
     FormatCurrentVersion(outcome.before, kUnknownVersion, before, sizeof before);
     FormatCurrentVersion(outcome.after, kUnknownVersion, after, sizeof after);
     const UpdateRecord record = {before, after, static_cast<uint32_t>(outcome.result),
-                                 outcome.status, outcome.attempts, outcome.elapsedMs};
+                                 outcome.status, outcome.attempts, outcome.elapsedMs,
+                                 outcome.sha256};
     plat_record_update(&record);
 }
 
@@ -179,6 +183,7 @@ unsigned UpdateWorker(void* parameter) {
     outcome.before = request->sensor;
     outcome.after = request->sensor;
     outcome.problem[0] = '\0';
+    outcome.sha256[0] = '\0';
     RunUpdate(request, &outcome);
     outcome.elapsedMs = plat_tick_count() - start;
     RecordHistory(outcome);

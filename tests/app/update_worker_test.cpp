@@ -68,6 +68,12 @@ void plat_record_update(const UpdateRecord* record) {
     history.emplace_back(record->attempts, record->durationMs);
 }
 
+// The worker's requests name no firmware folder: no file is read.
+int plat_read_regular_file(const char*, uint8_t*, size_t, PlatFileRead* read) {
+    *read = PlatFileRead{kFileMissing, 0, 0, ""};
+    return 0;
+}
+
 void plat_sleep(uint32_t milliseconds) {
     sleepStarts.push_back(clockMs);
     sleeps.push_back(milliseconds);
