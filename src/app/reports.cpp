@@ -105,8 +105,13 @@ int UpdateExitStatusFor(const UpdateOutcome& outcome) {
         return CheckFirmwareVersion(outcome.after) == VersionVerdict::UpToDate ? kExitCurrent
                                                                               : kExitUpdateFailed;
     case UpdateEnd::Failed:
-        return outcome.result == UpdateResult::BootLoaderMismatch ? kExitDoesNotFit
-                                                                  : kExitUpdateFailed;
+        switch (outcome.result) {
+        case UpdateResult::BootLoaderMismatch:
+            return kExitDoesNotFit;
+        case UpdateResult::OtherSensor:  // left alone: the update did not happen
+        default:
+            return kExitUpdateFailed;
+        }
     case UpdateEnd::NotRun:
         break;
     }

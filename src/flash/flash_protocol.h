@@ -82,6 +82,7 @@ bool VerifyBlocks(const FlashProgress& progress, HidDevice* device, const uint8_
                   uint32_t endAddress, uint32_t startAddress);
 
 // One complete update of the flash from 0x4000 to `endAddress`: boot loader, erase,
-// programming, mark, verification, mark check, exit.
+// programming, mark, verification, mark check, exit. A sensor in normal mode is switched
+// only when it runs as `switchableProduct` (EnterBootMode).
 UpdateResult RunWriteAndVerify(const FlashProgress& progress, const uint8_t* image,
-                               uint32_t endAddress);
+                               uint32_t endAddress, uint16_t switchableProduct);

@@ -28,6 +28,8 @@ const char* BootModeFailureText(UpdateResult result) {
         return "Failed to set a boot mode.";
     case UpdateResult::SwitchRequestFailed:
         return "Failed to send the Feature Report.";
+    case UpdateResult::OtherSensor:
+        return "Another sensor is attached than the one the image was chosen for; left alone.";
     default:
         return "Failed to detct ORVELL USB device";
     }
@@ -36,10 +38,10 @@ const char* BootModeFailureText(UpdateResult result) {
 }  // namespace
 
 UpdateResult RunWriteAndVerify(const FlashProgress& progress, const uint8_t* image,
-                               uint32_t endAddress) {
+                               uint32_t endAddress, uint16_t switchableProduct) {
     HidDevice device = ClosedHidDevice();
     int wasInBootMode = 0;
-    const UpdateResult entered = EnterBootMode(&device, &wasInBootMode);
+    const UpdateResult entered = EnterBootMode(&device, switchableProduct, &wasInBootMode);
     if (entered != UpdateResult::Success) {
         Log(BootModeFailureText(entered));
         return entered;

@@ -83,6 +83,35 @@ void plat_usb_products_met(uint16_t vendorId, const uint16_t* productIds, uint32
 // boot loader whose family the record still tells. Never fails in a way the caller sees.
 void plat_note_product_met(uint16_t vendorId, uint16_t productId);
 
+// ---- Files -------------------------------------------------------------------------------
+
+// What was found at a path that was to be read whole.
+enum PlatFileKind {
+    kFileRegular,     // a regular file, read: `length` bytes
+    kFileMissing,     // nothing there (or a folder on the way is missing)
+    kFileFifo,        // a named pipe: reading it would wait for a writer
+    kFileDevice,      // a character or block device
+    kFileFolder,
+    kFileOtherKind,   // a socket or anything else that is not a regular file
+    kFileTooLarge,    // a regular file of more than the buffer's bytes: `size` says how many
+    kFileUnreadable,  // there, but it could not be looked at, opened or read: `reason` says why
+};
+
+struct PlatFileRead {
+    PlatFileKind kind;
+    uint64_t size;     // the regular file's size as the system gave it before the read
+    size_t length;     // bytes read into the buffer (kFileRegular)
+    char reason[128];  // kFileUnreadable: the system's words for the failure, else ""
+};
+
+// Reads the regular file at `path` whole into `buffer` (at most `capacity` bytes). Never
+// waits for a writer or a device: anything but a regular file is not opened, and the open
+// itself does not block should a FIFO be put there meanwhile. Links are followed; what
+// counts is what they lead to. A file that grows past `capacity` while it is read is
+// kFileTooLarge. Returns 1 for kFileRegular, else 0.
+int plat_read_regular_file(const char* path, uint8_t* buffer, size_t capacity,
+                           PlatFileRead* read);
+
 // ---- Time -------------------------------------------------------------------------------
 
 void plat_sleep(uint32_t milliseconds);  // 0 gives up the rest of the time slice
@@ -112,6 +141,7 @@ struct UpdateRecord {
     const char* status;         // the final status line
     uint32_t attempts;          // runs of the write-and-verify sequence
     uint32_t durationMs;        // from the worker's start to its end
+    const char* imageSha256;    // SHA-256 of the image written, 64 hex digits
 };
 // Leaves one entry in the system's history of updates, where the platform keeps one;
 // nothing, and no failure, where it does not.

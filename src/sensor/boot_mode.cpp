@@ -10,7 +10,7 @@ constexpr uint32_t kFirstInstallWaitMs = 20000;
 
 }  // namespace
 
-UpdateResult EnterBootMode(HidDevice* device, int* wasInBootMode) {
+UpdateResult EnterBootMode(HidDevice* device, uint16_t switchableProduct, int* wasInBootMode) {
     uint8_t bootLoaderMet = 0;
     plat_usb_products_met(kSensorVendorId, &kProductBootLoader, 1, &bootLoaderMet);
 
@@ -22,6 +22,10 @@ UpdateResult EnterBootMode(HidDevice* device, int* wasInBootMode) {
     *wasInBootMode = 0;
     // The last moment the sensor tells its family before the switch request.
     plat_note_product_met(kSensorVendorId, device->info.productId);
+    if (device->info.productId != switchableProduct) {
+        CloseHidDevice(device);
+        return UpdateResult::OtherSensor;
+    }
     plat_sleep(0);
     static const uint8_t kSwitchRequest[2] = {0x02, 0x02};
     const int sent = plat_hid_set_feature(device->handle, kSwitchRequest, sizeof(kSwitchRequest));

@@ -24,8 +24,11 @@ constexpr ResultText kResultTexts[] = {
     {UpdateResult::MarkCheckFailed, "Failed to verify a updating mark."},
     {UpdateResult::BootLoaderMismatch,
      "MCU Mismatch. This update is not appropriate for this system."},
+    {UpdateResult::OtherSensor,
+     "The sensor attached now is not the one this update was chosen for; nothing was sent "
+     "to it. Start the update again."},
 };
-static_assert(sizeof(kResultTexts) / sizeof(kResultTexts[0]) == 13,
+static_assert(sizeof(kResultTexts) / sizeof(kResultTexts[0]) == 14,
               "every result but NoSensor has its row");
 
 const char kUnlistedResultText[] = "File type mismatch.";

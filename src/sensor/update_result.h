@@ -22,6 +22,7 @@ enum class UpdateResult : uint32_t {
     SwitchRequestFailed = 25,  // the sensor did not take the switch to its boot loader
     MarkCheckFailed = 40,      // the update mark did not verify
     BootLoaderMismatch = 42,   // a boot loader of a generation the sequence does not speak
+    OtherSensor = 43,          // a sensor of another product than the image's: left alone
 };
 
 // The status-line text for `result`; any value without a row of its own (6 among them)

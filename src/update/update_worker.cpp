@@ -44,9 +44,17 @@ void StepBar(void* window) { ui_step_progress(window); }
 
 void ResetProgress(WindowHandle window) { ui_set_progress_position(window, 0); }
 
+// The normal-mode product that runs the family whose image is written: the only sensor the
+// sequence may switch to its boot loader. Taken from the family the image was chosen by
+// rather than from the product seen at identification, which a sensor found in its boot
+// loader does not have.
+uint16_t ProductForImage(uint16_t kind) {
+    return kind == kSensorFamily0 ? kProductFamily0 : kProductFamily1;
+}
+
 // Up to ten runs of the write-and-verify sequence, 5000 ms apart; returns the last result
 // and counts the runs.
-UpdateResult RunUpdateAttempts(WindowHandle window, const FirmwareImage& image,
+UpdateResult RunUpdateAttempts(WindowHandle window, const FirmwareImage& image, uint16_t kind,
                                uint32_t* attempts) {
     for (;;) {
         ui_set_item_text(window, kIdStatus, kUpdatingText);
@@ -54,8 +62,12 @@ UpdateResult RunUpdateAttempts(WindowHandle window, const FirmwareImage& image,
         ui_enable_item(window, kIdUpdate, false);
         ui_enable_item(window, kIdExit, false);
         ResetProgress(window);
-        const UpdateResult result = RunWriteAndVerify(DialogFlashProgress(window),
-                                                      ImageBytes(image), ImageEndAddress(image));
+        const UpdateResult result =
+            RunWriteAndVerify(DialogFlashProgress(window), ImageBytes(image),
+                              ImageEndAddress(image), ProductForImage(kind));
+        // Another sensor than the one identified was left alone before anything was sent:
+        // that is no attempt, and the next one would find the same sensor.
+        if (result == UpdateResult::OtherSensor) return result;
         ++*attempts;
         // A boot loader of a generation the sequence does not speak: retrying cannot help.
         if (result == UpdateResult::Success || result == UpdateResult::BootLoaderMismatch) {
@@ -120,7 +132,10 @@ void RunUpdate(const UpdateRequest* request, UpdateOutcome* outcome) {
         outcome->status = outcome->problem;
         return;
     }
-    outcome->result = RunUpdateAttempts(window, choice.image, &outcome->attempts);
+    outcome->result = RunUpdateAttempts(window, choice.image, sensor.kind, &outcome->attempts);
+    if (outcome->attempts > 0) {
+        std::snprintf(outcome->sha256, sizeof outcome->sha256, "%s", choice.sha256);
+    }
     outcome->end = UpdateEnd::Failed;
     if (outcome->result == UpdateResult::Success) {
         // The bar keeps the sequence's last position while the sensor comes back.
@@ -139,7 +154,8 @@ void RecordHistory(const UpdateOutcome& outcome) {
     FormatCurrentVersion(outcome.before, kUnknownVersion, before, sizeof before);
     FormatCurrentVersion(outcome.after, kUnknownVersion, after, sizeof after);
     const UpdateRecord record = {before, after, static_cast<uint32_t>(outcome.result),
-                                 outcome.status, outcome.attempts, outcome.elapsedMs};
+                                 outcome.status, outcome.attempts, outcome.elapsedMs,
+                                 outcome.sha256};
     plat_record_update(&record);
 }
 
@@ -167,6 +183,7 @@ unsigned UpdateWorker(void* parameter) {
     outcome.before = request->sensor;
     outcome.after = request->sensor;
     outcome.problem[0] = '\0';
+    outcome.sha256[0] = '\0';
     RunUpdate(request, &outcome);
     outcome.elapsedMs = plat_tick_count() - start;
     RecordHistory(outcome);

@@ -32,6 +32,9 @@ struct UpdateOutcome {
     SensorInfo after;       // read back after a success; else as before
     const char* status;     // the final status line (static text, or `problem` below)
     char problem[kImageProblemCapacity];  // the status line when no image could be had
+    // SHA-256 of the image the attempts wrote (as sha256sum gives it for the image file);
+    // "" when no attempt ran.
+    char sha256[kSha256HexCapacity];
 };
 
 struct UpdateRequest {

@@ -40,7 +40,7 @@ uint16_t versionReadKind = 0xFFFF;
 }  // namespace
 
 UpdateResult RunWriteAndVerify(const FlashProgress& progress, const uint8_t* image,
-                               uint32_t endAddress) {
+                               uint32_t endAddress, uint16_t) {
     sequenceCalls.push_back({clockMs, progress.context, image, endAddress});
     const size_t index = sequenceCalls.size() - 1;
     const size_t row = index < script.results.size() ? index : script.results.size() - 1;
@@ -66,6 +66,12 @@ uint32_t plat_tick_count() { return static_cast<uint32_t>(clockMs); }
 std::vector<std::pair<uint32_t, uint32_t>> history;
 void plat_record_update(const UpdateRecord* record) {
     history.emplace_back(record->attempts, record->durationMs);
+}
+
+// The worker's requests name no firmware folder: no file is read.
+int plat_read_regular_file(const char*, uint8_t*, size_t, PlatFileRead* read) {
+    *read = PlatFileRead{kFileMissing, 0, 0, ""};
+    return 0;
 }
 
 void plat_sleep(uint32_t milliseconds) {

@@ -11,6 +11,7 @@ struct BootCase {
     int wasInBootMode;
     uint64_t elapsedMs;
     int switchRequests;
+    uint16_t switchable = 0x0090;  // the product the image was chosen for
 };
 
 SimScenario WithBootLoaderMet(SimScenario s, bool met) {
@@ -55,6 +56,9 @@ std::vector<BootCase> Cases() {
         {"boot loader never appears", never, 7, 0, 102000, 1},
         {"tick counter wraps while polling", wrapping, 0, 0, 7000, 1},
         {"tick counter wraps, boot loader never appears", neverWrapping, 7, 0, 102000, 1},
+        {"family 1 attached, family 0 chosen", sim_scenario_for_family(1), 43, 0, 0, 0},
+        {"family 0 attached, family 1 chosen", sim_scenario_for_family(0), 43, 0, 0, 0, 0x00E6},
+        {"boot loader attached, family 1 chosen", BootLoaderScenario(), 0, 1, 0, 0, 0x00E6},
     };
 }
 
@@ -64,7 +68,7 @@ TEST(EnterBootMode, ResultsFlagsAndTiming) {
         ResetAll(c.scenario);
         HidDevice device = ClosedHidDevice();
         int wasInBootMode = 9;
-        EXPECT_EQ(static_cast<uint32_t>(EnterBootMode(&device, &wasInBootMode)), c.result);
+        EXPECT_EQ(static_cast<uint32_t>(EnterBootMode(&device, c.switchable, &wasInBootMode)), c.result);
         EXPECT_EQ(wasInBootMode, c.wasInBootMode);
         EXPECT_EQ(sim_now_ms(), c.elapsedMs);
         int switchRequests = 0;
@@ -91,7 +95,7 @@ TEST(EnterBootMode, SwitchRequestIsReport2Value2OfLength2) {
     ResetAll(AppearingAfter(3000, true));
     HidDevice device = ClosedHidDevice();
     int was = 0;
-    ASSERT_EQ(EnterBootMode(&device, &was), UpdateResult::Success);
+    ASSERT_EQ(EnterBootMode(&device, 0x0090, &was), UpdateResult::Success);
     CloseHidDevice(&device);
     const auto sets = OfKind(kSimEventSetFeature);
     ASSERT_EQ(sets.size(), 1u);

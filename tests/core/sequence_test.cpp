@@ -15,7 +15,8 @@ constexpr char kVerifyText[] = "Verify....          ";
 uint32_t RunUpdate(uint16_t kind) {
     const FirmwareImage& image = ImageForKind(kind);
     return static_cast<uint32_t>(RunWriteAndVerify(DialogFlashProgress(TestWindow()),
-                                                   ImageBytes(image), ImageEndAddress(image)));
+                                                   ImageBytes(image), ImageEndAddress(image),
+                                                   kind == 0 ? 0x0090 : 0x00E6));
 }
 
 // Checks one block command of a pass against the image.

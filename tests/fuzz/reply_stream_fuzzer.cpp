@@ -135,7 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     fuzz_machine_reset(setup, data + 4, size - 4);
     const uint32_t result = static_cast<uint32_t>(
-        RunWriteAndVerify(DialogFlashProgress(kWindow), image.get(), kStart + length - 1));
+        RunWriteAndVerify(DialogFlashProgress(kWindow), image.get(), kStart + length - 1, 0x0090));
     FuzzMachine& m = fuzzMachine;
     CheckClosed();
 

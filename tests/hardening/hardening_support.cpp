@@ -26,13 +26,13 @@ std::vector<AttemptRecord>& AttemptLog() {
 // handle counters of the simulated machine are read before and after it. That is how an
 // attempt that leaves a device record open, or closes one twice, is told apart from the
 // next attempt, which might otherwise hide it by ending in a clean state.
-extern "C" UpdateResult __real__Z17RunWriteAndVerifyRK13FlashProgressPKhj(
-    const FlashProgress& progress, const uint8_t* image, uint32_t endAddress);
-extern "C" UpdateResult __wrap__Z17RunWriteAndVerifyRK13FlashProgressPKhj(
-    const FlashProgress& progress, const uint8_t* image, uint32_t endAddress) {
+extern "C" UpdateResult __real__Z17RunWriteAndVerifyRK13FlashProgressPKhjt(
+    const FlashProgress& progress, const uint8_t* image, uint32_t endAddress, uint16_t product);
+extern "C" UpdateResult __wrap__Z17RunWriteAndVerifyRK13FlashProgressPKhjt(
+    const FlashProgress& progress, const uint8_t* image, uint32_t endAddress, uint16_t product) {
     const SimCounters before = sim_counters();
     const UpdateResult result =
-        __real__Z17RunWriteAndVerifyRK13FlashProgressPKhj(progress, image, endAddress);
+        __real__Z17RunWriteAndVerifyRK13FlashProgressPKhjt(progress, image, endAddress, product);
     const SimCounters after = sim_counters();
     AttemptRecord record;
     record.result = static_cast<uint32_t>(result);

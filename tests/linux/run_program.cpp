@@ -18,9 +18,12 @@
 
 ProgramRun run_program(const std::vector<std::string>& argv,
                        const std::vector<std::string>& extraEnv, double timeoutSeconds,
-                       const std::function<bool()>& killNow) {
+                       const std::function<bool()>& killNow,
+                       const std::function<const char*(const ProgramRun&)>& typeNow) {
     ProgramRun run;
-    int outPipe[2], errPipe[2];
+    int outPipe[2], errPipe[2], inPipe[2] = {-1, -1};
+    // A program that ended before its keys came must not take the test down with SIGPIPE.
+    if (typeNow && (signal(SIGPIPE, SIG_IGN) == SIG_ERR || pipe2(inPipe, O_CLOEXEC) != 0)) return run;
     if (pipe2(outPipe, O_CLOEXEC) != 0) return run;
     if (pipe2(errPipe, O_CLOEXEC) != 0) {
         close(outPipe[0]);
@@ -35,7 +38,7 @@ ProgramRun run_program(const std::vector<std::string>& argv,
     if (pid == 0) {
         setpgid(0, 0);
         const int devNull = open("/dev/null", O_RDONLY);
-        dup2(devNull, STDIN_FILENO);
+        dup2(typeNow ? inPipe[0] : devNull, STDIN_FILENO);
         dup2(outPipe[1], STDOUT_FILENO);
         dup2(errPipe[1], STDERR_FILENO);
         for (const std::string& e : extraEnv) putenv(const_cast<char*>(e.c_str()));
@@ -44,7 +47,9 @@ ProgramRun run_program(const std::vector<std::string>& argv,
     }
     close(outPipe[1]);
     close(errPipe[1]);
+    if (inPipe[0] >= 0) close(inPipe[0]);
     if (pid < 0) {
+        if (inPipe[1] >= 0) close(inPipe[1]);
         close(outPipe[0]);
         close(errPipe[0]);
         return run;
@@ -64,7 +69,15 @@ ProgramRun run_program(const std::vector<std::string>& argv,
             kill(-pid, SIGKILL);
             run.killed = true;
         }
-        const int slice = killNow && !run.killed ? 5 : 200;
+        if (inPipe[1] >= 0) {
+            if (const char* keys = typeNow(run)) {
+                const ssize_t written = write(inPipe[1], keys, std::strlen(keys));
+                static_cast<void>(written);  // a program that has ended reads none
+                close(inPipe[1]);
+                inPipe[1] = -1;
+            }
+        }
+        const int slice = (killNow && !run.killed) || inPipe[1] >= 0 ? 5 : 200;
         const int ready = poll(fds, 2, static_cast<int>(left > slice ? slice : left));
         if (ready < 0 && errno != EINTR) break;
         for (int i = 0; i < 2; ++i) {
@@ -83,6 +96,7 @@ ProgramRun run_program(const std::vector<std::string>& argv,
     for (pollfd& f : fds) {
         if (f.fd >= 0) close(f.fd);
     }
+    if (inPipe[1] >= 0) close(inPipe[1]);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }

@@ -17,10 +17,13 @@ struct ProgramRun {
 // Runs `argv` (argv[0] the program path) with standard input from /dev/null and standard
 // output and error collected, with `extraEnv` ("NAME=value") added to the environment.
 // Kills the process group after `timeoutSeconds`, or as soon as `killNow` (asked about every
-// 5 ms while the program runs) answers true.
+// 5 ms while the program runs) answers true. With `typeNow`, standard input is a pipe
+// instead: `typeNow` is asked every 5 ms with the run so far, and the first text it returns
+// is written there, after which standard input ends.
 ProgramRun run_program(const std::vector<std::string>& argv,
                        const std::vector<std::string>& extraEnv, double timeoutSeconds,
-                       const std::function<bool()>& killNow = nullptr);
+                       const std::function<bool()>& killNow = nullptr,
+                       const std::function<const char*(const ProgramRun&)>& typeNow = nullptr);
 
 // Gives this test process and the programs it starts state of their own (the record of the
 // sensors met, lock files): a private mount namespace with fresh folders bound over

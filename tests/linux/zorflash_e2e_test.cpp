@@ -26,6 +26,7 @@
 #include "emulated_sensor.h"
 #include "run_program.h"
 #include "update_stream.h"
+#include "firmware/sha256.h"
 #include "update/firmware_catalogue.h"
 
 namespace {
@@ -52,6 +53,13 @@ std::string ImageFolder(const std::string& name, uint8_t flip, uint32_t cutTo = 
         std::ofstream(dir + "/" + ImageShapeForKind(kind).fileName, std::ios::binary) << bytes;
     }
     return dir;
+}
+
+// The SHA-256 of the image file ImageFolder writes for `kind` (with no flip).
+std::string ImageSum(uint16_t kind) {
+    char hex[kSha256HexCapacity];
+    Sha256Hex(ImageBytes(ImageForKind(kind)), ImageByteCount(ImageForKind(kind)), hex);
+    return hex;
 }
 
 class ZorflashE2eTest : public ::testing::Test {
@@ -519,6 +527,10 @@ TEST_P(ZorflashExitStatusTest, UpdateEndsWithTheTablesStatus) {
             EXPECT_EQ(report["update"]["status"], c.status);
         }
     }
+    // What was written is named by its SHA-256: image A's file from the firmware folder.
+    if (report.contains("update")) {
+        EXPECT_EQ(report["update"]["sha256"], c.sends ? nlohmann::json(ImageSum(0)) : nlohmann::json());
+    }
     if (sensor != nullptr) {
         SimSensor* model = emulated_sensor_lock(sensor);
         EXPECT_EQ(model->counters.featureSets + model->counters.outputWrites > 0, c.sends);
@@ -532,6 +544,7 @@ TEST_P(ZorflashExitStatusTest, UpdateEndsWithTheTablesStatus) {
             EXPECT_NE(entries[0].find("ZORFLASH_VERSION_BEFORE="), std::string::npos);
             EXPECT_NE(entries[0].find("ZORFLASH_ATTEMPTS=" + std::to_string(report["update"]["attempts"].get<int>()) + "\n"),
                       std::string::npos) << entries[0];
+            EXPECT_NE(entries[0].find("ZORFLASH_SHA256=" + ImageSum(0) + "\n"), std::string::npos);
         }
     }
 }
@@ -619,6 +632,7 @@ struct HostileRun {
     std::string folder;       // a fresh folder of the row's own
     std::string firmwareDir;  // the placeholder images, given with --firmware-dir
     std::string lockPath;     // the run's lock file (ZORFLASH_LOCK_FILE)
+    std::string sumA;         // SHA_A: the SHA-256 of image A's file, as sha256sum gives it
     EmulatedSensor* sensor = nullptr;
     std::vector<int> heldFds;  // closed once the run has ended
 };
@@ -634,13 +648,16 @@ struct HostileCase {
     const char* says;         // a text standard output or error holds; "": none asked
     double withinSeconds;     // the run is killed, and fails, after this long
     uint32_t runAsUid = 0;    // 0: as the test; else as this user (and its group)
+    // Asked while the run goes on, with what it printed so far; the first text it returns
+    // is typed, and standard input ends. Null: standard input is /dev/null.
+    std::function<const char*(HostileRun&, const std::string& printed)> typed = nullptr;
 };
 
 void PrintTo(const HostileCase& c, std::ostream* out) { *out << c.name; }
 
 std::string Expand(std::string text, const HostileRun& h) {
     const std::pair<const char*, const std::string*> names[] = {
-        {"FOLDER", &h.folder}, {"DIR", &h.firmwareDir}, {"LOCK", &h.lockPath}};
+        {"FOLDER", &h.folder}, {"DIR", &h.firmwareDir}, {"LOCK", &h.lockPath}, {"SHA_A", &h.sumA}};
     for (const auto& [name, value] : names) {
         for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at)) {
             text.replace(at, std::strlen(name), *value);
@@ -648,6 +665,11 @@ std::string Expand(std::string text, const HostileRun& h) {
         }
     }
     return text;
+}
+
+// Runs a row's shell command, its names expanded.
+void Shell(const std::string& command, const HostileRun& h) {
+    ASSERT_EQ(std::system(Expand(command, h).c_str()), 0) << command;
 }
 
 class ZorflashHostileTest : public ZorflashE2eTest,
@@ -660,6 +682,7 @@ TEST_P(ZorflashHostileTest, RefusesOrWritesTheRightImage) {
     ASSERT_EQ(std::system(("rm -rf " + h.folder + " && mkdir -p -m 755 " + h.folder).c_str()), 0);
     h.firmwareDir = firmwareDir;
     h.lockPath = lockEnv.substr(lockEnv.find('=') + 1);
+    h.sumA = ImageSum(0);
     if (c.family >= 0) {
         SimSensorConfig config = c.family == 0 ? Config(0, 0x0140) : Config(1, 0x0139);
         if (c.family == 1) config.report5Word = 2, config.report6Word = 1;
@@ -677,7 +700,11 @@ TEST_P(ZorflashHostileTest, RefusesOrWritesTheRightImage) {
     argv.push_back(ZORFLASH_BINARY);
     for (const std::string& a : std::vector<std::string>{"--firmware-dir", "DIR"}) argv.push_back(Expand(a, h));
     for (const std::string& a : c.args) argv.push_back(Expand(a, h));
-    const ProgramRun run = run_program(argv, {"ZORFLASH_LOCK_FILE=" + h.lockPath}, c.withinSeconds);
+    std::function<const char*(const ProgramRun&)> typeNow;
+    if (c.typed) typeNow = [&](const ProgramRun& soFar) { return c.typed(h, soFar.out + soFar.err); };
+    const ProgramRun run = run_program(argv, {"ZORFLASH_LOCK_FILE=" + h.lockPath}, c.withinSeconds,
+                                       nullptr, typeNow);
+    sensor = h.sensor;  // a hook may have put another sensor in its place
     for (int fd : h.heldFds) close(fd);
     unlink(h.lockPath.c_str());
     EXPECT_FALSE(run.timedOut) << "still running after " << c.withinSeconds << " s";
@@ -717,7 +744,50 @@ INSTANTIATE_TEST_SUITE_P(
                     {"/V"}, 2, Sent::Nothing, "cannot take the lock LOCK (it is a FIFO)", 20},
         HostileCase{"lock_of_mode_000", 0, false,
                     [](HostileRun& h) { close(open(h.lockPath.c_str(), O_CREAT | O_WRONLY, 0)); },
-                    kUpdate, 6, Sent::Nothing, "cannot take the lock LOCK (Permission denied)", 20, 65534}),
+                    kUpdate, 6, Sent::Nothing, "cannot take the lock LOCK (Permission denied)", 20, 65534},
+        // Identified as family 0 by the dialog, then a family-1 sensor is there when Update is
+        // pressed: it must not be switched and given image A.
+        HostileCase{"other_family_by_update", 0, false, nullptr, {}, 2, Sent::Nothing,
+                    "Status : The sensor attached now is not the one this update was chosen "
+                    "for; nothing was sent to it.", 30, 0,
+                    [](HostileRun& h, const std::string& printed) -> const char* {
+                        if (printed.find("Current Version : 0140") == std::string::npos) return nullptr;
+                        emulated_sensor_stop(h.sensor);
+                        SimSensorConfig family1 = Config(1, 0x0139);
+                        family1.report5Word = 2, family1.report6Word = 1;
+                        h.sensor = emulated_sensor_start(family1);
+                        return emulated_sensor_wait_for_product(h.sensor, 0x00E6, 5000) ? "u" : "";
+                    }},
+        HostileCase{"fifo_image", 0, false, [](HostileRun& h) { Shell("mkfifo FOLDER/image-a.bin", h); },
+                    {"--firmware-dir", "FOLDER", "--update"}, 7, Sent::Nothing,
+                    "Firmware file FOLDER/image-a.bin is a FIFO, not a regular file", 20},
+        HostileCase{"fifo_image_version", 0, false, [](HostileRun& h) { Shell("mkfifo FOLDER/image-a.bin", h); },
+                    {"--firmware-dir", "FOLDER", "--version"}, 0, Sent::Nothing,
+                    "Firmware file FOLDER/image-a.bin is a FIFO, not a regular file", 20},
+        HostileCase{"folder_image", 0, false, [](HostileRun& h) { Shell("mkdir FOLDER/image-a.bin", h); },
+                    {"--firmware-dir", "FOLDER", "--update"}, 7, Sent::Nothing,
+                    "Firmware file FOLDER/image-a.bin is a folder, not a regular file", 20},
+        HostileCase{"device_image", 0, false, [](HostileRun& h) { Shell("ln -s /dev/zero FOLDER/image-a.bin", h); },
+                    {"--firmware-dir", "FOLDER", "--update"}, 7, Sent::Nothing,
+                    "Firmware file FOLDER/image-a.bin is a device, not a regular file", 20},
+        HostileCase{"sums_match", 0, false,
+                    [](HostileRun& h) { Shell("cp DIR/image-?.bin FOLDER && cd FOLDER && sha256sum -b image-?.bin >SHA256SUMS", h); },
+                    {"--firmware-dir", "FOLDER", "--update", "--json"}, 0, Sent::ImageA,
+                    "\"sha256\": \"SHA_A\"", kUpdateTimeoutSeconds},
+        // Right size, wrong content: a download padded with zeros.
+        HostileCase{"sums_mismatch", 0, false,
+                    [](HostileRun& h) { Shell("cp DIR/image-?.bin FOLDER && cd FOLDER && sha256sum image-?.bin >SHA256SUMS && "
+                                              "dd if=/dev/zero of=image-a.bin bs=1024 seek=30 count=5 conv=notrunc status=none", h); },
+                    {"--firmware-dir", "FOLDER", "--update"}, 7, Sent::Nothing,
+                    "Firmware file FOLDER/image-a.bin does not match FOLDER/SHA256SUMS: its SHA-256 is ", 20},
+        HostileCase{"sums_without_its_line", 0, false,
+                    [](HostileRun& h) { Shell("cp DIR/image-?.bin FOLDER && cd FOLDER && sha256sum image-b.bin >SHA256SUMS", h); },
+                    {"--firmware-dir", "FOLDER", "--update"}, 7, Sent::Nothing,
+                    "Firmware file FOLDER/image-a.bin has no line in FOLDER/SHA256SUMS, so it is not used; its SHA-256 is SHA_A.", 20},
+        HostileCase{"sums_fifo", 0, false,
+                    [](HostileRun& h) { Shell("cp DIR/image-?.bin FOLDER && mkfifo FOLDER/SHA256SUMS", h); },
+                    {"--firmware-dir", "FOLDER", "--update"}, 7, Sent::Nothing,
+                    "The checksum list FOLDER/SHA256SUMS is a FIFO, not a regular file", 20}),
     [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -72,6 +72,7 @@ void PrintJsonReport(const TermReport& report) {
         update["versionBefore"] = VersionText(outcome.before);
         update["versionAfter"] = VersionText(outcome.after);
         update["attempts"] = outcome.attempts;
+        update["sha256"] = outcome.sha256[0] != '\0' ? Json(outcome.sha256) : Json(nullptr);
         update["seconds"] = outcome.elapsedMs / 1000.0;
         json["update"] = update;
     }

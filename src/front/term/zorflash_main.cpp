@@ -10,7 +10,7 @@ namespace {
 // apart. Looked in for a family whose image the program was not built with.
 const char kSystemFirmwareDirectory[] = "/usr/lib/firmware/zorflash";
 
-FirmwareSource firmware = {nullptr, kSystemFirmwareDirectory, {}};
+FirmwareSource firmware = {nullptr, kSystemFirmwareDirectory, {}, {}};
 LongOptions longOptions;
 
 }  // namespace

@@ -15,7 +15,7 @@
 namespace {
 
 // Placeholders are carried; --firmware-dir tries real files on the simulated sensor.
-FirmwareSource firmware = {nullptr, nullptr, {}};
+FirmwareSource firmware = {nullptr, nullptr, {}, {}};
 LongOptions longOptions;
 
 }  // namespace

@@ -30,7 +30,7 @@ const wchar_t kShutdownBlockReason[] =
 // The command line's long options, and where updates take their image from: the carried
 // images, or files from --firmware-dir where the edition offers it.
 LongOptions longOptions;
-FirmwareSource firmware = {nullptr, nullptr, {}};
+FirmwareSource firmware = {nullptr, nullptr, {}, {}};
 char slashOptions[8192];
 char longOptionText[8192];
 

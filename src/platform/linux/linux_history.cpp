@@ -1,6 +1,6 @@
 // The history of updates on Linux: one entry per update in the system journal, with the
-// versions, the result, the attempts and the duration as fields of their own
-// (`journalctl -t zorflash -o verbose`), and a line a person can read.
+// versions, the result, the attempts, the duration and the SHA-256 of the image written as
+// fields of their own (`journalctl -t zorflash -o verbose`), and a line a person can read.
 //
 // libsystemd is loaded at run time, as for the sleep inhibitor: without it, or without a
 // journal to take the entry, nothing is recorded and nothing fails.
@@ -43,5 +43,6 @@ void plat_record_update(const UpdateRecord* record) {
          "ZORFLASH_VERSION_BEFORE=%s", record->versionBefore,
          "ZORFLASH_VERSION_AFTER=%s", record->versionAfter, "ZORFLASH_RESULT=%u",
          record->result, "ZORFLASH_STATUS=%s", record->status, "ZORFLASH_ATTEMPTS=%u",
-         record->attempts, "ZORFLASH_DURATION_MS=%u", record->durationMs, nullptr);
+         record->attempts, "ZORFLASH_DURATION_MS=%u", record->durationMs,
+         "ZORFLASH_SHA256=%s", record->imageSha256, nullptr);
 }

@@ -1,0 +1,87 @@
+// Reading a whole regular file without ever waiting on it. Also linked into the simulated
+// edition on Linux: its firmware folder is on the real machine.
+//
+// fopen() of a FIFO waits for a writer that may never come, and ftell() on a folder answers
+// LONG_MAX; so the path is looked at first, only a regular file is opened, and the open
+// does not block should a FIFO have taken its place since.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace {
+
+PlatFileKind KindOf(mode_t mode) {
+    if (S_ISREG(mode)) return kFileRegular;
+    if (S_ISFIFO(mode)) return kFileFifo;
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return kFileDevice;
+    if (S_ISDIR(mode)) return kFileFolder;
+    return kFileOtherKind;
+}
+
+int Failed(PlatFileRead* read, int error) {
+    read->kind = error == ENOENT || error == ENOTDIR ? kFileMissing : kFileUnreadable;
+    if (read->kind == kFileUnreadable) {
+        std::snprintf(read->reason, sizeof read->reason, "%s", std::strerror(error));
+    }
+    return 0;
+}
+
+// Reads until the end of the file; one byte past `capacity` makes it too large.
+int ReadAll(int fd, uint8_t* buffer, size_t capacity, PlatFileRead* read) {
+    size_t got = 0;
+    for (;;) {
+        uint8_t extra;
+        const bool full = got == capacity;
+        const ssize_t n = full ? ::read(fd, &extra, 1) : ::read(fd, buffer + got, capacity - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return Failed(read, errno);
+        if (n == 0) break;
+        if (full) {
+            read->kind = kFileTooLarge;
+            if (read->size <= capacity) read->size = capacity + 1;
+            return 0;
+        }
+        got += static_cast<size_t>(n);
+    }
+    read->kind = kFileRegular;
+    read->length = got;
+    return 1;
+}
+
+}  // namespace
+
+int plat_read_regular_file(const char* path, uint8_t* buffer, size_t capacity,
+                           PlatFileRead* read) {
+    *read = PlatFileRead{kFileUnreadable, 0, 0, ""};
+    struct stat found;
+    if (stat(path, &found) != 0) return Failed(read, errno);
+    // A device is not even opened: opening one can start it (a tape rewinds, a modem dials).
+    if (!S_ISREG(found.st_mode)) {
+        read->kind = KindOf(found.st_mode);
+        return 0;
+    }
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return Failed(read, errno);
+    struct stat opened;
+    int result = 0;
+    if (fstat(fd, &opened) != 0) {
+        result = Failed(read, errno);
+    } else if (!S_ISREG(opened.st_mode)) {
+        read->kind = KindOf(opened.st_mode);  // replaced between the look and the open
+    } else {
+        read->size = static_cast<uint64_t>(opened.st_size);
+        if (read->size > capacity) {
+            read->kind = kFileTooLarge;
+        } else {
+            result = ReadAll(fd, buffer, capacity, read);
+        }
+    }
+    close(fd);
+    return result;
+}
