@@ -41,7 +41,7 @@ constexpr char kMachineBase[] = "/var/lib";
 constexpr char kRecordName[] = "products-met";
 constexpr size_t kFolderCapacity = 1024;
 constexpr size_t kPathCapacity = kFolderCapacity + 32;
-constexpr size_t kWhyCapacity = 96;
+constexpr size_t kWhyCapacity = kFolderCapacity + 64;
 // A record of ours is at most ten bytes; a longer file is looked at this far only.
 constexpr size_t kReadLimit = 256;
 
@@ -162,12 +162,22 @@ int OpenChecked(int at, const char* name, bool folder, Place* place) {
 // place allows it. -1 with the place's state set when it is missing or not to be trusted.
 int OpenFolder(Place* place, bool make) {
     int fd = OpenChecked(-1, place->base, true, place);
+    if (fd < 0 && place->state != PlaceState::Absent) {
+        const size_t used = std::strlen(place->why);
+        std::snprintf(place->why + used, sizeof place->why - used, " (folder %s)", place->base);
+    }
     for (unsigned i = 0; fd >= 0 && i < place->nameCount; ++i) {
         // Private to the user, as the XDG rules ask of the state folder.
         if (make) mkdirat(fd, place->names[i], 0700);
         const int next = OpenChecked(fd, place->names[i], true, place);
         close(fd);
         fd = next;
+        if (fd < 0 && place->state != PlaceState::Absent) {
+            // The file's path is what people look for; the folder that failed is named too.
+            const size_t used = std::strlen(place->why);
+            std::snprintf(place->why + used, sizeof place->why - used, " (folder %s)",
+                          place->names[i]);
+        }
     }
     return fd;
 }
