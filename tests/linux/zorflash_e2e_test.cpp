@@ -560,14 +560,15 @@ TEST_F(ZorflashE2eTest, InfoGivesTheVerdictAndSendsNothing) {
         bool inBootLoader;
         int exitStatus;
         const char* verdict;
+        const char* record;  // what --info says the machine's record holds
     };
     const Case cases[] = {
         // First, while this machine's record is empty; the sensors below fill it.
-        {0x0140, true, 0, "sensor in its boot loader, family unknown"},
-        {0x0140, false, 0, "update available"},
-        {0x0610, false, 0, "up to date"},
-        {0x0200, false, 0, "this update does not fit this sensor"},
-        {0, false, 3, "no sensor found"},
+        {0x0140, true, 0, "sensor in its boot loader, family unknown", "none (no such file)"},
+        {0x0140, false, 0, "update available", "0090"},
+        {0x0610, false, 0, "up to date", "0090"},
+        {0x0200, false, 0, "this update does not fit this sensor", "0090"},
+        {0, false, 3, "no sensor found", "0090"},
     };
     for (const Case& c : cases) {
         if (c.version != 0) {
@@ -578,6 +579,8 @@ TEST_F(ZorflashE2eTest, InfoGivesTheVerdictAndSendsNothing) {
         const ProgramRun run = RunBare({"--info"}, {}, 30);
         EXPECT_EQ(run.exitCode, c.exitStatus) << run.out << run.err;
         EXPECT_TRUE(HasLine(run.out, std::string("Verdict: ") + c.verdict)) << run.out;
+        EXPECT_TRUE(HasLine(run.out, std::string("  /var/lib/zorflash/products-met: ") + c.record))
+            << run.out;
         if (sensor != nullptr) {
             ExpectStream(Transcript(), {});
             EXPECT_EQ(emulated_sensor_lock(sensor)->counters.featureSets, 0u);
@@ -791,7 +794,14 @@ INSTANTIATE_TEST_SUITE_P(
                     kUpdate, 9, Sent::Nothing,
                     "---------- < Module Name : ProductsMet > ---------\nThe record of the sensors met in "
                     "FOLDER/home/zorflash/products-met is ignored: a symbolic link (folder zorflash)",
-                    20, 65534, {"HOME=FOLDER/home", "XDG_STATE_HOME=FOLDER/home"}}),
+                    20, 65534, {"HOME=FOLDER/home", "XDG_STATE_HOME=FOLDER/home"}},
+        // --family against the record: refused, with where the record is and how to clear it.
+        HostileCase{"family_against_the_record", 1, true,
+                    [](HostileRun&) { std::ofstream("/var/lib/zorflash/products-met") << "0090\n"; },
+                    {"--update", "--family", "1"}, 4, Sent::Nothing,
+                    "--family 1 contradicts this machine's record, which knows the sensor as family "
+                    "0; if the record is wrong, remove the line 0090 from "
+                    "/var/lib/zorflash/products-met.", 20}),
     [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
