@@ -48,7 +48,7 @@ if [[ $(id -u) -eq 0 ]] && [[ -f $deb ]]; then
         bash -c '/usr/bin/zorflash --version | head -n1 | grep -qx "zorflash 1.0.0.3"'
     check "dpkg removes the package" dpkg -r zorflash
     check "nothing of the package is left" \
-        bash -c '! test -e /usr/bin/zorflash && ! test -e /usr/lib/udev/rules.d/70-zorflash.rules'
+        bash -c '! test -e /usr/bin/zorflash && ! test -e /usr/lib/udev/rules.d/70-zorflash.rules && ! test -e /usr/libexec/zorflash/zorflash-note-met'
 else
     echo "skipped: installing the package needs root"
 fi
