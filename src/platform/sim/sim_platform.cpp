@@ -430,9 +430,12 @@ size_t plat_describe_products_met(char* text, size_t capacity) {
     const char* separator = " ";
     for (uint32_t k = 0; k < sc.productsMetCount && k < kSimMaxProductsMet && n > 0; ++k) {
         if (static_cast<size_t>(n) >= capacity) break;
-        n += std::snprintf(text + n, capacity - static_cast<size_t>(n), "%s%04x", separator,
-                           sc.productsMet[k].productId);
+        n += std::snprintf(text + n, capacity - static_cast<size_t>(n), "%s%04x:%04x", separator,
+                           sc.productsMet[k].vendorId, sc.productsMet[k].productId);
         separator = ", ";
+    }
+    if (sc.productsMetCount == 0 && n > 0 && static_cast<size_t>(n) < capacity) {
+        n += std::snprintf(text + n, capacity - static_cast<size_t>(n), " none");
     }
     if (n > 0 && static_cast<size_t>(n) + 1 < capacity) {
         text[n++] = '\n';
