@@ -1,7 +1,9 @@
 # Installing zorflash (the Linux edition) and its Debian package.
 #
 #   sudo cmake --install build     /usr/local/bin/zorflash, its manual page and completion,
-#                                  the udev rule where udev reads it, /var/lib/zorflash
+#                                  the udev rule where udev reads it and the note it runs
+#                                  (libexec/zorflash/zorflash-note-met, its systemd unit),
+#                                  /var/lib/zorflash
 #   cd build && cpack -G DEB       zorflash_<version>_amd64.deb, everything under /usr
 include(GNUInstallDirs)
 
@@ -9,6 +11,8 @@ set(ZORFLASH_UDEV_RULES_DIR "" CACHE STRING
     "Folder for the udev rule, relative to the prefix or absolute; empty: lib/udev/rules.d under the /usr prefix, else /etc/udev/rules.d")
 
 install(TARGETS zorflash RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The note the udev rule and its systemd unit run when a sensor appears.
+install(TARGETS zorflash-note-met RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/zorflash)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/zorflash.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/zorflash.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME zorflash)
@@ -19,6 +23,9 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/zorflash.bash-completion
 # /usr). The system's firmware folder, where the vendor's image files go, belongs to the
 # package too.
 install(CODE "set(zorflash_rule \"${PROJECT_SOURCE_DIR}/packaging/70-zorflash.rules\")
+set(zorflash_unit \"${PROJECT_SOURCE_DIR}/packaging/zorflash-note-met@.service\")
+set(zorflash_libexec \"${CMAKE_INSTALL_LIBEXECDIR}\")
+set(zorflash_staging \"${CMAKE_BINARY_DIR}/packaging-staged\")
 set(zorflash_rules_dir \"${ZORFLASH_UDEV_RULES_DIR}\")")
 install(CODE [[
 if(CMAKE_INSTALL_PREFIX MATCHES "/usr$")
@@ -32,9 +39,33 @@ endif()
 if(NOT IS_ABSOLUTE "${zorflash_rules_dir}")
     set(zorflash_rules_dir "${CMAKE_INSTALL_PREFIX}/${zorflash_rules_dir}")
 endif()
-file(INSTALL "${zorflash_rule}" DESTINATION "${zorflash_rules_dir}")
-# The machine's record of the sensors met, whatever the prefix: the program writes it only
-# where this folder exists (else in each user's state folder), and never makes it itself.
+# The rule and the unit name the note where this install puts it (the files say
+# /usr/libexec, where the package puts it).
+if(IS_ABSOLUTE "${zorflash_libexec}")
+    set(zorflash_note "${zorflash_libexec}/zorflash/zorflash-note-met")
+else()
+    set(zorflash_note "${CMAKE_INSTALL_PREFIX}/${zorflash_libexec}/zorflash/zorflash-note-met")
+endif()
+if(CMAKE_INSTALL_PREFIX MATCHES "/usr$")
+    set(zorflash_units_dir "${CMAKE_INSTALL_PREFIX}/lib/systemd/system")
+else()
+    set(zorflash_units_dir "/etc/systemd/system")
+endif()
+foreach(zorflash_file "${zorflash_rule}" "${zorflash_unit}")
+    get_filename_component(zorflash_name "${zorflash_file}" NAME)
+    file(READ "${zorflash_file}" zorflash_text)
+    string(REPLACE "/usr/libexec/zorflash/zorflash-note-met" "${zorflash_note}" zorflash_text
+           "${zorflash_text}")
+    set(zorflash_staged "${zorflash_staging}/${zorflash_name}")
+    file(WRITE "${zorflash_staged}" "${zorflash_text}")
+    if(zorflash_file STREQUAL zorflash_rule)
+        file(INSTALL "${zorflash_staged}" DESTINATION "${zorflash_rules_dir}")
+    else()
+        file(INSTALL "${zorflash_staged}" DESTINATION "${zorflash_units_dir}")
+    endif()
+endforeach()
+# The machine's record of the sensors met, whatever the prefix: root's, written by the note
+# and by runs as root only where this folder exists (never made by them).
 file(MAKE_DIRECTORY "$ENV{DESTDIR}/var/lib/zorflash")
 ]])
 

@@ -1,6 +1,7 @@
 #include "app/reports.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "platform/platform.h"
 #include "platform/sensor_ids.h"
@@ -36,10 +37,17 @@ bool ApplyFamilyOption(uint16_t family, SensorInfo* sensor, char* refusal, size_
         return false;
     }
     if (sensor->kind != kSensorNone && sensor->kind != family) {
+        // The record may be what is wrong (an earlier sensor, a cloned disk): it says where
+        // it lives and how to make it forget.
+        char clearing[kRefusalCapacity];
+        const uint16_t recorded = sensor->kind == 0 ? kProductFamily0 : kProductFamily1;
+        const size_t cleared =
+            plat_products_met_clearing(kSensorVendorId, recorded, clearing, sizeof clearing);
         std::snprintf(refusal, capacity,
                       "--family %u contradicts this machine's record, which knows the sensor "
-                      "as family %u.",
-                      static_cast<unsigned>(family), static_cast<unsigned>(sensor->kind));
+                      "as family %u%s%s.",
+                      static_cast<unsigned>(family), static_cast<unsigned>(sensor->kind),
+                      cleared > 0 ? "; if the record is wrong, " : "", cleared > 0 ? clearing : "");
         return false;
     }
     sensor->kind = family;
@@ -118,11 +126,33 @@ int UpdateExitStatusFor(const UpdateOutcome& outcome) {
     return kExitUpdateFailed;
 }
 
+namespace {
+
+// The record of the products met that the family rests on, after the sensor's lines: each
+// place the platform read, indented under a heading.
+void AppendRecords(char* text, size_t capacity) {
+    size_t length = std::strlen(text);
+    char records[kRecordsTextCapacity];
+    plat_describe_products_met(records, sizeof records);
+    int n = std::snprintf(text + length, capacity - length, "Record of the sensors met:\n");
+    for (const char* line = records; n > 0 && *line != '\0';) {
+        length += static_cast<size_t>(n);
+        if (length >= capacity) return;
+        const char* feed = std::strchr(line, '\n');
+        const int lineLength = static_cast<int>(feed != nullptr ? feed - line : std::strlen(line));
+        n = std::snprintf(text + length, capacity - length, "  %.*s\n", lineLength, line);
+        line += lineLength + (feed != nullptr ? 1 : 0);
+    }
+}
+
+}  // namespace
+
 void FormatSensorReport(const SensorInfo& sensor, char* text, size_t capacity) {
     const char* mode = SensorModeWords(sensor);
     if (mode == nullptr) {
         std::snprintf(text, capacity, "Sensor: none found\nVerdict: %s\n",
                       VerdictWords(Verdict::NoSensor));
+        AppendRecords(text, capacity);
         return;
     }
     char family[16] = "unknown";
@@ -141,4 +171,5 @@ void FormatSensorReport(const SensorInfo& sensor, char* text, size_t capacity) {
                   family, sensor.productId,
                   sensor.productId == kProductBootLoader ? "in its boot loader" : "running normally",
                   current, carried, VerdictWords(VerdictFor(sensor)));
+    AppendRecords(text, capacity);
 }

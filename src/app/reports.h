@@ -24,7 +24,12 @@ enum UpdateExitStatus : int {
 
 enum class Verdict { NoSensor, FamilyUnknown, UpdateAvailable, UpToDate, DoesNotFit };
 
-constexpr size_t kRefusalCapacity = 256;
+// A refusal may name record files by their paths.
+constexpr size_t kRefusalCapacity = 3072;
+// The records of the products met as --info lists them.
+constexpr size_t kRecordsTextCapacity = 3072;
+// The --info text, records included.
+constexpr size_t kSensorReportCapacity = 4096;
 
 // Up to three sensor queries one second apart, as the dialog's first tick makes them.
 void QuerySensor(SensorInfo* sensor);
@@ -45,5 +50,5 @@ int InfoExitStatus(const SensorInfo& sensor);
 int UpdateExitStatusFor(const UpdateOutcome& outcome);
 
 // The --info text: the sensor, its mode and version, the version this program writes and
-// the verdict, one line each.
+// the verdict, one line each, then the records of the products met the family rests on.
 void FormatSensorReport(const SensorInfo& sensor, char* text, size_t capacity);

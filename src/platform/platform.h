@@ -83,6 +83,17 @@ void plat_usb_products_met(uint16_t vendorId, const uint16_t* productIds, uint32
 // boot loader whose family the record still tells. Never fails in a way the caller sees.
 void plat_note_product_met(uint16_t vendorId, uint16_t productId);
 
+// Where this platform keeps or reads its record of the products met and what it holds, for
+// people: one line per place (a file, a registry key), each ending in a line feed, as
+// "PLACE: 0090, 00e6", "PLACE: none", or "PLACE: ignored (why)". Written NUL-terminated into
+// `text`, cut at a whole line; returns its length.
+size_t plat_describe_products_met(char* text, size_t capacity);
+// How to make the record forget product `productId` of vendor `vendorId`, as one clause
+// naming each place that holds it ("remove the line 0090 from /var/lib/zorflash/products-met").
+// Returns its length; 0 and an empty text when no place holds it.
+size_t plat_products_met_clearing(uint16_t vendorId, uint16_t productId, char* text,
+                                  size_t capacity);
+
 // ---- Files -------------------------------------------------------------------------------
 
 // What was found at a path that was to be read whole.

@@ -186,6 +186,11 @@ void plat_usb_products_met(uint16_t vendorId, const uint16_t* productIds, uint32
 }
 
 void plat_note_product_met(uint16_t, uint16_t) {}
+size_t plat_describe_products_met(char* text, size_t) { text[0] = '\0'; return 0; }
+size_t plat_products_met_clearing(uint16_t, uint16_t, char* text, size_t) {
+    text[0] = '\0';
+    return 0;
+}
 void plat_sleep(uint32_t milliseconds) { fuzzMachine.nowMs += milliseconds; }
 uint32_t plat_tick_count() { return static_cast<uint32_t>(fuzzMachine.nowMs); }
 uint32_t plat_last_error() { return fuzzMachine.lastError; }

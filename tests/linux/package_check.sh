@@ -29,16 +29,26 @@ check "cpack -G DEB builds $deb" bash -c "cd '$build' && cpack -G DEB >/dev/null
 if [[ $(id -u) -eq 0 ]] && [[ -f $deb ]]; then
     check "dpkg installs the package" dpkg -i "$deb"
     for f in /usr/bin/zorflash /usr/lib/udev/rules.d/70-zorflash.rules \
+             /usr/libexec/zorflash/zorflash-note-met '/usr/lib/systemd/system/zorflash-note-met@.service' \
              /usr/share/man/man1/zorflash.1 /usr/share/bash-completion/completions/zorflash; do
         check "the package installs $f" test -f "$f"
     done
     check "the package makes the firmware folder" test -d /usr/lib/firmware/zorflash
     check "the package makes the record folder" test -d /var/lib/zorflash
+    # The rule's note as udev runs it for a family-1 sensor, into a fresh machine folder of
+    # its own (a private mount namespace), not the machine's.
+    note=$(sed -nE 's/.*RUN\+="([^"]*)".*/\1/p' /usr/lib/udev/rules.d/70-zorflash.rules)
+    check "the rule's note, run as the rule runs it, writes the machine's record" \
+        unshare -m sh -c "mount -t tmpfs -o mode=0755 none /var/lib/zorflash &&
+                          ${note//\$attr\{idProduct\}/00e6} &&
+                          test \"\$(cat /var/lib/zorflash/products-met)\" = 00e6"
+    check "the note refuses anything but the two products" \
+        bash -c "! /usr/libexec/zorflash/zorflash-note-met 0094 && ! /usr/libexec/zorflash/zorflash-note-met"
     check "the installed zorflash --version answers" \
         bash -c '/usr/bin/zorflash --version | head -n1 | grep -qx "zorflash 1.0.0.3"'
     check "dpkg removes the package" dpkg -r zorflash
     check "nothing of the package is left" \
-        bash -c '! test -e /usr/bin/zorflash && ! test -e /usr/lib/udev/rules.d/70-zorflash.rules'
+        bash -c '! test -e /usr/bin/zorflash && ! test -e /usr/lib/udev/rules.d/70-zorflash.rules && ! test -e /usr/libexec/zorflash/zorflash-note-met'
 else
     echo "skipped: installing the package needs root"
 fi
@@ -48,7 +58,10 @@ staging=$(mktemp -d)
 check "cmake --install with the default prefix puts the rule in /etc/udev/rules.d" \
     bash -c "DESTDIR='$staging' cmake --install '$build' >/dev/null &&
              test -f '$staging/etc/udev/rules.d/70-zorflash.rules' &&
-             test -x '$staging/usr/local/bin/zorflash' && test -d '$staging/var/lib/zorflash'"
+             test -x '$staging/usr/local/bin/zorflash' && test -d '$staging/var/lib/zorflash' &&
+             test -x '$staging/usr/local/libexec/zorflash/zorflash-note-met' &&
+             grep -q 'RUN+=\"/usr/local/libexec/zorflash/zorflash-note-met' '$staging/etc/udev/rules.d/70-zorflash.rules' &&
+             test -f '$staging/etc/systemd/system/zorflash-note-met@.service'"
 rm -rf "$staging"
 
 passed=$((checks - failures))

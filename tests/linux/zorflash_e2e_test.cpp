@@ -194,9 +194,11 @@ TEST_P(ZorflashRecordTest, FamilyOnlyFromTheTwoProductLines) {
     EXPECT_TRUE(HasLine(run.out, c.readOnly ? "Status : Update complete."
                                             : std::string("Status : ") + kFamilyUnknown))
         << run.out;
+    // A run as root writes the machine's record only, never one in HOME.
     EXPECT_EQ(run.err, !c.readOnly ? "" : "---------- < Module Name : ProductsMet > ---------\n"
-              "The record of the sensors met in " + state + "/zorflash cannot be written: "
+              "The record of the sensors met in /var/lib/zorflash cannot be written: "
               "Read-only file system\n");
+    EXPECT_FALSE(std::ifstream(state + "/zorflash/products-met").good() && !c.userRecord);
     EXPECT_EQ(FlashHolds(ImageForKind(0)), c.readOnly);
     EXPECT_EQ(emulated_sensor_lock(sensor)->counters.featureSets == 0, !c.readOnly);
     emulated_sensor_unlock(sensor);
@@ -205,7 +207,9 @@ TEST_P(ZorflashRecordTest, FamilyOnlyFromTheTwoProductLines) {
 INSTANTIATE_TEST_SUITE_P(
     Records, ZorflashRecordTest,
     ::testing::Values(RecordCase{"damaged", "\x90\xff\n0090x\n 00e6\n0094\n009", nullptr, false},
-                      RecordCase{"both_products", "0090\n", "00E6\r\n", false},
+                      RecordCase{"both_products", "0090\n00E6\r\n", nullptr, false},
+                      // A run as root reads the machine's record only: HOME may be a user's.
+                      RecordCase{"user_record_unread_by_root", nullptr, "0090\n", false},
                       RecordCase{"read_only_folders", nullptr, nullptr, true}),
     [](const ::testing::TestParamInfo<RecordCase>& info) { return std::string(info.param.name); });
 
@@ -590,14 +594,15 @@ TEST_F(ZorflashE2eTest, InfoGivesTheVerdictAndSendsNothing) {
         bool inBootLoader;
         int exitStatus;
         const char* verdict;
+        const char* record;  // what --info says the machine's record holds
     };
     const Case cases[] = {
         // First, while this machine's record is empty; the sensors below fill it.
-        {0x0140, true, 0, "sensor in its boot loader, family unknown"},
-        {0x0140, false, 0, "update available"},
-        {0x0610, false, 0, "up to date"},
-        {0x0200, false, 0, "this update does not fit this sensor"},
-        {0, false, 3, "no sensor found"},
+        {0x0140, true, 0, "sensor in its boot loader, family unknown", "none (no such file)"},
+        {0x0140, false, 0, "update available", "0090"},
+        {0x0610, false, 0, "up to date", "0090"},
+        {0x0200, false, 0, "this update does not fit this sensor", "0090"},
+        {0, false, 3, "no sensor found", "0090"},
     };
     for (const Case& c : cases) {
         if (c.version != 0) {
@@ -608,6 +613,8 @@ TEST_F(ZorflashE2eTest, InfoGivesTheVerdictAndSendsNothing) {
         const ProgramRun run = RunBare({"--info"}, {}, 30);
         EXPECT_EQ(run.exitCode, c.exitStatus) << run.out << run.err;
         EXPECT_TRUE(HasLine(run.out, std::string("Verdict: ") + c.verdict)) << run.out;
+        EXPECT_TRUE(HasLine(run.out, std::string("  /var/lib/zorflash/products-met: ") + c.record))
+            << run.out;
         if (sensor != nullptr) {
             ExpectStream(Transcript(), {});
             EXPECT_EQ(emulated_sensor_lock(sensor)->counters.featureSets, 0u);
@@ -648,6 +655,8 @@ struct HostileCase {
     const char* says;         // a text standard output or error holds; "": none asked
     double withinSeconds;     // the run is killed, and fails, after this long
     uint32_t runAsUid = 0;    // 0: as the test; else as this user (and its group)
+    std::vector<std::string> env = {};        // "NAME=value" added to the run's environment
+    std::function<void(HostileRun&)> check = nullptr;  // after the run; null: nothing
     // Asked while the run goes on, with what it printed so far; the first text it returns
     // is typed, and standard input ends. Null: standard input is /dev/null.
     std::function<const char*(HostileRun&, const std::string& printed)> typed = nullptr;
@@ -680,6 +689,7 @@ TEST_P(ZorflashHostileTest, RefusesOrWritesTheRightImage) {
     HostileRun h;
     h.folder = "/tmp/zorflash-e2e-" + std::to_string(getpid()) + "-hostile-" + c.name;
     ASSERT_EQ(std::system(("rm -rf " + h.folder + " && mkdir -p -m 755 " + h.folder).c_str()), 0);
+    unlink("/var/lib/zorflash/products-met");  // each row starts from a machine that met nothing
     h.firmwareDir = firmwareDir;
     h.lockPath = lockEnv.substr(lockEnv.find('=') + 1);
     h.sumA = ImageSum(0);
@@ -700,13 +710,15 @@ TEST_P(ZorflashHostileTest, RefusesOrWritesTheRightImage) {
     argv.push_back(ZORFLASH_BINARY);
     for (const std::string& a : std::vector<std::string>{"--firmware-dir", "DIR"}) argv.push_back(Expand(a, h));
     for (const std::string& a : c.args) argv.push_back(Expand(a, h));
+    std::vector<std::string> env = {"ZORFLASH_LOCK_FILE=" + h.lockPath};
+    for (const std::string& e : c.env) env.push_back(Expand(e, h));
     std::function<const char*(const ProgramRun&)> typeNow;
     if (c.typed) typeNow = [&](const ProgramRun& soFar) { return c.typed(h, soFar.out + soFar.err); };
-    const ProgramRun run = run_program(argv, {"ZORFLASH_LOCK_FILE=" + h.lockPath}, c.withinSeconds,
-                                       nullptr, typeNow);
+    const ProgramRun run = run_program(argv, env, c.withinSeconds, nullptr, typeNow);
     sensor = h.sensor;  // a hook may have put another sensor in its place
     for (int fd : h.heldFds) close(fd);
     unlink(h.lockPath.c_str());
+    if (c.check) c.check(h);
     EXPECT_FALSE(run.timedOut) << "still running after " << c.withinSeconds << " s";
     EXPECT_EQ(run.exitCode, c.exitStatus) << run.out << run.err;
     if (c.says[0] != '\0') {
@@ -723,6 +735,52 @@ TEST_P(ZorflashHostileTest, RefusesOrWritesTheRightImage) {
         const FirmwareImage& right = ImageForKind(c.sent == Sent::ImageA ? 0 : 1);
         EXPECT_TRUE(FlashHolds(right));
     }
+}
+
+// The record rows' plantings. The udev rule's note, run as udev runs it when a sensor of
+// product `product` appears: the RUN+= command of the packaged rule, on the built note.
+void RunRuleNote(const char* product) {
+    std::ifstream rules(std::string(ZORFLASH_SOURCE_DIR) + "/packaging/70-zorflash.rules");
+    std::string line, command;
+    while (std::getline(rules, line) && command.empty()) {
+        const size_t at = line.find("RUN+=\"");
+        if (at != std::string::npos) command = line.substr(at + 6, line.find('"', at + 6) - at - 6);
+    }
+    ASSERT_EQ(command.find("/usr/libexec/zorflash/zorflash-note-met "), 0u) << command;
+    command.replace(0, command.find(' '), ZORFLASH_NOTE_BINARY);
+    command.replace(command.find("$attr{idProduct}"), 16, product);
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+// Makes `path` (under the row's folder) a folder of user 65534's, with `record` in the
+// state folder below it when not null.
+void PlantNobodysHome(const std::string& path, const char* record) {
+    const std::string state = path + "/.local/state/zorflash";
+    ASSERT_EQ(std::system(("mkdir -p " + (record ? state : path)).c_str()), 0);
+    if (record) std::ofstream(state + "/products-met") << record;
+    ASSERT_EQ(std::system(("chown -R 65534:65534 " + path).c_str()), 0);
+}
+
+// Lets user 65534 at the emulated sensor, as the udev rule lets the seat's user: the testbed
+// readable, the node and umockdev's socket for it open to all.
+void LetNobodyAtTheSensor(HostileRun& h) {
+    const std::string root = std::getenv("UMOCKDEV_DIR");
+    char node[32];
+    emulated_sensor_node(h.sensor, node, sizeof node);
+    char target[256];
+    const ssize_t t = readlink((root + node).c_str(), target, sizeof target - 1);
+    ASSERT_GT(t, 0);
+    target[t] = '\0';
+    ASSERT_EQ(chmod(root.c_str(), 0755) | chmod(target, 0666) |
+              chmod((root + "/ioctl" + node).c_str(), 0777), 0);
+    unlink(h.lockPath.c_str());
+}
+
+// Fault 1: an earlier sensor's 0090 left in the machine's record, then a family-1 sensor
+// appears and the rule notes it; left in its boot loader, its family is unknown to every run.
+void PlantStaleRecordAndFamilyOne(HostileRun&) {
+    std::ofstream("/var/lib/zorflash/products-met") << "0090\n";
+    RunRuleNote("00e6");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -749,7 +807,7 @@ INSTANTIATE_TEST_SUITE_P(
         // pressed: it must not be switched and given image A.
         HostileCase{"other_family_by_update", 0, false, nullptr, {}, 2, Sent::Nothing,
                     "Status : The sensor attached now is not the one this update was chosen "
-                    "for; nothing was sent to it.", 30, 0,
+                    "for; nothing was sent to it.", 30, 0, {}, nullptr,
                     [](HostileRun& h, const std::string& printed) -> const char* {
                         if (printed.find("Current Version : 0140") == std::string::npos) return nullptr;
                         emulated_sensor_stop(h.sensor);
@@ -787,7 +845,64 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"sums_fifo", 0, false,
                     [](HostileRun& h) { Shell("cp DIR/image-?.bin FOLDER && mkfifo FOLDER/SHA256SUMS", h); },
                     {"--firmware-dir", "FOLDER", "--update"}, 7, Sent::Nothing,
-                    "The checksum list FOLDER/SHA256SUMS is a FIFO, not a regular file", 20}),
+                    "The checksum list FOLDER/SHA256SUMS is a FIFO, not a regular file", 20},
+        HostileCase{"stale_machine_record_root", 1, true, PlantStaleRecordAndFamilyOne, kUpdate, 9,
+                    Sent::Nothing, "family is unknown", 20},
+        HostileCase{"stale_machine_record_user", 1, true,
+                    [](HostileRun& h) {
+                        PlantStaleRecordAndFamilyOne(h);
+                        LetNobodyAtTheSensor(h);
+                        PlantNobodysHome(h.folder + "/home", nullptr);
+                    },
+                    kUpdate, 9, Sent::Nothing, "family is unknown", 20, 65534, {"HOME=FOLDER/home"}},
+        // A run as root with a user's HOME (sudo -E): the 0090 there is not read.
+        HostileCase{"home_of_another_user", 1, true,
+                    [](HostileRun& h) { PlantNobodysHome(h.folder + "/home", "0090\n"); },
+                    kUpdate, 9, Sent::Nothing, "family is unknown", 20, 0, {"HOME=FOLDER/home"},
+                    [](HostileRun& h) {
+                        const ProgramRun found = run_program({"/usr/bin/find", h.folder + "/home", "-user", "0"}, {}, 10);
+                        EXPECT_EQ(found.out, "");
+                    }},
+        // ... nor is anything made there when the machine's folder cannot be written.
+        HostileCase{"home_of_another_user_machine_read_only", 0, false,
+                    [](HostileRun& h) {
+                        PlantNobodysHome(h.folder + "/home", nullptr);
+                        ASSERT_EQ(mount("/var/lib/zorflash", "/var/lib/zorflash", nullptr, MS_BIND, nullptr), 0);
+                        ASSERT_EQ(mount(nullptr, "/var/lib/zorflash", nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
+                    },
+                    {"--info"}, 0, Sent::Nothing, "/var/lib/zorflash cannot be written: Read-only file system",
+                    20, 0, {"HOME=FOLDER/home", "XDG_STATE_HOME=FOLDER/home/state"},
+                    [](HostileRun& h) {
+                        umount("/var/lib/zorflash");
+                        const ProgramRun found = run_program({"/usr/bin/find", h.folder + "/home", "-mindepth", "1"}, {}, 10);
+                        EXPECT_EQ(found.out, "");
+                    }},
+        HostileCase{"machine_record_through_link", 1, true,
+                    [](HostileRun& h) {
+                        std::ofstream(h.folder + "/record") << "00e6\n";
+                        ASSERT_EQ(symlink((h.folder + "/record").c_str(), "/var/lib/zorflash/products-met"), 0);
+                    },
+                    kUpdate, 9, Sent::Nothing,
+                    "in /var/lib/zorflash/products-met is ignored: a symbolic link\n", 20},
+        HostileCase{"user_record_through_link", 1, true,
+                    [](HostileRun& h) {
+                        LetNobodyAtTheSensor(h);
+                        PlantNobodysHome(h.folder + "/home", nullptr);
+                        PlantNobodysHome(h.folder + "/elsewhere", "00e6\n");
+                        ASSERT_EQ(symlink((h.folder + "/elsewhere/.local/state/zorflash").c_str(),
+                                          (h.folder + "/home/zorflash").c_str()), 0);
+                    },
+                    kUpdate, 9, Sent::Nothing,
+                    "---------- < Module Name : ProductsMet > ---------\nThe record of the sensors met in "
+                    "FOLDER/home/zorflash/products-met is ignored: a symbolic link (folder zorflash)",
+                    20, 65534, {"HOME=FOLDER/home", "XDG_STATE_HOME=FOLDER/home"}},
+        // --family against the record: refused, with where the record is and how to clear it.
+        HostileCase{"family_against_the_record", 1, true,
+                    [](HostileRun&) { std::ofstream("/var/lib/zorflash/products-met") << "0090\n"; },
+                    {"--update", "--family", "1"}, 4, Sent::Nothing,
+                    "--family 1 contradicts this machine's record, which knows the sensor as family "
+                    "0; if the record is wrong, remove the line 0090 from "
+                    "/var/lib/zorflash/products-met.", 20}),
     [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

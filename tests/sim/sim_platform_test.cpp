@@ -477,6 +477,7 @@ struct MetCase {
     uint16_t vendorId;
     std::vector<uint16_t> asked;
     std::vector<uint8_t> expect;
+    const char* record;  // as --info lists it
 };
 
 SimScenario WithProductsMet(std::vector<uint16_t> products) {
@@ -487,11 +488,15 @@ SimScenario WithProductsMet(std::vector<uint16_t> products) {
 
 TEST_F(SimPlatform, ProductsMetAnswerFromTheScenario) {
     const MetCase cases[] = {
-        {"default", SimScenario(), 0xF0A5, {0x0090, 0x00E6, 0x0094}, {1, 0, 1}},
-        {"another vendor's product", SimScenario(), 0x046D, {0xC077, 0x0090}, {1, 0}},
-        {"family 1", sim_scenario_for_family(1), 0xF0A5, {0x0090, 0x00E6, 0x0094}, {0, 1, 1}},
-        {"an explicit list", WithProductsMet({0x00E6}), 0xF0A5, {0x0094, 0x00E6}, {0, 1}},
-        {"none", WithProductsMet({}), 0xF0A5, {0x0090, 0x00E6, 0x0094}, {0, 0, 0}},
+        {"default", SimScenario(), 0xF0A5, {0x0090, 0x00E6, 0x0094}, {1, 0, 1},
+         "046d:c077, f0a5:0090, f0a5:0094"},
+        {"another vendor's product", SimScenario(), 0x046D, {0xC077, 0x0090}, {1, 0},
+         "046d:c077, f0a5:0090, f0a5:0094"},
+        {"family 1", sim_scenario_for_family(1), 0xF0A5, {0x0090, 0x00E6, 0x0094}, {0, 1, 1},
+         "046d:c077, f0a5:00e6, f0a5:0094"},
+        {"an explicit list", WithProductsMet({0x00E6}), 0xF0A5, {0x0094, 0x00E6}, {0, 1},
+         "f0a5:00e6"},
+        {"none", WithProductsMet({}), 0xF0A5, {0x0090, 0x00E6, 0x0094}, {0, 0, 0}, "none"},
     };
     for (const MetCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -501,6 +506,11 @@ TEST_F(SimPlatform, ProductsMetAnswerFromTheScenario) {
                               met.data());
         EXPECT_EQ(c.expect, met);
         EXPECT_EQ(1u, sim_counters().productQueries);
+        char text[256];
+        plat_describe_products_met(text, sizeof text);
+        EXPECT_EQ(std::string("the simulated machine's record: ") + c.record + "\n", text);
+        EXPECT_EQ(plat_products_met_clearing(kSensorVendorId, 0x0090, text, sizeof text) > 0,
+                  std::strstr(c.record, "f0a5:0090") != nullptr);
     }
 }
 

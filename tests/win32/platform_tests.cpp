@@ -80,6 +80,14 @@ TEST_P(RegistryProbe, AnswersFromTheKeysUnderEnumUsb) {
     EXPECT_EQ(met[0], row.family0);
     EXPECT_EQ(met[1], row.family1);
     EXPECT_EQ(met[2], row.boot);
+    // --info names each key probed; the --family refusal, the one key that holds the product.
+    char text[1024];
+    plat_describe_products_met(text, sizeof text);
+    EXPECT_EQ(std::string(text), std::string(kBranch) + "VID_F0A5&PID_0090: " +
+                                     (row.family0 ? "present\n" : "none\n") + kBranch +
+                                     "VID_F0A5&PID_00E6: " + (row.family1 ? "present\n" : "none\n"));
+    EXPECT_EQ(plat_products_met_clearing(kSensorVendorId, kProductFamily1, text, sizeof text) > 0,
+              row.family1 == 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(

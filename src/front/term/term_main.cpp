@@ -254,7 +254,7 @@ int RunInfo(const Edition& edition, const LongOptions& options) {
         PrintJsonReport(
             TermReport{edition.programName, status, &sensor, nullptr, refused ? refusal : nullptr});
     } else if (!refused) {
-        char text[1024];
+        char text[kSensorReportCapacity];
         FormatSensorReport(sensor, text, sizeof text);
         std::fputs(text, stdout);
     }

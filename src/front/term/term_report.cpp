@@ -1,9 +1,11 @@
 #include "front/term/term_report.h"
 
 #include <cstdio>
+#include <cstring>
 #include <nlohmann/json.hpp>
 
 #include "app/reports.h"
+#include "platform/platform.h"
 #include "update/firmware_catalogue.h"
 
 namespace {
@@ -62,6 +64,17 @@ void PrintJsonReport(const TermReport& report) {
             json["carriedVersion"] = nullptr;
         }
         json["verdict"] = VerdictWords(VerdictFor(sensor));
+        // The places the family rests on, as --info lists them.
+        char records[kRecordsTextCapacity];
+        plat_describe_products_met(records, sizeof records);
+        Json lines = Json::array();
+        for (const char* line = records; *line != '\0';) {
+            const char* feed = std::strchr(line, '\n');
+            const size_t length = feed != nullptr ? static_cast<size_t>(feed - line) : std::strlen(line);
+            lines.push_back(std::string(line, length));
+            line += length + (feed != nullptr ? 1 : 0);
+        }
+        json["records"] = lines;
     }
     if (report.update != nullptr) {
         const UpdateOutcome& outcome = *report.update;

@@ -1,13 +1,23 @@
-// The record of the sensor products this machine has met, kept by the program itself.
+// The record of the sensor products this machine has met.
 //
 // Windows records every USB device it ever attached, and a sensor left in its boot loader by
 // an interrupted update (which does not tell its family) is told apart by what it was before.
 // Linux keeps no such record, so zorflash keeps one: a text file "products-met" with a line
-// "0090" or "00e6" for each normal-mode product seen. It lives machine-wide in
-// /var/lib/zorflash (made by the package and by `cmake --install`) where this user may write
-// there, else in the user's state folder ($XDG_STATE_HOME/zorflash, ~/.local/state/zorflash
-// by default); both are read. Anybody who can write one of the folders may have put anything
-// there, so nothing is taken from a file beyond which of the two product lines it holds.
+// "0090" or "00e6" for each normal-mode product seen.
+//
+// The machine's record, /var/lib/zorflash/products-met, is kept by the system: the package's
+// udev rule runs zorflash-note-met (this same code) as root each time a sensor appears, and a
+// run as root notes what it finds there too. A run as root reads and writes only that record,
+// and never looks into HOME or the XDG folders, which sudo may have left pointing at a user's.
+// A run as another user reads the machine's record and its own ($XDG_STATE_HOME/zorflash, else
+// ~/.local/state/zorflash) and writes only its own. So a stale line can be met only where it
+// shows up in --info and in the --family refusal, both of which name the file.
+//
+// A file or folder of a record is trusted only when root or the run's own user owns it,
+// nobody else may write it, and no symbolic link leads to it (each folder from the base on is
+// opened from the one before without following links, and checked on the open descriptor).
+// Anything else is ignored with one diagnostic line: whoever may change it could name either
+// family. Nothing is taken from a trusted file beyond which of the two product lines it holds.
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -25,10 +35,13 @@
 
 namespace {
 
-constexpr char kMachineFolder[] = "/var/lib/zorflash";
+// The machine's record lives in kMachineFolder under kMachineBase; the base is the system's
+// and is taken as it is, the folder below it is checked.
+constexpr char kMachineBase[] = "/var/lib";
 constexpr char kRecordName[] = "products-met";
 constexpr size_t kFolderCapacity = 1024;
 constexpr size_t kPathCapacity = kFolderCapacity + 32;
+constexpr size_t kWhyCapacity = kFolderCapacity + 64;
 // A record of ours is at most ten bytes; a longer file is looked at this far only.
 constexpr size_t kReadLimit = 256;
 
@@ -42,6 +55,26 @@ const RecordedProduct kRecorded[2] = {
     {kProductFamily1, "00e6"},
 };
 typedef unsigned ProductSet;
+
+enum class PlaceState { Absent, Read, Ignored, Unreadable };
+
+// One record as this run found it.
+struct Place {
+    char base[kFolderCapacity];      // taken as the system or the user set it
+    const char* names[3];            // the folders below the base, each checked
+    unsigned nameCount;
+    bool mayMake;                    // missing folders are made (the user's, not the machine's)
+    char path[kPathCapacity];        // the record file, for people
+    PlaceState state;
+    ProductSet products;
+    char why[kWhyCapacity];          // Ignored, Unreadable: why
+};
+
+// The machine's record, and the user's where this run is not root's.
+struct Places {
+    Place place[2];
+    unsigned count;
+};
 
 // Notes come from the thread that identifies the sensor and from the update's worker.
 std::mutex writeMutex;
@@ -57,16 +90,96 @@ ProductSet ProductBit(uint16_t vendorId, uint16_t productId) {
     return 0;
 }
 
-void Complain(const char* what, const char* where, int error) {
+void Complain(const char* where, const char* what) {
     if (complained.exchange(true)) return;
-    const char* text = strerrordesc_np(error);
     char line[kDiagLineCapacity];
     // A path too long for the line is cut: the line stays one line.
     const int length = std::snprintf(line, sizeof line,
                   "---------- < Module Name : ProductsMet > ---------\n"
-                  "The record of the sensors met in %s %s: %s",
-                  where, what, text != nullptr ? text : "unknown error");
+                  "The record of the sensors met in %s %s", where, what);
     if (length > 0) plat_debug_output(line);
+}
+
+const char* ErrorWords(int error) {
+    const char* text = strerrordesc_np(error);
+    return text != nullptr ? text : "unknown error";
+}
+
+// Why a record's file or folder is not to be trusted by a run of `user`; null when it is.
+const char* Distrust(const struct stat& status, bool folder, uid_t user, char* why,
+                     size_t capacity) {
+    if (folder ? !S_ISDIR(status.st_mode) : !S_ISREG(status.st_mode)) {
+        std::snprintf(why, capacity, folder ? "not a folder" : "not a regular file");
+    } else if (status.st_uid != 0 && status.st_uid != user) {
+        std::snprintf(why, capacity, "owned by uid %u", static_cast<unsigned>(status.st_uid));
+    } else if (status.st_mode & (S_IWGRP | S_IWOTH)) {
+        std::snprintf(why, capacity, "writable by others (mode %04o)",
+                      static_cast<unsigned>(status.st_mode & 07777));
+    } else {
+        return nullptr;
+    }
+    return why;
+}
+
+// Opens `name` under `at` (-1: `name` is the base, followed as given) without following a
+// link, and checks what it opened. Returns the descriptor, or -1 with the place's state and
+// why set (Absent when it is missing).
+int OpenChecked(int at, const char* name, bool folder, Place* place) {
+    const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK |
+                      (folder ? O_DIRECTORY : 0) | (at >= 0 ? O_NOFOLLOW : 0);
+    const int fd = at >= 0 ? openat(at, name, flags) : open(name, flags);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT) {
+            place->state = PlaceState::Absent;
+        } else if (error == ELOOP || (folder && error == ENOTDIR && at >= 0)) {
+            struct stat link;
+            const bool isLink = fstatat(at, name, &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+                                S_ISLNK(link.st_mode);
+            place->state = PlaceState::Ignored;
+            std::snprintf(place->why, sizeof place->why, "%s",
+                          isLink ? "a symbolic link" : "not a folder");
+        } else {
+            place->state = PlaceState::Unreadable;
+            std::snprintf(place->why, sizeof place->why, "%s", ErrorWords(error));
+        }
+        return -1;
+    }
+    struct stat status;
+    if (fstat(fd, &status) != 0) {
+        place->state = PlaceState::Unreadable;
+        std::snprintf(place->why, sizeof place->why, "%s", ErrorWords(errno));
+    } else if (Distrust(status, folder, geteuid(), place->why, sizeof place->why) != nullptr) {
+        place->state = PlaceState::Ignored;
+    } else {
+        return fd;
+    }
+    close(fd);
+    return -1;
+}
+
+// The record's folder, opened and checked from the base down, made where missing when the
+// place allows it. -1 with the place's state set when it is missing or not to be trusted.
+int OpenFolder(Place* place, bool make) {
+    int fd = OpenChecked(-1, place->base, true, place);
+    if (fd < 0 && place->state != PlaceState::Absent) {
+        const size_t used = std::strlen(place->why);
+        std::snprintf(place->why + used, sizeof place->why - used, " (folder %s)", place->base);
+    }
+    for (unsigned i = 0; fd >= 0 && i < place->nameCount; ++i) {
+        // Private to the user, as the XDG rules ask of the state folder.
+        if (make) mkdirat(fd, place->names[i], 0700);
+        const int next = OpenChecked(fd, place->names[i], true, place);
+        close(fd);
+        fd = next;
+        if (fd < 0 && place->state != PlaceState::Absent) {
+            // The file's path is what people look for; the folder that failed is named too.
+            const size_t used = std::strlen(place->why);
+            std::snprintf(place->why + used, sizeof place->why - used, " (folder %s)",
+                          place->names[i]);
+        }
+    }
+    return fd;
 }
 
 // Lines are compared whole (a CR before the line feed allowed, any case): "0090x" or
@@ -90,23 +203,20 @@ ProductSet ParseRecord(const char* text, size_t length) {
     return products;
 }
 
-// The products the record in `folder` names: none when it is absent or cannot be read.
-ProductSet ReadRecord(const char* folder) {
-    char path[kPathCapacity];
-    std::snprintf(path, sizeof path, "%s/%s", folder, kRecordName);
+// Reads the place's record: its state and the products it names.
+void ReadPlace(Place* place) {
+    place->products = 0;
+    place->why[0] = '\0';
+    const int folder = OpenFolder(place, false);
+    if (folder < 0) return;
     // Non-blocking: a FIFO in the record's place must not hang the program.
-    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        if (errno != ENOENT && errno != ENOTDIR) Complain("cannot be read", path, errno);
-        return 0;
-    }
+    const int fd = OpenChecked(folder, kRecordName, false, place);
+    close(folder);
+    if (fd < 0) return;
     char text[kReadLimit];
     size_t length = 0;
     int error = 0;
-    struct stat status;
-    if (fstat(fd, &status) != 0) error = errno;
-    else if (!S_ISREG(status.st_mode)) error = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
-    while (error == 0 && length < sizeof text) {
+    while (length < sizeof text) {
         const ssize_t n = read(fd, text + length, sizeof text - length);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) error = errno;
@@ -115,62 +225,118 @@ ProductSet ReadRecord(const char* folder) {
     }
     close(fd);
     if (error != 0) {
-        Complain("cannot be read", path, error);
-        return 0;
+        place->state = PlaceState::Unreadable;
+        std::snprintf(place->why, sizeof place->why, "%s", ErrorWords(error));
+        return;
     }
     // A line cut by the limit names nothing.
     if (length == sizeof text) {
         while (length > 0 && text[length - 1] != '\n') --length;
     }
-    return ParseRecord(text, length);
+    place->state = PlaceState::Read;
+    place->products = ParseRecord(text, length);
 }
 
-// $XDG_STATE_HOME/zorflash, else ~/.local/state/zorflash, as the XDG base directory rules
-// have it (a relative XDG_STATE_HOME is ignored). 0 when neither names a folder.
-int UserFolder(char* folder, size_t capacity) {
+void SetPath(Place* place) {
+    int n = std::snprintf(place->path, sizeof place->path, "%s", place->base);
+    for (unsigned i = 0; i < place->nameCount && n > 0; ++i) {
+        n += std::snprintf(place->path + n, sizeof place->path - static_cast<size_t>(n), "/%s",
+                           place->names[i]);
+        if (static_cast<size_t>(n) >= sizeof place->path) return;
+    }
+    if (n > 0 && static_cast<size_t>(n) < sizeof place->path) {
+        std::snprintf(place->path + n, sizeof place->path - static_cast<size_t>(n), "/%s",
+                      kRecordName);
+    }
+}
+
+// The user's state folder as the XDG base directory rules have it: $XDG_STATE_HOME/zorflash,
+// else ~/.local/state/zorflash (a relative XDG_STATE_HOME is ignored). False when neither
+// names a folder.
+bool UserPlace(Place* place) {
+    static const char* const kUnderHome[3] = {".local", "state", "zorflash"};
+    static const char* const kUnderState[1] = {"zorflash"};
     const char* state = std::getenv("XDG_STATE_HOME");
-    int n = 0;
+    const char* base = nullptr;
     if (state != nullptr && state[0] == '/') {
-        n = std::snprintf(folder, capacity, "%s/zorflash", state);
+        base = state;
+        place->names[0] = kUnderState[0];
+        place->nameCount = 1;
     } else {
-        const char* home = std::getenv("HOME");
-        if (home == nullptr || home[0] != '/') return 0;
-        n = std::snprintf(folder, capacity, "%s/.local/state/zorflash", home);
+        base = std::getenv("HOME");
+        if (base == nullptr || base[0] != '/') return false;
+        for (unsigned i = 0; i < 3; ++i) place->names[i] = kUnderHome[i];
+        place->nameCount = 3;
     }
-    return n > 0 && static_cast<size_t>(n) < capacity;
+    const int n = std::snprintf(place->base, sizeof place->base, "%s", base);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof place->base) return false;
+    place->mayMake = true;
+    SetPath(place);
+    return true;
 }
 
-ProductSet ReadBothRecords(ProductSet* machine, ProductSet* user) {
-    *machine = ReadRecord(kMachineFolder);
-    *user = 0;
-    char folder[kFolderCapacity];
-    if (UserFolder(folder, sizeof folder)) *user = ReadRecord(folder);
-    return *machine | *user;
+// The records this run reads, read now. The first is the machine's; the second, for a run
+// that is not root's, the user's.
+void ReadPlaces(Places* places) {
+    Place& machine = places->place[0];
+    std::snprintf(machine.base, sizeof machine.base, "%s", kMachineBase);
+    machine.names[0] = "zorflash";
+    machine.nameCount = 1;
+    // The machine's folder is the package's: where it is missing, it is not made here.
+    machine.mayMake = false;
+    SetPath(&machine);
+    places->count = 1;
+    if (geteuid() != 0 && UserPlace(&places->place[1])) places->count = 2;
+    for (unsigned i = 0; i < places->count; ++i) ReadPlace(&places->place[i]);
 }
 
-// mkdir -p, private to the user as the XDG rules ask of the state folder.
-void MakeFolders(const char* folder) {
-    char path[kFolderCapacity];
-    std::snprintf(path, sizeof path, "%s", folder);
-    for (char* slash = std::strchr(path + 1, '/');; slash = std::strchr(slash + 1, '/')) {
-        if (slash != nullptr) *slash = '\0';
-        mkdir(path, 0700);
-        if (slash == nullptr) return;
-        *slash = '/';
+// One diagnostic line for the first record this run cannot use.
+void ComplainAboutPlaces(const Places& places) {
+    for (unsigned i = 0; i < places.count; ++i) {
+        const Place& p = places.place[i];
+        char what[kWhyCapacity + 32];
+        if (p.state == PlaceState::Ignored) {
+            std::snprintf(what, sizeof what, "is ignored: %s", p.why);
+        } else if (p.state == PlaceState::Unreadable) {
+            std::snprintf(what, sizeof what, "cannot be read: %s", p.why);
+        } else {
+            continue;
+        }
+        Complain(p.path, what);
+        return;
     }
 }
 
-// Replaces the record in `folder` with the lines of `products`: a new file in the same
-// folder, made durable, then renamed over the old one, so a reader finds the old record or
-// the new one, never a part. Synced because the record exists for the power cut that may
-// follow during the update. Returns 0, or the errno of the step that failed.
-int WriteRecord(const char* folder, ProductSet products) {
-    char path[kPathCapacity];
-    char temporary[kPathCapacity];
-    std::snprintf(path, sizeof path, "%s/%s", folder, kRecordName);
-    std::snprintf(temporary, sizeof temporary, "%s/.%s.XXXXXX", folder, kRecordName);
-    const int fd = mkostemp(temporary, O_CLOEXEC);
-    if (fd < 0) return errno;
+ProductSet ProductsOf(const Places& places) {
+    ProductSet products = 0;
+    for (unsigned i = 0; i < places.count; ++i) products |= places.place[i].products;
+    return products;
+}
+
+// Replaces the place's record with the lines of `products`: a new file in the same folder,
+// made durable, then renamed over the old one, so a reader finds the old record or the new
+// one, never a part. Synced because the record exists for the power cut that may follow
+// during the update. Returns 0, or the errno of the step that failed.
+int WritePlace(Place* place, ProductSet products) {
+    const int folder = OpenFolder(place, place->mayMake);
+    if (folder < 0) {
+        return place->state == PlaceState::Absent ? ENOENT
+               : place->state == PlaceState::Ignored ? EPERM : EACCES;
+    }
+    char temporary[48];
+    int fd = -1;
+    // Made new, never opened as found: whatever sits under a name already is left alone.
+    for (unsigned attempt = 0; fd < 0 && attempt < 16; ++attempt) {
+        std::snprintf(temporary, sizeof temporary, ".%s.%ld.%u", kRecordName,
+                      static_cast<long>(getpid()), attempt);
+        fd = openat(folder, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+        const int error = errno;
+        close(folder);
+        return error;
+    }
     char text[2 * 5];
     size_t length = 0;
     for (unsigned i = 0; i < 2; ++i) {
@@ -186,17 +352,19 @@ int WriteRecord(const char* folder, ProductSet products) {
         error = errno != 0 ? errno : EIO;
     }
     if (close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && rename(temporary, path) != 0) error = errno;
+    if (error == 0 && renameat(folder, temporary, folder, kRecordName) != 0) error = errno;
     if (error != 0) {
-        unlink(temporary);
-        return error;
+        unlinkat(folder, temporary, 0);
+    } else {
+        fsync(folder);
     }
-    const int directory = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directory >= 0) {
-        fsync(directory);
-        close(directory);
-    }
-    return 0;
+    close(folder);
+    return error;
+}
+
+void AppendLine(char* text, size_t capacity, size_t* length, const char* line) {
+    const int n = std::snprintf(text + *length, capacity - *length, "%s\n", line);
+    if (n > 0 && *length + static_cast<size_t>(n) < capacity) *length += static_cast<size_t>(n);
 }
 
 }  // namespace
@@ -205,20 +373,23 @@ void plat_note_product_met(uint16_t vendorId, uint16_t productId) {
     const ProductSet product = ProductBit(vendorId, productId);
     if (product == 0) return;
     std::lock_guard<std::mutex> lock(writeMutex);
-    ProductSet machine = 0;
-    ProductSet user = 0;
-    if (ReadBothRecords(&machine, &user) & product) return;
-    // The machine's folder is the package's: where it is missing, it is not made here.
-    int error = WriteRecord(kMachineFolder, machine | product);
+    Places places;
+    ReadPlaces(&places);
+    ComplainAboutPlaces(places);
+    if (ProductsOf(places) & product) return;
+    // Root writes the machine's record; anybody else only their own.
+    Place& mine = places.place[places.count - 1];
+    // A record not to be trusted is left as it was found: the line above named it.
+    if (mine.state == PlaceState::Ignored || mine.state == PlaceState::Unreadable) return;
+    const int error = WritePlace(&mine, mine.products | product);
     if (error == 0) return;
-    char folder[kFolderCapacity];
-    if (!UserFolder(folder, sizeof folder)) {
-        Complain("cannot be written", kMachineFolder, error);
-        return;
-    }
-    MakeFolders(folder);
-    error = WriteRecord(folder, user | product);
-    if (error != 0) Complain("cannot be written", folder, error);
+    char folder[kPathCapacity];
+    std::snprintf(folder, sizeof folder, "%s", mine.path);
+    char* slash = std::strrchr(folder, '/');
+    if (slash != nullptr) *slash = '\0';
+    char what[kWhyCapacity + 32];
+    std::snprintf(what, sizeof what, "cannot be written: %s", ErrorWords(error));
+    Complain(folder, what);
 }
 
 void plat_usb_products_met(uint16_t vendorId, const uint16_t* productIds, uint32_t count,
@@ -237,11 +408,66 @@ void plat_usb_products_met(uint16_t vendorId, const uint16_t* productIds, uint32
         const ProductSet product = ProductBit(vendorId, productIds[i]);
         if (product == 0) continue;
         if (!read) {
-            ProductSet machine = 0;
-            ProductSet user = 0;
-            known = ReadBothRecords(&machine, &user);
+            Places places;
+            ReadPlaces(&places);
+            ComplainAboutPlaces(places);
+            known = ProductsOf(places);
             read = true;
         }
         met[i] = (known & product) != 0;
     }
+}
+
+size_t plat_describe_products_met(char* text, size_t capacity) {
+    Places places;
+    ReadPlaces(&places);
+    size_t length = 0;
+    text[0] = '\0';
+    for (unsigned i = 0; i < places.count; ++i) {
+        const Place& p = places.place[i];
+        char line[kPathCapacity + kWhyCapacity + 32];
+        int n = std::snprintf(line, sizeof line, "%s: ", p.path);
+        const size_t at = n > 0 && static_cast<size_t>(n) < sizeof line ? static_cast<size_t>(n) : 0;
+        switch (p.state) {
+        case PlaceState::Absent:
+            std::snprintf(line + at, sizeof line - at, "none (no such file)");
+            break;
+        case PlaceState::Ignored:
+            std::snprintf(line + at, sizeof line - at, "ignored (%s)", p.why);
+            break;
+        case PlaceState::Unreadable:
+            std::snprintf(line + at, sizeof line - at, "unreadable (%s)", p.why);
+            break;
+        case PlaceState::Read:
+            if (p.products == 0) std::snprintf(line + at, sizeof line - at, "none");
+            for (unsigned k = 0, named = 0; k < 2; ++k) {
+                if (!(p.products & (1u << k))) continue;
+                const size_t used = std::strlen(line);
+                std::snprintf(line + used, sizeof line - used, "%s%s", named++ ? ", " : "",
+                              kRecorded[k].line);
+            }
+            break;
+        }
+        AppendLine(text, capacity, &length, line);
+    }
+    return length;
+}
+
+size_t plat_products_met_clearing(uint16_t vendorId, uint16_t productId, char* text,
+                                  size_t capacity) {
+    const ProductSet product = ProductBit(vendorId, productId);
+    text[0] = '\0';
+    if (product == 0) return 0;
+    const char* line = kRecorded[product == 1u ? 0 : 1].line;
+    Places places;
+    ReadPlaces(&places);
+    size_t length = 0;
+    for (unsigned i = 0; i < places.count; ++i) {
+        if (!(places.place[i].products & product)) continue;
+        const int n = std::snprintf(text + length, capacity - length, "%sremove the line %s from %s",
+                                    length > 0 ? " and " : "", line, places.place[i].path);
+        if (n < 0 || length + static_cast<size_t>(n) >= capacity) break;
+        length += static_cast<size_t>(n);
+    }
+    return length;
 }

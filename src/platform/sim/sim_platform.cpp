@@ -422,6 +422,46 @@ void plat_note_product_met(uint16_t vendorId, uint16_t productId) {
     }
 }
 
+// The simulated machine's record is its list: one place, named as such.
+size_t plat_describe_products_met(char* text, size_t capacity) {
+    auto lock = Lock();
+    const SimScenario& sc = machine.scenario;
+    int n = std::snprintf(text, capacity, "the simulated machine's record:");
+    const char* separator = " ";
+    for (uint32_t k = 0; k < sc.productsMetCount && k < kSimMaxProductsMet && n > 0; ++k) {
+        if (static_cast<size_t>(n) >= capacity) break;
+        n += std::snprintf(text + n, capacity - static_cast<size_t>(n), "%s%04x:%04x", separator,
+                           sc.productsMet[k].vendorId, sc.productsMet[k].productId);
+        separator = ", ";
+    }
+    if (sc.productsMetCount == 0 && n > 0 && static_cast<size_t>(n) < capacity) {
+        n += std::snprintf(text + n, capacity - static_cast<size_t>(n), " none");
+    }
+    if (n > 0 && static_cast<size_t>(n) + 1 < capacity) {
+        text[n++] = '\n';
+        text[n] = '\0';
+        return static_cast<size_t>(n);
+    }
+    text[0] = '\0';
+    return 0;
+}
+
+size_t plat_products_met_clearing(uint16_t vendorId, uint16_t productId, char* text,
+                                  size_t capacity) {
+    auto lock = Lock();
+    const SimScenario& sc = machine.scenario;
+    text[0] = '\0';
+    for (uint32_t k = 0; k < sc.productsMetCount && k < kSimMaxProductsMet; ++k) {
+        if (sc.productsMet[k].vendorId != vendorId || sc.productsMet[k].productId != productId) {
+            continue;
+        }
+        const int n = std::snprintf(text, capacity,
+                                    "remove %04x from the simulated machine's record", productId);
+        return n > 0 && static_cast<size_t>(n) < capacity ? static_cast<size_t>(n) : 0;
+    }
+    return 0;
+}
+
 // ---- platform.h: time, errors, debugger output --------------------------------------------
 
 void plat_sleep(uint32_t milliseconds) {

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/sensor_ids.h"
 
 static_assert(KEY_READ == 0x20019, "read access as the products-met question opens the branch");
 
@@ -67,6 +68,50 @@ void plat_usb_products_met(uint16_t vendorId, const uint16_t* productIds, uint32
     }
     Win32MatchProductKeys(ReadSubkey, branch, vendorId, productIds, count, met);
     RegCloseKey(branch);
+}
+
+namespace {
+
+constexpr char kUsbBranch[] = "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\USB";
+const uint16_t kRecordedProducts[2] = {kProductFamily0, kProductFamily1};
+
+}  // namespace
+
+// One line per key the probes look for, present or not.
+size_t plat_describe_products_met(char* text, size_t capacity) {
+    uint8_t met[2];
+    plat_usb_products_met(kSensorVendorId, kRecordedProducts, 2, met);
+    size_t length = 0;
+    text[0] = '\0';
+    for (unsigned i = 0; i < 2; ++i) {
+        const int n = std::snprintf(text + length, capacity - length,
+                                    "%s\\VID_%04X&PID_%04X: %s\n", kUsbBranch, kSensorVendorId,
+                                    kRecordedProducts[i], met[i] ? "present" : "none");
+        if (n < 0 || length + static_cast<size_t>(n) >= capacity) {
+            text[length] = '\0';
+            break;
+        }
+        length += static_cast<size_t>(n);
+    }
+    return length;
+}
+
+size_t plat_products_met_clearing(uint16_t vendorId, uint16_t productId, char* text,
+                                  size_t capacity) {
+    uint8_t met = 0;
+    plat_usb_products_met(vendorId, &productId, 1, &met);
+    text[0] = '\0';
+    if (!met) return 0;
+    // Windows keeps the key of every device it has met; uninstalling the device (Device
+    // Manager, hidden devices shown) removes it.
+    const int n = std::snprintf(text, capacity,
+                                "uninstall the device whose key is %s\\VID_%04X&PID_%04X",
+                                kUsbBranch, vendorId, productId);
+    if (n < 0 || static_cast<size_t>(n) >= capacity) {
+        text[0] = '\0';
+        return 0;
+    }
+    return static_cast<size_t>(n);
 }
 
 // Windows records every USB device it has met under Enum\USB itself, which the call above
