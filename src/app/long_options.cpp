@@ -247,7 +247,7 @@ void TakeLongOptionsFromLine(const char* line, const Edition& edition, LongOptio
     char option[kFirmwarePathCapacity + 32];
     char value[sizeof option];
     size_t restLength = 0;
-    size_t copiedUpTo = 0;  // the line's bytes before this are in `rest` or cut
+    size_t copiedUpTo = 0;   // the line's bytes before this are in `rest` or cut
     size_t keptWordEnd = 0;  // one past the last word that stays
     bool fits = true;
     LineWord word;
@@ -267,7 +267,8 @@ void TakeLongOptionsFromLine(const char* line, const Edition& edition, LongOptio
         // The option leaves with the blanks and tabs between it and the next word; the last
         // one of the line with those between it and the word before. What stays reads as
         // the line typed without it.
-        const size_t cutStart = text[cutEnd] != '\0' ? word.start : std::max(keptWordEnd, copiedUpTo);
+        const size_t cutStart =
+            text[cutEnd] != '\0' ? word.start : std::max(keptWordEnd, copiedUpTo);
         fits = fits && AppendBytes(text + copiedUpTo, cutStart - copiedUpTo, rest, restCapacity,
                                    &restLength);
         copiedUpTo = cutEnd;

@@ -35,12 +35,13 @@ void StartUpdateWorker(MainWindowState* state) {
     state->request.familyUnknownText = state->familyUnknownText;
     state->worker = ui_thread_start(RunUpdateWorker, &state->request);
     if (state->worker == nullptr) {
-        // A box would hold an unattended run, which nobody watches, for good: its reason
-        // goes to the diagnostic output, and the run ends as not updated.
-        if (IsInteractive(state)) {
-            ui_message_box(kThreadStartErrorText, kThreadStartErrorCaption);
-        } else {
+        // A box would hold --update, which a script runs and nobody watches, for good: its
+        // reason goes to the diagnostic output and the exit status (1). The slash options
+        // keep the box they have always shown.
+        if (state->updateExitStatus) {
             LogDiagnostic(0, kThreadStartErrorText, kMainWindowModule, 0);
+        } else {
+            ui_message_box(kThreadStartErrorText, kThreadStartErrorCaption);
         }
     }
 }

@@ -185,7 +185,8 @@ int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
     // another object's, or another user's that this one may not open) fails closed: the
     // single-instance rule cannot be kept, so this one does not run.
     const HANDLE instanceMutex = CreateMutexA(nullptr, FALSE, kSingleInstanceMutexName);
-    const bool alreadyRunning = instanceMutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS;
+    const bool alreadyRunning =
+        instanceMutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS;
     const char* const notRunningText =
         instanceMutex == nullptr ? kLockNotTakenText : kAlreadyRunningText;
     if (longOptions.outcome == LongOptionsOutcome::ShowInfo) {
