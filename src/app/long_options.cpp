@@ -170,6 +170,61 @@ void AppendWord(const char* word, size_t wordLength, char* rest, size_t restCapa
     rest[*restLength] = '\0';
 }
 
+// One word of a command-line text as Windows splits a program's arguments: blanks and tabs
+// outside double quotes separate words, and a double quote opens or closes a quoted part
+// without being part of the word's text. Backslashes are ordinary: paths are full of them.
+struct LineWord {
+    size_t start;  // its first byte
+    size_t end;    // one past its last byte
+    size_t next;   // the next word's first byte, or the line's end
+};
+
+bool IsWordSeparator(char c) { return c == ' ' || c == '\t'; }
+
+// The word at or after `at`; false when only separators are left.
+bool NextLineWord(const char* line, size_t at, LineWord* word) {
+    while (IsWordSeparator(line[at])) ++at;
+    if (line[at] == '\0') return false;
+    word->start = at;
+    bool quoted = false;
+    while (line[at] != '\0' && (quoted || !IsWordSeparator(line[at]))) {
+        if (line[at] == '"') quoted = !quoted;
+        ++at;
+    }
+    word->end = at;
+    while (IsWordSeparator(line[at])) ++at;
+    word->next = at;
+    return true;
+}
+
+// The word's text without its quotes, cut to `capacity` - 1 characters.
+void CopyWordText(const char* line, const LineWord& word, char* text, size_t capacity) {
+    size_t length = 0;
+    for (size_t i = word.start; i < word.end; ++i) {
+        if (line[i] != '"' && length + 1 < capacity) text[length++] = line[i];
+    }
+    text[length] = '\0';
+}
+
+// A long option is a word whose text begins with "--", quoted or not ("--update" is the
+// argument --update to Windows). A "--" inside a quoted name ("fw --new.bin") is part of
+// that name, not a word of its own.
+bool IsLongOptionWord(const char* line, const LineWord& word) {
+    char start[3];
+    CopyWordText(line, word, start, sizeof start);
+    return IsLongOption(start);
+}
+
+// Appends `count` bytes; false, and nothing appended, when they do not fit.
+bool AppendBytes(const char* bytes, size_t count, char* rest, size_t restCapacity,
+                 size_t* restLength) {
+    if (restCapacity == 0 || count > restCapacity - 1 - *restLength) return false;
+    std::memcpy(rest + *restLength, bytes, count);
+    *restLength += count;
+    rest[*restLength] = '\0';
+    return true;
+}
+
 }  // namespace
 
 void TakeLongOptionsFromArguments(int argc, const char* const* argv, const Edition& edition,
@@ -190,36 +245,55 @@ void TakeLongOptionsFromArguments(int argc, const char* const* argv, const Editi
 void TakeLongOptionsFromLine(const char* line, const Edition& edition, LongOptions* options,
                              char* rest, size_t restCapacity) {
     ResetLongOptions(options, rest, restCapacity);
+    const char* text = line != nullptr ? line : "";
+    // The option and its value are copied out without their quotes so that they end in a
+    // terminator; the longest kept is the longest folder name, a longer one is a usage
+    // error of its own.
+    char option[kFirmwarePathCapacity + 32];
+    char value[sizeof option];
     size_t restLength = 0;
-    // Each word is copied out so that it ends in a terminator; the longest word kept is the
-    // longest folder name, a longer one is a usage error of its own.
-    char word[kFirmwarePathCapacity + 32];
-    char next[sizeof word];
-    const char* at = line != nullptr ? line : "";
-    auto readWord = [](const char** cursor, char* out, size_t capacity) {
-        while (**cursor == ' ' || **cursor == '\t') ++*cursor;
-        size_t length = 0;
-        while (**cursor != '\0' && **cursor != ' ' && **cursor != '\t') {
-            if (length + 1 < capacity) out[length++] = **cursor;
-            ++*cursor;
+    size_t copiedUpTo = 0;   // the line's bytes before this are in `rest` or cut
+    size_t keptWordEnd = 0;  // one past the last word that stays
+    bool fits = true;
+    LineWord word;
+    size_t at = 0;
+    while (NextLineWord(text, at, &word)) {
+        at = word.next;
+        if (!IsLongOptionWord(text, word)) {
+            keptWordEnd = word.end;
+            continue;
         }
-        out[length] = '\0';
-        return length;
-    };
-    size_t length = readWord(&at, word, sizeof word);
-    while (length > 0) {
-        if (IsLongOption(word)) {
-            const char* afterWord = at;
-            const size_t nextLength = readWord(&afterWord, next, sizeof next);
-            if (TakeLongOption(word, nextLength > 0 ? next : nullptr, edition, options) == 2) {
-                at = afterWord;
-            }
-        } else {
-            AppendWord(word, length, rest, restCapacity, &restLength);
-        }
-        length = readWord(&at, word, sizeof word);
+        CopyWordText(text, word, option, sizeof option);
+        LineWord valueWord;
+        const bool hasValue = NextLineWord(text, word.next, &valueWord);
+        if (hasValue) CopyWordText(text, valueWord, value, sizeof value);
+        const int used = TakeLongOption(option, hasValue ? value : nullptr, edition, options);
+        const size_t cutEnd = used == 2 ? valueWord.next : word.next;
+        // The option leaves with the blanks and tabs between it and the next word; the last
+        // one of the line with those between it and the word before. What stays reads as
+        // the line typed without it.
+        const size_t cutStart =
+            text[cutEnd] != '\0' ? word.start : std::max(keptWordEnd, copiedUpTo);
+        fits = fits && AppendBytes(text + copiedUpTo, cutStart - copiedUpTo, rest, restCapacity,
+                                   &restLength);
+        copiedUpTo = cutEnd;
+        at = cutEnd;
+    }
+    fits = fits && AppendBytes(text + copiedUpTo, std::strlen(text + copiedUpTo), rest,
+                               restCapacity, &restLength);
+    if (!fits) {
+        // A cut line would be read as another command: refused whole.
+        Fail(options, edition, "the command line is longer than", "this program reads");
+        if (restCapacity > 0) rest[0] = '\0';
     }
     CheckCombination(edition, rest, options);
+}
+
+bool EditionOffers(const Edition& edition, const char* name) {
+    for (const LongOptionRow& row : kLongOptions) {
+        if ((row.editions & edition.flag) != 0 && std::strcmp(row.name, name) == 0) return true;
+    }
+    return false;
 }
 
 void FormatHelpText(const Edition& edition, char* text, size_t capacity) {

@@ -44,9 +44,17 @@ struct LongOptions {
 // other word is joined with single blanks into `rest`, cut to `restCapacity` - 1 characters.
 void TakeLongOptionsFromArguments(int argc, const char* const* argv, const Edition& edition,
                                   LongOptions* options, char* rest, size_t restCapacity);
-// The same from one command-line text split at blanks, as the slash options are.
+// The same from one command-line text (Windows' WinMain line). Words are split as Windows
+// splits arguments (blanks and tabs outside double quotes); a word whose text begins with
+// "--" is a long option, a "--" inside a quoted name is not. The long options and their
+// values are cut out of the line with the blanks and tabs that part them from the next word
+// (the last one's: from the word before); every other byte goes to `rest` as it stands, so
+// that the slash options' parser sees what it saw before long options existed. A line that
+// does not fit `rest` is a usage error.
 void TakeLongOptionsFromLine(const char* line, const Edition& edition, LongOptions* options,
                              char* rest, size_t restCapacity);
+// True when the edition offers the long option `name` (without its "--").
+bool EditionOffers(const Edition& edition, const char* name);
 
 // What --version tells of one image: where an update would take its bytes from now.
 struct ImageSourceDescription {

@@ -2,6 +2,8 @@
 // worker has ended.
 #include "app/update_launch_internal.h"
 
+#include "sensor/diag_log.h"
+
 namespace {
 
 const char kThreadStartErrorText[] = "_beginthreadex ERROR";
@@ -33,7 +35,14 @@ void StartUpdateWorker(MainWindowState* state) {
     state->request.familyUnknownText = state->familyUnknownText;
     state->worker = ui_thread_start(RunUpdateWorker, &state->request);
     if (state->worker == nullptr) {
-        ui_message_box(kThreadStartErrorText, kThreadStartErrorCaption);
+        // A box would hold --update, which a script runs and nobody watches, for good: its
+        // reason goes to the diagnostic output and the exit status (1). The slash options
+        // keep the box they have always shown.
+        if (state->updateExitStatus) {
+            LogDiagnostic(0, kThreadStartErrorText, kMainWindowModule, 0);
+        } else {
+            ui_message_box(kThreadStartErrorText, kThreadStartErrorCaption);
+        }
     }
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/long_options.h"
 #include "support/recording_ui.h"
 
 namespace {
@@ -30,6 +31,9 @@ std::string Joined(const std::vector<std::string>& texts) {
     for (size_t i = 0; i < texts.size(); ++i) joined += (i ? "|" : "") + texts[i];
     return joined;
 }
+
+// A word past the long options' pre-parser's old word buffer: the /F2 at its end still counts.
+const std::string kLongWordLine = "--firmware-dir fw " + std::string(1100, 'a') + "/F2";
 
 const CommandLineCase kCases[] = {
     {"Empty", "", 255, "", 0, 0, 0, 0, nullptr},
@@ -63,6 +67,14 @@ const CommandLineCase kCases[] = {
     {"TabIsOrdinary", "a\tb", 255, "a\tb", 0, 0, 0, 0, "a\tb"},
     {"UnknownOption", "/X9 name", 255, "name", 0, 0, 0, 0, "name"},
     {"OptionGluedToWord", "name/F2", 2, "", 0, 0, 0, 0, nullptr},
+    // Long options are cut out of the line; every other byte reaches the parser as typed.
+    {"LongOptionFirstTrailingBlankStays", "--firmware-dir C:\\fw /F2 x ", 2, "", 0, 0, 0, 0,
+     "x|"},
+    {"LongOptionLastTabStays", "/F0\tx --firmware-dir fw", 0, "", 0, 0, 0, 0, nullptr},
+    {"LongOptionBetweenTwoBlanksStays", "a  --family 1 b", 255, "b", 0, 0, 0, 0, "a||b"},
+    {"DoubleHyphenInsideQuotedName", "/F0 \"fw --new.bin\"", 0, "\"fw", 0, 0, 0, 0, "\"fw"},
+    {"QuotedLongOptionAndValue", "\"--firmware-dir\" \"C:\\my fw\" /F1 a", 1, "a", 0, 0, 0, 0, "a"},
+    {"WordPastPreParserLimit", kLongWordLine.c_str(), 2, "", 0, 0, 0, 0, nullptr},
 };
 
 class CommandLine : public ::testing::TestWithParam<CommandLineCase> {
@@ -72,9 +84,19 @@ protected:
 
 TEST_P(CommandLine, SetsModeFileNameAndOptions) {
     const CommandLineCase& c = GetParam();
+    // The line goes through the long options' pre-parser first, as WinMain's does (in the
+    // simulated edition, which offers --firmware-dir); a line without one passes unchanged.
+    static char rest[32768];
+    LongOptions longOptions;
+    TakeLongOptionsFromLine(c.commandLine, Edition{kEditionSim, "zorflash-sim"}, &longOptions,
+                            rest, sizeof rest);
+    ASSERT_EQ(longOptions.outcome, LongOptionsOutcome::Run) << longOptions.error;
+    if (std::strstr(c.commandLine, "--") == nullptr) {
+        EXPECT_STREQ(rest, c.commandLine);
+    }
     LaunchOptions options;
     ResetLaunchOptions(&options);
-    ParseCommandLine(nullptr, c.commandLine, &options);
+    ParseCommandLine(nullptr, rest, &options);
     EXPECT_EQ(options.launchMode, c.launchMode);
     EXPECT_STREQ(options.fileName, c.fileName);
     EXPECT_EQ(options.sHexNumber, c.sHexNumber);

@@ -337,6 +337,14 @@ TEST_F(Program, UnattendedWorkerThatCannotStartEndsWithTwo) {
     EXPECT_EQ(Count(UiCallKind::MessageBox), 1);
     EXPECT_FALSE(recording_ui_timer_running(kMainTimerId));
     EXPECT_EQ(sim_sensor_counters().switchRequests, 0u);
+    // --update, which a script runs, shows no box that would wait: it ends with 1.
+    SetUp();
+    state.updateExitStatus = true;
+    Start("family0", "/V");
+    recording_ui_fail_thread_start(true);
+    Tick();
+    EXPECT_EQ(recording_ui_quit_code(), 1);
+    EXPECT_EQ(Count(UiCallKind::MessageBox), 0);
 }
 
 TEST_F(Program, ModeThreeWithFileNameWaitsForTheButtons) {

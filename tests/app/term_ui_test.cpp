@@ -258,6 +258,10 @@ TEST(LongOptions, AreTakenOffTheCommandLine) {
     TakeLongOptionsFromLine("--firmware-dir x", Edition{kEditionWindows, "zorflash"}, &windows,
                             rest, sizeof rest);
     EXPECT_STREQ(windows.error, "zorflash: unknown option --firmware-dir; see zorflash --help");
+    // A line that does not fit is refused whole, never cut into another command.
+    TakeLongOptionsFromLine("/F0 abcdefgh", Edition{kEditionWindows, "zorflash"}, &windows, rest, 8);
+    EXPECT_EQ(windows.outcome, LongOptionsOutcome::UsageError);
+    EXPECT_STREQ(rest, "");
 }
 
 }  // namespace

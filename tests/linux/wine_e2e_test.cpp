@@ -49,10 +49,12 @@ protected:
         ASSERT_NE(sensor, nullptr);
     }
     ProgramRun Run(const std::vector<std::string>& args, const std::string& usbKeys,
-                   double timeoutSeconds, const std::string& pressOkIn = "") {
+                   double timeoutSeconds, const std::string& pressOkIn = "",
+                   const std::string& extraEnvironment = "") {
         std::vector<std::string> argv = {WINE_UMOCKDEV_SCRIPT, WINE_STATE_DIR, WindowsExe()};
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<std::string> env = {"ZORFLASH_WINE_USB_KEYS=" + usbKeys};
+        if (!extraEnvironment.empty()) env.push_back(extraEnvironment);
         if (!pressOkIn.empty()) {
             const std::string exe = WindowsExe();
             env.push_back("ZORFLASH_WINE_PRESS_OK=" + exe.substr(0, exe.rfind('/')) +
@@ -93,6 +95,16 @@ TEST_F(WineE2eTest, NoSensorAndMismatchEndWithTheirExitStatus) {
     EXPECT_EQ(Run({"--update"}, "", 60).exitCode, 3);
     Start(Config(0, 0x0200));
     EXPECT_EQ(Run({"--update"}, "", 60).exitCode, 5);
+    ExpectStream(Transcript(), {});
+}
+
+// --update that cannot create its window (no display for Wine) ends with 1 and says why; a
+// sensor that needs the update receives nothing.
+TEST_F(WineE2eTest, UpdateThatCannotCreateItsWindowEndsWith1AndSendsNothing) {
+    Start(Config(0, 0x0140));
+    const ProgramRun run = Run({"--update"}, "", 60, "", "ZORFLASH_WINE_NO_DISPLAY=1");
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_NE(run.err.find("zorflash: Can't create DialogBox."), std::string::npos) << run.err;
     ExpectStream(Transcript(), {});
 }
 
@@ -172,6 +184,14 @@ TEST_F(WineE2eTest, SensorInItsBootLoaderWithNoFamilyMetIsLeftAlone) {
     Start(config);
     const ProgramRun run = Run({"/F0", "image.bin"}, "", 60);
     EXPECT_EQ(run.exitCode, 0) << run.err;
+    ExpectStream(Transcript(), {});
+    // --update ends as on Linux: 9, family unknown, with the way out on standard error.
+    const ProgramRun update = Run({"--update"}, "", 60);
+    EXPECT_EQ(update.exitCode, 9) << update.err;
+    EXPECT_NE(update.err.find("zorflash: Sensor in its boot loader, family unknown: this "
+                              "computer has no record of it running."),
+              std::string::npos)
+        << update.err;
     ExpectStream(Transcript(), {});
 }
 

@@ -9,6 +9,9 @@
 # ZORFLASH_WINE_PRESS_OK="PRESS_OK.exe CAPTION" presses OK in the program's box with that
 # caption once it shows (a program that answers in a box waits for a person otherwise).
 #
+# ZORFLASH_WINE_NO_DISPLAY=1 runs the program without an X display: Wine then cannot create
+# its windows (the way to test a program whose window cannot be created).
+#
 # ZORFLASH_WINE_USB_KEYS="VID_F0A5&PID_0090 ..." creates these device keys under
 # HKLM\SYSTEM\CurrentControlSet\Enum\USB for the run (the record of installed devices
 # that Wine does not keep for hidraw devices) and deletes them afterwards.
@@ -83,7 +86,11 @@ case "${1:-}" in
         presser=$!
     fi
     status=0
-    wine "$@" || status=$?
+    if [[ -n "${ZORFLASH_WINE_NO_DISPLAY:-}" ]]; then
+        env -u DISPLAY wine "$@" || status=$?
+    else
+        wine "$@" || status=$?
+    fi
     if [[ -n $presser ]]; then wait "$presser" || true; fi
     for key in ${ZORFLASH_WINE_USB_KEYS:-}; do
         wine reg delete "$usb\\$key" /f >/dev/null 2>&1 || true

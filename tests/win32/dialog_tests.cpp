@@ -326,7 +326,9 @@ TEST(LongOptions, AreAnsweredInABoxCaptionedAsTheDialog) {
         {"--help", 0, "Usage: zorflash [OPTION]..."},
         // This build embeds both images: their files and sums are named.
         {"/F0 x --version", 0, "zorflash 1.0.0.3\nimage A, firmware 0610 (family 0): embedded (from "},
-        {"--firmware-dir C:\\fw /V", 4,
+        // Interactive: the box waits for its reader. Unattended, the same error has no box
+        // (UnattendedRuns below).
+        {"--firmware-dir C:\\fw", 4,
          "zorflash: unknown option --firmware-dir; see zorflash --help"},
     };
     for (const LongOptionCase& c : cases) {
@@ -342,6 +344,50 @@ TEST(LongOptions, AreAnsweredInABoxCaptionedAsTheDialog) {
         PostMessageA(box, WM_COMMAND, IDOK, 0);
         EXPECT_EQ(WaitForExit(&program, kExitTimeoutMs), c.exitCode) << c.arguments;
         EndProgram(&program);
+    }
+}
+
+// ---- Runs nobody watches: they end by themselves, never in a box ---------------------
+
+struct UnattendedCase {
+    const char* arguments;
+    int exitCode;
+    const char* debugText;  // what the debugger output must hold; "" when nothing is asked
+    bool lockNameTaken;     // another object holds the single-instance mutex's name
+};
+
+TEST(UnattendedRuns, EndByThemselvesWithTheirStatusAndTellWhyOnTheDebuggerOutput) {
+    const UnattendedCase cases[] = {
+        {"--firmware-dir C:\\fw /V", 4,
+         "zorflash: unknown option --firmware-dir; see zorflash --help", false},
+        {"/F0 x --json", 4, "zorflash: unknown option --json", false},
+        {"--update --bogus", 4, "zorflash: unknown option --bogus", false},
+        {"--update /F0 x", 4, "--info and --update take no slash option or file name: /F0 x",
+         false},
+        // The slash options see the line as typed: a trailing blank is an empty file name, a
+        // tab is part of its word, and a "--" inside a quoted name belongs to the name (which
+        // runs the update: no sensor under Wine, so the no-sensor path's 0).
+        {"/F0 x ", 4, "", false},
+        {"/F0\tx", 4, "", false},
+        {"/F0 \"fw --new.bin\"", 0, "", false},
+        {"--update", 6, "lock Global\\ZorflashFirmwareUpdate cannot be taken", true},
+        {"/V", 2, "lock Global\\ZorflashFirmwareUpdate cannot be taken", true},
+    };
+    for (const UnattendedCase& c : cases) {
+        const HANDLE squatter =
+            c.lockNameTaken ? CreateEventA(nullptr, FALSE, FALSE, "Global\\ZorflashFirmwareUpdate")
+                            : nullptr;
+        std::vector<std::string> lines;
+        const int code =
+            RunUnderDebugger("\"" + RealProgram() + "\" " + c.arguments, kExitTimeoutMs, &lines);
+        if (squatter != nullptr) CloseHandle(squatter);
+        // A box would hold the run until the time-out (-1).
+        EXPECT_EQ(code, c.exitCode) << c.arguments;
+        std::string output;
+        for (const std::string& line : lines) output += line + "\n";
+        if (c.debugText[0] != '\0') {
+            EXPECT_NE(output.find(c.debugText), std::string::npos) << c.arguments << ": " << output;
+        }
     }
 }
 

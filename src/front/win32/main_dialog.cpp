@@ -4,7 +4,9 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "app/main_window.h"
 #include "front/win32/main_dialog.h"
@@ -24,6 +26,10 @@ constexpr int kExitSecondInstance = 2;
 const char kAlreadyRunningText[] =
     "Another copy of this utility is already running. Finish it before starting a new one.";
 const char kAlreadyRunningCaption[] = "ZORFLASH";
+const char kLockNotTakenText[] =
+    "The single-instance lock Global\\ZorflashFirmwareUpdate cannot be taken: another "
+    "program or user holds that name. Nothing was sent to the sensor.";
+const char kWindowClassFailedText[] = "Can't register the window class.";
 const wchar_t kShutdownBlockReason[] =
     L"The sensor firmware is being updated. Shutting down now can damage the sensor.";
 
@@ -31,25 +37,89 @@ const wchar_t kShutdownBlockReason[] =
 // images, or files from --firmware-dir where the edition offers it.
 LongOptions longOptions;
 FirmwareSource firmware = {nullptr, nullptr, {}, {}};
-char slashOptions[8192];
+// Windows passes a command line of at most 32767 characters: the slash options get all of it.
+char slashOptions[32768];
 char longOptionText[8192];
+// The status line of a sensor in its boot loader whose family nothing on this machine tells.
+char familyUnknownText[kRefusalCapacity];
 
-// Answers --help, --version and a wrong long option in a box captioned as the dialog, before
-// the single-instance check and the first tick: the sensor is not touched. Returns the exit
-// code, or -1 when the program goes on.
-int AnswerLongOptions(const Edition& edition) {
+// Standard error, where a script that started the program has attached one (a GUI program
+// started from Explorer or a console has none); nothing otherwise. The line begins with the
+// program's name, which a usage error's text has already.
+void WriteStandardError(const char* programName, const char* text) {
+    const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    if (error == nullptr || error == INVALID_HANDLE_VALUE) return;
+    const size_t nameLength = std::strlen(programName);
+    const bool named = std::strncmp(text, programName, nameLength) == 0 && text[nameLength] == ':';
+    char line[kDiagLineCapacity];
+    const int length = std::snprintf(line, sizeof line, "%s%s%s\r\n", named ? "" : programName,
+                                     named ? "" : ": ", text);
+    if (length <= 0) return;
+    DWORD written = 0;
+    WriteFile(error, line, static_cast<DWORD>(std::min<size_t>(static_cast<size_t>(length),
+                                                               sizeof line - 1)),
+              &written, nullptr);
+}
+
+// A run nobody watches (an unattended update, or --update) has nobody to click a box away:
+// a box would stop a deployment script for good. Its reasons go to the debugger output, as
+// the diagnostic log's lines do, and to standard error; the exit status tells the rest.
+void TellUnattended(const Edition& edition, const char* text) {
+    LogDiagnostic(0, text, kMainWindowModule, 0);
+    WriteStandardError(edition.programName, text);
+}
+
+// True when the slash options start an update by themselves (/F0 to /F2 with a file, /V) or
+// end at once without a window (/F0 to /F3 without a file): nobody is at the screen. The
+// parse runs without a window, so no control is set.
+bool SlashOptionsRunUnattended(const char* commandLine) {
+    LaunchOptions launch;
+    ResetLaunchOptions(&launch);
+    ParseCommandLine(nullptr, commandLine, &launch);
+    return launch.launchMode < kLaunchInteractive &&
+           !(launch.launchMode == 3 && launch.fileName[0] != '\0');
+}
+
+// Where nothing tells the family of a sensor in its boot loader: the way out the edition has.
+void FormatFamilyUnknownText(const Edition& edition) {
+    if (EditionOffers(edition, "family")) {
+        std::snprintf(familyUnknownText, sizeof familyUnknownText,
+                      "Sensor in its boot loader, family unknown: finish the update with %s "
+                      "--update --family N (N is 0 if the sensor was product 0x0090 in normal "
+                      "mode, 1 if it was 0x00E6).",
+                      edition.programName);
+        return;
+    }
+    // Windows tells the family from the products this machine has met (its record of
+    // installed devices); a computer that never met the sensor running cannot.
+    std::snprintf(familyUnknownText, sizeof familyUnknownText,
+                  "Sensor in its boot loader, family unknown: this computer has no record of it "
+                  "running. Update it on a computer where it last ran normally, or on Linux "
+                  "with zorflash --update --family N (N is 0 if it was product 0x0090, 1 if "
+                  "0x00E6).");
+}
+
+// Answers --help, --version and a wrong long option before the single-instance check and the
+// first tick: the sensor is not touched. The help and version texts, which were asked for,
+// come in a box captioned as the dialog; a wrong long option in a run nobody watches is told
+// without one. Returns the exit code, or -1 when the program goes on.
+int AnswerLongOptions(const Edition& edition, bool unattended) {
     const int exitCode =
         AnswerTextOptions(edition, longOptions, &firmware, longOptionText, sizeof longOptionText);
     if (exitCode < 0) return exitCode;
+    if (exitCode == kExitUsage && unattended) {
+        TellUnattended(edition, longOptionText);
+        return exitCode;
+    }
     const UINT icon = exitCode == kExitUsage ? MB_ICONERROR : MB_ICONINFORMATION;
     MessageBoxA(nullptr, longOptionText, kDialogCaption, MB_OK | icon);
     return exitCode;
 }
 
 // --info: the sensor as the first tick finds it, in a box; nothing is sent to it.
-int ShowSensorInfo(bool alreadyRunning) {
+int ShowSensorInfo(bool alreadyRunning, const char* notRunningText) {
     if (alreadyRunning) {
-        MessageBoxA(nullptr, kAlreadyRunningText, kDialogCaption, MB_OK | MB_ICONSTOP);
+        MessageBoxA(nullptr, notRunningText, kDialogCaption, MB_OK | MB_ICONSTOP);
         return kExitAlreadyRunning;
     }
     SensorInfo sensor;
@@ -104,14 +174,24 @@ int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
                   const Edition& edition) {
     TakeLongOptionsFromLine(commandLine, edition, &longOptions, slashOptions, sizeof slashOptions);
     if (longOptions.firmwareDirectory[0] != '\0') firmware.directory = longOptions.firmwareDirectory;
-    const int answered = AnswerLongOptions(edition);
+    const bool unattended = longOptions.update || SlashOptionsRunUnattended(slashOptions);
+    const int answered = AnswerLongOptions(edition, unattended);
     if (answered >= 0) return answered;
+    // --update ends with 1 when it cannot even start; the slash options keep their 0.
+    const int startupFailed = longOptions.update ? kExitUpdateFailed : kExitStartupFailed;
 
     // One instance at a time: two programs updating one sensor would interleave their
-    // commands. The mutex is held until the process ends.
-    CreateMutexA(nullptr, FALSE, kSingleInstanceMutexName);
-    const bool alreadyRunning = GetLastError() == ERROR_ALREADY_EXISTS;
-    if (longOptions.outcome == LongOptionsOutcome::ShowInfo) return ShowSensorInfo(alreadyRunning);
+    // commands. The mutex is held until the process ends. No mutex at all (the name is
+    // another object's, or another user's that this one may not open) fails closed: the
+    // single-instance rule cannot be kept, so this one does not run.
+    const HANDLE instanceMutex = CreateMutexA(nullptr, FALSE, kSingleInstanceMutexName);
+    const bool alreadyRunning =
+        instanceMutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS;
+    const char* const notRunningText =
+        instanceMutex == nullptr ? kLockNotTakenText : kAlreadyRunningText;
+    if (longOptions.outcome == LongOptionsOutcome::ShowInfo) {
+        return ShowSensorInfo(alreadyRunning, notRunningText);
+    }
 
     // The progress bar's window class comes from the common controls.
     INITCOMMONCONTROLSEX controls = {sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
@@ -128,11 +208,18 @@ int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
     windowClass.lpszMenuName = nullptr;
     windowClass.lpszClassName = ZORFLASH_WINDOW_CLASS;
-    if (!RegisterClassA(&windowClass)) return kExitStartupFailed;
+    if (!RegisterClassA(&windowClass)) {
+        // Silent for the slash options; --update tells why it ends with 1.
+        if (longOptions.update) TellUnattended(edition, kWindowClassFailedText);
+        return startupFailed;
+    }
 
     ResetMainWindowState(&state);
     state.firmware = &firmware;
     state.updateExitStatus = longOptions.update;
+    state.familyOption = longOptions.family;
+    FormatFamilyUnknownText(edition);
+    state.familyUnknownText = familyUnknownText;
 
     // No owner, no dialog procedure: the class's window procedure gets every message,
     // WM_CREATE included, which stores the window and starts the timer.
@@ -140,7 +227,8 @@ int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
                                      nullptr, 0);
     if (dialog == nullptr) {
         LogDiagnostic(GetLastError(), "Can't create DialogBox.", kMainWindowModule, 1);
-        return kExitStartupFailed;
+        if (unattended) WriteStandardError(edition.programName, "Can't create DialogBox.");
+        return startupFailed;
     }
 
     // --update is the unattended update of /V, with an exit status that tells how it went.
@@ -150,8 +238,9 @@ int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
         // Nothing has touched the sensor yet: the first timer tick has not come. An
         // unattended run has nobody to read a message, so only the interactive one shows it.
         if (IsInteractive(&state)) {
-            MessageBoxA(nullptr, kAlreadyRunningText, kAlreadyRunningCaption,
-                        MB_OK | MB_ICONSTOP);
+            MessageBoxA(nullptr, notRunningText, kAlreadyRunningCaption, MB_OK | MB_ICONSTOP);
+        } else {
+            TellUnattended(edition, notRunningText);
         }
         return state.updateExitStatus ? kExitAlreadyRunning : kExitSecondInstance;
     }
@@ -167,6 +256,14 @@ int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
             TranslateMessage(&message);
             DispatchMessageA(&message);
         }
+    }
+    // The window is hidden by now: --update leaves its last status line where a script
+    // reads it.
+    const UpdateOutcome& outcome = state.request.outcome;
+    if (longOptions.update && outcome.end != UpdateEnd::NotRun && outcome.status != nullptr) {
+        TellUnattended(edition, outcome.status);
+    } else if (!IsInteractive(&state) && state.familyRefusal[0] != '\0') {
+        TellUnattended(edition, state.familyRefusal);
     }
     return static_cast<int>(message.wParam);
 }
