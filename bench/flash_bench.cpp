@@ -56,7 +56,8 @@ void BM_WriteAndVerifyImageB(benchmark::State& state) {
         EraseFlash(&device);
         state.ResumeTiming();
         const uint64_t before = AllocationCount();
-        const FlashProgress bar = DialogFlashProgress(nullptr);
+        ViewBar viewBar = {nullptr, 0, kProgressStartMaximum};
+        const FlashProgress bar = ViewFlashProgress(&viewBar);
         const bool written = WriteBlocks(bar, &device, ImageBytes(image), ImageEndAddress(image), 0x4000);
         const bool verified = VerifyBlocks(bar, &device, ImageBytes(image), ImageEndAddress(image), 0x4000);
         allocated += AllocationCount() - before;

@@ -9,14 +9,12 @@ namespace {
 
 // The bare word's characters, less the blank that started it, replace the file name.
 // Words longer than the file-name field are cut to what it holds.
-void TakeBareWord(WindowHandle dialog, const char* word, uint32_t length,
-                  LaunchOptions* options) {
+void TakeBareWord(const char* word, uint32_t length, LaunchOptions* options) {
     if (length > kFileNameCapacity - 1) {
         length = kFileNameCapacity - 1;
     }
     std::memcpy(options->fileName, word, length);
     options->fileName[length] = '\0';
-    ui_set_item_text(dialog, kIdFileName, options->fileName);
 }
 
 uint32_t HexDigitValue(char c) {
@@ -65,7 +63,7 @@ void ResetLaunchOptions(LaunchOptions* options) {
     options->launchMode = kLaunchInteractive;
 }
 
-void ParseCommandLine(WindowHandle dialog, const char* commandLine, LaunchOptions* options) {
+void ParseCommandLine(const char* commandLine, LaunchOptions* options) {
     if (commandLine == nullptr || commandLine[0] == '\0') {
         return;
     }
@@ -92,7 +90,7 @@ void ParseCommandLine(WindowHandle dialog, const char* commandLine, LaunchOption
             } else {
                 // Every token but the first begins with its separating blank.
                 const uint32_t skip = firstToken ? 0 : 1;
-                TakeBareWord(dialog, token + skip, length - skip, options);
+                TakeBareWord(token + skip, length - skip, options);
             }
             if (c == '\0') {
                 break;
@@ -106,4 +104,11 @@ void ParseCommandLine(WindowHandle dialog, const char* commandLine, LaunchOption
             token[length++] = c;
         }
     }
+}
+
+bool LaunchInteractive(const LaunchOptions& options) { return options.launchMode >= 5; }
+
+bool LaunchLacksFileName(const LaunchOptions& options) {
+    const int32_t mode = options.launchMode;
+    return mode < 5 && mode != 4 && options.fileName[0] == '\0';
 }

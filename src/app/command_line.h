@@ -3,8 +3,6 @@
 
 #include <cstdint>
 
-#include "platform/ui.h"
-
 constexpr int32_t kLaunchInteractive = 255;
 constexpr uint32_t kTokenCapacity = 512;     // token buffer, terminator included
 constexpr uint32_t kFileNameCapacity = 260;  // MAX_PATH: the longest path and its terminator
@@ -22,6 +20,10 @@ struct LaunchOptions {
 
 // Starting values: launch mode 255, everything else cleared.
 void ResetLaunchOptions(LaunchOptions* options);
-// Parses `commandLine` (the argument part, leading blanks and tabs removed). Each bare
-// word also sets control 1000 of `dialog`.
-void ParseCommandLine(WindowHandle dialog, const char* commandLine, LaunchOptions* options);
+// Parses `commandLine` (the argument part, leading blanks and tabs removed).
+void ParseCommandLine(const char* commandLine, LaunchOptions* options);
+// Interactive: no /F0../F3 or /V (launch mode 5 and up).
+bool LaunchInteractive(const LaunchOptions& options);
+// An unattended mode that needs a file name and was given none: such a run ends on its first
+// tick with exit code 4, so its window need not be shown at all.
+bool LaunchLacksFileName(const LaunchOptions& options);

@@ -123,6 +123,19 @@ struct PlatFileRead {
 int plat_read_regular_file(const char* path, uint8_t* buffer, size_t capacity,
                            PlatFileRead* read);
 
+// ---- Threads ----------------------------------------------------------------------------
+
+// A thread of the program's own (the update worker's); opaque.
+struct PlatThread;
+
+// Starts `procedure(argument)` on a thread of its own; null when no thread can be made.
+PlatThread* plat_thread_start(unsigned (*procedure)(void*), void* argument);
+// False while the thread runs; true once it has ended, with the procedure's return value
+// in `*result` unless `result` is null.
+bool plat_thread_ended(PlatThread* thread, uint32_t* result);
+// Releases the handle; a thread still running goes on and ends by itself.
+void plat_thread_close(PlatThread* thread);
+
 // ---- Time -------------------------------------------------------------------------------
 
 void plat_sleep(uint32_t milliseconds);  // 0 gives up the rest of the time slice

@@ -1,8 +1,8 @@
 // The update worker: one firmware update on a thread of its own, from the version check to
 // the one final message in the status line.
 //
-// Every control change below is a synchronous call that the main thread carries out (ui.h);
-// the order of the calls is part of what the user sees and is kept as the dialog expects it.
+// Every change below is a synchronous call of the view (view.h); the order of the calls is
+// part of what the user sees and is kept as the dialog expects it.
 #include "update/update_worker.h"
 
 #include <cstdio>
@@ -33,16 +33,28 @@ const char kUnknownVersion[] = "????";
 // After an update the field is rewritten over its old text, so the unknown text is padded.
 const char kUnknownVersionAfterUpdate[] = "????       ";
 
-void ShowStatus(void* window, const char* text) { ui_set_item_text(window, kIdStatus, text); }
-
-void ResetBar(void* window, uint16_t maximum) {
-    ui_set_progress_range(window, maximum);
-    ui_set_progress_position(window, 0);
+void ShowStatus(void* bar, const char* text) {
+    view_show_text(static_cast<ViewBar*>(bar)->view, ViewText::Status, text);
 }
 
-void StepBar(void* window) { ui_step_progress(window); }
+void ResetBar(void* context, uint16_t maximum) {
+    ViewBar* bar = static_cast<ViewBar*>(context);
+    bar->done = 0;
+    bar->total = maximum > 0 ? maximum : 1;
+    view_start_progress(bar->view, bar->total);
+}
 
-void ResetProgress(WindowHandle window) { ui_set_progress_position(window, 0); }
+// One block done; past the end the bar stays full.
+void StepBar(void* context) {
+    ViewBar* bar = static_cast<ViewBar*>(context);
+    if (bar->done < bar->total) ++bar->done;
+    view_show_progress(bar->view, bar->done, bar->total);
+}
+
+void ResetProgress(ViewBar* bar) {
+    bar->done = 0;
+    view_show_progress(bar->view, 0, bar->total);
+}
 
 // The normal-mode product that runs the family whose image is written: the only sensor the
 // sequence may switch to its boot loader. Taken from the family the image was chosen by
@@ -54,16 +66,17 @@ uint16_t ProductForImage(uint16_t kind) {
 
 // Up to ten runs of the write-and-verify sequence, 5000 ms apart; returns the last result
 // and counts the runs.
-UpdateResult RunUpdateAttempts(WindowHandle window, const FirmwareImage& image, uint16_t kind,
+UpdateResult RunUpdateAttempts(ViewBar* bar, const FirmwareImage& image, uint16_t kind,
                                uint32_t* attempts) {
+    View* const view = bar->view;
     for (;;) {
-        ui_set_item_text(window, kIdStatus, kUpdatingText);
-        ui_enable_item(window, kIdProgress, true);
-        ui_enable_item(window, kIdUpdate, false);
-        ui_enable_item(window, kIdExit, false);
-        ResetProgress(window);
+        view_show_text(view, ViewText::Status, kUpdatingText);
+        view_enable_progress(view, true);
+        view_enable_button(view, ViewButton::Update, false);
+        view_enable_button(view, ViewButton::Exit, false);
+        ResetProgress(bar);
         const UpdateResult result =
-            RunWriteAndVerify(DialogFlashProgress(window), ImageBytes(image),
+            RunWriteAndVerify(ViewFlashProgress(bar), ImageBytes(image),
                               ImageEndAddress(image), ProductForImage(kind));
         // Another sensor than the one identified was left alone before anything was sent:
         // that is no attempt, and the next one would find the same sensor.
@@ -82,20 +95,20 @@ UpdateResult RunUpdateAttempts(WindowHandle window, const FirmwareImage& image, 
 }
 
 // Reads the version back after a success; a sensor that does not come back leaves the field.
-bool ShowVersionAfterUpdate(WindowHandle window, SensorInfo* sensor) {
+bool ShowVersionAfterUpdate(View* view, SensorInfo* sensor) {
     if (!ReadFirmwareVersion(sensor->kind, &sensor->firmwareVersion, &sensor->report6Word,
                              &sensor->report5Word)) {
         return false;
     }
     char text[kVersionTextCapacity];
     FormatCurrentVersion(*sensor, kUnknownVersionAfterUpdate, text, sizeof text);
-    ui_set_item_text(window, kIdCurrentVersion, text);
+    view_show_text(view, ViewText::CurrentVersion, text);
     return true;
 }
 
 // Runs the update and says how it ended; `outcome->status` is left for the caller to show.
-void RunUpdate(const UpdateRequest* request, UpdateOutcome* outcome) {
-    const WindowHandle window = request->window;
+void RunUpdate(UpdateRequest* request, UpdateOutcome* outcome) {
+    View* const view = request->view;
     SensorInfo& sensor = outcome->after;
     if (sensor.kind == kSensorNone) {
         const bool familyUnknown =
@@ -107,9 +120,9 @@ void RunUpdate(const UpdateRequest* request, UpdateOutcome* outcome) {
 
     char text[kVersionTextCapacity];
     FormatCurrentVersion(sensor, kUnknownVersion, text, sizeof text);
-    ui_set_item_text(window, kIdCurrentVersion, text);
+    view_show_text(view, ViewText::CurrentVersion, text);
     FormatNewVersion(sensor.kind, text, sizeof text);
-    ui_set_item_text(window, kIdNewVersion, text);
+    view_show_text(view, ViewText::NewVersion, text);
 
     switch (CheckFirmwareVersion(sensor)) {
     case VersionVerdict::UpToDate:
@@ -132,17 +145,19 @@ void RunUpdate(const UpdateRequest* request, UpdateOutcome* outcome) {
         outcome->status = outcome->problem;
         return;
     }
-    outcome->result = RunUpdateAttempts(window, choice.image, sensor.kind, &outcome->attempts);
+    ViewBar& bar = request->bar;
+    bar.view = view;
+    outcome->result = RunUpdateAttempts(&bar, choice.image, sensor.kind, &outcome->attempts);
     if (outcome->attempts > 0) {
         std::snprintf(outcome->sha256, sizeof outcome->sha256, "%s", choice.sha256);
     }
     outcome->end = UpdateEnd::Failed;
     if (outcome->result == UpdateResult::Success) {
         // The bar keeps the sequence's last position while the sensor comes back.
-        outcome->end = ShowVersionAfterUpdate(window, &sensor) ? UpdateEnd::Updated
-                                                                : UpdateEnd::NotBack;
+        outcome->end = ShowVersionAfterUpdate(view, &sensor) ? UpdateEnd::Updated
+                                                              : UpdateEnd::NotBack;
     }
-    ResetProgress(window);
+    ResetProgress(&bar);
     outcome->status = UpdateResultText(outcome->result);
 }
 
@@ -161,20 +176,20 @@ void RecordHistory(const UpdateOutcome& outcome) {
 
 }  // namespace
 
-FlashProgress DialogFlashProgress(WindowHandle window) {
-    return FlashProgress{window, ShowStatus, ResetBar, StepBar};
+FlashProgress ViewFlashProgress(ViewBar* bar) {
+    return FlashProgress{bar, ShowStatus, ResetBar, StepBar};
 }
 
 unsigned UpdateWorker(void* parameter) {
     // The request is read once; the main window does not touch it while the worker runs.
     // Only its outcome is written, as the last step.
     UpdateRequest* request = static_cast<UpdateRequest*>(parameter);
-    const WindowHandle window = request->window;
+    View* const view = request->view;
     const uint32_t start = plat_tick_count();
 
-    ui_set_item_text(window, kIdNotice, kNoticeText);
-    ui_set_item_text(window, kIdStatus, kConnectingText);
-    ui_enable_item(window, kIdUpdate, false);
+    view_show_text(view, ViewText::Notice, kNoticeText);
+    view_show_text(view, ViewText::Status, kConnectingText);
+    view_enable_button(view, ViewButton::Update, false);
 
     UpdateOutcome& outcome = request->outcome;
     outcome.end = UpdateEnd::NotRun;
@@ -188,18 +203,18 @@ unsigned UpdateWorker(void* parameter) {
     outcome.elapsedMs = plat_tick_count() - start;
     RecordHistory(outcome);
 
-    ui_set_item_text(window, kIdStatus, outcome.status);
+    view_show_text(view, ViewText::Status, outcome.status);
     if (outcome.end == UpdateEnd::NoSensor || outcome.end == UpdateEnd::FamilyUnknown) {
         // The notice stays and both buttons come back: the user may plug the sensor in and
         // try again, or leave.
-        ui_enable_item(window, kIdProgress, false);
-        ui_enable_item(window, kIdUpdate, true);
-        ui_enable_item(window, kIdExit, true);
+        view_enable_progress(view, false);
+        view_enable_button(view, ViewButton::Update, true);
+        view_enable_button(view, ViewButton::Exit, true);
         return kWorkerNoSensor;
     }
-    ui_set_item_text(window, kIdNotice, "");
-    ui_enable_item(window, kIdProgress, false);
-    ui_enable_item(window, kIdUpdate, false);
-    ui_enable_item(window, kIdExit, true);
+    view_show_text(view, ViewText::Notice, "");
+    view_enable_progress(view, false);
+    view_enable_button(view, ViewButton::Update, false);
+    view_enable_button(view, ViewButton::Exit, true);
     return kWorkerDone;
 }

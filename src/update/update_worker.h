@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "flash/flash_protocol.h"
-#include "platform/ui.h"
+#include "platform/view.h"
 #include "sensor/sensor_info.h"
 
 #include "update/firmware_source.h"
@@ -37,8 +37,18 @@ struct UpdateOutcome {
     char sha256[kSha256HexCapacity];
 };
 
+// The bar's range when the window is made.
+constexpr uint16_t kProgressStartMaximum = 0x220;  // 544
+
+// The bar as the write-and-verify sequence moves it: `done` of `total` on `view`.
+struct ViewBar {
+    View* view;
+    uint32_t done;
+    uint32_t total;
+};
+
 struct UpdateRequest {
-    WindowHandle window;
+    View* view;
     SensorInfo sensor;
     // Where the image comes from; null: the carried images only.
     FirmwareSource* firmware;
@@ -47,11 +57,15 @@ struct UpdateRequest {
     const char* familyUnknownText = nullptr;
     // Written by the worker as it ends; read by the main thread once the worker has ended.
     UpdateOutcome outcome = {};
+    // The bar as the last worker left it (a worker starts where the one before stopped);
+    // written by the worker. Its `view` is the request's.
+    ViewBar bar = {nullptr, 0, kProgressStartMaximum};
 };
 
 // Thread procedure; `request` points to an UpdateRequest that outlives the thread.
 // Returns 0 on the no-sensor path, 2 on every other path (the process exit codes).
 unsigned UpdateWorker(void* request);
 
-// The sequence's status texts and progress steps, shown in `window`'s status line and bar.
-FlashProgress DialogFlashProgress(WindowHandle window);
+// The sequence's status texts and progress steps, shown in the view's status line and bar.
+// `bar` outlives the sequence.
+FlashProgress ViewFlashProgress(ViewBar* bar);

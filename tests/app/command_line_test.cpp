@@ -1,5 +1,4 @@
-// The command line, case by case: launch mode, file name (and control 1000), and the three
-// stored options.
+// The command line, case by case: launch mode, file name, and the three stored options.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,7 +8,7 @@
 
 #include "app/command_line.h"
 #include "app/long_options.h"
-#include "support/recording_ui.h"
+#include "support/recording_view.h"
 
 namespace {
 
@@ -22,14 +21,14 @@ struct CommandLineCase {
     int sGiven;
     int32_t wNumber;
     int dumpGiven;
-    // Texts control 1000 receives, in order, joined by "|"; null when it is never set.
-    const char* fileNameControlTexts;
+    // The bare words taken, in order, joined by "|"; null when there is none. Each replaces
+    // the one before: the file name the run reads is the last.
+    const char* bareWords;
 };
 
-std::string Joined(const std::vector<std::string>& texts) {
-    std::string joined;
-    for (size_t i = 0; i < texts.size(); ++i) joined += (i ? "|" : "") + texts[i];
-    return joined;
+std::string LastWord(const char* words) {
+    const char* bar = std::strrchr(words, '|');
+    return bar != nullptr ? bar + 1 : words;
 }
 
 // A word past the long options' pre-parser's old word buffer: the /F2 at its end still counts.
@@ -79,7 +78,7 @@ const CommandLineCase kCases[] = {
 
 class CommandLine : public ::testing::TestWithParam<CommandLineCase> {
 protected:
-    void SetUp() override { recording_ui_reset(); }
+    void SetUp() override { recording_view_reset(); }
 };
 
 TEST_P(CommandLine, SetsModeFileNameAndOptions) {
@@ -96,19 +95,15 @@ TEST_P(CommandLine, SetsModeFileNameAndOptions) {
     }
     LaunchOptions options;
     ResetLaunchOptions(&options);
-    ParseCommandLine(nullptr, rest, &options);
+    ParseCommandLine(rest, &options);
     EXPECT_EQ(options.launchMode, c.launchMode);
     EXPECT_STREQ(options.fileName, c.fileName);
     EXPECT_EQ(options.sHexNumber, c.sHexNumber);
     EXPECT_EQ(options.sGiven, c.sGiven);
     EXPECT_EQ(options.wNumber, c.wNumber);
     EXPECT_EQ(options.dumpGiven, c.dumpGiven);
-    const std::vector<std::string> texts = recording_ui_texts(kIdFileName);
-    if (c.fileNameControlTexts == nullptr) {
-        EXPECT_TRUE(texts.empty()) << Joined(texts);
-    } else {
-        EXPECT_EQ(Joined(texts), c.fileNameControlTexts);
-    }
+    // The file name travels in the options, as the last bare word left it.
+    EXPECT_EQ(options.fileName, c.bareWords == nullptr ? std::string() : LastWord(c.bareWords));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, CommandLine, ::testing::ValuesIn(kCases),
@@ -117,27 +112,27 @@ INSTANTIATE_TEST_SUITE_P(Cases, CommandLine, ::testing::ValuesIn(kCases),
                          });
 
 TEST(CommandLineLimits, EmptyLineKeepsWhatWasThere) {
-    recording_ui_reset();
+    recording_view_reset();
     LaunchOptions options;
     ResetLaunchOptions(&options);
     options.launchMode = 3;
     std::snprintf(options.fileName, sizeof options.fileName, "kept");
-    ParseCommandLine(nullptr, "", &options);
+    ParseCommandLine("", &options);
     EXPECT_EQ(options.launchMode, 3);
     EXPECT_STREQ(options.fileName, "kept");
 }
 
 TEST(CommandLineLimits, ParseClearsTheFileNameFirst) {
-    recording_ui_reset();
+    recording_view_reset();
     LaunchOptions options;
     ResetLaunchOptions(&options);
     std::snprintf(options.fileName, sizeof options.fileName, "old");
-    ParseCommandLine(nullptr, "/V", &options);
+    ParseCommandLine("/V", &options);
     EXPECT_STREQ(options.fileName, "");
 }
 
 TEST(CommandLineLimits, LongBareWordIsCutToTheFileNameField) {
-    recording_ui_reset();
+    recording_view_reset();
     const std::string word(300, 'w');
     LaunchOptions options;
     ResetLaunchOptions(&options);
@@ -148,22 +143,21 @@ TEST(CommandLineLimits, LongBareWordIsCutToTheFileNameField) {
     } block;
     block.options = options;
     std::memset(block.guard, 0x5A, sizeof block.guard);
-    ParseCommandLine(nullptr, ("/F1 " + word).c_str(), &block.options);
+    ParseCommandLine(("/F1 " + word).c_str(), &block.options);
     EXPECT_EQ(std::string(block.options.fileName), std::string(kFileNameCapacity - 1, 'w'));
     EXPECT_EQ(block.options.launchMode, 1);
     for (char c : block.guard) ASSERT_EQ(c, 0x5A);
-    EXPECT_EQ(recording_ui_control(kIdFileName).text, std::string(kFileNameCapacity - 1, 'w'));
 }
 
 TEST(CommandLineLimits, LongTokenIsCutAndParsingGoesOn) {
-    recording_ui_reset();
+    recording_view_reset();
     // 700 hex digits: only the first 509 after "/S" fit the 511 characters of the token;
     // the last eight of those make the value. Then the next option still counts.
     std::string digits;
     for (int i = 0; i < 700; ++i) digits += "0123456789abcdef"[i % 16];
     LaunchOptions options;
     ResetLaunchOptions(&options);
-    ParseCommandLine(nullptr, ("/S" + digits + " /F2").c_str(), &options);
+    ParseCommandLine(("/S" + digits + " /F2").c_str(), &options);
     uint32_t expected = 0;
     for (int i = 0; i < 509; ++i) {
         const char c = digits[static_cast<size_t>(i)];

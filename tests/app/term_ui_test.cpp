@@ -1,6 +1,6 @@
-// The terminal front end's dialog seam: control changes from another thread are carried
-// out by the main thread's loop while the caller waits; the progress bar, texts, timers,
-// thread handles, the instance lock and the argument join.
+// The terminal's view: changes from another thread are carried out by the loop's thread
+// while the caller waits; the progress bar, texts, the worker's thread handles, the
+// instance lock and the argument join.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -18,115 +18,96 @@
 
 #include "app/long_options.h"
 #include "front/term/term_front.h"
-#include "platform/term/term_model.h"
+#include "platform/instance_lock.h"
+#include "platform/platform.h"
+#include "platform/term/term_view.h"
 
 namespace {
 
-WindowHandle const kWindow = &termModel;
-
 class TermUi : public ::testing::Test {
 protected:
-    void SetUp() override { TermUiBegin(nullptr, nullptr); }
-    void TearDown() override { TermUiEnd(); }
+    View* view = nullptr;
+    void SetUp() override { view = TermViewBegin(false, "", stdout); }
+    void TearDown() override { TermViewEnd(); }
+    const char* Text(ViewText field) const { return view->texts[static_cast<int>(field)]; }
 
     // The main loop's part: wait for the wake-up, carry out what is queued.
     static void ServeUntil(const std::atomic<bool>& done) {
         while (!done.load()) {
-            TermUiRunQueuedCalls();
+            TermViewRunQueuedCalls();
             std::this_thread::yield();
         }
-        TermUiRunQueuedCalls();
+        TermViewRunQueuedCalls();
     }
 };
 
 TEST_F(TermUi, WorkerChangeWaitsForTheMainThread) {
     std::atomic<bool> returned{false};
     std::thread worker([&] {
-        ui_set_item_text(kWindow, kIdStatus, "Now Updating....");
+        view_show_text(view, ViewText::Status, "Now Updating....");
         returned = true;
     });
     // Nothing happens until the main thread serves the queue.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_FALSE(returned.load());
-    EXPECT_STREQ(TermControlFor(kIdStatus)->text, "");
+    EXPECT_STREQ(Text(ViewText::Status), "");
     // The wake descriptor tells the loop that a call is waiting.
     char byte = 0;
-    EXPECT_EQ(read(TermUiWakeFd(), &byte, 1), 1);
+    EXPECT_EQ(read(TermViewWakeFd(), &byte, 1), 1);
     ServeUntil(returned);
     worker.join();
-    EXPECT_STREQ(TermControlFor(kIdStatus)->text, "Now Updating....");
+    EXPECT_STREQ(Text(ViewText::Status), "Now Updating....");
 }
 
 TEST_F(TermUi, ManyChangesFromAWorkerArriveInOrder) {
     std::atomic<bool> done{false};
     int positions = 0;
     std::thread worker([&] {
-        ui_set_progress_range(kWindow, 2000);
+        view_start_progress(view, 2000);
         for (int i = 0; i < 1500; ++i) {
-            ui_step_progress(kWindow);
+            view_show_progress(view, static_cast<uint32_t>(i + 1), 2000);
             if (i % 100 == 0) {
                 char text[32];
                 std::snprintf(text, sizeof text, "step %d", i);
-                ui_set_item_text(kWindow, kIdStatus, text);
-                ui_enable_item(kWindow, kIdExit, i % 200 != 0);
+                view_show_text(view, ViewText::Status, text);
+                view_enable_button(view, ViewButton::Exit, i % 200 != 0);
             }
         }
-        char buffer[64];
-        positions = static_cast<int>(ui_get_item_text(kWindow, kIdStatus, buffer, sizeof buffer));
+        positions = static_cast<int>(view->done);  // read after the last change was carried out
         done = true;
     });
     ServeUntil(done);
     worker.join();
-    EXPECT_EQ(termModel.progress.position, 1500);
-    EXPECT_EQ(termModel.progress.maximum, 2000);
-    EXPECT_STREQ(TermControlFor(kIdStatus)->text, "step 1400");
-    EXPECT_EQ(positions, 9);  // the length of "step 1400", read through the main thread
-    EXPECT_FALSE(TermControlFor(kIdExit)->enabled);
+    EXPECT_EQ(view->done, 1500u);
+    EXPECT_EQ(view->total, 2000u);
+    EXPECT_STREQ(Text(ViewText::Status), "step 1400");
+    EXPECT_EQ(positions, 1500);
+    EXPECT_FALSE(view->buttons[static_cast<int>(ViewButton::Exit)]);
 }
 
 TEST_F(TermUi, ProgressBar) {
-    ui_set_progress_range(kWindow, 570);
-    EXPECT_EQ(termModel.progress.maximum, 570);
-    ui_set_progress_position(kWindow, 568);
-    EXPECT_EQ(termModel.progress.position, 568);
-    ui_step_progress(kWindow);
-    ui_step_progress(kWindow);
-    EXPECT_EQ(termModel.progress.position, 570);
-    // The position stays within the range: past the maximum the bar stays full.
-    ui_step_progress(kWindow);
-    EXPECT_EQ(termModel.progress.position, 570);
-    ui_set_progress_position(kWindow, 0);
-    EXPECT_EQ(termModel.progress.position, 0);
+    view_start_progress(view, 570);
+    EXPECT_EQ(view->total, 570u);
+    EXPECT_EQ(view->done, 0u);
+    view_show_progress(view, 568, 570);
+    EXPECT_EQ(view->done, 568u);
+    view_show_progress(view, 570, 570);
+    EXPECT_EQ(view->done, 570u);
+    // The bar stays within its total: past it the bar stays full.
+    view_show_progress(view, 571, 570);
+    EXPECT_EQ(view->done, 570u);
+    view_show_progress(view, 0, 570);
+    EXPECT_EQ(view->done, 0u);
 }
 
-TEST_F(TermUi, TextIsCutToTheCallersBuffer) {
-    ui_set_item_text(kWindow, kIdFileName, "firmware.bin");
-    char buffer[5];
-    std::memset(buffer, 'x', sizeof buffer);
-    EXPECT_EQ(ui_get_item_text(kWindow, kIdFileName, buffer, sizeof buffer), 4u);
-    EXPECT_STREQ(buffer, "firm");
-    // A control the dialog does not have reads as empty and takes no text.
-    ui_set_item_text(kWindow, 999, "nowhere");
-    char other[8] = "abc";
-    EXPECT_EQ(ui_get_item_text(kWindow, 999, other, sizeof other), 0u);
-    EXPECT_STREQ(other, "");
-}
-
-TEST_F(TermUi, TimerSetAndKilled) {
-    ui_set_timer(kWindow, kMainTimerId, 100);
-    const uint64_t now = TermNowMs();
-    ASSERT_EQ(termModel.timers[0].id, kMainTimerId);
-    EXPECT_EQ(termModel.timers[0].periodMs, 100u);
-    EXPECT_GE(termModel.timers[0].dueMs, now);
-    EXPECT_LE(termModel.timers[0].dueMs, now + 100);
-    ui_kill_timer(kWindow, kMainTimerId);
-    EXPECT_EQ(termModel.timers[0].id, 0u);
-}
-
-TEST_F(TermUi, QuitCarriesTheExitCode) {
-    ui_post_quit(4);
-    EXPECT_TRUE(termModel.quitPosted);
-    EXPECT_EQ(termModel.exitCode, 4);
+TEST_F(TermUi, TextIsCutToTheWindowsField) {
+    const std::string longText(kTermTextCapacity + 50, 'w');
+    view_show_text(view, ViewText::Notice, longText.c_str());
+    EXPECT_EQ(std::string(Text(ViewText::Notice)), longText.substr(0, kTermTextCapacity - 1));
+    view_enable_progress(view, false);
+    EXPECT_FALSE(view->barEnabled);
+    view_show_window(view, true);
+    EXPECT_TRUE(view->shown);
 }
 
 std::atomic<bool> letThreadEnd{false};
@@ -138,27 +119,25 @@ unsigned WaitingThread(void* result) {
 TEST_F(TermUi, ThreadRunsUntilItsEndThenGivesItsResult) {
     unsigned result = 7;
     letThreadEnd = false;
-    ThreadHandle thread = ui_thread_start(WaitingThread, &result);
+    PlatThread* thread = plat_thread_start(WaitingThread, &result);
     ASSERT_NE(thread, nullptr);
     uint32_t code = 0;
-    EXPECT_FALSE(ui_thread_ended(thread, &code));
-    EXPECT_EQ(TermUiLiveThreads(), 1);
+    EXPECT_FALSE(plat_thread_ended(thread, &code));
     letThreadEnd = true;
-    while (!ui_thread_ended(thread, &code)) std::this_thread::yield();
+    while (!plat_thread_ended(thread, &code)) std::this_thread::yield();
     EXPECT_EQ(code, 7u);
-    ui_thread_close(thread);
-    while (TermUiLiveThreads() != 0) std::this_thread::yield();
+    plat_thread_close(thread);
 }
 
 TEST_F(TermUi, ClosingARunningThreadLeavesItRunning) {
     unsigned result = 2;
     letThreadEnd = false;
-    ThreadHandle thread = ui_thread_start(WaitingThread, &result);
+    PlatThread* thread = plat_thread_start(WaitingThread, &result);
     ASSERT_NE(thread, nullptr);
-    ui_thread_close(thread);  // frees itself when it ends (the leak checker would notice)
-    EXPECT_EQ(TermUiLiveThreads(), 1);
+    plat_thread_close(thread);  // frees itself when it ends (the leak checker would notice)
     letThreadEnd = true;
-    while (TermUiLiveThreads() != 0) std::this_thread::yield();
+    // Its end is its own business now; the process may end without waiting for it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
 TEST(TermInstanceLock, SecondHolderIsRefused) {
@@ -167,31 +146,31 @@ TEST(TermInstanceLock, SecondHolderIsRefused) {
     ASSERT_GE(fd, 0);
     close(fd);
     char reason[256];
-    EXPECT_EQ(TermLockInstance(path, reason, sizeof reason), TermLockResult::Taken);
+    EXPECT_EQ(plat_lock_instance(path, reason, sizeof reason), InstanceLock::Taken);
     // Another open of the same file is another holder, as a second process would be.
     const int other = open(path, O_RDWR);
     ASSERT_GE(other, 0);
     EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0);
-    TermUnlockInstance();
+    plat_unlock_instance();
     EXPECT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
-    EXPECT_EQ(TermLockInstance(path, reason, sizeof reason), TermLockResult::Held);
+    EXPECT_EQ(plat_lock_instance(path, reason, sizeof reason), InstanceLock::Held);
     close(other);
     unlink(path);
 
     // A lock file it creates is writable by its creator only; a symbolic link planted in
     // its place is not followed (its target is neither created nor locked).
-    EXPECT_EQ(TermLockInstance(path, reason, sizeof reason), TermLockResult::Taken);
+    EXPECT_EQ(plat_lock_instance(path, reason, sizeof reason), InstanceLock::Taken);
     struct stat made;
     ASSERT_EQ(stat(path, &made), 0);
     EXPECT_EQ(made.st_mode & 0022, 0u);
-    TermUnlockInstance();
+    plat_unlock_instance();
     unlink(path);
     const std::string target = std::string(path) + "-target";
     ASSERT_EQ(symlink(target.c_str(), path), 0);
-    EXPECT_EQ(TermLockInstance(path, reason, sizeof reason), TermLockResult::Unusable);
+    EXPECT_EQ(plat_lock_instance(path, reason, sizeof reason), InstanceLock::Unusable);
     EXPECT_STREQ(reason, "it is a symbolic link");
     EXPECT_NE(access(target.c_str(), F_OK), 0);
-    TermUnlockInstance();
+    plat_unlock_instance();
     unlink(path);
 }
 
@@ -278,14 +257,14 @@ int OpenDescriptors() {
 // descriptor is held between the two calls. Either way the pair leaves nothing open.
 TEST(TermKeepAwake, OnThenOffLeavesNothingOpen) {
     const int before = OpenDescriptors();
-    ui_keep_awake(nullptr, true);
+    view_keep_awake(nullptr, true);
     const int during = OpenDescriptors();
     EXPECT_LE(during - before, 1);
-    ui_keep_awake(nullptr, true);  // a second "on" takes no second inhibitor
+    view_keep_awake(nullptr, true);  // a second "on" takes no second inhibitor
     EXPECT_EQ(OpenDescriptors(), during);
-    ui_keep_awake(nullptr, false);
+    view_keep_awake(nullptr, false);
     EXPECT_EQ(OpenDescriptors(), before);
-    ui_keep_awake(nullptr, false);
+    view_keep_awake(nullptr, false);
     EXPECT_EQ(OpenDescriptors(), before);
 }
 

@@ -8,7 +8,7 @@
 
 #include "flash/flash_protocol.h"
 #include "platform/platform.h"
-#include "support/recording_ui.h"
+#include "support/recording_view.h"
 #include "update/firmware_catalogue.h"
 #include "update/update_worker.h"
 
@@ -82,7 +82,7 @@ void plat_sleep(uint32_t milliseconds) {
 
 namespace {
 
-WindowHandle const kWindow = reinterpret_cast<WindowHandle>(0x1234);
+View* const kView = reinterpret_cast<View*>(0x1234);
 const char kNotice[] =
     "Update firmware takes several minutes.\nDuring updating, you should NOT shut down and "
     "restart PC.";
@@ -95,7 +95,7 @@ const char kMcuMismatch[] = "MCU Mismatch. This update is not appropriate for th
 class Worker : public ::testing::Test {
 protected:
     void SetUp() override {
-        recording_ui_reset();
+        recording_view_reset();
         script = Script{};
         script.results = {0};
         clockMs = 0;
@@ -108,13 +108,13 @@ protected:
     }
 
     unsigned Run(SensorInfo sensor) {
-        request = UpdateRequest{kWindow, sensor, nullptr};
+        request = UpdateRequest{kView, sensor, nullptr};
         return UpdateWorker(&request);
     }
 
     UpdateRequest request{};
 
-    static std::string Status() { return recording_ui_control(kIdStatus).text; }
+    static std::string Status() { return recording_view_part(RecordedPart::Status).text; }
 };
 
 // ---- Messages ----------------------------------------------------------------------------
@@ -157,10 +157,10 @@ TEST_P(ResultMessage, TableText) {
 TEST_P(ResultMessage, WorkerEndsWithIt) {
     script.results = {GetParam().result};
     EXPECT_EQ(Run(SensorInfo{0, 0x0140, 0xFFFF, 0xFFFF}), 2u);
-    const std::vector<std::string> texts = recording_ui_texts(kIdStatus);
+    const std::vector<std::string> texts = recording_view_texts(RecordedPart::Status);
     ASSERT_FALSE(texts.empty());
     EXPECT_EQ(texts.back(), GetParam().message);
-    EXPECT_EQ(recording_ui_control(kIdNotice).text, "");
+    EXPECT_EQ(recording_view_part(RecordedPart::Notice).text, "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Results, ResultMessage, ::testing::ValuesIn(kMessages),
@@ -211,17 +211,17 @@ TEST_P(Attempts, CountPausesAndMessage) {
     for (size_t i = 1; i < sequenceCalls.size(); ++i) {
         EXPECT_EQ(sequenceCalls[i].atMs - sequenceCalls[i - 1].atMs, 5000u) << "attempt " << i;
     }
-    EXPECT_EQ(recording_ui_texts(kIdStatus).back(), c.message);
+    EXPECT_EQ(recording_view_texts(RecordedPart::Status).back(), c.message);
 
     // Every attempt: "Now Updating....", then the image of the sensor's family.
     const FirmwareImage& imageA = ImageForKind(0);
     for (const SequenceCall& call : sequenceCalls) {
-        EXPECT_EQ(call.progressContext, kWindow);
+        EXPECT_EQ(static_cast<ViewBar*>(call.progressContext)->view, kView);
         EXPECT_EQ(call.image, ImageBytes(imageA));
         EXPECT_EQ(call.endAddress, 0xCDFFu);
     }
     size_t updating = 0;
-    for (const std::string& text : recording_ui_texts(kIdStatus)) {
+    for (const std::string& text : recording_view_texts(RecordedPart::Status)) {
         updating += text == "Now Updating....";
     }
     EXPECT_EQ(updating, c.attempts);
@@ -257,8 +257,8 @@ TEST_F(Worker, FamilyOneUsesImageB) {
     EXPECT_EQ(sequenceCalls[0].image, ImageBytes(ImageForKind(1)));
     EXPECT_EQ(sequenceCalls[0].endAddress, 0x133FFu);
     EXPECT_EQ(versionReadKind, 1);
-    EXPECT_EQ(recording_ui_control(kIdCurrentVersion).text, "0139 P0006");
-    EXPECT_EQ(recording_ui_texts(kIdNewVersion), std::vector<std::string>{"0139 P0006"});
+    EXPECT_EQ(recording_view_part(RecordedPart::CurrentVersion).text, "0139 P0006");
+    EXPECT_EQ(recording_view_texts(RecordedPart::NewVersion), std::vector<std::string>{"0139 P0006"});
 }
 
 // ---- Control states ------------------------------------------------------------------------
@@ -266,16 +266,17 @@ TEST_F(Worker, FamilyOneUsesImageB) {
 // The calls of the worker as "kind id value" lines, progress messages included.
 std::vector<std::string> CallLines() {
     std::vector<std::string> lines;
-    for (const UiCall& call : recording_ui_calls()) {
+    for (const ViewCall& call : recording_view_calls()) {
         switch (call.kind) {
-        case UiCallKind::SetText:
-            lines.push_back("text " + std::to_string(call.controlId) + " " + call.text);
+        case ViewCallKind::Text:
+            lines.push_back(std::string("text ") + recording_view_part_name(call.part) + " " +
+                            call.text);
             break;
-        case UiCallKind::Enable:
-            lines.push_back("enable " + std::to_string(call.controlId) + " " +
+        case ViewCallKind::Enable:
+            lines.push_back(std::string("enable ") + recording_view_part_name(call.part) + " " +
                             std::to_string(call.flag));
             break;
-        case UiCallKind::ProgressPosition:
+        case ViewCallKind::Progress:
             lines.push_back("position " + std::to_string(call.value));
             break;
         default:
@@ -291,13 +292,13 @@ const std::string kBarAtZero = "position 0";
 TEST_F(Worker, NoSensorPath) {
     EXPECT_EQ(Run(SensorInfo{2, 0xFFFF, 0xFFFF, 0xFFFF}), 0u);
     const std::vector<std::string> expected = {
-        std::string("text 1007 ") + kNotice,
-        std::string("text 1006 ") + kConnecting,
-        "enable 1002 0",
-        std::string("text 1006 ") + kNoConnection,
-        "enable 1003 0",
-        "enable 1002 1",
-        "enable 1008 1",
+        std::string("text Notice ") + kNotice,
+        std::string("text Status ") + kConnecting,
+        "enable Update 0",
+        std::string("text Status ") + kNoConnection,
+        "enable Progress 0",
+        "enable Update 1",
+        "enable Exit 1",
     };
     EXPECT_EQ(CallLines(), expected);
     EXPECT_TRUE(sequenceCalls.empty());
@@ -308,16 +309,16 @@ TEST_F(Worker, NoSensorPath) {
 TEST_F(Worker, UpToDatePathLeavesTheBarAlone) {
     EXPECT_EQ(Run(SensorInfo{0, 0x0610, 0xFFFF, 0xFFFF}), 2u);
     const std::vector<std::string> expected = {
-        std::string("text 1007 ") + kNotice,
-        std::string("text 1006 ") + kConnecting,
-        "enable 1002 0",
-        "text 1004 0610",
-        "text 1005 0610",
-        std::string("text 1006 ") + kUpToDate,
-        "text 1007 ",
-        "enable 1003 0",
-        "enable 1002 0",
-        "enable 1008 1",
+        std::string("text Notice ") + kNotice,
+        std::string("text Status ") + kConnecting,
+        "enable Update 0",
+        "text CurrentVersion 0610",
+        "text NewVersion 0610",
+        std::string("text Status ") + kUpToDate,
+        "text Notice ",
+        "enable Progress 0",
+        "enable Update 0",
+        "enable Exit 1",
     };
     EXPECT_EQ(CallLines(), expected);
     EXPECT_TRUE(sequenceCalls.empty());
@@ -326,11 +327,11 @@ TEST_F(Worker, UpToDatePathLeavesTheBarAlone) {
 TEST_F(Worker, MismatchPath) {
     EXPECT_EQ(Run(SensorInfo{1, 0x0138, 6, 1}), 2u);
     EXPECT_EQ(Status(), kMismatch);
-    EXPECT_EQ(recording_ui_control(kIdCurrentVersion).text, "0138 P0006");
-    EXPECT_EQ(recording_ui_control(kIdNewVersion).text, "0139 P0006");
+    EXPECT_EQ(recording_view_part(RecordedPart::CurrentVersion).text, "0138 P0006");
+    EXPECT_EQ(recording_view_part(RecordedPart::NewVersion).text, "0139 P0006");
     EXPECT_TRUE(sequenceCalls.empty());
-    EXPECT_FALSE(recording_ui_control(kIdUpdate).enabled);
-    EXPECT_TRUE(recording_ui_control(kIdExit).enabled);
+    EXPECT_FALSE(recording_view_part(RecordedPart::Update).enabled);
+    EXPECT_TRUE(recording_view_part(RecordedPart::Exit).enabled);
 }
 
 TEST_F(Worker, AttemptAndSuccessStates) {
@@ -338,23 +339,23 @@ TEST_F(Worker, AttemptAndSuccessStates) {
     script.versionAfter = 0x0610;
     EXPECT_EQ(Run(SensorInfo{0, 0x0140, 0xFFFF, 0xFFFF}), 2u);
     const std::vector<std::string> expected = {
-        std::string("text 1007 ") + kNotice,
-        std::string("text 1006 ") + kConnecting,
-        "enable 1002 0",
-        "text 1004 0140",
-        "text 1005 0610",
-        "text 1006 Now Updating....",
-        "enable 1003 1",
-        "enable 1002 0",
-        "enable 1008 0",
+        std::string("text Notice ") + kNotice,
+        std::string("text Status ") + kConnecting,
+        "enable Update 0",
+        "text CurrentVersion 0140",
+        "text NewVersion 0610",
+        "text Status Now Updating....",
+        "enable Progress 1",
+        "enable Update 0",
+        "enable Exit 0",
         kBarAtZero,
-        "text 1004 0610",  // read back after the update
+        "text CurrentVersion 0610",  // read back after the update
         kBarAtZero,
-        "text 1006 Update complete.",
-        "text 1007 ",
-        "enable 1003 0",
-        "enable 1002 0",
-        "enable 1008 1",
+        "text Status Update complete.",
+        "text Notice ",
+        "enable Progress 0",
+        "enable Update 0",
+        "enable Exit 1",
     };
     EXPECT_EQ(CallLines(), expected);
     EXPECT_EQ(versionReads, 1);
@@ -369,11 +370,11 @@ TEST_F(Worker, FailureResetsTheBarBeforeTheMessage) {
     const std::vector<std::string> tail(lines.end() - 6, lines.end());
     const std::vector<std::string> expected = {
         kBarAtZero,
-        std::string("text 1006 ") + kMcuMismatch,
-        "text 1007 ",
-        "enable 1003 0",
-        "enable 1002 0",
-        "enable 1008 1",
+        std::string("text Status ") + kMcuMismatch,
+        "text Notice ",
+        "enable Progress 0",
+        "enable Update 0",
+        "enable Exit 1",
     };
     EXPECT_EQ(tail, expected);
     EXPECT_EQ(versionReads, 0);
@@ -382,8 +383,8 @@ TEST_F(Worker, FailureResetsTheBarBeforeTheMessage) {
 TEST_F(Worker, UnknownVersionShowsQuestionMarksAndProceeds) {
     script.results = {0};
     Run(SensorInfo{1, 0xFFFF, 0xFFFF, 0xFFFF});
-    EXPECT_EQ(recording_ui_texts(kIdCurrentVersion).front(), "????");
-    EXPECT_EQ(recording_ui_texts(kIdNewVersion).front(), "0139 P0006");
+    EXPECT_EQ(recording_view_texts(RecordedPart::CurrentVersion).front(), "????");
+    EXPECT_EQ(recording_view_texts(RecordedPart::NewVersion).front(), "0139 P0006");
     EXPECT_EQ(sequenceCalls.size(), 1u);
 }
 
@@ -391,7 +392,7 @@ TEST_F(Worker, VersionNotReadBackKeepsTheField) {
     script.results = {0};
     script.versionFound = 0;
     Run(SensorInfo{0, 0x0141, 0xFFFF, 0xFFFF});
-    EXPECT_EQ(recording_ui_texts(kIdCurrentVersion), std::vector<std::string>{"0141"});
+    EXPECT_EQ(recording_view_texts(RecordedPart::CurrentVersion), std::vector<std::string>{"0141"});
     EXPECT_EQ(Status(), "Update complete.");
 }
 
@@ -399,13 +400,13 @@ TEST_F(Worker, VersionReadBackAsUnknownIsPadded) {
     script.results = {0};
     script.versionAfter = 0xFFFF;
     Run(SensorInfo{0, 0x0141, 0xFFFF, 0xFFFF});
-    EXPECT_EQ(recording_ui_control(kIdCurrentVersion).text, "????       ");
+    EXPECT_EQ(recording_view_part(RecordedPart::CurrentVersion).text, "????       ");
 }
 
 TEST_F(Worker, RequestIsNotWritten) {
     script.results = {0};
     Run(SensorInfo{0, 0x0140, 0x1111, 0x2222});
-    EXPECT_EQ(request.window, kWindow);
+    EXPECT_EQ(request.view, kView);
     EXPECT_EQ(request.sensor.firmwareVersion, 0x0140);
     EXPECT_EQ(request.sensor.report5Word, 0x1111);
     EXPECT_EQ(request.sensor.report6Word, 0x2222);

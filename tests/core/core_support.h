@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/sim/sim_control.h"
-#include "recording_ui.h"
+#include "recording_view.h"
 #include "sensor/hid_device.h"
 #include "update/update_worker.h"  // DialogFlashProgress
 
@@ -28,7 +28,8 @@ inline SimFaultRule Rule(SimFaultKind kind, int opcode, int64_t address = -1, ui
     return rule;
 }
 
-inline WindowHandle TestWindow() { return reinterpret_cast<WindowHandle>(0x1234); }
+// The bar the sequence under test moves, on a view that records.
+inline ViewBar testBar = {reinterpret_cast<View*>(0x1234), 0, kProgressStartMaximum};
 
 // A sensor already running its boot loader of `version`.
 inline SimScenario BootLoaderScenario(uint16_t version = 0x0011, uint16_t family = 0) {
@@ -39,7 +40,7 @@ inline SimScenario BootLoaderScenario(uint16_t version = 0x0011, uint16_t family
 }
 
 inline void ResetAll(const SimScenario& scenario) {
-    recording_ui_reset();
+    recording_view_reset();
     sim_reset(scenario);
 }
 
@@ -86,7 +87,7 @@ inline std::string DiagLine(const std::string& module, const std::string& messag
     return "---------- < " + module + " > ---------\n" + message;
 }
 
-inline int ProgressSteps() { return recording_ui_control(kIdProgress).steps; }
+inline int ProgressSteps() { return recording_view_part(RecordedPart::Progress).steps; }
 
 inline void ExpectNothingOpen() {
     const SimCounters c = sim_counters();

@@ -14,7 +14,7 @@ constexpr char kVerifyText[] = "Verify....          ";
 
 uint32_t RunUpdate(uint16_t kind) {
     const FirmwareImage& image = ImageForKind(kind);
-    return static_cast<uint32_t>(RunWriteAndVerify(DialogFlashProgress(TestWindow()),
+    return static_cast<uint32_t>(RunWriteAndVerify(ViewFlashProgress(&testBar),
                                                    ImageBytes(image), ImageEndAddress(image),
                                                    kind == 0 ? 0x0090 : 0x00E6));
 }
@@ -105,11 +105,11 @@ TEST(RunWriteAndVerify, CompleteUpdateCommandStream) {
         EXPECT_EQ(sim_mode(), kSimModeNormal);
 
         // Progress: range and position, then one step per block of both passes.
-        const ControlState bar = recording_ui_control(kIdProgress);
-        EXPECT_EQ(bar.rangeMax, c.progressMaximum);
+        const PartState bar = recording_view_part(RecordedPart::Progress);
+        EXPECT_EQ(bar.total, c.progressMaximum);
         EXPECT_EQ(bar.steps, static_cast<int>(2 * c.blocks));
-        EXPECT_EQ(bar.pos, static_cast<int>(2 * c.blocks));
-        EXPECT_EQ(recording_ui_texts(kIdStatus),
+        EXPECT_EQ(bar.done, static_cast<uint32_t>(2 * c.blocks));
+        EXPECT_EQ(recording_view_texts(RecordedPart::Status),
                   (std::vector<std::string>{kEraseText, kProgramText, kVerifyText}));
         EXPECT_TRUE(sim_debug_lines().empty());
         ExpectNothingOpen();
@@ -121,16 +121,17 @@ TEST(RunWriteAndVerify, SetUpPrecedesProgrammingBySixSeconds) {
     ResetAll(sim_scenario_for_family(0));
     ASSERT_EQ(RunUpdate(0), 0u);
     const auto commands = BootCommands();
-    const auto calls = recording_ui_calls();
+    const auto calls = recording_view_calls();
     ASSERT_GT(commands.size(), 6u);
     // From the first erase command to the first write: five erase pauses; the set-up pause
     // comes before the first erase.
     EXPECT_GE(commands[5].timeMs - commands[0].timeMs, 5000u);
     ASSERT_FALSE(calls.empty());
-    EXPECT_EQ(calls[0].kind, UiCallKind::ProgressRange);
+    EXPECT_EQ(calls[0].kind, ViewCallKind::ProgressStart);
     EXPECT_EQ(calls[0].value, 570u);
-    EXPECT_EQ(calls[1].kind, UiCallKind::ProgressPosition);
-    EXPECT_EQ(calls[1].value, 0u);
+    // The bar starts at 0 of its new total before the first status line.
+    EXPECT_EQ(calls[1].kind, ViewCallKind::Text);
+    EXPECT_EQ(calls[1].part, RecordedPart::Status);
 }
 
 // ---- Version gate -------------------------------------------------------------------------
@@ -162,7 +163,7 @@ TEST(RunWriteAndVerify, VersionGate) {
         const auto commands = BootCommands();
         const auto outputs = OfKind(kSimEventWriteOutput);
         if (c.result == 42) {
-            EXPECT_TRUE(recording_ui_calls().empty()) << "the progress bar is not touched";
+            EXPECT_TRUE(recording_view_calls().empty()) << "the progress bar is not touched";
             if (c.exitKind == kSimEventModeChange) {
                 EXPECT_TRUE(commands.empty());
                 EXPECT_TRUE(outputs.empty());
@@ -254,7 +255,7 @@ TEST(RunWriteAndVerify, EveryResultWithItsDiagnosticLine) {
                 EXPECT_EQ(lines[i], c.lines[i]);
             }
         }
-        EXPECT_EQ(recording_ui_texts(kIdStatus), c.statusTexts);
+        EXPECT_EQ(recording_view_texts(RecordedPart::Status), c.statusTexts);
         ExpectNothingOpen();
         EXPECT_EQ(sim_counters().closes, sim_counters().opens) << "each record closed once";
     }

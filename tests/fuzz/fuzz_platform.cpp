@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "platform/ui.h"
+#include "platform/view.h"
 
 FuzzMachine fuzzMachine;
 
@@ -45,8 +45,6 @@ void fuzz_machine_reset(const FuzzSetup& setup, const uint8_t* stream, size_t st
     m.systemText[0] = '\0';
     m.lineCount = 0;
     m.progressSteps = m.progressMessages = 0;
-    m.fileNameSets = 0;
-    m.fileName[0] = '\0';
 }
 
 // ---- platform.h ---------------------------------------------------------------------------
@@ -224,37 +222,16 @@ void plat_debug_output(const char* text) {
     ++m.lineCount;
 }
 
-// ---- ui.h ---------------------------------------------------------------------------------
+// ---- view.h -------------------------------------------------------------------------------
 
-void ui_set_item_text(WindowHandle, int controlId, const char* text) {
-    if (controlId != kIdFileName) return;
-    FuzzMachine& m = fuzzMachine;
-    ++m.fileNameSets;
-    const size_t length = std::strlen(text);
-    const size_t kept = length < kFuzzLineCapacity - 1 ? length : kFuzzLineCapacity - 1;
-    std::memcpy(m.fileName, text, kept);
-    m.fileName[kept] = '\0';
-}
-
-uint32_t ui_get_item_text(WindowHandle, int, char* buffer, uint32_t capacity) {
-    if (capacity > 0) buffer[0] = '\0';
-    return 0;
-}
-
-void ui_enable_item(WindowHandle, int, bool) {}
-void ui_set_progress_range(WindowHandle, uint16_t) { ++fuzzMachine.progressMessages; }
-void ui_set_progress_position(WindowHandle, uint16_t) { ++fuzzMachine.progressMessages; }
-void ui_step_progress(WindowHandle) {
+void view_show_text(View*, ViewText, const char*) {}
+void view_enable_button(View*, ViewButton, bool) {}
+void view_show_progress(View*, uint32_t done, uint32_t) {
     ++fuzzMachine.progressMessages;
-    ++fuzzMachine.progressSteps;
+    if (done > 0) ++fuzzMachine.progressSteps;
 }
-void ui_set_timer(WindowHandle, uint32_t, uint32_t) {}
-void ui_kill_timer(WindowHandle, uint32_t) {}
-void ui_show_window(WindowHandle, bool) {}
-void ui_destroy_window(WindowHandle) {}
-void ui_post_quit(int) {}
-void ui_message_box(const char*, const char*) {}
-ThreadHandle ui_thread_start(unsigned (*)(void*), void*) { return nullptr; }
-bool ui_thread_ended(ThreadHandle, uint32_t*) { return true; }
-void ui_thread_close(ThreadHandle) {}
-void ui_keep_awake(WindowHandle, bool) {}
+void view_start_progress(View*, uint32_t) { ++fuzzMachine.progressMessages; }
+void view_enable_progress(View*, bool) {}
+void view_show_window(View*, bool) {}
+void view_message_box(View*, const char*, const char*) {}
+void view_keep_awake(View*, bool) {}

@@ -1,6 +1,6 @@
-// A scripted machine behind src/platform/platform.h and src/platform/ui.h for the fuzz
+// A scripted machine behind src/platform/platform.h and src/platform/view.h for the fuzz
 // targets: one sensor whose boot loader answers each command as the fuzzer's bytes say, a
-// virtual clock, a settable system error text, and captured debugger lines and dialog calls.
+// virtual clock, a settable system error text, and captured debugger lines and view calls.
 //
 // Everything is plain fixed-size state reset by fuzz_machine_reset; nothing here allocates.
 #pragma once
@@ -56,11 +56,9 @@ struct FuzzMachine {
     uint32_t lineCount;
     uint32_t lineLengths[kFuzzMaxLines];
     char lines[kFuzzMaxLines][kFuzzLineCapacity];
-    // Dialog.
+    // The view.
     uint32_t progressSteps;
     uint32_t progressMessages;
-    uint32_t fileNameSets;
-    char fileName[kFuzzLineCapacity];
 };
 
 extern FuzzMachine fuzzMachine;

@@ -24,7 +24,7 @@
 
 namespace {
 
-WindowHandle const kWindow = reinterpret_cast<WindowHandle>(0x4711);
+ViewBar bar = {reinterpret_cast<View*>(0x4711), 0, kProgressStartMaximum};
 constexpr uint32_t kStart = 0x4000;
 
 struct Expected {
@@ -135,7 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     fuzz_machine_reset(setup, data + 4, size - 4);
     const uint32_t result = static_cast<uint32_t>(
-        RunWriteAndVerify(DialogFlashProgress(kWindow), image.get(), kStart + length - 1, 0x0090));
+        RunWriteAndVerify(ViewFlashProgress(&bar), image.get(), kStart + length - 1, 0x0090));
     FuzzMachine& m = fuzzMachine;
     CheckClosed();
 

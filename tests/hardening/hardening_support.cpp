@@ -6,13 +6,13 @@
 #include <sstream>
 
 #include "flash/flash_protocol.h"
-#include "recording_ui.h"
+#include "recording_view.h"
 #include "update/firmware_catalogue.h"
 #include "update/update_worker.h"
 
 namespace {
 
-WindowHandle const kWindow = reinterpret_cast<WindowHandle>(0x4711);
+View* const kView = reinterpret_cast<View*>(0x4711);
 
 std::vector<AttemptRecord>& AttemptLog() {
     static std::vector<AttemptRecord> log;
@@ -55,7 +55,7 @@ SensorInfo DefaultRequest(uint16_t family) {
 
 WorkerRun RunWorker(const SimScenario& scenario, const SensorInfo* requestOverride,
                     uint32_t startAtMs) {
-    recording_ui_reset();
+    recording_view_reset();
     sim_reset(scenario);
     sim_advance_ms(startAtMs);
     // Room for every attempt, so a long soak does not grow the log while it runs.
@@ -70,24 +70,24 @@ WorkerRun RunWorker(const SimScenario& scenario, const SensorInfo* requestOverri
     }
     const size_t diagnosticsBefore = sim_debug_lines().size();
 
-    UpdateRequest request{kWindow, run.request, nullptr};
+    UpdateRequest request{kView, run.request, nullptr};
     run.exitCode = UpdateWorker(&request);
 
     for (const AttemptRecord& a : AttemptLog()) run.results.push_back(a.result);
-    run.status = recording_ui_control(kIdStatus).text;
-    run.notice = recording_ui_control(kIdNotice).text;
-    run.currentVersion = recording_ui_control(kIdCurrentVersion).text;
-    const std::vector<std::string> currentTexts = recording_ui_texts(kIdCurrentVersion);
+    run.status = recording_view_part(RecordedPart::Status).text;
+    run.notice = recording_view_part(RecordedPart::Notice).text;
+    run.currentVersion = recording_view_part(RecordedPart::CurrentVersion).text;
+    const std::vector<std::string> currentTexts = recording_view_texts(RecordedPart::CurrentVersion);
     if (!currentTexts.empty()) run.currentBefore = currentTexts.front();
-    run.newVersion = recording_ui_control(kIdNewVersion).text;
+    run.newVersion = recording_view_part(RecordedPart::NewVersion).text;
     const std::vector<std::string> lines = sim_debug_lines();
     run.diagnostics.assign(lines.begin() + static_cast<std::ptrdiff_t>(diagnosticsBefore),
                            lines.end());
-    const ControlState progress = recording_ui_control(kIdProgress);
+    const PartState progress = recording_view_part(RecordedPart::Progress);
     run.progressEnabled = progress.enabled;
-    run.progressPos = progress.pos;
-    run.updateEnabled = recording_ui_control(kIdUpdate).enabled;
-    run.exitEnabled = recording_ui_control(kIdExit).enabled;
+    run.progressPos = progress.done;
+    run.updateEnabled = recording_view_part(RecordedPart::Update).enabled;
+    run.exitEnabled = recording_view_part(RecordedPart::Exit).enabled;
     return run;
 }
 

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "hardening_support.h"
-#include "recording_ui.h"
+#include "recording_view.h"
 
 // ---- Heap in use -------------------------------------------------------------------------
 // Every operator new and delete of this test binary is counted by the usable size of its
@@ -81,7 +81,7 @@ size_t OpenFileDescriptors() {
 // Brings the machine and the dialog back to a fixed state, so what remains allocated can be
 // compared between updates.
 void SettleMachine() {
-    recording_ui_reset();
+    recording_view_reset();
     sim_reset(sim_scenario_for_family(1));
 }
 

@@ -12,7 +12,8 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/ui.h"
+#include "platform/view.h"
+#include "platform/win32/win32_ui.h"
 #include "platform/win32/win32_interfaces.h"
 #include "platform/win32/win32_registry.h"
 #include "sensor/hid_device.h"
@@ -411,15 +412,15 @@ TEST(SystemSeam, TickCountFollowsSleep) {
     EXPECT_GE(plat_tick_count() - before, 80u);
 }
 
-// ---- Worker-thread calls of the dialog seam -------------------------------------------
+// ---- The worker thread and the view's calls from it -----------------------------------------
 
 // SetThreadExecutionState answers the calling thread's previous state, which shows what
-// ui_keep_awake left; each query puts back what it found.
+// view_keep_awake left; each query puts back what it found.
 TEST(ThreadSeam, KeepAwakeSetsAndClearsTheSystemRequiredState) {
-    ui_keep_awake(nullptr, true);
+    view_keep_awake(nullptr, true);
     EXECUTION_STATE previous = SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
     EXPECT_EQ(previous, static_cast<EXECUTION_STATE>(ES_CONTINUOUS | ES_SYSTEM_REQUIRED));
-    ui_keep_awake(nullptr, false);
+    view_keep_awake(nullptr, false);
     previous = SetThreadExecutionState(ES_CONTINUOUS);
     EXPECT_EQ(previous, static_cast<EXECUTION_STATE>(ES_CONTINUOUS));
 }
@@ -434,14 +435,14 @@ unsigned HeldWorker(void* argument) {
 TEST(ThreadSeam, RunningWhileRunningThenEndedWithTheResult) {
     releaseWorker = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     unsigned result = 2;
-    ThreadHandle thread = ui_thread_start(HeldWorker, &result);
+    PlatThread* thread = plat_thread_start(HeldWorker, &result);
     ASSERT_NE(thread, nullptr);
     uint32_t code = 0;
-    EXPECT_FALSE(ui_thread_ended(thread, &code));
+    EXPECT_FALSE(plat_thread_ended(thread, &code));
     SetEvent(releaseWorker);
-    WaitForSingleObject(static_cast<HANDLE>(thread), 10000);
-    EXPECT_TRUE(ui_thread_ended(thread, &code) && code == 2u) << code;
-    ui_thread_close(thread);
+    WaitForSingleObject(reinterpret_cast<HANDLE>(thread), 10000);
+    EXPECT_TRUE(plat_thread_ended(thread, &code) && code == 2u) << code;
+    plat_thread_close(thread);
     CloseHandle(releaseWorker);
 }
 
@@ -487,7 +488,7 @@ DWORD WINAPI InspectAndCloseBox(void* parameter) {
 TEST(MessageBoxSeam, ShowsTextAndCaptionWithOnlyAnOkButton) {
     BoxSeen seen = {std::string(), 0, false};
     HANDLE inspector = CreateThread(nullptr, 0, InspectAndCloseBox, &seen, 0, nullptr);
-    ui_message_box("_beginthreadex ERROR", "ZORFLASH");  // returns once OK is pressed
+    view_message_box(nullptr, "_beginthreadex ERROR", "ZORFLASH");  // returns once OK is pressed
     WaitForSingleObject(inspector, 15000);
     CloseHandle(inspector);
     ASSERT_TRUE(seen.found) << "no window captioned ZORFLASH";

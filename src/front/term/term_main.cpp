@@ -1,6 +1,5 @@
-// The terminal front end's message loop: start-up as the dialog's creation does it, then one
-// loop on the main thread that waits for a key, a queued control change from the worker, a
-// signal or the timer, and hands each to the main window's handlers.
+// The terminal front end's loop: one loop on the main thread that waits for a key, a queued
+// change of the window from the worker, a signal or the next tick, and hands each to the app.
 #include <poll.h>
 #include <signal.h>
 #include <termios.h>
@@ -13,10 +12,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/main_window.h"
+#include "app/app.h"
 #include "front/term/term_front.h"
 #include "front/term/term_report.h"
-#include "platform/term/term_model.h"
+#include "platform/instance_lock.h"
+#include "platform/term/term_view.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ bool hungUp = false;
 
 void OnSignal(int number) {
     pendingSignal.store(number);
-    TermUiWake();
+    TermViewWake();
 }
 
 struct TerminalState {
@@ -72,10 +72,6 @@ void RestoreSignals() {
     signal(SIGTERM, SIG_DFL);
 }
 
-bool ControlEnabled(int controlId) {
-    return TermControlFor(controlId)->enabled;
-}
-
 enum class Key { None, Update, Exit };
 
 // Decodes the keys of one read; escape sequences (arrows, function keys) are skipped, a lone
@@ -106,7 +102,7 @@ Key DecodeKeys(const char* bytes, ssize_t count, ssize_t* index) {
 }
 
 struct LoopState {
-    MainWindowState* state;
+    AppState* app;
     bool readKeys;
     // A close (Ctrl-C, hang-up, SIGTERM) or Exit that came while the worker ran: carried out
     // once the worker has ended.
@@ -117,21 +113,34 @@ struct LoopState {
     // tick's work and after a running update.
     bool inputEnded;
     bool ticked;
+    bool ticking;
+    uint64_t tickDueMs;  // the next tick, while the app wants them
 };
 
+bool Finished(const LoopState* loop) { return AppFinished(loop->app, nullptr); }
+
+// Ticks run one period apart, counted from when the app asked for them or from the end of
+// the last, so a long tick (the sensor query) does not make ticks pile up.
+void FollowTicks(LoopState* loop, bool restart) {
+    const bool wanted = AppWantsTicks(loop->app) && !Finished(loop);
+    if (wanted && (!loop->ticking || restart)) loop->tickDueMs = TermNowMs() + kAppTickMs;
+    loop->ticking = wanted;
+}
+
 void RequestExit(LoopState* loop) {
-    MainWindowOnCommand(loop->state, kIdExit);
-    loop->exitPending = !termModel.quitPosted && WorkerRunning(loop->state);
+    AppPress(loop->app, AppButton::Exit);
+    FollowTicks(loop, true);
+    loop->exitPending = !Finished(loop) && AppUpdating(loop->app);
 }
 
 void RequestClose(LoopState* loop, const char* programName) {
-    if (MainWindowOnClose(loop->state)) {
+    if (AppClose(loop->app)) {
         if (!loop->closePending) {
             char note[256];
             std::snprintf(note, sizeof note,
                           "%s: the update goes on; the program ends when it is done.",
                           programName);
-            TermRenderNote(note);
+            TermViewNote(note);
         }
         loop->closePending = true;
         return;
@@ -152,46 +161,35 @@ void HandleInput(LoopState* loop) {
     ssize_t index = 0;
     for (;;) {
         const Key key = DecodeKeys(bytes, count, &index);
-        if (key == Key::None || termModel.quitPosted) return;
-        if (key == Key::Update && ControlEnabled(kIdUpdate)) {
-            MainWindowOnCommand(loop->state, kIdUpdate);
-        } else if (key == Key::Exit && ControlEnabled(kIdExit)) {
+        if (key == Key::None || Finished(loop)) return;
+        if (key == Key::Update && TermViewButtonEnabled(ViewButton::Update)) {
+            AppPress(loop->app, AppButton::Update);
+            FollowTicks(loop, false);
+        } else if (key == Key::Exit && TermViewButtonEnabled(ViewButton::Exit)) {
             RequestExit(loop);
         }
     }
 }
 
-void RunTimers(LoopState* loop) {
-    const uint64_t now = TermNowMs();
-    for (const TermTimer& timer : termModel.timers) {
-        if (timer.id == 0 || now < timer.dueMs || termModel.quitPosted) continue;
-        const uint32_t id = timer.id;
-        // Due again one period after this tick, as a window timer is; a long tick (the
-        // sensor query) does not make ticks pile up.
-        for (TermTimer& slot : termModel.timers) {
-            if (slot.id == id) slot.dueMs = TermNowMs() + slot.periodMs;
-        }
-        MainWindowOnTimer(loop->state, id);
-        loop->ticked = true;
-    }
+void RunTick(LoopState* loop) {
+    if (!loop->ticking || TermNowMs() < loop->tickDueMs) return;
+    AppTick(loop->app);
+    loop->ticked = true;
+    loop->tickDueMs = TermNowMs() + kAppTickMs;
+    FollowTicks(loop, false);
 }
 
-int PollTimeout(uint64_t lastFrame) {
+// While the worker runs, its end is looked for every tick period.
+int PollTimeout(const LoopState* loop, uint64_t lastFrame) {
     const uint64_t now = TermNowMs();
-    uint64_t wait = 1000;
-    for (const TermTimer& timer : termModel.timers) {
-        if (timer.id == 0) continue;
-        wait = timer.dueMs > now ? std::min<uint64_t>(wait, timer.dueMs - now) : 0;
-    }
-    if (TermRenderPending()) {
+    uint64_t wait = AppUpdating(loop->app) ? kAppTickMs : 1000;
+    if (loop->ticking) wait = loop->tickDueMs > now ? std::min<uint64_t>(wait, loop->tickDueMs - now) : 0;
+    if (TermViewFramePending()) {
         const uint64_t frameDue = lastFrame + kFrameIntervalMs;
         wait = std::min<uint64_t>(wait, frameDue > now ? frameDue - now : 0);
     }
     return static_cast<int>(wait);
 }
-
-// ui_destroy_window's part: the window goes away as WM_DESTROY would take it.
-void DestroyWindow(void* state) { MainWindowOnDestroy(static_cast<MainWindowState*>(state)); }
 
 void HandleSignal(LoopState* loop, const char* programName) {
     const int number = pendingSignal.exchange(0);
@@ -200,7 +198,7 @@ void HandleSignal(LoopState* loop, const char* programName) {
         // The terminal is gone: nothing more is drawn or read, but the update finishes.
         hungUp = true;
         loop->readKeys = false;
-        TermRenderSilence();
+        TermViewSilence();
     }
     RequestClose(loop, programName);
 }
@@ -285,23 +283,8 @@ int TermProgram(const Edition& edition, const LongOptions& longOptions, const ch
     const bool info = longOptions.outcome == LongOptionsOutcome::ShowInfo;
     const bool reportsStatus = info || longOptions.update;
 
-    const char* lockPath = std::getenv("ZORFLASH_LOCK_FILE");
-    if (lockPath == nullptr || lockPath[0] == '\0') lockPath = options.lockPath;
-    char reason[256];
-    const TermLockResult lock = TermLockInstance(lockPath, reason, sizeof reason);
-    if (lock != TermLockResult::Taken) {
-        char error[512];
-        if (lock == TermLockResult::Held) {
-            std::snprintf(error, sizeof error,
-                          "another instance is already running (lock %s); only one may update "
-                          "the sensor at a time.",
-                          lockPath);
-        } else {
-            std::snprintf(error, sizeof error,
-                          "cannot take the lock %s (%s); nothing was sent to the sensor. Remove "
-                          "what is there when no zorflash runs.",
-                          lockPath, reason);
-        }
+    char error[512];
+    if (plat_lock_editions(options.lockPath, error, sizeof error) != InstanceLock::Taken) {
         return TermRefuse(edition, longOptions, reportsStatus ? kExitAlreadyRunning : 2, error);
     }
     int status = 0;
@@ -327,7 +310,7 @@ int TermProgram(const Edition& edition, const LongOptions& longOptions, const ch
                                        ran ? &outcome : nullptr, nullptr});
         }
     }
-    TermUnlockInstance();
+    plat_unlock_instance();
     return status;
 }
 
@@ -335,69 +318,59 @@ int TermRun(const char* commandLine, const TermRunOptions& options,
             const TermRunSettings& settings) {
     pendingSignal = 0;
     hungUp = false;
-    // The main window's state lives here, on the main thread, for the whole run.
-    MainWindowState state;
-    ResetMainWindowState(&state);
-    state.firmware = options.firmware;
-    state.updateExitStatus = settings.updateExitStatus;
-    state.familyOption = settings.familyOption;
-    state.familyUnknownText = settings.familyUnknownText;
-    TermUiBegin(DestroyWindow, &state);
     InstallSignals();
     const TerminalState terminal = EnterRawInput();
-    TermRenderBegin(isatty(fileno(settings.display)) != 0 && settings.display == stdout,
-                    kDialogCaption, settings.display);
+    View* view = TermViewBegin(isatty(fileno(settings.display)) != 0 && settings.display == stdout,
+                               kDialogCaption, settings.display);
+    // The run's state lives here, on the main thread, for the whole run.
+    AppState app;
+    LaunchOptions launch;
+    ResetLaunchOptions(&launch);
+    ParseCommandLine(commandLine, &launch);
+    AppStart(&app, view, launch,
+             AppSettings{options.firmware, settings.updateExitStatus, settings.familyOption,
+                         settings.familyUnknownText});
+    view_show_window(view, true);
+    TermViewFlush();
 
-    LoopState loop{&state, true, false, false, false, false};
-    // As CreateDialogParamA does: the creation, then the start-up steps.
-    MainWindowOnCreate(&state, &termModel);
-    MainWindowStartup(&state, commandLine);
-    ui_show_window(state.window, true);
-    TermRenderFlush();
-
+    LoopState loop{&app, true, false, false, false, false, false, 0};
+    FollowTicks(&loop, true);
     uint64_t lastFrame = TermNowMs();
-    while (!termModel.quitPosted) {
+    while (!Finished(&loop)) {
         pollfd fds[2];
         nfds_t count = 0;
-        fds[count++] = pollfd{TermUiWakeFd(), POLLIN, 0};
+        fds[count++] = pollfd{TermViewWakeFd(), POLLIN, 0};
         if (loop.readKeys) fds[count++] = pollfd{STDIN_FILENO, POLLIN, 0};
-        const int ready = poll(fds, count, PollTimeout(lastFrame));
-        TermUiRunQueuedCalls();
+        const int ready = poll(fds, count, PollTimeout(&loop, lastFrame));
+        TermViewRunQueuedCalls();
         HandleSignal(&loop, options.programName);
         if (ready > 0 && count > 1 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
             HandleInput(&loop);
         }
-        if (!termModel.quitPosted && !WorkerRunning(&state)) {
+        if (!Finished(&loop) && !AppUpdating(&app)) {
             if (loop.closePending) RequestClose(&loop, options.programName);
-            if (loop.exitPending && !termModel.quitPosted) RequestExit(&loop);
-            if (loop.inputEnded && loop.ticked && !termModel.quitPosted &&
-                ControlEnabled(kIdExit)) {
+            if (loop.exitPending && !Finished(&loop)) RequestExit(&loop);
+            if (loop.inputEnded && loop.ticked && !Finished(&loop) &&
+                TermViewButtonEnabled(ViewButton::Exit)) {
                 RequestExit(&loop);
             }
         }
-        if (!termModel.quitPosted) RunTimers(&loop);
-        if (TermRenderPending() && TermNowMs() >= lastFrame + kFrameIntervalMs) {
-            TermRenderFlush();
+        if (!Finished(&loop)) RunTick(&loop);
+        if (TermViewFramePending() && TermNowMs() >= lastFrame + kFrameIntervalMs) {
+            TermViewFlush();
             lastFrame = TermNowMs();
         }
     }
 
-    // The handlers never quit while a worker runs; should one still be on its way out, its
-    // last control changes are carried out before the dialog goes away.
-    while (TermUiLiveThreads() > 0) {
-        pollfd fd{TermUiWakeFd(), POLLIN, 0};
-        poll(&fd, 1, 100);
-        TermUiRunQueuedCalls();
-    }
-
-    TermRenderEnd();
+    TermViewEnd();
     LeaveRawInput(terminal);
     RestoreSignals();
-    TermUiEnd();
-    if (state.sensorQueried) *settings.sensor = state.sensor;
+    int exitCode = 0;
+    AppFinished(&app, &exitCode);
+    *settings.sensor = AppSensor(&app);
     // A status line of the outcome's own (an image problem) moves with it.
-    const UpdateOutcome& outcome = state.request.outcome;
+    const UpdateOutcome& outcome = AppOutcome(&app);
     *settings.outcome = outcome;
     if (outcome.status == outcome.problem) settings.outcome->status = settings.outcome->problem;
-    return termModel.exitCode;
+    return exitCode;
 }

@@ -1,6 +1,7 @@
 // The Windows main dialog: class registration, creation from template 103, the message
-// loop, and the window procedure that hands each message to the main window's logic
-// together with the state this front end owns.
+// loop, and the window procedure that hands each message to the app together with the state
+// this front end owns. Timer 1 runs while the app wants ticks; the window is destroyed when
+// the run is over, and WM_DESTROY posts the exit code.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -8,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/main_window.h"
+#include "app/app.h"
 #include "front/win32/main_dialog.h"
 #include "platform/win32/resource.h"
 #include "platform/win32/win32_ui.h"
@@ -70,12 +71,11 @@ void TellUnattended(const Edition& edition, const char* text) {
 }
 
 // True when the slash options start an update by themselves (/F0 to /F2 with a file, /V) or
-// end at once without a window (/F0 to /F3 without a file): nobody is at the screen. The
-// parse runs without a window, so no control is set.
+// end at once without a window (/F0 to /F3 without a file): nobody is at the screen.
 bool SlashOptionsRunUnattended(const char* commandLine) {
     LaunchOptions launch;
     ResetLaunchOptions(&launch);
-    ParseCommandLine(nullptr, commandLine, &launch);
+    ParseCommandLine(commandLine, &launch);
     return launch.launchMode < kLaunchInteractive &&
            !(launch.launchMode == 3 && launch.fileName[0] != '\0');
 }
@@ -129,35 +129,64 @@ int ShowSensorInfo(bool alreadyRunning, const char* notRunningText) {
     return InfoExitStatus(sensor);
 }
 
-// The main window's state, owned by this front end for the whole process. The window
-// procedure has no other way to it: the dialog's creation data reach only a dialog
+// The run's state and the view, owned by this front end for the whole process. The window
+// procedure has no other way to them: the dialog's creation data reach only a dialog
 // procedure, and this class has none.
-MainWindowState state;
+AppState app;
+View view = {nullptr, 0, 0};
+AppSettings settings = {nullptr, false, kSensorNone, nullptr};
+LaunchOptions launch;
+constexpr UINT_PTR kTickTimerId = 1;
+bool ticking = false;
+
+// After each call of the app: timer 1 follows its wish for ticks (`restart` sets a running
+// timer again, which restarts its period), and a run that is over takes the window away.
+void FollowApp(HWND window, bool restart) {
+    const bool wanted = AppWantsTicks(&app);
+    if (wanted && (!ticking || restart)) SetTimer(window, kTickTimerId, kAppTickMs, nullptr);
+    if (!wanted && ticking) KillTimer(window, kTickTimerId);
+    ticking = wanted;
+    if (AppFinished(&app, nullptr)) DestroyWindow(window);
+}
 
 }  // namespace
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE:
-        MainWindowOnCreate(&state, window);
+        // The tick runs from the window's creation; the app starts once its controls exist.
+        view.dialog = window;
+        SetTimer(window, kTickTimerId, kAppTickMs, nullptr);
+        ticking = true;
         return 0;
     case WM_COMMAND:
-        MainWindowOnCommand(&state, LOWORD(wParam));
+        if (LOWORD(wParam) == IDC_UPDATE || LOWORD(wParam) == IDC_EXIT) {
+            const bool exit = LOWORD(wParam) == IDC_EXIT;
+            AppPress(&app, exit ? AppButton::Exit : AppButton::Update);
+            FollowApp(window, exit);
+        }
         return 0;
     case WM_TIMER:
-        MainWindowOnTimer(&state, static_cast<uint32_t>(wParam));
+        if (wParam == kTickTimerId) {
+            AppTick(&app);
+            FollowApp(window, false);
+        }
         return 0;
     case WM_CLOSE:
-        // Refused while a worker runs (the sensor may be mid-write); otherwise the logic
-        // destroys the window, which brings WM_DESTROY and the exit code.
-        MainWindowOnClose(&state);
+        // Refused while a worker runs (the sensor may be mid-write); otherwise the run is
+        // over and the window goes, which brings WM_DESTROY and the exit code.
+        AppClose(&app);
+        FollowApp(window, false);
         return 0;
     case WM_QUERYENDSESSION:
         // Same rule for the end of the session: Windows shows the reason set below.
-        return WorkerRunning(&state) ? FALSE : TRUE;
-    case WM_DESTROY:
-        MainWindowOnDestroy(&state);
+        return AppUpdating(&app) ? FALSE : TRUE;
+    case WM_DESTROY: {
+        int exitCode = 0;
+        AppFinished(&app, &exitCode);
+        PostQuitMessage(exitCode);
         return 0;
+    }
     case kWin32MsgShutdownBlock:
         if (wParam) {
             ShutdownBlockReasonCreate(window, kShutdownBlockReason);
@@ -214,15 +243,14 @@ int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
         return startupFailed;
     }
 
-    ResetMainWindowState(&state);
-    state.firmware = &firmware;
-    state.updateExitStatus = longOptions.update;
-    state.familyOption = longOptions.family;
+    // --update is the unattended update of /V, with an exit status that tells how it went.
+    ResetLaunchOptions(&launch);
+    ParseCommandLine(longOptions.update ? "/V" : slashOptions, &launch);
     FormatFamilyUnknownText(edition);
-    state.familyUnknownText = familyUnknownText;
+    settings = AppSettings{&firmware, longOptions.update, longOptions.family, familyUnknownText};
 
     // No owner, no dialog procedure: the class's window procedure gets every message,
-    // WM_CREATE included, which stores the window and starts the timer.
+    // WM_CREATE included, which starts the timer.
     HWND dialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_MAIN_DIALOG), nullptr,
                                      nullptr, 0);
     if (dialog == nullptr) {
@@ -230,25 +258,22 @@ int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
         if (unattended) WriteStandardError(edition.programName, "Can't create DialogBox.");
         return startupFailed;
     }
-
-    // --update is the unattended update of /V, with an exit status that tells how it went.
-    MainWindowStartup(&state, longOptions.update ? "/V" : slashOptions);
+    AppStart(&app, &view, launch, settings);
 
     if (alreadyRunning) {
         // Nothing has touched the sensor yet: the first timer tick has not come. An
         // unattended run has nobody to read a message, so only the interactive one shows it.
-        if (IsInteractive(&state)) {
+        if (LaunchInteractive(launch)) {
             MessageBoxA(nullptr, notRunningText, kAlreadyRunningCaption, MB_OK | MB_ICONSTOP);
         } else {
             TellUnattended(edition, notRunningText);
         }
-        return state.updateExitStatus ? kExitAlreadyRunning : kExitSecondInstance;
+        return longOptions.update ? kExitAlreadyRunning : kExitSecondInstance;
     }
 
-    // An unattended run without a file name ends on the first tick with exit code 4
-    // (OnUnattendedTick); it is not shown at all, so that a script starting it never
-    // flashes a window on the screen.
-    if (!UnattendedWithoutFileName(&state)) ShowWindow(dialog, showCommand);
+    // An unattended run without a file name ends on the first tick with exit code 4; it is
+    // not shown at all, so that a script starting it never flashes a window on the screen.
+    if (!LaunchLacksFileName(launch)) ShowWindow(dialog, showCommand);
 
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
@@ -259,11 +284,11 @@ int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
     }
     // The window is hidden by now: --update leaves its last status line where a script
     // reads it.
-    const UpdateOutcome& outcome = state.request.outcome;
+    const UpdateOutcome& outcome = AppOutcome(&app);
     if (longOptions.update && outcome.end != UpdateEnd::NotRun && outcome.status != nullptr) {
         TellUnattended(edition, outcome.status);
-    } else if (!IsInteractive(&state) && state.familyRefusal[0] != '\0') {
-        TellUnattended(edition, state.familyRefusal);
+    } else if (!LaunchInteractive(launch) && AppFamilyRefusal(&app)[0] != '\0') {
+        TellUnattended(edition, AppFamilyRefusal(&app));
     }
     return static_cast<int>(message.wParam);
 }

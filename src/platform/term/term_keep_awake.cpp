@@ -1,4 +1,4 @@
-// ui_keep_awake on Linux: a logind "sleep" inhibitor held while the update worker runs.
+// view_keep_awake on Linux: a logind "sleep" inhibitor held while the update worker runs.
 //
 // libsystemd is loaded at run time, so the program also runs where it is missing; no system
 // bus or no logind means no inhibitor, silently. The inhibitor lasts as long as the file
@@ -9,7 +9,7 @@
 
 #include <mutex>
 
-#include "platform/ui.h"
+#include "platform/view.h"
 
 namespace {
 
@@ -63,7 +63,7 @@ int TakeInhibitor() {
 }  // namespace
 
 // The terminal has no session end to hold back, so the window plays no part here.
-void ui_keep_awake(WindowHandle, bool on) {
+void view_keep_awake(View*, bool on) {
     std::lock_guard<std::mutex> lock(inhibitMutex);
     if (on && inhibitFd < 0) {
         inhibitFd = TakeInhibitor();

@@ -1,5 +1,5 @@
 // Resource IDs of the Windows edition, shared by the resource script and the code.
-// The control IDs of the main dialog are those of platform/ui.h.
+// The control IDs of the main dialog; 1000 is a hidden edit control the template keeps.
 #pragma once
 
 #define IDD_MAIN_DIALOG 103    // main dialog template (0x67)

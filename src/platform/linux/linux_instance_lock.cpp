@@ -13,9 +13,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
-#include "platform/term/term_model.h"
+#include "platform/instance_lock.h"
 
 namespace {
 int lockFd = -1;
@@ -29,7 +30,7 @@ const char* FileKindWords(mode_t mode) {
 }
 }  // namespace
 
-TermLockResult TermLockInstance(const char* path, char* reason, size_t capacity) {
+InstanceLock plat_lock_instance(const char* path, char* reason, size_t capacity) {
     if (capacity > 0) reason[0] = '\0';
     // Never through a symbolic link: another user could point one at a file of ours, which
     // we would create or lock. Never blocking: opening a FIFO would wait for a writer. The
@@ -45,7 +46,7 @@ TermLockResult TermLockInstance(const char* path, char* reason, size_t capacity)
         const int error = errno;
         std::snprintf(reason, capacity, "%s",
                       error == ELOOP ? "it is a symbolic link" : std::strerror(error));
-        return TermLockResult::Unusable;
+        return InstanceLock::Unusable;
     }
     struct stat status;
     if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
@@ -53,20 +54,39 @@ TermLockResult TermLockInstance(const char* path, char* reason, size_t capacity)
         std::snprintf(reason, capacity, "it is %s",
                       S_ISREG(status.st_mode) ? std::strerror(error) : FileKindWords(status.st_mode));
         close(fd);
-        return TermLockResult::Unusable;
+        return InstanceLock::Unusable;
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         close(fd);
-        if (error == EWOULDBLOCK) return TermLockResult::Held;
+        if (error == EWOULDBLOCK) return InstanceLock::Held;
         std::snprintf(reason, capacity, "%s", std::strerror(error));
-        return TermLockResult::Unusable;
+        return InstanceLock::Unusable;
     }
     lockFd = fd;
-    return TermLockResult::Taken;
+    return InstanceLock::Taken;
 }
 
-void TermUnlockInstance() {
+InstanceLock plat_lock_editions(const char* defaultPath, char* refusal, size_t capacity) {
+    const char* path = std::getenv("ZORFLASH_LOCK_FILE");
+    if (path == nullptr || path[0] == '\0') path = defaultPath;
+    char reason[256];
+    const InstanceLock lock = plat_lock_instance(path, reason, sizeof reason);
+    if (lock == InstanceLock::Held) {
+        std::snprintf(refusal, capacity,
+                      "another instance is already running (lock %s); only one may update "
+                      "the sensor at a time.",
+                      path);
+    } else if (lock == InstanceLock::Unusable) {
+        std::snprintf(refusal, capacity,
+                      "cannot take the lock %s (%s); nothing was sent to the sensor. Remove "
+                      "what is there when no zorflash runs.",
+                      path, reason);
+    }
+    return lock;
+}
+
+void plat_unlock_instance() {
     if (lockFd >= 0) {
         close(lockFd);
         lockFd = -1;

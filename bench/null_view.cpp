@@ -1,0 +1,11 @@
+// A view that shows nothing: the benchmarks measure the protocol, not a toolkit.
+#include "platform/view.h"
+
+void view_show_text(View*, ViewText, const char*) {}
+void view_enable_button(View*, ViewButton, bool) {}
+void view_show_progress(View*, uint32_t, uint32_t) {}
+void view_start_progress(View*, uint32_t) {}
+void view_enable_progress(View*, bool) {}
+void view_show_window(View*, bool) {}
+void view_message_box(View*, const char*, const char*) {}
+void view_keep_awake(View*, bool) {}

@@ -1,0 +1,414 @@
+// The app over the simulated sensor (virtual clock) and the recording view: each row of the
+// launch-mode table run as a whole program, from the window's start to the exit code.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/app.h"
+#include "platform/sim/sim_control.h"
+#include "support/recording_view.h"
+
+namespace {
+
+View* const kView = reinterpret_cast<View*>(0x5151);
+const char kNoConnection[] = "A connection was not established. Update can not be performed.";
+const char kUpToDate[] = "The current version matches this version. No update is needed.";
+
+SimScenario Scenario(const char* name) {
+    SimScenario scenario;
+    EXPECT_TRUE(sim_scenario_by_name(name, &scenario)) << name;
+    return scenario;
+}
+
+class Program : public ::testing::Test {
+protected:
+    AppState state;
+    AppSettings settings = {nullptr, false, kSensorNone, nullptr};
+    void SetUp() override {
+        recording_view_reset();
+        settings = AppSettings{nullptr, false, kSensorNone, nullptr};
+    }
+    void TearDown() override { recording_view_join_threads(); }
+
+    // The window's start and show, as each front end does them.
+    void Start(const char* scenario, const char* commandLine) {
+        sim_reset(Scenario(scenario));
+        LaunchOptions options;
+        ResetLaunchOptions(&options);
+        ParseCommandLine(commandLine, &options);
+        AppStart(&state, kView, options, settings);
+        view_show_window(kView, true);
+    }
+
+    // One tick, if the app wants ticks; the loop delivers nothing otherwise.
+    bool Tick() {
+        if (!AppWantsTicks(&state)) return false;
+        AppTick(&state);
+        return true;
+    }
+
+    // The exit code once the run is over, else -1.
+    int QuitCode() const {
+        int code = -1;
+        return AppFinished(&state, &code) ? code : -1;
+    }
+
+    // Ticks until the run is over (the worker may run meanwhile).
+    int TickUntilQuit(int maxTicks = 100) {
+        for (int i = 0; i < maxTicks && QuitCode() < 0; ++i) {
+            recording_view_join_threads();
+            if (!Tick()) break;
+        }
+        return QuitCode();
+    }
+
+    static std::string Text(RecordedPart part) { return recording_view_part(part).text; }
+
+    static int Count(ViewCallKind kind) {
+        int n = 0;
+        for (const ViewCall& call : recording_view_calls()) n += call.kind == kind;
+        return n;
+    }
+};
+
+TEST_F(Program, StartWantsTicksAndPreparesTheBar) {
+    Start("family0", "");
+    EXPECT_EQ(state.view, kView);
+    EXPECT_TRUE(AppWantsTicks(&state));
+    EXPECT_EQ(kAppTickMs, 100u);
+    const std::vector<ViewCall> calls = recording_view_calls();
+    ASSERT_GE(calls.size(), 3u);
+    const PartState bar = recording_view_part(RecordedPart::Progress);
+    EXPECT_EQ(calls[0].kind, ViewCallKind::Progress);
+    EXPECT_EQ(bar.total, 544u);
+    EXPECT_EQ(bar.done, 0u);
+    EXPECT_FALSE(bar.enabled);
+    EXPECT_EQ(state.options.launchMode, 255);
+}
+
+// ---- Interactive ---------------------------------------------------------------------------
+
+TEST_F(Program, InteractiveUpdateThenExitGivesTwo) {
+    Start("family0", "");
+    ASSERT_TRUE(Tick());
+    EXPECT_FALSE(AppWantsTicks(&state));  // the first tick runs once
+    EXPECT_EQ(Text(RecordedPart::CurrentVersion), "0140");
+    EXPECT_EQ(Text(RecordedPart::NewVersion), "0610");
+    AppPress(&state, AppButton::Update);
+    recording_view_join_threads();
+    EXPECT_EQ(Text(RecordedPart::Status), "Update complete.");
+    EXPECT_EQ(sim_sensor_version(), 0x0610);
+    EXPECT_EQ(QuitCode(), -1);  // no tick ends an interactive run
+    AppPress(&state, AppButton::Exit);
+    EXPECT_EQ(QuitCode(), 2);
+    EXPECT_FALSE(recording_view_shown());
+    EXPECT_EQ(recording_view_threads_closed(), 1);
+}
+
+TEST_F(Program, InteractiveUpToDate) {
+    Start("uptodate", "");
+    Tick();
+    EXPECT_EQ(Text(RecordedPart::CurrentVersion), "0610");
+    EXPECT_EQ(Text(RecordedPart::NewVersion), "0610");
+    AppPress(&state, AppButton::Update);
+    recording_view_join_threads();
+    EXPECT_EQ(Text(RecordedPart::Status), kUpToDate);
+    EXPECT_EQ(sim_sensor_counters().switchRequests, 0u);
+    AppPress(&state, AppButton::Exit);
+    EXPECT_EQ(QuitCode(), 2);
+}
+
+TEST_F(Program, InteractiveFamilyOne) {
+    Start("family1", "");
+    Tick();
+    EXPECT_EQ(Text(RecordedPart::CurrentVersion), "0139 P0002");
+    EXPECT_EQ(Text(RecordedPart::NewVersion), "0139 P0006");
+}
+
+TEST_F(Program, InteractiveNoSensorQueriesThreeTimesThenExitGivesZero) {
+    Start("nosensor", "");
+    const uint64_t before = sim_now_ms();
+    const SimCounters countersBefore = sim_counters();
+    Tick();
+    EXPECT_EQ(sim_counters().listCreates - countersBefore.listCreates, 3u);
+    EXPECT_EQ(sim_now_ms() - before, 3000u);  // the pause follows the third query too
+    EXPECT_EQ(Text(RecordedPart::CurrentVersion), "????");
+    EXPECT_EQ(Text(RecordedPart::NewVersion), "");
+    EXPECT_TRUE(recording_view_part(RecordedPart::Update).enabled);
+
+    AppPress(&state, AppButton::Update);
+    recording_view_join_threads();
+    EXPECT_EQ(Text(RecordedPart::Status), kNoConnection);
+    // Again: a new worker with the same record; the sensor is not queried again.
+    const uint32_t lists = sim_counters().listCreates;
+    AppPress(&state, AppButton::Update);
+    recording_view_join_threads();
+    EXPECT_EQ(recording_view_threads_started(), 2);
+    EXPECT_EQ(sim_counters().listCreates, lists);
+    EXPECT_EQ(recording_view_texts(RecordedPart::Status).back(), kNoConnection);
+    AppPress(&state, AppButton::Exit);
+    EXPECT_EQ(QuitCode(), 0);
+}
+
+TEST_F(Program, InteractiveExitWithoutUpdateGivesTwo) {
+    Start("family0", "");
+    Tick();
+    AppPress(&state, AppButton::Exit);
+    EXPECT_EQ(QuitCode(), 2);
+    EXPECT_EQ(recording_view_threads_started(), 0);
+}
+
+TEST_F(Program, InteractiveCloseWithoutWorkerEndsLikeExit) {
+    Start("family0", "");
+    Tick();
+    EXPECT_FALSE(AppClose(&state));
+    EXPECT_EQ(QuitCode(), 2);
+}
+
+TEST_F(Program, InteractiveFailedUpdateGivesTwo) {
+    Start("refused-block", "");
+    Tick();
+    AppPress(&state, AppButton::Update);
+    recording_view_join_threads();
+    EXPECT_EQ(Text(RecordedPart::Status), "Program Error. ");
+    AppPress(&state, AppButton::Exit);
+    EXPECT_EQ(QuitCode(), 2);
+}
+
+TEST_F(Program, ThreadStartFailureShowsTheMessageBox) {
+    Start("family0", "");
+    Tick();
+    recording_view_fail_thread_start(true);
+    AppPress(&state, AppButton::Update);
+    EXPECT_EQ(state.worker, nullptr);
+    ASSERT_EQ(Count(ViewCallKind::MessageBox), 1);
+    for (const ViewCall& call : recording_view_calls()) {
+        if (call.kind == ViewCallKind::MessageBox) {
+            EXPECT_EQ(call.text, "_beginthreadex ERROR|ZORFLASH");
+        }
+    }
+    AppPress(&state, AppButton::Exit);
+    EXPECT_EQ(QuitCode(), 2);
+}
+
+// ---- While a worker runs --------------------------------------------------------------------
+
+// A worker that runs until the test lets it go, to hold the program in the "worker runs"
+// state for as long as a check needs.
+std::atomic<bool> releaseWorker{false};
+unsigned HeldWorker(void*) {
+    while (!releaseWorker.load()) std::this_thread::yield();
+    return 2;
+}
+
+class WhileWorkerRuns : public Program {
+protected:
+    void SetUp() override {
+        Program::SetUp();
+        Start("family0", "");
+        Tick();
+        releaseWorker = false;
+        state.worker = plat_thread_start(HeldWorker, nullptr);
+        ASSERT_NE(state.worker, nullptr);
+    }
+    void TearDown() override {
+        releaseWorker = true;
+        Program::TearDown();
+    }
+};
+
+TEST_F(WhileWorkerRuns, CloseIsRefusedUntilTheWorkerHasEnded) {
+    EXPECT_TRUE(AppUpdating(&state));
+    EXPECT_TRUE(AppClose(&state));
+    EXPECT_EQ(QuitCode(), -1);
+    
+    releaseWorker = true;
+    recording_view_join_threads();
+    EXPECT_FALSE(AppUpdating(&state));
+    EXPECT_FALSE(AppClose(&state));
+    EXPECT_EQ(QuitCode(), 2);
+}
+
+TEST_F(WhileWorkerRuns, ExitIsRefused) {
+    AppPress(&state, AppButton::Exit);
+    EXPECT_EQ(QuitCode(), -1);
+    releaseWorker = true;
+    recording_view_join_threads();
+    AppPress(&state, AppButton::Exit);
+    EXPECT_EQ(QuitCode(), 2);
+}
+
+TEST_F(WhileWorkerRuns, ExitDuringTheWorkersLastMomentEndsTheProgramWhenItHasEnded) {
+    // The interactive ticks stopped after the first; the Exit brings them back so that the
+    // end of the worker is seen.
+    ASSERT_FALSE(AppWantsTicks(&state));
+    AppPress(&state, AppButton::Exit);
+    EXPECT_EQ(QuitCode(), -1);
+    EXPECT_TRUE(AppWantsTicks(&state));
+    AppTick(&state);
+    EXPECT_EQ(QuitCode(), -1) << "the worker still runs";
+    releaseWorker = true;
+    recording_view_join_threads();
+    AppTick(&state);
+    EXPECT_EQ(QuitCode(), 2) << "the worker's result";
+    EXPECT_FALSE(AppWantsTicks(&state));
+}
+
+TEST_F(WhileWorkerRuns, SecondUpdateIsRefused) {
+    AppPress(&state, AppButton::Update);
+    EXPECT_EQ(recording_view_threads_started(), 1);
+    EXPECT_EQ(recording_view_threads_closed(), 0);
+    releaseWorker = true;
+    recording_view_join_threads();
+    AppPress(&state, AppButton::Update);  // after the end a new worker may start
+    recording_view_join_threads();
+    EXPECT_EQ(recording_view_threads_started(), 2);
+    EXPECT_EQ(recording_view_threads_closed(), 1);
+}
+
+// ---- Unattended ----------------------------------------------------------------------------
+
+struct UnattendedCase {
+    const char* name;
+    const char* scenario;
+    const char* commandLine;
+    int exitCode;
+    int workers;          // workers started
+    uint16_t versionAfter;  // the sensor's version when the program has ended
+    const char* status;   // the last status line, or null when none was shown
+};
+
+const UnattendedCase kUnattended[] = {
+    {"F0Updates", "family0", "/F0 fw.bin", 2, 1, 0x0610, "Update complete."},
+    {"F1Updates", "family0", "/F1 fw.bin", 2, 1, 0x0610, "Update complete."},
+    {"F2Updates", "family0", "/F2 fw.bin", 2, 1, 0x0610, "Update complete."},
+    {"F0FamilyOne", "family1", "/F0 fw.bin", 2, 1, 0x0139, "Update complete."},
+    {"F0UpToDate", "uptodate", "/F0 fw.bin", 2, 1, 0x0610, kUpToDate},
+    {"F0NoSensor", "nosensor", "/F0 fw.bin", 0, 1, 0x0140, kNoConnection},
+    {"F0RefusedBlock", "refused-block", "/F0 fw.bin", 2, 1, 0x0140, "Program Error. "},
+    {"F0EmptyFileName", "family0", "/F0", 4, 0, 0x0140, nullptr},
+    {"F1TrailingBlank", "family0", "/F1 ", 4, 0, 0x0140, nullptr},
+    {"F2EmptyFileName", "family0", "/F2", 4, 0, 0x0140, nullptr},
+    {"F3EmptyFileName", "family0", "/F3", 4, 0, 0x0140, nullptr},
+    {"VWithoutFileName", "family0", "/V", 2, 1, 0x0610, "Update complete."},
+    {"VNoSensor", "nosensor", "/V", 0, 1, 0x0140, kNoConnection},
+    {"VBootLoaderRunning", "bootloader", "/V x", 2, 1, 0x0610, "Update complete."},
+};
+
+class Unattended : public Program, public ::testing::WithParamInterface<UnattendedCase> {};
+
+TEST_P(Unattended, EndsWithTheExitCodeOfItsRow) {
+    const UnattendedCase& c = GetParam();
+    Start(c.scenario, c.commandLine);
+    EXPECT_LT(state.options.launchMode, 5);
+    EXPECT_EQ(TickUntilQuit(), c.exitCode);
+    EXPECT_EQ(recording_view_threads_started(), c.workers);
+    EXPECT_EQ(sim_sensor_version(), c.versionAfter);
+    // The end for a missing file name leaves the ticks as they are; the loop ends anyway.
+    EXPECT_EQ(AppWantsTicks(&state), c.exitCode == 4);
+    EXPECT_FALSE(recording_view_shown());
+    if (c.status != nullptr) {
+        EXPECT_EQ(Text(RecordedPart::Status), c.status);
+    } else {
+        EXPECT_TRUE(recording_view_texts(RecordedPart::Status).empty());
+    }
+    int code = -1;
+    EXPECT_TRUE(AppFinished(&state, &code));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Unattended, ::testing::ValuesIn(kUnattended),
+                         [](const ::testing::TestParamInfo<UnattendedCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(Program, UnattendedWorkerStartsOnTheFirstTickAndEndsOnTheNextAfterIt) {
+    Start("family0", "/F0 fw.bin");
+    EXPECT_EQ(recording_view_threads_started(), 0);
+    Tick();
+    EXPECT_EQ(recording_view_threads_started(), 1);
+    recording_view_join_threads();
+    EXPECT_EQ(QuitCode(), -1);
+    Tick();  // the first tick after the worker's end ends the run
+    EXPECT_EQ(QuitCode(), 2);
+    EXPECT_FALSE(recording_view_shown());
+}
+
+TEST_F(Program, UnattendedWorkerThatCannotStartEndsWithTwo) {
+    Start("family0", "/F0 fw.bin");
+    recording_view_fail_thread_start(true);
+    Tick();
+    EXPECT_EQ(QuitCode(), 2);
+    EXPECT_EQ(Count(ViewCallKind::MessageBox), 1);
+    EXPECT_FALSE(AppWantsTicks(&state));
+    EXPECT_EQ(sim_sensor_counters().switchRequests, 0u);
+    // --update, which a script runs, shows no box that would wait: it ends with 1.
+    SetUp();
+    settings.updateExitStatus = true;
+    Start("family0", "/V");
+    recording_view_fail_thread_start(true);
+    Tick();
+    EXPECT_EQ(QuitCode(), 1);
+    EXPECT_EQ(Count(ViewCallKind::MessageBox), 0);
+}
+
+TEST_F(Program, ModeThreeWithFileNameWaitsForTheButtons) {
+    Start("family0", "/F3 fw.bin");
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(Tick());
+    EXPECT_EQ(recording_view_threads_started(), 0);
+    EXPECT_EQ(QuitCode(), -1);
+    EXPECT_EQ(sim_counters().listCreates, 0u);  // the sensor is not touched by the ticks
+    // Update identifies the sensor first, then the first tick after the worker ends quits.
+    AppPress(&state, AppButton::Update);
+    recording_view_join_threads();
+    EXPECT_EQ(Text(RecordedPart::CurrentVersion), "0610");
+    EXPECT_EQ(Text(RecordedPart::Status), "Update complete.");
+    EXPECT_EQ(QuitCode(), -1);
+    Tick();
+    EXPECT_EQ(QuitCode(), 2);
+}
+
+TEST_F(Program, ModeThreeExitWithoutUpdateGivesTwo) {
+    Start("family0", "/F3 fw.bin");
+    Tick();
+    AppPress(&state, AppButton::Exit);
+    EXPECT_EQ(QuitCode(), 2);
+}
+
+TEST_F(Program, UnattendedEmptyFileNameHidesAndStartsNothing) {
+    Start("family0", "/F0");
+    Tick();
+    EXPECT_EQ(QuitCode(), 4);
+    EXPECT_FALSE(recording_view_shown());
+    EXPECT_EQ(sim_counters().listCreates, 0u);
+}
+
+TEST_F(Program, KeepAwakeFollowsTheWorker) {
+    Start("family0", "");
+    Tick();
+    AppPress(&state, AppButton::Update);
+    recording_view_join_threads();
+    std::vector<int> flags;
+    for (const ViewCall& call : recording_view_calls()) {
+        if (call.kind == ViewCallKind::KeepAwake) flags.push_back(call.flag);
+    }
+    EXPECT_EQ(flags, (std::vector<int>{1, 0}));
+    // Awake from before the worker's first control change to after its last.
+    const std::vector<ViewCall> calls = recording_view_calls();
+    size_t on = 0, off = 0, firstText = 0, lastEnable = 0;
+    for (size_t i = 0; i < calls.size(); ++i) {
+        if (calls[i].kind == ViewCallKind::KeepAwake) (calls[i].flag ? on : off) = i;
+        if (calls[i].kind == ViewCallKind::Text && calls[i].part == RecordedPart::Notice &&
+            firstText == 0) {
+            firstText = i;
+        }
+        if (calls[i].kind == ViewCallKind::Enable && calls[i].part == RecordedPart::Exit) lastEnable = i;
+    }
+    EXPECT_LT(on, firstText);
+    EXPECT_GT(off, lastEnable);
+    EXPECT_FALSE(recording_view_keep_awake());
+}
+
+}  // namespace

@@ -1,0 +1,50 @@
+// A view that records every change instead of drawing it, and a worker thread that can be
+// joined or made to fail to start, for tests. Safe to call from the worker thread while the
+// test thread reads.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/view.h"
+
+// What the window holds: the four texts, the two buttons and the bar.
+enum class RecordedPart : uint8_t { CurrentVersion, NewVersion, Status, Notice, Update, Exit, Progress };
+
+enum class ViewCallKind { Text, Enable, Progress, ProgressStart, Show, MessageBox, KeepAwake, ThreadStart, ThreadClose };
+
+struct ViewCall {
+    ViewCallKind kind;
+    RecordedPart part;  // Text, Enable (Progress: the bar's enable state)
+    uint32_t value;     // Progress: done; ProgressStart: the total
+    std::string text;   // Text, MessageBox (text + "|" + caption)
+    int flag;           // Enable / Show / KeepAwake; Progress: the total
+};
+
+struct PartState {
+    std::string text;
+    bool enabled = true;
+    uint32_t total = 100;  // the bar: `done` of `total`
+    uint32_t done = 0;
+    int steps = 0;         // calls that moved the bar on from where it stood
+};
+
+// Clears the record; every part starts enabled, with empty text.
+void recording_view_reset();
+std::vector<ViewCall> recording_view_calls();
+PartState recording_view_part(RecordedPart part);
+const char* recording_view_part_name(RecordedPart part);
+bool recording_view_shown();
+bool recording_view_keep_awake();
+// Texts that `part` has shown, in order (repeats included).
+std::vector<std::string> recording_view_texts(RecordedPart part);
+
+// Makes plat_thread_start fail, as _beginthreadex does when no thread can be made.
+void recording_view_fail_thread_start(bool fail);
+// Waits for every thread started so far to end (not a close: handles stay valid).
+void recording_view_join_threads();
+// Handles started and closed so far.
+int recording_view_threads_started();
+int recording_view_threads_closed();
