@@ -1,0 +1,59 @@
+// The main window's logic, for every front end: it owns the state of one run (the launch
+// options, the sensor found, the update worker's thread and how it ended) and tells the view
+// what to show. The front end owns its loop: it creates the window, calls AppStart, then
+// AppTick every kAppTickMs while AppWantsTicks says so, and AppPress / AppClose on the
+// user's actions, until AppFinished gives the exit code.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "app/command_line.h"      // LaunchOptions: mode and file name, as data
+#include "platform/view.h"
+#include "sensor/sensor_info.h"
+#include "update/update_worker.h"  // UpdateOutcome, FirmwareSource
+
+constexpr uint32_t kAppTickMs = 100;
+
+enum class AppButton : uint8_t { Update, Exit };
+
+struct AppSettings {
+    FirmwareSource* firmware;        // where updates take their image from; null: carried only
+    bool updateExitStatus;           // --update: the exit status tells how the update ended
+    uint16_t familyOption;           // --family; kSensorNone when not given
+    const char* familyUnknownText;   // status line for a boot loader of unknown family; null:
+                                     // the no-connection text
+};
+
+// One run's state: a plain struct defined here, owned by the front end (its fields are the
+// app's business).
+struct AppState;
+
+// The window exists: set-up (progress bar) and the launch options, which the front end has
+// parsed from its command line (ParseCommandLine gives LaunchOptions; the file name travels
+// in them as data).
+void AppStart(AppState* app, View* view, const LaunchOptions& options, const AppSettings& settings);
+// The periodic tick (the design's 100 ms timer): the first identifies the sensor, later ones
+// watch the worker. Returns nothing; see AppWantsTicks.
+void AppTick(AppState* app);
+// Whether the front end should keep calling AppTick (the Windows front end maps this onto
+// SetTimer/KillTimer at the moments the design gives).
+bool AppWantsTicks(const AppState* app);
+void AppPress(AppState* app, AppButton button);
+// The window's close (the title bar's X, Ctrl-C, hang-up): true when refused because the
+// sensor is being written; false when the run is ending.
+bool AppClose(AppState* app);
+// True once the run is over, with the process exit code.
+bool AppFinished(const AppState* app, int* exitCode);
+// True while the update worker runs (the sensor may be being written).
+bool AppUpdating(const AppState* app);
+
+// The family question: true when the last update ended because a sensor in its boot loader
+// has no known family. AppChooseFamily answers it as --family N would (refused the same way,
+// with `refusal` set) and, when accepted, starts the update again.
+bool AppNeedsFamily(const AppState* app);
+bool AppChooseFamily(AppState* app, uint16_t family, char* refusal, size_t capacity);
+
+// How the last update ended (end NotRun: none ran) and the sensor as found, for reports.
+const UpdateOutcome& AppOutcome(const AppState* app);
+const SensorInfo& AppSensor(const AppState* app);
