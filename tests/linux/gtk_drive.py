@@ -10,9 +10,9 @@ their accessible names, presses them and reads the labels by theirs. Prints what
 "exit: N" with COMMAND's exit status. SHOT: where to save a picture of the screen in the
 middle of an update ("-": none).
 
-CASE: update   press Update, try to close while the sensor is written, wait for the end
-      idle     read the first tick's work, press Exit
-      family   press Update; when the family buttons come, press "Family 0 (...)", wait
+CASE: update   press Update, try to close while the sensor is written, wait for the end,
+               press Exit
+      family   the same; when the family buttons come, press "Family 0 (...)", wait again
 """
 import ctypes
 import os
@@ -86,10 +86,7 @@ def text_of(node):
 
 
 def button(app, name):
-    node = controls(app).get(("push button", name))
-    if node is None:
-        return None
-    return node
+    return controls(app).get(("push button", name))
 
 
 def enabled(node):
