@@ -21,7 +21,7 @@ struct LongOptionRow {
 };
 
 constexpr uint32_t kAllEditions = kEditionLinux | kEditionWindows | kEditionSim;
-// The window takes what changes its one kind of run: no report, no unattended run.
+// Every edition, the window too (which offers no report and no unattended run).
 constexpr uint32_t kWindowEditions = kAllEditions | kEditionGtk;
 
 constexpr uint32_t kTerminalEditions = kEditionLinux | kEditionSim;

@@ -67,7 +67,7 @@ void SetAccessibleName(GtkWidget* widget, const char* name) {
     gtk_accessible_update_property(GTK_ACCESSIBLE(widget), GTK_ACCESSIBLE_PROPERTY_LABEL, name, -1);
 }
 
-GtkWidget* ValueLabel(const char* accessibleName, bool wrap) {
+GtkWidget* ValueLabel(const char* field, bool wrap) {
     GtkWidget* label = gtk_label_new("");
     gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
     gtk_label_set_selectable(GTK_LABEL(label), FALSE);
@@ -76,8 +76,10 @@ GtkWidget* ValueLabel(const char* accessibleName, bool wrap) {
         gtk_label_set_max_width_chars(GTK_LABEL(label), 60);
     }
     gtk_widget_set_hexpand(label, TRUE);
-    // The name says which field it is; a screen reader reads the text as the label's content.
-    SetAccessibleName(label, accessibleName);
+    // A label's accessible name is its text, which GTK keeps up to date; the description
+    // says which field it is.
+    gtk_accessible_update_property(GTK_ACCESSIBLE(label), GTK_ACCESSIBLE_PROPERTY_DESCRIPTION,
+                                   field, -1);
     return label;
 }
 
