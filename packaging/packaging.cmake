@@ -1,11 +1,16 @@
-# Installing zorflash (the Linux edition) and its Debian package.
+# Installing zorflash (the Linux edition) and its Debian packages.
 #
 #   sudo cmake --install build     /usr/local/bin/zorflash, its manual page and completion,
 #                                  the udev rule where udev reads it and the note it runs
 #                                  (libexec/zorflash/zorflash-note-met, its systemd unit),
 #                                  /var/lib/zorflash
-#   cd build && cpack -G DEB       zorflash_<version>_amd64.deb, everything under /usr
+#   cd build && cpack -G DEB       zorflash_<version>_amd64.deb, everything under /usr, and
+#                                  zorflash-gtk_<version>_amd64.deb with the window (its
+#                                  program, desktop entry, AppStream metadata and icons)
+#                                  when it is built (ZORFLASH_GTK)
 include(GNUInstallDirs)
+# What the command line's package holds: every install rule below.
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME cli)
 
 set(ZORFLASH_UDEV_RULES_DIR "" CACHE STRING
     "Folder for the udev rule, relative to the prefix or absolute; empty: lib/udev/rules.d under the /usr prefix, else /etc/udev/rules.d")
@@ -69,8 +74,14 @@ endforeach()
 file(MAKE_DIRECTORY "$ENV{DESTDIR}/var/lib/zorflash")
 ]])
 
+# One package per component: the command line's ("cli", everything not marked otherwise)
+# never pulls in GTK; the window's ("gtk") needs the command line's for the udev rule that
+# gives the seat's user the sensor.
 set(CPACK_GENERATOR DEB)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL cli)
 set(CPACK_PACKAGE_NAME zorflash)
+set(CPACK_DEBIAN_CLI_PACKAGE_NAME zorflash)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "zorflash developers <zorflash@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware updater for the ORVELL pen-digitizer sensor")
@@ -79,9 +90,17 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libudev1")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+set(CPACK_DEBIAN_CLI_PACKAGE_DEPENDS "libc6, libstdc++6, libudev1")
+set(CPACK_DEBIAN_CLI_PACKAGE_RECOMMENDS "udev")
+set(CPACK_DEBIAN_CLI_PACKAGE_CONTROL_EXTRA
     "${PROJECT_SOURCE_DIR}/packaging/postinst;${PROJECT_SOURCE_DIR}/packaging/postrm")
+if(TARGET zorflash-gtk)
+    list(APPEND CPACK_COMPONENTS_ALL gtk)
+    set(CPACK_DEBIAN_GTK_PACKAGE_NAME zorflash-gtk)
+    set(CPACK_DEBIAN_GTK_PACKAGE_SECTION x11)
+    set(CPACK_DEBIAN_GTK_PACKAGE_DEPENDS
+        "zorflash (= ${PROJECT_VERSION}), libc6, libstdc++6, libudev1, libgtk-4-1 (>= 4.8)")
+    set(CPACK_COMPONENT_GTK_DESCRIPTION "firmware updater for the ORVELL pen-digitizer sensor, in a window\nThe window of zorflash for a tablet used with a pen or a finger: it shows the sensor's firmware version and the one carried, and writes it when Update is pressed.")
+endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

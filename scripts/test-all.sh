@@ -50,6 +50,15 @@ run_ctest "native suite" build-logs/native.log ctest --preset default -LE long \
 grep -h "scenarios$" build/Testing/Temporary/LastTest.log 2>/dev/null | sort -u
 # The Debian package: built, installed with dpkg, run, removed.
 run_ctest "package" build-logs/package.log tests/linux/package_check.sh build
+# zorflash-gtk: its own build, its window driven through the accessibility bus (label gtk),
+# and both packages built, installed, validated and removed.
+if cmake -S . -B build-gtk -DZORFLASH_GTK=ON -DZORFLASH_BUILD_BENCHMARKS=OFF >/dev/null &&
+    cmake --build build-gtk -j2 --target zorflash zorflash-note-met zorflash-gtk gtk_window_tests; then
+    run_ctest "gtk" build-logs/gtk.log ctest --test-dir build-gtk -L gtk
+    run_ctest "gtk package" build-logs/gtk-package.log tests/linux/package_check.sh build-gtk
+else
+    echo "=== gtk build FAILED"; failed=$((failed + 1)); status=1
+fi
 
 for preset in asan tsan; do
     if cmake --preset $preset >/dev/null && cmake --build --preset $preset; then

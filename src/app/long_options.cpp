@@ -21,6 +21,8 @@ struct LongOptionRow {
 };
 
 constexpr uint32_t kAllEditions = kEditionLinux | kEditionWindows | kEditionSim;
+// Every edition, the window too (which offers no report and no unattended run).
+constexpr uint32_t kWindowEditions = kAllEditions | kEditionGtk;
 
 constexpr uint32_t kTerminalEditions = kEditionLinux | kEditionSim;
 
@@ -32,13 +34,13 @@ const LongOptionRow kLongOptions[] = {
     {"json", nullptr, kTerminalEditions, LongOptionId::Json,
      "with --info, --update, --help or --version: one JSON object on standard\n"
      "                      output, whatever happens"},
-    {"family", "N", kTerminalEditions, LongOptionId::Family,
+    {"family", "N", kTerminalEditions | kEditionGtk, LongOptionId::Family,
      "the family (0 or 1) of a sensor found in its boot loader that nothing else tells:\n"
      "                      0 if it was product 0x0090 in normal mode, 1 if 0x00E6"},
-    {"firmware-dir", "DIR", kTerminalEditions, LongOptionId::FirmwareDirectory,
+    {"firmware-dir", "DIR", kTerminalEditions | kEditionGtk, LongOptionId::FirmwareDirectory,
      "write image-a.bin or image-b.bin from DIR"},
-    {"help", nullptr, kAllEditions, LongOptionId::Help, "show this text and end"},
-    {"version", nullptr, kAllEditions, LongOptionId::Version,
+    {"help", nullptr, kWindowEditions, LongOptionId::Help, "show this text and end"},
+    {"version", nullptr, kWindowEditions, LongOptionId::Version,
      "show the version, the firmware carried and its SHA-256, and end"},
 };
 
@@ -52,6 +54,17 @@ void Append(char* text, size_t capacity, size_t* length, const char* format, ...
     const int written = std::vsnprintf(text + *length, capacity - *length, format, arguments);
     va_end(arguments);
     if (written > 0) *length = std::min(*length + static_cast<size_t>(written), capacity - 1);
+}
+
+// One line (or two) per long option the edition offers.
+void AppendLongOptions(const Edition& edition, char* text, size_t capacity, size_t* length) {
+    for (const LongOptionRow& row : kLongOptions) {
+        if ((row.editions & edition.flag) == 0) continue;
+        char left[64];
+        std::snprintf(left, sizeof left, "--%s%s%s", row.name, row.argument ? " " : "",
+                      row.argument ? row.argument : "");
+        Append(text, capacity, length, "  %-18s  %s\n", left, row.help);
+    }
 }
 
 void Fail(LongOptions* options, const Edition& edition, const char* what, const char* word) {
@@ -299,6 +312,18 @@ bool EditionOffers(const Edition& edition, const char* name) {
 void FormatHelpText(const Edition& edition, char* text, size_t capacity) {
     size_t length = 0;
     const char* name = edition.programName;
+    if (edition.flag == kEditionGtk) {
+        Append(text, capacity, &length,
+               "Usage: %s [OPTION]...\n"
+               "Updates the firmware of the pen-digitizer sensor, in a window that waits for "
+               "Update.\n\n",
+               name);
+        AppendLongOptions(edition, text, capacity, &length);
+        Append(text, capacity, &length,
+               "\nExit status: 0 --help or --version, or the last update found no sensor;\n"
+               "2 the window was closed, or another zorflash is running; 4 usage error.\n");
+        return;
+    }
     Append(text, capacity, &length,
            "Usage: %s [OPTION]... [/F0 | /F1 | /F2 | /F3 FILE | /V]\n"
            "Updates the firmware of the pen-digitizer sensor.\n\n"
@@ -308,13 +333,7 @@ void FormatHelpText(const Edition& edition, char* text, size_t capacity) {
            "  /V                  update at once, unattended, and end\n"
            "Options with a slash may also start with a single '-', in either case.\n\n",
            name);
-    for (const LongOptionRow& row : kLongOptions) {
-        if ((row.editions & edition.flag) == 0) continue;
-        char left[64];
-        std::snprintf(left, sizeof left, "--%s%s%s", row.name, row.argument ? " " : "",
-                      row.argument ? row.argument : "");
-        Append(text, capacity, &length, "  %-18s  %s\n", left, row.help);
-    }
+    AppendLongOptions(edition, text, capacity, &length);
     Append(text, capacity, &length,
            "\nExit status with the slash options or none:\n"
            "  0  --help or --version; or the last update found no sensor\n"

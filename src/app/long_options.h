@@ -14,6 +14,7 @@ enum EditionFlag : uint32_t {
     kEditionLinux = 1,    // zorflash over hidraw
     kEditionWindows = 2,  // zorflash.exe
     kEditionSim = 4,      // zorflash-sim, on either system
+    kEditionGtk = 8,      // zorflash-gtk, the window over hidraw
 };
 
 struct Edition {

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# The Debian package and the install rules, as an administrator uses them: builds the .deb
+# The Debian packages and the install rules, as an administrator uses them: builds the .deb
 # with CPack from the build folder, installs it with dpkg, runs the installed zorflash
-# --version, removes the package, and checks what `cmake --install` with the default prefix
-# leaves (into a staging folder). Needs root for dpkg. Prints a ctest-style summary line.
+# --version, does the same with the window's package where the build has the window
+# (zorflash-gtk; its desktop entry and AppStream metadata validated), removes them, and
+# checks what `cmake --install` with the default prefix leaves (into a staging folder).
+# Needs root for dpkg. Prints a ctest-style summary line.
 #
 #   tests/linux/package_check.sh [BUILD_DIR]      (default: build)
 set -uo pipefail
@@ -24,7 +26,7 @@ check() {  # check DESCRIPTION COMMAND...
 }
 
 deb="$build/zorflash_$(sed -nE 's/^project\(zorflash VERSION ([0-9.]+).*/\1/p' CMakeLists.txt)_amd64.deb"
-rm -f "$deb"
+rm -f "$deb" "${deb/zorflash_/zorflash-gtk_}"
 check "cpack -G DEB builds $deb" bash -c "cd '$build' && cpack -G DEB >/dev/null && test -f '${deb#"$build"/}'"
 if [[ $(id -u) -eq 0 ]] && [[ -f $deb ]]; then
     check "dpkg installs the package" dpkg -i "$deb"
@@ -46,6 +48,26 @@ if [[ $(id -u) -eq 0 ]] && [[ -f $deb ]]; then
         bash -c "! /usr/libexec/zorflash/zorflash-note-met 0094 && ! /usr/libexec/zorflash/zorflash-note-met"
     check "the installed zorflash --version answers" \
         bash -c '/usr/bin/zorflash --version | head -n1 | grep -qx "zorflash 1.0.0.3"'
+    check "the command line's package does not pull in GTK" \
+        bash -c "! dpkg-deb -f '$deb' Depends | grep -qi gtk"
+    # The window's package, where the build has the window (ZORFLASH_GTK).
+    gtkdeb=${deb/zorflash_/zorflash-gtk_}
+    if [[ -f $gtkdeb ]]; then
+        check "dpkg installs the window's package" dpkg -i "$gtkdeb"
+        app=/usr/share/applications/org.zorflash.ZorflashGtk.desktop
+        info=/usr/share/metainfo/org.zorflash.ZorflashGtk.metainfo.xml
+        for f in /usr/bin/zorflash-gtk "$app" "$info" \
+                 /usr/share/icons/hicolor/{32x32,48x48,64x64,128x128,256x256}/apps/zorflash-gtk.png; do
+            check "the window's package installs $f" test -f "$f"
+        done
+        check "the desktop entry is valid" desktop-file-validate "$app"
+        check "the AppStream metadata is valid" appstreamcli validate --no-net "$info"
+        check "the installed zorflash-gtk --version answers" \
+            bash -c '/usr/bin/zorflash-gtk --version | head -n1 | grep -qx "zorflash-gtk 1.0.0.3"'
+        check "dpkg removes the window's package" dpkg -r zorflash-gtk
+        check "nothing of the window's package is left" \
+            bash -c "! test -e /usr/bin/zorflash-gtk && ! test -e $app && ! test -e $info"
+    fi
     check "dpkg removes the package" dpkg -r zorflash
     check "nothing of the package is left" \
         bash -c '! test -e /usr/bin/zorflash && ! test -e /usr/lib/udev/rules.d/70-zorflash.rules && ! test -e /usr/libexec/zorflash/zorflash-note-met'

@@ -1,0 +1,308 @@
+// zorflash-gtk: the Linux edition in a GTK 4 window, for a tablet used with a pen or a finger.
+// The GTK loop is the front end's loop: it starts the app, calls its tick every 100 ms while
+// the app wants ticks, hands it Update, Exit, close and the family choice, and ends with the
+// app's exit code. One instance at a time with the terminal editions: the same lock.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtk/gtk.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/app.h"
+#include "app/long_options.h"
+#include "app/reports.h"
+#include "front/gtk/gtk_view.h"
+#include "platform/instance_lock.h"
+
+namespace {
+
+const char kProgramName[] = "zorflash-gtk";
+const char kApplicationId[] = "org.zorflash.ZorflashGtk";
+const char kWindowTitle[] = "Digitizer Firmware Update Utility Ver.1.0.0.3";
+// Where distributions install firmware files, as for zorflash.
+const char kSystemFirmwareDirectory[] = "/usr/lib/firmware/zorflash";
+const char kCloseRefusedText[] =
+    "The sensor is being written: the window cannot close until the update has ended.";
+const char kFamilyUnknownText[] =
+    "The sensor sits in its boot loader and its family is unknown: choose Family 0 if the "
+    "sensor was product 0x0090 in normal mode, Family 1 if it was 0x00E6.";
+// The platform's diagnostic line when a sensor's node exists but may not be opened.
+const char kPermissionLine[] = "No permission to open ";
+// A run that cannot begin (the lock is held or unusable) ends with the status zorflash gives
+// a dialog run that cannot begin.
+constexpr int kExitNotStarted = 2;
+
+struct GtkRun {
+    View view;
+    AppState app;
+    LaunchOptions options;
+    AppSettings settings;
+    FirmwareSource firmware;
+    uint32_t tickSource;
+    uint32_t ageSource;
+    int exitCode;
+    bool finished;
+    const char* refusal;     // why the run cannot begin; null when it can
+    char refusalText[512];
+};
+
+// ---- What the platform says on standard error ------------------------------------------
+
+// The platform writes its diagnostic lines to standard error. They still go there, through
+// a pipe whose reader also looks for the line that says the sensor may not be opened, which
+// the window must show: started from a menu, nobody reads standard error.
+struct DiagnosticWatch {
+    int readFd;
+    int stderrFd;
+    View* view;
+    GMutex mutex;
+    char permission[kDiagLineCapacity];  // the line to show; "" once shown
+};
+
+gboolean ShowPermissionLine(gpointer data) {
+    DiagnosticWatch* watch = static_cast<DiagnosticWatch*>(data);
+    g_mutex_lock(&watch->mutex);
+    if (watch->view->window != nullptr && watch->permission[0] != '\0') {
+        GtkViewShowPermission(watch->view, watch->permission);
+    }
+    watch->permission[0] = '\0';
+    g_mutex_unlock(&watch->mutex);
+    return G_SOURCE_REMOVE;
+}
+
+void WriteAll(int fd, const char* bytes, size_t count) {
+    while (count > 0) {
+        const ssize_t n = write(fd, bytes, count);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        bytes += n;
+        count -= static_cast<size_t>(n);
+    }
+}
+
+gpointer WatchDiagnostics(gpointer data) {
+    DiagnosticWatch* watch = static_cast<DiagnosticWatch*>(data);
+    char line[kDiagLineCapacity];
+    size_t length = 0;
+    char chunk[512];
+    for (;;) {
+        const ssize_t n = read(watch->readFd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return nullptr;
+        WriteAll(watch->stderrFd, chunk, static_cast<size_t>(n));
+        for (ssize_t i = 0; i < n; ++i) {
+            if (chunk[i] != '\n') {
+                // An overlong line keeps its beginning, which is what is looked at.
+                if (length + 1 < sizeof line) line[length++] = chunk[i];
+                continue;
+            }
+            line[length] = '\0';
+            if (std::strncmp(line, kPermissionLine, sizeof kPermissionLine - 1) == 0) {
+                g_mutex_lock(&watch->mutex);
+                std::snprintf(watch->permission, sizeof watch->permission, "%s", line);
+                g_mutex_unlock(&watch->mutex);
+                g_idle_add(ShowPermissionLine, watch);
+            }
+            length = 0;
+        }
+    }
+}
+
+// Puts the pipe in place of standard error. Without it (no descriptors left) the lines go to
+// standard error as before and the window does not show them.
+void StartDiagnosticWatch(DiagnosticWatch* watch, View* view) {
+    watch->view = view;
+    watch->permission[0] = '\0';
+    g_mutex_init(&watch->mutex);
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return;
+    const int saved = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (saved < 0 || dup2(fds[1], STDERR_FILENO) < 0) {
+        close(fds[0]);
+        close(fds[1]);
+        if (saved >= 0) close(saved);
+        return;
+    }
+    close(fds[1]);
+    watch->readFd = fds[0];
+    watch->stderrFd = saved;
+    g_thread_unref(g_thread_new("diagnostics", WatchDiagnostics, watch));
+}
+
+// ---- The loop's side of the app ----------------------------------------------------------
+
+gboolean OnTick(gpointer data);
+
+void EndRun(GtkRun* run, int exitCode) {
+    run->finished = true;
+    run->exitCode = exitCode;
+    if (run->tickSource != 0) g_source_remove(run->tickSource);
+    if (run->ageSource != 0) g_source_remove(run->ageSource);
+    run->tickSource = 0;
+    run->ageSource = 0;
+    GtkWidget* window = run->view.window;
+    // From here on a late view call finds no window and shows nothing.
+    run->view.window = nullptr;
+    if (window != nullptr) gtk_window_destroy(GTK_WINDOW(window));
+    g_application_quit(G_APPLICATION(run->view.application));
+}
+
+// After every call into the app: ends the run when it is over, offers the family buttons
+// while the app waits for the family, and keeps the tick going while the app wants it.
+void AfterAppCall(GtkRun* run) {
+    if (run->finished) return;
+    int exitCode = 0;
+    if (AppFinished(&run->app, &exitCode)) {
+        EndRun(run, exitCode);
+        return;
+    }
+    GtkViewShowFamilyChoice(&run->view, AppNeedsFamily(&run->app) && !AppUpdating(&run->app));
+    if (AppWantsTicks(&run->app) && run->tickSource == 0) {
+        run->tickSource = g_timeout_add(kAppTickMs, OnTick, run);
+    }
+}
+
+gboolean OnTick(gpointer data) {
+    GtkRun* run = static_cast<GtkRun*>(data);
+    AppTick(&run->app);
+    if (!run->finished && !AppWantsTicks(&run->app)) run->tickSource = 0;
+    const bool again = run->tickSource != 0;
+    AfterAppCall(run);
+    return again && !run->finished ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+}
+
+// Once a second: the status line's age, and what the app's state now offers (an interactive
+// run has no tick while its worker runs, so the end of an update is noticed here).
+gboolean OnSecond(gpointer data) {
+    GtkRun* run = static_cast<GtkRun*>(data);
+    GtkViewRefreshStatusAge(&run->view);
+    AfterAppCall(run);
+    return G_SOURCE_CONTINUE;
+}
+
+void OnUpdate(GtkButton*, gpointer data) {
+    GtkRun* run = static_cast<GtkRun*>(data);
+    AppPress(&run->app, AppButton::Update);
+    AfterAppCall(run);
+}
+
+void OnExit(GtkButton*, gpointer data) {
+    GtkRun* run = static_cast<GtkRun*>(data);
+    AppPress(&run->app, AppButton::Exit);
+    AfterAppCall(run);
+}
+
+void ChooseFamily(GtkRun* run, uint16_t family) {
+    char refusal[512];
+    refusal[0] = '\0';
+    if (!AppChooseFamily(&run->app, family, refusal, sizeof refusal)) {
+        GtkViewShowNote(&run->view, refusal);
+    }
+    AfterAppCall(run);
+}
+
+void OnFamily0(GtkButton*, gpointer data) { ChooseFamily(static_cast<GtkRun*>(data), kSensorFamily0); }
+void OnFamily1(GtkButton*, gpointer data) { ChooseFamily(static_cast<GtkRun*>(data), kSensorFamily1); }
+
+// The title bar's close, Alt-F4 or the session: refused while the sensor is being written,
+// as the Windows dialog refuses it. The window is only ever taken down by EndRun.
+gboolean OnCloseRequest(GtkWindow*, gpointer data) {
+    GtkRun* run = static_cast<GtkRun*>(data);
+    if (run->finished) return FALSE;
+    if (AppClose(&run->app)) {
+        GtkViewShowNote(&run->view, kCloseRefusedText);
+        return TRUE;
+    }
+    AfterAppCall(run);
+    return TRUE;
+}
+
+void OnActivate(GtkApplication* application, gpointer data) {
+    GtkRun* run = static_cast<GtkRun*>(data);
+    if (run->view.window != nullptr || run->finished) return;
+    View* view = &run->view;
+    GtkViewBuild(view, application, kWindowTitle);
+    g_signal_connect(view->buttons[static_cast<int>(ViewButton::Update)], "clicked",
+                     G_CALLBACK(OnUpdate), run);
+    g_signal_connect(view->buttons[static_cast<int>(ViewButton::Exit)], "clicked",
+                     G_CALLBACK(OnExit), run);
+    g_signal_connect(view->familyButtons[0], "clicked", G_CALLBACK(OnFamily0), run);
+    g_signal_connect(view->familyButtons[1], "clicked", G_CALLBACK(OnFamily1), run);
+    g_signal_connect(view->window, "close-request", G_CALLBACK(OnCloseRequest), run);
+
+    if (run->refusal != nullptr) {
+        // Another instance runs (or the lock is unusable): said in the window, nothing sent.
+        view_show_window(view, true);
+        view_message_box(view, run->refusal, kWindowTitle);
+        EndRun(run, kExitNotStarted);
+        return;
+    }
+    run->ageSource = g_timeout_add_seconds(1, OnSecond, run);
+    AppStart(&run->app, view, run->options, run->settings);
+    // As the dialog's creation shows it: the window appears once the app has set it up.
+    int exitCode = 0;
+    if (!AppFinished(&run->app, &exitCode)) view_show_window(view, true);
+    AfterAppCall(run);
+}
+
+// Takes the instance lock zorflash takes; false, with the message in `run`, when it cannot.
+bool TakeLock(GtkRun* run) {
+    struct stat lockDir;
+    const bool runLock = stat("/run/lock", &lockDir) == 0 && S_ISDIR(lockDir.st_mode);
+    const char* lockPath = runLock ? "/run/lock/zorflash.lock" : "/tmp/zorflash.lock";
+    if (plat_lock_editions(lockPath, run->refusalText, sizeof run->refusalText) ==
+        InstanceLock::Taken) {
+        return true;
+    }
+    run->refusal = run->refusalText;
+    std::fprintf(stderr, "%s: %s\n", kProgramName, run->refusal);
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Edition edition = {kEditionGtk, kProgramName};
+    static GtkRun run;
+    run.firmware = FirmwareSource{nullptr, kSystemFirmwareDirectory, {}, {}};
+    static LongOptions longOptions;
+    char rest[kTokenCapacity];
+    TakeLongOptionsFromArguments(argc, argv, edition, &longOptions, rest, sizeof rest);
+    if (longOptions.firmwareDirectory[0] != '\0') run.firmware.directory = longOptions.firmwareDirectory;
+    static char text[8192];
+    const int answered = AnswerTextOptions(edition, longOptions, &run.firmware, text, sizeof text);
+    if (answered == kExitUsage) {
+        std::fprintf(stderr, "%s\n", text);
+        return answered;
+    }
+    if (answered >= 0) {
+        std::fputs(text, stdout);
+        return answered;
+    }
+    if (rest[0] != '\0') {
+        std::fprintf(stderr, "%s: %s is not an option of the window; see %s --help\n",
+                     kProgramName, rest, kProgramName);
+        return kExitUsage;
+    }
+
+    const bool locked = TakeLock(&run);
+    ResetLaunchOptions(&run.options);
+    run.settings = AppSettings{&run.firmware, false, longOptions.family, kFamilyUnknownText};
+    run.exitCode = kExitNotStarted;
+    static DiagnosticWatch watch;
+    StartDiagnosticWatch(&watch, &run.view);
+
+    // Not unique on the session bus: the lock decides, so that a second start says why.
+    GtkApplication* application = gtk_application_new(kApplicationId, G_APPLICATION_NON_UNIQUE);
+    g_signal_connect(application, "activate", G_CALLBACK(OnActivate), &run);
+    // The arguments are the program's own, already taken: GApplication gets none of them.
+    char* programOnly[] = {argv[0], nullptr};
+    g_application_run(G_APPLICATION(application), 1, programOnly);
+    g_object_unref(application);
+    if (locked) plat_unlock_instance();
+    return run.exitCode;
+}

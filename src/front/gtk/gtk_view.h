@@ -1,0 +1,37 @@
+// The GTK 4 window of zorflash-gtk: the view the app draws on, and what the front end's loop
+// needs of it. Widgets are touched on the GTK main thread only; the view calls that arrive
+// from other threads are carried out there (gtk_view.cpp).
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <cstdint>
+
+#include "platform/view.h"
+
+struct View {
+    GtkApplication* application;
+    GtkWidget* window;              // null once the window is gone
+    GtkWidget* texts[4];            // by ViewText: current, new, status, notice
+    GtkWidget* statusAge;           // "(12 s)": seconds since the status line last changed
+    GtkWidget* buttons[2];          // by ViewButton: Update, Exit
+    GtkWidget* progress;
+    GtkWidget* familyRow;           // shown while the update waits for the sensor's family
+    GtkWidget* familyButtons[2];
+    GtkWidget* note;                // why a close or a family was refused
+    GtkWidget* permission;          // the platform's line when the sensor cannot be opened
+    GThread* mainThread;            // the thread that runs the GTK loop
+    int64_t statusChangedUs;        // monotonic time of the last status change; 0: none yet
+    uint32_t inhibitCookie;         // gtk_application_inhibit's, 0 when not held
+};
+
+// Builds the window (hidden) and its controls for `application`.
+void GtkViewBuild(View* view, GtkApplication* application, const char* title);
+// Shows `text` under the status line until the status line changes (a refusal).
+void GtkViewShowNote(View* view, const char* text);
+// Shows the platform's line that the sensor is there but may not be opened.
+void GtkViewShowPermission(View* view, const char* text);
+// Shows or hides the two family buttons.
+void GtkViewShowFamilyChoice(View* view, bool show);
+// Refreshes the seconds beside the status line.
+void GtkViewRefreshStatusAge(View* view);

@@ -1,0 +1,276 @@
+#!/usr/bin/python3
+"""Drives zorflash-gtk as a screen reader user would: through the accessibility bus.
+
+    gtk_drive.py CASE SHOT COMMAND...
+
+Run inside its own session bus (dbus-run-session). Starts an X server (Xvfb) of its own and
+COMMAND on it (zorflash-gtk, maybe under emulated-sensor-run), finds the window's buttons by
+their accessible names, presses them and reads the labels by theirs. Prints what it saw, one
+"field: text" line each (every status line in order, the versions, refusals), and last
+"exit: N" with COMMAND's exit status. SHOT: where to save a picture of the screen in the
+middle of an update ("-": none).
+
+CASE: update   press Update, try to close while the sensor is written, wait for the end,
+               press Exit
+      family   the same; when the family buttons come, press "Family 0 (...)", wait again
+"""
+import ctypes
+import os
+import subprocess
+import sys
+import time
+
+import pyatspi
+from gi.repository import GLib
+
+APP = "zorflash-gtk"
+# The status lines of an update under way: the sensor is being written or checked.
+UNDER_WAY = ("Connecting", "Now Updating", "Erasing", "Program", "Verify")
+TITLE = b"Digitizer Firmware Update Utility Ver.1.0.0.3"
+FIELDS = ["Current version", "New version", "Status", "Notice", "Refused", "Sensor access"]
+
+
+def start_x():
+    read, write = os.pipe()
+    server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "800x600x24",
+                               "-nolisten", "tcp"], pass_fds=[write], stderr=subprocess.DEVNULL)
+    os.close(write)
+    number = b""
+    while not number.endswith(b"\n"):
+        chunk = os.read(read, 16)
+        if not chunk:
+            sys.exit("gtk_drive: Xvfb did not start")
+        number += chunk
+    os.close(read)
+    return server, ":" + number.decode().strip()
+
+
+def find_app(deadline):
+    while time.monotonic() < deadline:
+        desktop = pyatspi.Registry.getDesktop(0)
+        for i in range(desktop.childCount):
+            app = desktop.getChildAtIndex(i)
+            if app is not None and app.name == APP:
+                return app
+        time.sleep(0.1)
+    return None
+
+
+def walk(node, found):
+    try:  # the program may end meanwhile
+        role, name, description = node.getRoleName(), node.name, node.description
+        children = [node.getChildAtIndex(i) for i in range(node.childCount)]
+    except Exception:
+        return
+    found.setdefault((role, name), node)
+    # A field's label is named by its text and described by what it is.
+    if role == "label" and description:
+        found.setdefault(("field", description), node)
+    for child in children:
+        if child is not None:
+            walk(child, found)
+
+
+def controls(app):
+    found = {}
+    walk(app, found)
+    return found
+
+
+def text_of(node):
+    """A label's text is its accessible name; GTK 4.8 names an empty label by its class."""
+    try:
+        return "" if node.name == "GtkLabel" else node.name
+    except Exception:
+        return None
+
+
+def button(app, name):
+    return controls(app).get(("push button", name))
+
+
+def enabled(node):
+    return node.getState().contains(pyatspi.STATE_SENSITIVE)
+
+
+def showing(node):
+    # GTK 4.8 reports no widget as showing under Xvfb; visible is set as GTK has it.
+    return node.getState().contains(pyatspi.STATE_VISIBLE)
+
+
+class Watcher:
+    """Tells each field's texts in the order they came: from the name-change events, as a
+    screen reader hears them (a status line may last less than one look at the window), and
+    from a look at the window each time."""
+
+    def __init__(self, app):
+        self.app = app
+        self.last = {}
+        self.heard = []
+        pyatspi.Registry.registerEventListener(self.hear, "object:property-change:accessible-name")
+
+    def hear(self, event):
+        try:
+            field, text = event.source.description, event.source.name
+        except Exception:
+            return
+        if field in FIELDS:
+            self.heard.append((field, "" if text == "GtkLabel" else text))
+
+    def poll(self):
+        context = GLib.MainContext.default()
+        while context.iteration(False):
+            pass
+        for field, text in self.heard:
+            if text and self.last.get(field) != text:
+                print(f"{field}: {text.rstrip()}", flush=True)
+            self.last[field] = text
+        self.heard = []
+        found = controls(self.app)
+        for field in FIELDS:
+            node = found.get(("field", field))
+            text = text_of(node) if node is not None and showing(node) else None
+            if text and self.last.get(field) != text:
+                print(f"{field}: {text.rstrip()}", flush=True)
+            if text is not None:
+                self.last[field] = text
+        return found
+
+    def wait(self, condition, seconds):
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            found = self.poll()
+            if condition(found):
+                return True
+            time.sleep(0.05)
+        return False
+
+
+def close_window(display):
+    """The title bar's close as a window manager sends it: WM_DELETE_WINDOW."""
+    x = ctypes.cdll.LoadLibrary("libX11.so.6")
+    x.XOpenDisplay.restype = ctypes.c_void_p
+    x.XDefaultRootWindow.restype = ctypes.c_ulong
+    x.XInternAtom.restype = ctypes.c_ulong
+    x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+    x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    x.XQueryTree.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_ulong),
+                             ctypes.POINTER(ctypes.c_ulong),
+                             ctypes.POINTER(ctypes.POINTER(ctypes.c_ulong)),
+                             ctypes.POINTER(ctypes.c_uint)]
+    x.XFetchName.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_char_p)]
+    x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                             ctypes.c_void_p]
+    x.XFlush.argtypes = [ctypes.c_void_p]
+    x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    dpy = x.XOpenDisplay(display.encode())
+    root, parent = ctypes.c_ulong(), ctypes.c_ulong()
+    children, count = ctypes.POINTER(ctypes.c_ulong)(), ctypes.c_uint()
+    x.XQueryTree(dpy, x.XDefaultRootWindow(dpy), ctypes.byref(root), ctypes.byref(parent),
+                 ctypes.byref(children), ctypes.byref(count))
+    protocols = x.XInternAtom(dpy, b"WM_PROTOCOLS", 0)
+    delete = x.XInternAtom(dpy, b"WM_DELETE_WINDOW", 0)
+    sent = False
+    for i in range(count.value):
+        name = ctypes.c_char_p()
+        if x.XFetchName(dpy, children[i], ctypes.byref(name)) and name.value == TITLE:
+            # XClientMessageEvent: type, serial, send_event, display, window, message_type,
+            # format, data (five longs).
+            event = (ctypes.c_long * 24)()
+            event[0] = 33  # ClientMessage
+            event[3] = dpy
+            event[4] = children[i]
+            event[5] = protocols
+            event[6] = 32
+            event[7] = delete
+            event[8] = 0  # CurrentTime
+            x.XSendEvent(dpy, children[i], 0, 0, event)
+            sent = True
+    x.XFlush(dpy)
+    x.XCloseDisplay(dpy)
+    return sent
+
+
+def status(found):
+    node = found.get(("field", "Status"))
+    return text_of(node) if node is not None else ""
+
+
+def press(app, watcher, name):
+    """Presses a button and waits for the status line to move on from what it said."""
+    before = status(watcher.poll())
+    print(f"driver: pressing {name}", flush=True)
+    button(app, name).queryAction().doAction(0)
+    watcher.wait(lambda f: status(f) != before, 5)
+
+
+def follow_update(watcher, display, shot):
+    """Until the update ends. While the flash is erased (five seconds): a close; while it is
+    programmed: a picture."""
+    closed = pictured = False
+
+    def step(found):
+        nonlocal closed, pictured
+        if status(found).startswith("Erasing") and not closed:
+            closed = True
+            print(f"driver: close sent {close_window(display)}", flush=True)
+        if status(found).startswith("Program") and not pictured:
+            pictured = True
+            if shot != "-":
+                subprocess.run(["import", "-display", display, "-window", "root", shot])
+        exit_button = found.get(("push button", "Exit"))
+        return exit_button is not None and enabled(exit_button) and \
+            not status(found).startswith(UNDER_WAY)
+
+    return watcher.wait(step, 120)
+
+
+def run_case(case, shot, app, display, watcher):
+    # The first tick identifies the sensor (up to three queries a second apart).
+    if not watcher.wait(lambda f: text_of(f.get(("field", "Current version"))), 15):
+        print("driver: the current version never showed", flush=True)
+        return
+    family = "Family 0 (was product 0x0090)"
+    if case in ("update", "family"):
+        press(app, watcher, "Update")
+        follow_update(watcher, display, shot)
+    if case == "family":
+        if watcher.wait(lambda f: ("push button", family) in f and showing(f[("push button", family)]), 10):
+            press(app, watcher, family)
+            follow_update(watcher, display, shot)
+    watcher.wait(lambda f: False, 0.5)
+    press(app, watcher, "Exit")
+
+
+def main():
+    if len(sys.argv) < 4:
+        sys.exit(__doc__)
+    case, shot, command = sys.argv[1], sys.argv[2], sys.argv[3:]
+    server, display = start_x()
+    environment = dict(os.environ, DISPLAY=display, GDK_BACKEND="x11", GTK_A11Y="atspi")
+    environment.pop("WAYLAND_DISPLAY", None)
+    program = subprocess.Popen(command, env=environment)
+    os.environ["DISPLAY"] = display
+    status_code = None
+    try:
+        app = find_app(time.monotonic() + 20)
+        if app is None:
+            print("driver: the window never reached the accessibility bus", flush=True)
+        else:
+            run_case(case, shot, app, display, Watcher(app))
+        try:
+            status_code = program.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            program.kill()
+            status_code = program.wait()
+    finally:
+        if program.poll() is None:
+            program.kill()
+        server.terminate()
+        server.wait()
+    print(f"exit: {status_code}", flush=True)
+
+
+if __name__ == "__main__":
+    main()

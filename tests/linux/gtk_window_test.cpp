@@ -1,0 +1,110 @@
+// zorflash-gtk against the emulated sensor, driven through the accessibility bus as a screen
+// reader user would (gtk_drive.py, on an X server and a session bus of its own). Real time:
+// an update takes about ten seconds, the window's start a few more.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "emulated_sensor.h"
+#include "run_program.h"
+#include "update/firmware_catalogue.h"
+
+namespace {
+
+struct GtkCase {
+    const char* name;
+    const char* drive;       // the driver's case: update, idle, family
+    bool sensor;             // false: no sensor on the bus
+    uint16_t family;
+    uint16_t version;        // 0: the family's usual one
+    bool inBootLoader;       // starts in its boot loader (its family unknown to the machine)
+    std::vector<const char*> lines;  // the driver's lines, in this order (others between)
+    bool written;            // the flash holds the image afterwards
+};
+
+std::ostream& operator<<(std::ostream& out, const GtkCase& c) { return out << c.name; }
+
+class GtkWindowTest : public ::testing::TestWithParam<GtkCase> {};
+
+TEST_P(GtkWindowTest, DrivenThroughTheAccessibilityBus) {
+    const GtkCase& c = GetParam();
+    ASSERT_TRUE(emulated_testbed_ready());
+    const std::string dir = "/tmp/zorflash-gtk-" + std::to_string(getpid());
+    ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
+    const FirmwareImage& image = ImageForKind(c.family);
+    std::ofstream(dir + "/" + ImageShapeForKind(c.family).fileName, std::ios::binary)
+        .write(reinterpret_cast<const char*>(ImageBytes(image)), ImageByteCount(image));
+
+    // Each case starts on a machine that has met no sensor (the folders are this test
+    // process's own, from isolate_program_state).
+    ASSERT_NE(std::getenv("ZORFLASH_TEST_STATE"), nullptr);
+    std::system("rm -rf /var/lib/zorflash/products-met \"$HOME/.local/state/zorflash\"");
+    EmulatedSensor* sensor = nullptr;
+    if (c.sensor) {
+        SimSensorConfig config = sim_sensor_config_for_family(c.family);
+        if (c.version != 0) config.normalVersion = c.version;
+        config.startInBootLoader = c.inBootLoader ? 1 : 0;
+        sensor = emulated_sensor_start(config);
+        ASSERT_NE(sensor, nullptr);
+    }
+    // The family-0 update leaves the picture of the window in the middle of an update.
+    const std::string shot = c.written && !c.inBootLoader ? dir + "/window.png" : "-";
+    const ProgramRun run = run_program(
+        {"/usr/bin/dbus-run-session", "--", "/usr/bin/python3", GTK_DRIVER, c.drive, shot, ZORFLASH_GTK_BINARY,
+         "--firmware-dir", dir},
+        {"ZORFLASH_LOCK_FILE=" + dir + ".lock"}, 240);
+    size_t at = 0;
+    for (const char* line : c.lines) {
+        const size_t found = run.out.find(std::string("\n") + line, at);
+        EXPECT_NE(found, std::string::npos) << "no line " << line << " after " << at << " in\n"
+                                            << run.out << run.err;
+        if (found != std::string::npos) at = found + 1;
+    }
+    if (sensor != nullptr) {
+        EXPECT_EQ(emulated_sensor_flash_holds(sensor, ImageBytes(image), ImageByteCount(image)),
+                  c.written);
+        emulated_sensor_stop(sensor);
+    }
+    if (shot != "-") {
+        EXPECT_EQ(access(shot.c_str(), R_OK), 0) << "no picture of the update";
+        std::system(("cp " + shot + " " + std::string(GTK_SHOT_COPY) + " 2>/dev/null").c_str());
+    }
+    std::system(("rm -rf " + dir).c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Window, GtkWindowTest,
+    ::testing::Values(
+        GtkCase{"family0_update", "update", true, 0, 0, false,
+                {"Current version: 0140", "New version: 0610", "driver: pressing Update",
+                 "Status: Now Updating....", "Status: Erasing....",
+                 "driver: close sent True",
+                 "Refused: The sensor is being written: the window cannot close until the "
+                 "update has ended.",
+                 "Status: Program....", "Status: Verify....", "Current version: 0610",
+                 "Status: Update complete.", "exit: 2"},
+                true},
+        GtkCase{"no_sensor", "update", false, 0, 0, false,
+                {"Current version: ????", "driver: pressing Update",
+                 "Status: A connection was not established. Update can not be performed.",
+                 "exit: 0"},
+                false},
+        GtkCase{"up_to_date", "update", true, 0, 0x0610, false,
+                {"Current version: 0610", "driver: pressing Update",
+                 "Status: The current version matches this version. No update is needed.",
+                 "exit: 2"},
+                false},
+        GtkCase{"boot_loader_family_chosen", "family", true, 0, 0, true,
+                {"driver: pressing Update",
+                 "Status: The sensor sits in its boot loader and its family is unknown: choose "
+                 "Family 0 if the sensor was product 0x0090 in normal mode, Family 1 if it was "
+                 "0x00E6.",
+                 "driver: pressing Family 0 (was product 0x0090)", "Status: Program....", "Status: Update complete.",
+                 "exit: 2"},
+                true}),
+    [](const ::testing::TestParamInfo<GtkCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
