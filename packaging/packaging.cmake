@@ -18,7 +18,9 @@ set(ZORFLASH_UDEV_RULES_DIR "" CACHE STRING
 install(TARGETS zorflash RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The note the udev rule and its systemd unit run when a sensor appears.
 install(TARGETS zorflash-note-met RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/zorflash)
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/zorflash.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The manual page's header and JSON keys name the project's version.
+configure_file(${PROJECT_SOURCE_DIR}/packaging/zorflash.1 ${ZORFLASH_GENERATED_DIR}/zorflash.1 @ONLY)
+install(FILES ${ZORFLASH_GENERATED_DIR}/zorflash.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/zorflash.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME zorflash)
 

@@ -5,8 +5,9 @@
 
 #include "sensor/diag_log.h"
 #include "update/firmware_catalogue.h"
+#include "zorflash_version.h"
 
-const char kDialogCaption[] = "Digitizer Firmware Update Utility Ver.1.0.0.3";
+const char kDialogCaption[] = "Digitizer Firmware Update Utility Ver." ZORFLASH_VERSION;
 const char kMainWindowModule[] = "Firmware Write Utility for Orvell sensor";
 
 namespace {

@@ -48,7 +48,7 @@ struct AppState {
 };
 
 // Texts of the window.
-extern const char kDialogCaption[];      // "Digitizer Firmware Update Utility Ver.1.0.0.3"
+extern const char kDialogCaption[];      // "Digitizer Firmware Update Utility Ver.<version>"
 extern const char kMainWindowModule[];   // "Firmware Write Utility for Orvell sensor"
 
 // The window exists: set-up (progress bar) and the launch options, which the front end has

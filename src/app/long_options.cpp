@@ -7,6 +7,7 @@
 
 #include "app/reports.h"
 #include "firmware/sha256.h"
+#include "zorflash_version.h"
 
 namespace {
 
@@ -391,7 +392,7 @@ void DescribeImageSource(uint16_t kind, FirmwareSource* source, ImageSourceDescr
 void FormatVersionText(const Edition& edition, FirmwareSource* source, char* text,
                        size_t capacity) {
     size_t length = 0;
-    Append(text, capacity, &length, "%s 1.0.0.3\n", edition.programName);
+    Append(text, capacity, &length, "%s " ZORFLASH_VERSION "\n", edition.programName);
     ImageSourceDescription image;
     for (uint16_t kind = kSensorFamily0; kind <= kSensorFamily1; ++kind) {
         DescribeImageSource(kind, source, &image);

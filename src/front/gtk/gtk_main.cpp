@@ -22,7 +22,6 @@ namespace {
 
 const char kProgramName[] = "zorflash-gtk";
 const char kApplicationId[] = "org.zorflash.ZorflashGtk";
-const char kWindowTitle[] = "Digitizer Firmware Update Utility Ver.1.0.0.3";
 // Where distributions install firmware files, as for zorflash.
 const char kSystemFirmwareDirectory[] = "/usr/lib/firmware/zorflash";
 const char kCloseRefusedText[] =
@@ -225,7 +224,7 @@ void OnActivate(GtkApplication* application, gpointer data) {
     GtkRun* run = static_cast<GtkRun*>(data);
     if (run->view.window != nullptr || run->finished) return;
     View* view = &run->view;
-    GtkViewBuild(view, application, kWindowTitle);
+    GtkViewBuild(view, application, kDialogCaption);
     g_signal_connect(view->buttons[static_cast<int>(ViewButton::Update)], "clicked",
                      G_CALLBACK(OnUpdate), run);
     g_signal_connect(view->buttons[static_cast<int>(ViewButton::Exit)], "clicked",
@@ -237,7 +236,7 @@ void OnActivate(GtkApplication* application, gpointer data) {
     if (run->refusal != nullptr) {
         // Another instance runs (or the lock is unusable): said in the window, nothing sent.
         view_show_window(view, true);
-        view_message_box(view, run->refusal, kWindowTitle);
+        view_message_box(view, run->refusal, kDialogCaption);
         EndRun(run, kExitNotStarted);
         return;
     }

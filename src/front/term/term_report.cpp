@@ -7,6 +7,7 @@
 #include "app/reports.h"
 #include "platform/platform.h"
 #include "update/firmware_catalogue.h"
+#include "zorflash_version.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ Json SensorJson(const SensorInfo& sensor) {
 void PrintJsonReport(const TermReport& report) {
     Json json;
     json["program"] = report.programName;
-    json["programVersion"] = "1.0.0.3";
+    json["programVersion"] = ZORFLASH_VERSION;
     json["exitStatus"] = report.exitStatus;
     if (report.sensor != nullptr) {
         const SensorInfo& sensor = *report.sensor;
