@@ -409,6 +409,9 @@ TEST_F(ZorflashE2eTest, LongOptionsLeaveTheSensorAlone) {
         {{"--update", "--json", "--version"}, 0, "images", ""},
         {{"--json=1", "--update"}, 4, "error",
          "zorflash: no value is taken by --json=1; see zorflash --help\n"},
+        // Bytes that are not UTF-8 are replaced in the object, which stays valid JSON.
+        {{"--json", "--v\xff\xc3("}, 4, "error",
+         "zorflash: unknown option --v\xff\xc3(; see zorflash --help\n"},
     };
     SimSensorConfig config = Config(1, 0x0139);
     config.report5Word = 2;
