@@ -11,7 +11,7 @@
 
 namespace {
 
-enum class LongOptionId { Help, Version, FirmwareDirectory, Info, Update, Json, Family };
+enum class LongOptionId { Help, Version, FirmwareDirectory, Info, Update, Json, Report, Family };
 
 struct LongOptionRow {
     const char* name;      // without the leading "--"
@@ -35,6 +35,9 @@ const LongOptionRow kLongOptions[] = {
     {"json", nullptr, kTerminalEditions, LongOptionId::Json,
      "with --info, --update, --help or --version: one JSON object on standard\n"
      "                      output, whatever happens"},
+    {"report", "FILE", kAllEditions, LongOptionId::Report,
+     "write the object --json prints to FILE (replaced whole), whatever happens;\n"
+     "                      also with /V and /F0 to /F2"},
     {"family", "N", kTerminalEditions | kEditionGtk, LongOptionId::Family,
      "the family (0 or 1) of a sensor found in its boot loader that nothing else tells:\n"
      "                      0 if it was product 0x0090 in normal mode, 1 if 0x00E6"},
@@ -133,6 +136,13 @@ int TakeLongOption(const char* word, const char* next, const Edition& edition,
                 options->family = static_cast<uint16_t>(value[0] - '0');
             }
             break;
+        case LongOptionId::Report:
+            if (std::strlen(value) >= sizeof options->reportPath) {
+                Fail(options, edition, "the file name is too long in", word);
+            } else {
+                std::snprintf(options->reportPath, sizeof options->reportPath, "%s", value);
+            }
+            break;
         case LongOptionId::FirmwareDirectory:
             if (std::strlen(value) >= sizeof options->firmwareDirectory) {
                 Fail(options, edition, "the folder name is too long in", word);
@@ -150,6 +160,7 @@ int TakeLongOption(const char* word, const char* next, const Edition& edition,
 void ResetLongOptions(LongOptions* options, char* rest, size_t restCapacity) {
     options->outcome = LongOptionsOutcome::Run;
     options->firmwareDirectory[0] = '\0';
+    options->reportPath[0] = '\0';
     options->error[0] = '\0';
     options->update = false;
     options->json = false;

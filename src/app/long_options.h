@@ -35,6 +35,7 @@ constexpr size_t kLongOptionErrorCapacity = 512;
 struct LongOptions {
     LongOptionsOutcome outcome;
     char firmwareDirectory[kFirmwarePathCapacity];  // --firmware-dir, "" when not given
+    char reportPath[kFirmwarePathCapacity];         // --report, "" when not given
     char error[kLongOptionErrorCapacity];           // one line for UsageError
     bool update;      // --update: the unattended update with an exit status that tells
     bool json;        // --json: one JSON object on standard output, all else on standard error

@@ -9,6 +9,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -87,15 +90,39 @@ TEST_F(WineE2eTest, IdentifiesFamilyOneSensorThroughWinesHidStack) {
     ExpectStream(Transcript(), expected);
 }
 
+// The JSON object --report wrote at `path` (a Linux path, given to Windows under Z:).
+nlohmann::json ReportAt(const std::string& path) {
+    std::stringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return nlohmann::json::parse(text.str(), nullptr, false);
+}
+
+std::string WindowsPath(std::string path) {
+    for (char& c : path) c = c == '/' ? '\\' : c;
+    return "Z:" + path;
+}
+
 // No sensor: Wine's HID class lists nothing of ours; the worker's no-sensor path ends /F0
 // with 0 and --update with its "no sensor found", 3. A sensor that does not fit ends
-// --update with 5, nothing sent.
+// --update with 5, nothing sent. --report writes what happened with --update and with /V.
 TEST_F(WineE2eTest, NoSensorAndMismatchEndWithTheirExitStatus) {
+    const std::string reportFile = "/tmp/zorflash-wine-report-" + std::to_string(getpid()) + ".json";
+    unlink(reportFile.c_str());
     EXPECT_EQ(Run({"/F0", "image.bin"}, "", 60).exitCode, 0);
-    EXPECT_EQ(Run({"--update"}, "", 60).exitCode, 3);
+    EXPECT_EQ(Run({"--update", "--report", WindowsPath(reportFile)}, "", 60).exitCode, 3);
+    nlohmann::json report = ReportAt(reportFile);
+    EXPECT_EQ(report["program"], "zorflash") << report;
+    EXPECT_EQ(report["exitStatus"], 3) << report;
+    EXPECT_EQ(report["update"]["end"], "no sensor") << report;
     Start(Config(0, 0x0200));
     EXPECT_EQ(Run({"--update"}, "", 60).exitCode, 5);
+    const ProgramRun slash = Run({"/V", "--report", WindowsPath(reportFile)}, "", 60);
+    report = ReportAt(reportFile);
+    EXPECT_EQ(report["exitStatus"], slash.exitCode) << report;
+    EXPECT_EQ(report["sensor"]["productId"], "0x0090") << report;
+    EXPECT_EQ(report["update"]["end"], "does not fit") << report;
     ExpectStream(Transcript(), {});
+    unlink(reportFile.c_str());
 }
 
 // --update that cannot create its window (no display for Wine) ends with 1 and says why; a

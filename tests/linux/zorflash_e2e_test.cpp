@@ -409,6 +409,9 @@ TEST_F(ZorflashE2eTest, LongOptionsLeaveTheSensorAlone) {
         {{"--update", "--json", "--version"}, 0, "images", ""},
         {{"--json=1", "--update"}, 4, "error",
          "zorflash: no value is taken by --json=1; see zorflash --help\n"},
+        // Bytes that are not UTF-8 are replaced in the object, which stays valid JSON.
+        {{"--json", "--v\xff\xc3("}, 4, "error",
+         "zorflash: unknown option --v\xff\xc3(; see zorflash --help\n"},
     };
     SimSensorConfig config = Config(1, 0x0139);
     config.report5Word = 2;
@@ -515,18 +518,30 @@ TEST_P(ZorflashExitStatusTest, UpdateEndsWithTheTablesStatus) {
     JournalListener journal;
     const bool journalAvailable = journal.Start();
 
-    std::vector<std::string> options = {"--json"};
+    // Every row also writes --report, over whatever an earlier run left there; the slash
+    // options take no --json, and their dialog's lines go to standard output.
+    const bool slash = c.args[0][0] == '/';
+    const std::string reportFile = firmwareDir + "/report.json";
+    std::ofstream(reportFile) << "an earlier run's";
+    std::vector<std::string> options = {"--report", reportFile};
+    if (!slash) options.push_back("--json");
     if (c.firmwareFolder) options.insert(options.end(), {"--firmware-dir", firmwareDir});
     const ProgramRun run = RunBare(options, c.args, kUpdateTimeoutSeconds);
     close(held);
     EXPECT_EQ(run.exitCode, c.exitStatus) << run.out << run.err;
-    // Standard output holds one JSON object and nothing else; the dialog's lines went to
-    // standard error.
-    const nlohmann::json report = nlohmann::json::parse(run.out, nullptr, false);
-    ASSERT_FALSE(report.is_discarded()) << run.out;
-    EXPECT_EQ(report["exitStatus"], c.exitStatus) << run.out;
+    std::stringstream written;
+    written << std::ifstream(reportFile, std::ios::binary).rdbuf();
+    // Standard output holds one JSON object and nothing else, the very bytes of the file;
+    // the dialog's lines went to standard error.
+    if (!slash) {
+        EXPECT_EQ(written.str(), run.out);
+    }
+    const nlohmann::json report = nlohmann::json::parse(written.str(), nullptr, false);
+    ASSERT_FALSE(report.is_discarded()) << written.str();
+    EXPECT_EQ(report["exitStatus"], c.exitStatus) << written.str();
     if (c.status != nullptr) {
-        EXPECT_TRUE(HasLine(run.err, std::string("Status : ") + c.status)) << run.err;
+        EXPECT_TRUE(HasLine(slash ? run.out : run.err, std::string("Status : ") + c.status))
+            << run.out << run.err;
         if (report.contains("update")) {
             EXPECT_EQ(report["update"]["status"], c.status);
         }
@@ -583,7 +598,11 @@ INSTANTIATE_TEST_SUITE_P(
         ExitStatusCase{"family_unknown", 0x0140, true, false, false, true, false, kUpdate, 9, false,
                        kFamilyUnknown},
         ExitStatusCase{"family_given", 0x0140, true, false, false, true, false,
-                       {"--update", "--family", "0"}, 0, true, kComplete}),
+                       {"--update", "--family", "0"}, 0, true, kComplete},
+        ExitStatusCase{"slash_v", 0x0140, false, false, false, true, false, {"/V"}, 2, true,
+                       kComplete},
+        ExitStatusCase{"slash_f0_without_file", 0x0140, false, false, false, true, false, {"/F0"},
+                       4, false, nullptr}),
     [](const ::testing::TestParamInfo<ExitStatusCase>& info) { return std::string(info.param.name); });
 
 // --info changes nothing and says what it found: the verdict of an old, a current, a

@@ -209,31 +209,30 @@ namespace {
 
 // Answers --help, --version and a wrong long option on standard output (an error on
 // standard error) without touching the sensor; -1 when the program goes on. With --json the
-// answer is the one JSON object on standard output.
+// answer is the one JSON object on standard output; --report writes that object too.
 int AnswerOnTerminal(const Edition& edition, const LongOptions& options,
                      FirmwareSource* firmware) {
     static char text[8192];
     const int status = AnswerTextOptions(edition, options, firmware, text, sizeof text);
     if (status == kExitUsage) {
         std::fprintf(stderr, "%s\n", text);
-        if (options.json) {
-            PrintJsonReport(TermReport{edition.programName, status, nullptr, nullptr, text});
-        }
-    } else if (status >= 0 && !options.json) {
-        std::fputs(text, stdout);
-    } else if (options.outcome == LongOptionsOutcome::ShowHelp) {
-        TermReport report{edition.programName, status, nullptr, nullptr, nullptr};
+        EmitJsonReport(options, JsonReport{edition.programName, status, nullptr, nullptr, text});
+        return status;
+    }
+    if (status < 0) return status;
+    if (!options.json) std::fputs(text, stdout);
+    if (!WantsJsonReport(options)) return status;
+    JsonReport report{edition.programName, status, nullptr, nullptr, nullptr};
+    static ImageSourceDescription images[2];
+    if (options.outcome == LongOptionsOutcome::ShowHelp) {
         report.help = text;
-        PrintJsonReport(report);
-    } else if (status >= 0) {
-        static ImageSourceDescription images[2];
+    } else {
         for (uint16_t kind = kSensorFamily0; kind <= kSensorFamily1; ++kind) {
             DescribeImageSource(kind, firmware, &images[kind]);
         }
-        TermReport report{edition.programName, status, nullptr, nullptr, nullptr};
         report.images = images;
-        PrintJsonReport(report);
     }
+    EmitJsonReport(options, report);
     return status;
 }
 
@@ -248,10 +247,9 @@ int RunInfo(const Edition& edition, const LongOptions& options) {
         std::fprintf(stderr, "%s: %s\n", edition.programName, refusal);
         status = kExitUsage;
     }
-    if (options.json) {
-        PrintJsonReport(
-            TermReport{edition.programName, status, &sensor, nullptr, refused ? refusal : nullptr});
-    } else if (!refused) {
+    EmitJsonReport(options, JsonReport{edition.programName, status, &sensor, nullptr,
+                                       refused ? refusal : nullptr});
+    if (!options.json && !refused) {
         char text[kSensorReportCapacity];
         FormatSensorReport(sensor, text, sizeof text);
         std::fputs(text, stdout);
@@ -264,9 +262,7 @@ int RunInfo(const Edition& edition, const LongOptions& options) {
 int TermRefuse(const Edition& edition, const LongOptions& longOptions, int status,
                const char* reason) {
     std::fprintf(stderr, "%s: %s\n", edition.programName, reason);
-    if (longOptions.json) {
-        PrintJsonReport(TermReport{edition.programName, status, nullptr, nullptr, reason});
-    }
+    EmitJsonReport(longOptions, JsonReport{edition.programName, status, nullptr, nullptr, reason});
     return status;
 }
 
@@ -304,11 +300,9 @@ int TermProgram(const Edition& edition, const LongOptions& longOptions, const ch
         TermRunSettings settings = {longOptions.update, longOptions.family, familyUnknownText,
                                     longOptions.json ? stderr : stdout, &outcome, &sensor};
         status = TermRun(longOptions.update ? "/V" : commandLine, options, settings);
-        if (longOptions.json) {
-            const bool ran = outcome.end != UpdateEnd::NotRun;
-            PrintJsonReport(TermReport{edition.programName, status, &sensor,
-                                       ran ? &outcome : nullptr, nullptr});
-        }
+        const bool ran = outcome.end != UpdateEnd::NotRun;
+        EmitJsonReport(longOptions, JsonReport{edition.programName, status, &sensor,
+                                               ran ? &outcome : nullptr, nullptr});
     }
     plat_unlock_instance();
     return status;

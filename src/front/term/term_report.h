@@ -1,19 +1,12 @@
-// The JSON report of --info and --update (--json): one object on standard output and
-// nothing else there. Its keys are an interface for scripts; the manual page lists them.
+// The JSON report of --info, --update, --help and --version: with --json one object on
+// standard output and nothing else there; with --report FILE the same object in FILE.
 #pragma once
 
+#include "app/json_report.h"
 #include "app/long_options.h"
-#include "sensor/sensor_info.h"
-#include "update/update_worker.h"
 
-struct TermReport {
-    const char* programName;
-    int exitStatus;
-    const SensorInfo* sensor;      // as found (before the update); null: not queried
-    const UpdateOutcome* update;   // --update once its worker ended; null otherwise
-    const char* error;             // why nothing was done (usage, lock); null otherwise
-    const char* help = nullptr;    // --help: the usage text
-    const ImageSourceDescription* images = nullptr;  // --version: images A and B
-};
-
-void PrintJsonReport(const TermReport& report);
+// Prints and writes the report as `options` ask (nothing when they ask for neither). A file
+// that cannot be written is told in one line on standard error; the exit status stays.
+void EmitJsonReport(const LongOptions& options, const JsonReport& report);
+// True when `options` ask for the report in either place.
+bool WantsJsonReport(const LongOptions& options);

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "app/app.h"
+#include "app/json_report.h"
 #include "front/win32/main_dialog.h"
 #include "platform/win32/resource.h"
 #include "platform/win32/win32_ui.h"
@@ -80,6 +81,41 @@ bool SlashOptionsRunUnattended(const char* commandLine) {
            !(launch.launchMode == 3 && launch.fileName[0] != '\0');
 }
 
+// What --report FILE tells of this run, gathered on the way to its end: the parts of the
+// object --json prints on the terminal editions.
+struct ReportParts {
+    const SensorInfo* sensor;
+    const UpdateOutcome* update;
+    const char* error;
+    const char* help;
+    const ImageSourceDescription* images;
+};
+ReportParts reportParts = {};
+ImageSourceDescription reportImages[2];
+char reportText[kJsonReportCapacity];
+
+// Writes the report when the command line asks for one, whatever the exit code; a file that
+// cannot be written is told where an unattended run's reasons go, and the exit code stays.
+void WriteReport(const Edition& edition, int exitCode) {
+    if (longOptions.reportPath[0] == '\0') return;
+    JsonReport report{edition.programName, exitCode, reportParts.sensor, reportParts.update,
+                      reportParts.error};
+    report.help = reportParts.help;
+    report.images = reportParts.images;
+    const size_t length = FormatJsonReport(report, reportText, sizeof reportText);
+    char reason[256] = "the report does not fit its buffer";
+    if (length > 0 &&
+        plat_write_file_atomically(longOptions.reportPath,
+                                   reinterpret_cast<const uint8_t*>(reportText), length, reason,
+                                   sizeof reason)) {
+        return;
+    }
+    char line[kDiagLineCapacity];
+    std::snprintf(line, sizeof line, "the report was not written to %s: %s",
+                  longOptions.reportPath, reason);
+    TellUnattended(edition, line);
+}
+
 // Where nothing tells the family of a sensor in its boot loader: the way out the edition has.
 void FormatFamilyUnknownText(const Edition& edition) {
     if (EditionOffers(edition, "family")) {
@@ -107,6 +143,16 @@ int AnswerLongOptions(const Edition& edition, bool unattended) {
     const int exitCode =
         AnswerTextOptions(edition, longOptions, &firmware, longOptionText, sizeof longOptionText);
     if (exitCode < 0) return exitCode;
+    if (exitCode == kExitUsage) {
+        reportParts.error = longOptionText;
+    } else if (longOptions.outcome == LongOptionsOutcome::ShowHelp) {
+        reportParts.help = longOptionText;
+    } else {
+        for (uint16_t kind = kSensorFamily0; kind <= kSensorFamily1; ++kind) {
+            DescribeImageSource(kind, &firmware, &reportImages[kind]);
+        }
+        reportParts.images = reportImages;
+    }
     if (exitCode == kExitUsage && unattended) {
         TellUnattended(edition, longOptionText);
         return exitCode;
@@ -119,11 +165,13 @@ int AnswerLongOptions(const Edition& edition, bool unattended) {
 // --info: the sensor as the first tick finds it, in a box; nothing is sent to it.
 int ShowSensorInfo(bool alreadyRunning, const char* notRunningText) {
     if (alreadyRunning) {
+        reportParts.error = notRunningText;
         MessageBoxA(nullptr, notRunningText, kDialogCaption, MB_OK | MB_ICONSTOP);
         return kExitAlreadyRunning;
     }
-    SensorInfo sensor;
+    static SensorInfo sensor;
     QuerySensor(&sensor);
+    reportParts.sensor = &sensor;
     FormatSensorReport(sensor, longOptionText, sizeof longOptionText);
     MessageBoxA(nullptr, longOptionText, kDialogCaption, MB_OK | MB_ICONINFORMATION);
     return InfoExitStatus(sensor);
@@ -199,8 +247,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     }
 }
 
-int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
-                  const Edition& edition) {
+namespace {
+
+int RunDialog(HINSTANCE instance, const char* commandLine, int showCommand,
+              const Edition& edition) {
     TakeLongOptionsFromLine(commandLine, edition, &longOptions, slashOptions, sizeof slashOptions);
     if (longOptions.firmwareDirectory[0] != '\0') firmware.directory = longOptions.firmwareDirectory;
     const bool unattended = longOptions.update || SlashOptionsRunUnattended(slashOptions);
@@ -240,6 +290,7 @@ int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
     if (!RegisterClassA(&windowClass)) {
         // Silent for the slash options; --update tells why it ends with 1.
         if (longOptions.update) TellUnattended(edition, kWindowClassFailedText);
+        reportParts.error = kWindowClassFailedText;
         return startupFailed;
     }
 
@@ -256,6 +307,7 @@ int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
     if (dialog == nullptr) {
         LogDiagnostic(GetLastError(), "Can't create DialogBox.", kMainWindowModule, 1);
         if (unattended) WriteStandardError(edition.programName, "Can't create DialogBox.");
+        reportParts.error = "Can't create DialogBox.";
         return startupFailed;
     }
     AppStart(&app, &view, launch, settings);
@@ -268,6 +320,7 @@ int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
         } else {
             TellUnattended(edition, notRunningText);
         }
+        reportParts.error = notRunningText;
         return longOptions.update ? kExitAlreadyRunning : kExitSecondInstance;
     }
 
@@ -285,10 +338,21 @@ int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
     // The window is hidden by now: --update leaves its last status line where a script
     // reads it.
     const UpdateOutcome& outcome = AppOutcome(&app);
+    reportParts.sensor = &AppSensor(&app);
+    if (outcome.end != UpdateEnd::NotRun) reportParts.update = &outcome;
     if (longOptions.update && outcome.end != UpdateEnd::NotRun && outcome.status != nullptr) {
         TellUnattended(edition, outcome.status);
     } else if (!LaunchInteractive(launch) && AppFamilyRefusal(&app)[0] != '\0') {
         TellUnattended(edition, AppFamilyRefusal(&app));
     }
     return static_cast<int>(message.wParam);
+}
+
+}  // namespace
+
+int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
+                  const Edition& edition) {
+    const int exitCode = RunDialog(instance, commandLine, showCommand, edition);
+    WriteReport(edition, exitCode);
+    return exitCode;
 }

@@ -85,3 +85,81 @@ int plat_read_regular_file(const char* path, uint8_t* buffer, size_t capacity,
     close(fd);
     return result;
 }
+
+namespace {
+
+int WriteFailed(const char* what, int error, char* reason, size_t capacity) {
+    std::snprintf(reason, capacity, "%s: %s", what, std::strerror(error));
+    return 0;
+}
+
+bool WriteAll(int fd, const uint8_t* bytes, size_t length) {
+    while (length > 0) {
+        const ssize_t n = ::write(fd, bytes, length);
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0) errno = EIO;
+        if (n <= 0) return false;
+        bytes += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+int plat_write_file_atomically(const char* path, const uint8_t* bytes, size_t length,
+                               char* reason, size_t capacity) {
+    // The new file's name is the target's with a suffix: the same folder, so the rename
+    // stays on one file system. O_EXCL with O_NOFOLLOW refuses whatever already sits at
+    // that name (a link planted there would else lead the bytes elsewhere); a few names
+    // are tried, then the write fails.
+    char temporary[4096];
+    int fd = -1;
+    int error = 0;
+    for (unsigned attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+        const int made = std::snprintf(temporary, sizeof temporary, "%s.tmp%ld-%u", path,
+                                       static_cast<long>(getpid()), attempt);
+        if (made < 0 || static_cast<size_t>(made) >= sizeof temporary) {
+            return WriteFailed("cannot write beside it", ENAMETOOLONG, reason, capacity);
+        }
+        fd = open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
+                  0644);
+        error = errno;
+        if (fd < 0 && error != EEXIST) break;
+    }
+    if (fd < 0) return WriteFailed("cannot create a new file beside it", error, reason, capacity);
+    bool written = WriteAll(fd, bytes, length);
+    error = errno;
+    if (written && fsync(fd) != 0) {
+        written = false;
+        error = errno;
+    }
+    if (close(fd) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (!written) {
+        unlink(temporary);
+        return WriteFailed("cannot write a new file beside it", error, reason, capacity);
+    }
+    if (rename(temporary, path) != 0) {
+        error = errno;
+        unlink(temporary);
+        return WriteFailed("cannot replace it", error, reason, capacity);
+    }
+    // The rename itself reaches the disk with its folder.
+    char folder[4096];
+    std::snprintf(folder, sizeof folder, "%s", path);
+    char* slash = std::strrchr(folder, '/');
+    if (slash == nullptr) {
+        std::strcpy(folder, ".");
+    } else {
+        slash[slash == folder ? 1 : 0] = '\0';
+    }
+    const int folderFd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+    if (folderFd >= 0) {
+        fsync(folderFd);
+        close(folderFd);
+    }
+    return 1;
+}

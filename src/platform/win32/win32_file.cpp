@@ -89,3 +89,70 @@ int plat_read_regular_file(const char* path, uint8_t* buffer, size_t capacity,
     CloseHandle(file);
     return result;
 }
+
+namespace {
+
+int WriteFailed(const char* what, DWORD error, char* reason, size_t capacity) {
+    PlatFileRead words = {};
+    Failed(&words, error);
+    std::snprintf(reason, capacity, "%s: %s", what,
+                  words.reason[0] != '\0' ? words.reason : "the path was not found");
+    return 0;
+}
+
+}  // namespace
+
+int plat_write_file_atomically(const char* path, const uint8_t* bytes, size_t length,
+                               char* reason, size_t capacity) {
+    // The new file's name is the target's with a suffix, in the same folder. CREATE_NEW
+    // refuses whatever already sits at that name, and FILE_FLAG_OPEN_REPARSE_POINT never
+    // follows a link there; anything but a file on a disk (a device name such as CON makes
+    // one of any suffix) is let go unwritten.
+    char temporary[MAX_PATH + 64];
+    HANDLE file = INVALID_HANDLE_VALUE;
+    DWORD error = ERROR_FILE_EXISTS;
+    for (unsigned attempt = 0; attempt < 8 && file == INVALID_HANDLE_VALUE; ++attempt) {
+        const int made = std::snprintf(temporary, sizeof temporary, "%s.tmp%lu-%u", path,
+                                       static_cast<unsigned long>(GetCurrentProcessId()), attempt);
+        if (made < 0 || static_cast<size_t>(made) >= sizeof temporary) {
+            return WriteFailed("cannot write beside it", ERROR_FILENAME_EXCED_RANGE, reason,
+                               capacity);
+        }
+        file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        error = GetLastError();
+        if (file == INVALID_HANDLE_VALUE && error != ERROR_FILE_EXISTS &&
+            error != ERROR_ALREADY_EXISTS) {
+            break;
+        }
+    }
+    if (file == INVALID_HANDLE_VALUE) {
+        return WriteFailed("cannot create a new file beside it", error, reason, capacity);
+    }
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        std::snprintf(reason, capacity, "the name beside it is not a file on a disk");
+        return 0;
+    }
+    bool written = true;
+    while (written && length > 0) {
+        const DWORD chunk = length > 0x10000000 ? 0x10000000 : static_cast<DWORD>(length);
+        DWORD done = 0;
+        written = WriteFile(file, bytes, chunk, &done, nullptr) != 0 && done == chunk;
+        bytes += done;
+        length -= done;
+    }
+    if (written) written = FlushFileBuffers(file) != 0;
+    error = GetLastError();
+    CloseHandle(file);
+    if (!written) {
+        DeleteFileA(temporary);
+        return WriteFailed("cannot write a new file beside it", error, reason, capacity);
+    }
+    if (!MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = GetLastError();
+        DeleteFileA(temporary);
+        return WriteFailed("cannot replace it", error, reason, capacity);
+    }
+    return 1;
+}
