@@ -78,6 +78,18 @@ void Fail(LongOptions* options, const Edition& edition, const char* what, const 
                   edition.programName, what, word, edition.programName);
 }
 
+// A path option's value, kept whole or refused: a cut path would name another file.
+void TakePath(const char* value, char* path, size_t capacity, const char* kind, const char* word,
+              const Edition& edition, LongOptions* options) {
+    if (std::strlen(value) < capacity) {
+        std::snprintf(path, capacity, "%s", value);
+        return;
+    }
+    char what[64];
+    std::snprintf(what, sizeof what, "the %s name is too long in", kind);
+    Fail(options, edition, what, word);
+}
+
 // Takes one word that begins with "--"; `next` is the word after it (null at the end).
 // Returns how many words were used.
 int TakeLongOption(const char* word, const char* next, const Edition& edition,
@@ -137,18 +149,12 @@ int TakeLongOption(const char* word, const char* next, const Edition& edition,
             }
             break;
         case LongOptionId::Report:
-            if (std::strlen(value) >= sizeof options->reportPath) {
-                Fail(options, edition, "the file name is too long in", word);
-            } else {
-                std::snprintf(options->reportPath, sizeof options->reportPath, "%s", value);
-            }
+            TakePath(value, options->reportPath, sizeof options->reportPath, "file", word, edition,
+                     options);
             break;
         case LongOptionId::FirmwareDirectory:
-            if (std::strlen(value) >= sizeof options->firmwareDirectory) {
-                Fail(options, edition, "the folder name is too long in", word);
-            } else {
-                std::snprintf(options->firmwareDirectory, sizeof options->firmwareDirectory, "%s", value);
-            }
+            TakePath(value, options->firmwareDirectory, sizeof options->firmwareDirectory,
+                     "folder", word, edition, options);
             break;
         }
         return used;

@@ -19,3 +19,6 @@ InstanceLock plat_lock_instance(const char* path, char* reason, size_t capacity)
 // `defaultPath`. Not taken: `refusal` holds the sentence that tells why.
 InstanceLock plat_lock_editions(const char* defaultPath, char* refusal, size_t capacity);
 void plat_unlock_instance();
+// The lock every Linux edition that drives the real sensor shares: in /run/lock, which every
+// user shares, so two users cannot update the sensor at once; /tmp where it is missing.
+const char* plat_sensor_lock_path();

@@ -3,7 +3,6 @@
 // the app wants ticks, hands it Update, Exit, close and the family choice, and ends with the
 // app's exit code. One instance at a time with the terminal editions: the same lock.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtk/gtk.h>
@@ -250,10 +249,7 @@ void OnActivate(GtkApplication* application, gpointer data) {
 
 // Takes the instance lock zorflash takes; false, with the message in `run`, when it cannot.
 bool TakeLock(GtkRun* run) {
-    struct stat lockDir;
-    const bool runLock = stat("/run/lock", &lockDir) == 0 && S_ISDIR(lockDir.st_mode);
-    const char* lockPath = runLock ? "/run/lock/zorflash.lock" : "/tmp/zorflash.lock";
-    if (plat_lock_editions(lockPath, run->refusalText, sizeof run->refusalText) ==
+    if (plat_lock_editions(plat_sensor_lock_path(), run->refusalText, sizeof run->refusalText) ==
         InstanceLock::Taken) {
         return true;
     }

@@ -1,8 +1,7 @@
 // zorflash: the Linux program over the sensor's hidraw interfaces.
-#include <sys/stat.h>
-
 #include "app/command_line.h"
 #include "front/term/term_front.h"
+#include "platform/instance_lock.h"
 
 namespace {
 
@@ -21,11 +20,6 @@ int main(int argc, char** argv) {
     TermTakeArguments(argc, argv, edition, &longOptions, commandLine, sizeof commandLine,
                       &firmware);
 
-    // /run/lock is shared by every user, so two users cannot update the sensor at once;
-    // /tmp stands in on a machine without it.
-    struct stat lockDir;
-    const bool runLock = stat("/run/lock", &lockDir) == 0 && S_ISDIR(lockDir.st_mode);
-    const char* lockPath = runLock ? "/run/lock/zorflash.lock" : "/tmp/zorflash.lock";
     return TermProgram(edition, longOptions, commandLine,
-                       TermRunOptions{lockPath, "zorflash", &firmware});
+                       TermRunOptions{plat_sensor_lock_path(), "zorflash", &firmware});
 }

@@ -67,6 +67,12 @@ InstanceLock plat_lock_instance(const char* path, char* reason, size_t capacity)
     return InstanceLock::Taken;
 }
 
+const char* plat_sensor_lock_path() {
+    struct stat folder;
+    const bool runLock = stat("/run/lock", &folder) == 0 && S_ISDIR(folder.st_mode);
+    return runLock ? "/run/lock/zorflash.lock" : "/tmp/zorflash.lock";
+}
+
 InstanceLock plat_lock_editions(const char* defaultPath, char* refusal, size_t capacity) {
     const char* path = std::getenv("ZORFLASH_LOCK_FILE");
     if (path == nullptr || path[0] == '\0') path = defaultPath;
