@@ -9,15 +9,16 @@
 #   tests/win32/run.sh
 #
 # Needs (Debian 12): cmake g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix googletest
-# wine wine64 wine32:i386 xvfb xauth x11-utils imagemagick osslsigncode openssl. Installed
-# here when missing and running as root.
+# wine wine64 xvfb xauth x11-utils imagemagick osslsigncode openssl. Installed here when
+# missing and running as root. (The 32-bit program runs under Wine in tests/linux, with
+# wine32:i386 from scripts/setup.sh.)
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 cd "$root"
 
 packages=(cmake g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix googletest wine wine64
-          wine32:i386 xvfb xauth x11-utils imagemagick osslsigncode openssl)
+          xvfb xauth x11-utils imagemagick osslsigncode openssl)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -27,8 +28,6 @@ if ((${#missing[@]})); then
         echo "run.sh: missing packages: ${missing[*]}" >&2
         exit 2
     fi
-    # wine32 is an i386 package: Wine runs the 32-bit zorflash.exe with it.
-    dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
     DEBIAN_FRONTEND=noninteractive apt-get update -q
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
 fi
