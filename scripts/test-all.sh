@@ -19,14 +19,18 @@ run_ctest() {
     echo "=== $name"
     "$@" 2>&1 | tee "$log"
     local rc=${PIPESTATUS[0]}
-    local line
-    line=$(grep -E "tests passed, [0-9]+ tests? failed out of [0-9]+" "$log" | tail -1)
-    if [[ -n $line ]]; then
+    # A suite may run ctest more than once (tests/win32/run.sh: both architectures): every
+    # summary line counts.
+    local lines line
+    lines=$(grep -E "tests passed, [0-9]+ tests? failed out of [0-9]+" "$log")
+    if [[ -n $lines ]]; then
         local total fail
-        total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
-        fail=$(sed -E 's/.* ([0-9]+) tests? failed.*/\1/' <<<"$line")
-        passed=$((passed + total - fail))
-        failed=$((failed + fail))
+        while read -r line; do
+            total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
+            fail=$(sed -E 's/.* ([0-9]+) tests? failed.*/\1/' <<<"$line")
+            passed=$((passed + total - fail))
+            failed=$((failed + fail))
+        done <<<"$lines"
     elif [[ $rc -ne 0 ]]; then
         failed=$((failed + 1))
     fi

@@ -8,7 +8,8 @@
 #   tests/linux/run.sh -L wine      only some (further arguments go to ctest)
 #
 # The Wine tests need zorflash.exe of the mingw-w64 build (build-mingw/bin, made by
-# tests/win32/run.sh or `cmake --preset mingw`); without it they are skipped.
+# tests/win32/run.sh or `cmake --preset mingw`); without it they are skipped. The cases
+# run against the 32-bit program (wine32.*) are there when build-mingw32/bin/zorflash.exe is.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD

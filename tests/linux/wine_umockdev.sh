@@ -46,6 +46,13 @@ setup() {
             /v 'Enable SDL' /t REG_DWORD /d 0 /f >/dev/null 2>&1
         no_preload wineserver -w
     fi
+    # A prefix made before Wine's 32-bit half (wine32:i386) was installed has no 32-bit
+    # system: the 32-bit zorflash.exe would not start in it. Bring the prefix up to date.
+    if [[ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]] &&
+        dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+        no_preload wineboot -u >/dev/null 2>&1
+        no_preload wineserver -w
+    fi
     if ! { [[ -f "$state/xvfb.pid" ]] && kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null; }; then
         rm -f "$state/display.tmp"
         # Started directly (env execs Xvfb), so that $! is the display server itself.

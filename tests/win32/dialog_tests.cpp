@@ -132,6 +132,11 @@ TEST_P(Resources, VersionRecordAndManifest) {
     EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
               std::string::npos);
     EXPECT_NE(manifest.find(">true</dpiAware>"), std::string::npos);
+    // The program's own identity names the processor it was built for.
+    EXPECT_NE(manifest.find(sizeof(void*) == 8 ? "processorArchitecture=\"amd64\""
+                                               : "processorArchitecture=\"x86\""),
+              std::string::npos)
+        << manifest;
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, Resources,
