@@ -6,7 +6,8 @@
 #   scripts/setup.sh         everything the tests need: libraries, umockdev, clang for the
 #                            fuzzers, mingw-w64, Wine and a display for the Windows edition,
 #                            GTK 4 for zorflash-gtk and what tests it (the accessibility bus,
-#                            pyatspi, the desktop entry and AppStream validators)
+#                            pyatspi, the desktop entry and AppStream validators), and what
+#                            compares two release builds (diffoscope)
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 packages=(cmake g++ make nlohmann-json3-dev)
@@ -19,6 +20,7 @@ if [[ ${1:-} != --sim ]]; then
         clang libclang-rt-14-dev
         g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth x11-utils imagemagick
         tmux procps util-linux
+        openssl diffoscope-minimal
         libgtk-4-dev desktop-file-utils appstream at-spi2-core python3-pyatspi dbus-daemon
     )
 fi
