@@ -6,9 +6,10 @@
 #                                the source folder's last commit, else unset (a source folder
 #                                without its history, or one git refuses to read)
 #
-# It reaches the tools that write a date: the Windows resource compiler and the signing step
-# through this variable, CPack through its project config file (packaging/cpack_project.cmake),
-# which puts it into the environment of the DEB generator. The paths of the source and build
+# It reaches the tools that write a date: the signing step through this variable, CPack
+# through its project config file (packaging/cpack_project.cmake), which puts it into the
+# environment of the DEB generator. A commit made after configuring configures again, so
+# that the packages and the signature take the new commit's time. The paths of the source and build
 # folders are mapped out of the objects (debug information, __FILE__ in assertions), the
 # archives are written without dates, owners or modes, and the Windows linker writes no
 # link time into the executable.
@@ -29,6 +30,14 @@ else()
                         ERROR_QUIET OUTPUT_STRIP_TRAILING_WHITESPACE)
         if(zorflash_git_result EQUAL 0 AND zorflash_commit_time MATCHES "^[0-9]+$")
             set(ZORFLASH_SOURCE_DATE_EPOCH "${zorflash_commit_time}")
+            execute_process(COMMAND "${ZORFLASH_GIT}" -C "${PROJECT_SOURCE_DIR}" rev-parse
+                                    --path-format=absolute --git-path logs/HEAD
+                            OUTPUT_VARIABLE zorflash_head_log
+                            ERROR_QUIET OUTPUT_STRIP_TRAILING_WHITESPACE)
+            if(zorflash_head_log AND EXISTS "${zorflash_head_log}")
+                set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY
+                             CMAKE_CONFIGURE_DEPENDS "${zorflash_head_log}")
+            endif()
         endif()
     endif()
     if(NOT DEFINED ZORFLASH_SOURCE_DATE_EPOCH)

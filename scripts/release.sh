@@ -31,7 +31,8 @@ export LC_ALL=C TZ=UTC
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 die() { echo "release.sh: $*" >&2; exit 2; }
-usage() { sed -n '2,/^set -euo/p' "${BASH_SOURCE[0]}" | sed '$d; s/^# \{0,1\}//' >&2; exit 2; }
+help() { sed -n '2,/^set -euo/p' "${BASH_SOURCE[0]}" | sed '$d; s/^# \{0,1\}//'; }
+usage() { help >&2; exit 2; }
 
 image_a=${ZORFLASH_IMAGE_A:-} image_b=${ZORFLASH_IMAGE_B:-}
 cert=${ZORFLASH_SIGN_CERT:-} key=${ZORFLASH_SIGN_KEY:-}
@@ -47,7 +48,7 @@ while (($#)); do
         --timestamp-url) timestamp_url=$2 ;; --work) work_root=$2 ;;
         esac
         shift 2 ;;
-    -h | --help) usage ;;
+    -h | --help) help; exit 0 ;;
     --) shift; (($# == 1)) || usage; out=$1; shift ;;
     -*) die "unknown option $1" ;;
     *) [[ -z $out ]] || usage; out=$1; shift ;;

@@ -86,10 +86,11 @@ if ((release_ok)); then
     (cd build-release/1/out && find . -type f -printf '%P\n' | sort) >build-release/1.files
     (cd build-release/2/out && find . -type f -printf '%P\n' | sort) >build-release/2.files
     diff build-release/1.files build-release/2.files || release_ok=0
+    (cd build-release/1/out && sha256sum --quiet -c SHA256SUMS) || release_ok=0
     while IFS= read -r f; do
         if [[ -f build-release/2/out/$f ]] && ! cmp -s "build-release/1/out/$f" "build-release/2/out/$f"; then
             echo "=== $f differs between the two release builds:"
-            timeout 600 diffoscope "build-release/1/out/$f" "build-release/2/out/$f"
+            timeout 600 diffoscope "build-release/1/out/$f" "build-release/2/out/$f" </dev/null
             release_ok=0
         fi
     done <build-release/1.files
