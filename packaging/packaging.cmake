@@ -105,4 +105,9 @@ if(TARGET zorflash-gtk)
     set(CPACK_COMPONENT_GTK_DESCRIPTION "firmware updater for the ORVELL pen-digitizer sensor, in a window\nThe window of zorflash for a tablet used with a pen or a finger: it shows the sensor's firmware version and the one carried, and writes it when Update is pressed.")
 endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# Reproducible packages: the build's date on every member (packaging/cpack_project.cmake),
+# and the same modes whatever the umask of the one who packs (packaging/cpack_modes.cmake).
+set(CPACK_ZORFLASH_SOURCE_DATE_EPOCH "${ZORFLASH_SOURCE_DATE_EPOCH}")
+set(CPACK_PROJECT_CONFIG_FILE "${PROJECT_SOURCE_DIR}/packaging/cpack_project.cmake")
+set(CPACK_PRE_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/packaging/cpack_modes.cmake")
 include(CPack)

@@ -7,7 +7,8 @@
 #                            fuzzers, mingw-w64 (64-bit and 32-bit), Wine (with its 32-bit
 #                            half), osslsigncode and a display for the Windows edition,
 #                            GTK 4 for zorflash-gtk and what tests it (the accessibility bus,
-#                            pyatspi, the desktop entry and AppStream validators)
+#                            pyatspi, the desktop entry and AppStream validators), and what
+#                            compares two release builds (diffoscope)
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 packages=(cmake g++ make nlohmann-json3-dev)
@@ -21,6 +22,7 @@ if [[ ${1:-} != --sim ]]; then
         g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth x11-utils imagemagick
         g++-mingw-w64-i686-posix osslsigncode openssl
         tmux procps util-linux
+        openssl diffoscope-minimal
         libgtk-4-dev desktop-file-utils appstream at-spi2-core python3-pyatspi dbus-daemon
     )
 fi

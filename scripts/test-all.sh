@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine and runs every test suite of zorflash:
 # the native suite, the same suite under ASan+UBSan and under TSan, the Windows edition
-# under Wine, and the bounded fuzz runs. Prints one summary line at the end.
+# under Wine, and the bounded fuzz runs; builds the release folder twice and compares the
+# bytes. Prints one summary line at the end.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -63,6 +64,48 @@ if cmake -S . -B build-gtk -DZORFLASH_GTK=ON -DZORFLASH_BUILD_BENCHMARKS=OFF >/d
 else
     echo "=== gtk build FAILED"; failed=$((failed + 1)); status=1
 fi
+
+# The release folder, built twice from this commit: in two folders, the second later, signed
+# with a throwaway certificate and carrying images. Every file must be the same bytes; where
+# one differs, diffoscope shows where.
+release_started=$SECONDS
+echo "=== release folder, built twice"
+rm -rf build-release
+mkdir -p build-release/images build-release/1 build-release/2
+release_ok=1
+if g++ -std=c++17 -Isrc -o build-release/images/write tests/win32/write_placeholder_images.cpp &&
+    build-release/images/write build-release/images &&
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=zorflash throwaway" \
+        -keyout build-release/images/key.pem -out build-release/images/cert.pem 2>/dev/null; then
+    release_options=(--image-a build-release/images/image-a.bin --image-b build-release/images/image-b.bin
+                     --cert build-release/images/cert.pem --key build-release/images/key.pem)
+    for n in 1 2; do
+        scripts/release.sh "${release_options[@]}" "build-release/$n/out" >"build-logs/release-$n.log" 2>&1 ||
+            { echo "=== scripts/release.sh FAILED (build-logs/release-$n.log)"; tail -20 "build-logs/release-$n.log"; release_ok=0; }
+    done
+else
+    echo "=== the release's images or certificate could not be made"; release_ok=0
+fi
+if ((release_ok)); then
+    (cd build-release/1/out && find . -type f -printf '%P\n' | sort) >build-release/1.files
+    (cd build-release/2/out && find . -type f -printf '%P\n' | sort) >build-release/2.files
+    diff build-release/1.files build-release/2.files || release_ok=0
+    (cd build-release/1/out && sha256sum --quiet -c SHA256SUMS) || release_ok=0
+    while IFS= read -r f; do
+        if [[ -f build-release/2/out/$f ]] && ! cmp -s "build-release/1/out/$f" "build-release/2/out/$f"; then
+            echo "=== $f differs between the two release builds:"
+            timeout 600 diffoscope "build-release/1/out/$f" "build-release/2/out/$f" </dev/null
+            release_ok=0
+        fi
+    done <build-release/1.files
+fi
+if ((release_ok)); then
+    echo "=== release folder: the two builds are the same bytes ($(wc -l <build-release/1.files) files)"
+    passed=$((passed + 1))
+else
+    echo "=== release folder FAILED"; failed=$((failed + 1)); status=1
+fi
+echo "=== release folder: $((SECONDS - release_started)) s"
 
 for preset in asan tsan; do
     if cmake --preset $preset >/dev/null && cmake --build --preset $preset; then

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Debian packages and the install rules, as an administrator uses them: builds the .deb
-# with CPack from the build folder, installs it with dpkg, runs the installed zorflash
-# --version, does the same with the window's package where the build has the window
-# (zorflash-gtk; its desktop entry and AppStream metadata validated), removes them, and
-# checks what `cmake --install` with the default prefix leaves (into a staging folder).
+# with CPack from the build folder, checks that its members are dated and moded alike
+# whoever packs them, installs it with dpkg, runs the installed zorflash --version, does the
+# same with the window's package where the build has the window (zorflash-gtk; its desktop
+# entry and AppStream metadata validated), removes them, and checks what `cmake --install`
+# with the default prefix leaves (into a staging folder).
 # Needs root for dpkg. Prints a ctest-style summary line.
 #
 #   tests/linux/package_check.sh [BUILD_DIR]      (default: build)
@@ -27,7 +28,18 @@ check() {  # check DESCRIPTION COMMAND...
 
 deb="$build/zorflash_$(sed -nE 's/^project\(zorflash VERSION ([0-9.]+).*/\1/p' CMakeLists.txt)_amd64.deb"
 rm -f "$deb" "${deb/zorflash_/zorflash-gtk_}"
-check "cpack -G DEB builds $deb" bash -c "cd '$build' && cpack -G DEB >/dev/null && test -f '${deb#"$build"/}'"
+# Packed under a umask that would leave folders private: the packages must not show it.
+check "cpack -G DEB builds $deb" bash -c "umask 077 && cd '$build' && cpack -G DEB >/dev/null && test -f '${deb#"$build"/}'"
+# Reproducible packages: every member root's and dated the build's time, the folders 0755.
+epoch=$(sed -nE 's/^set\(CPACK_ZORFLASH_SOURCE_DATE_EPOCH "([0-9]+)"\)$/\1/p' "$build/CPackConfig.cmake")
+for package in "$deb" "${deb/zorflash_/zorflash-gtk_}"; do
+    [[ -f $package ]] || continue
+    check "$(basename "$package"): members root's, dated the build's time (${epoch:-none}), folders 0755" \
+        bash -c "[[ -n '$epoch' ]] && dpkg-deb --fsys-tarfile '$package' | TZ=UTC tar -tv --full-time --numeric-owner |
+                 awk -v t=\"\$(TZ=UTC date -d @$epoch '+%F %T')\" '
+                     \$2 != \"0/0\" || \$4 \" \" \$5 != t || (\$1 ~ /^d/ && \$1 != \"drwxr-xr-x\") { bad = 1 }
+                     { n++ } END { exit bad || n == 0 }'"
+done
 if [[ $(id -u) -eq 0 ]] && [[ -f $deb ]]; then
     check "dpkg installs the package" dpkg -i "$deb"
     for f in /usr/bin/zorflash /usr/lib/udev/rules.d/70-zorflash.rules \
