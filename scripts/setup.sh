@@ -35,11 +35,28 @@ if ((${#missing[@]})); then
     apt-get install -y -q "${missing[@]}"
 fi
 
-# wine32 (an i386 package) lets Wine run the 32-bit zorflash.exe. Without it the rest still
-# works: the 32-bit program's Wine tests are then disabled (tests/linux), and this says why.
-# The i386 architecture is taken back when nothing of it could be installed, so that a
-# mirror without usable i386 indexes does not make every later `apt-get update` fail.
-if [[ ${1:-} != --sim ]] &&
+# wine32 (an i386 package) lets Wine run the 32-bit zorflash.exe. It is installed only where
+# the kernel runs 32-bit programs: where it does not (a kernel with 32-bit emulation off says
+# "32-bit emulation disabled"), an installed wine32 makes the `wine` command pick its 32-bit
+# loader for every program and fail with "Exec format error", the 64-bit ones included.
+# Without it the rest still works: the 32-bit program's Wine tests are then disabled
+# (tests/linux), and this says why. The i386 architecture is taken back when nothing of it
+# could be installed, so that a mirror without usable i386 indexes does not make every later
+# `apt-get update` fail.
+runs_32bit_programs() {
+    local probe
+    probe=$(mktemp -d) || return 1
+    printf '.globl _start\n_start:\n movl $1, %%eax\n xorl %%ebx, %%ebx\n int $0x80\n' |
+        as --32 -o "$probe/exit.o" - 2>/dev/null &&
+        ld -m elf_i386 -o "$probe/exit" "$probe/exit.o" 2>/dev/null &&
+        "$probe/exit" 2>/dev/null
+    local status=$?
+    rm -rf "$probe"
+    return $status
+}
+if [[ ${1:-} != --sim ]] && ! runs_32bit_programs; then
+    echo "setup.sh: this kernel does not run 32-bit programs; wine32 is not installed and the 32-bit zorflash.exe is not run under Wine" >&2
+elif [[ ${1:-} != --sim ]] &&
     ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
     added_i386=no
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
