@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "emulated_sensor.h"
+#include "firmware/sha256.h"
 #include "run_program.h"
 #include "update_stream.h"
 
@@ -135,6 +136,41 @@ TEST_F(WineE2eTest, UpdateThatCannotCreateItsWindowEndsWith1AndSendsNothing) {
     ExpectStream(Transcript(), {});
 }
 
+// The texts of the event-log entries a run left, as Wine traces them: each string passed to
+// ReportEventW on a line of its own, on channel eventlog, class "err" for an error entry and
+// "trace" for an information entry (both shown with WINEDEBUG=+eventlog).
+const char kEventLogTrace[] = "WINEDEBUG=-all,+eventlog";
+std::vector<std::string> EventTexts(const std::string& err, const std::string& type) {
+    const std::string prefix = ":" + type + ":eventlog:ReportEventW L\"";
+    std::vector<std::string> texts;
+    std::istringstream lines(err);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t at = line.find(prefix);
+        if (at == std::string::npos || line.back() != '"') continue;
+        const size_t start = at + prefix.size();
+        texts.push_back(line.substr(start, line.size() - 1 - start));
+    }
+    return texts;
+}
+
+// The entry's texts but its duration: the summary up to it, then every field but "seconds".
+void ExpectUpdateEntry(const std::vector<std::string>& texts, const std::string& summaryStart,
+                       const std::vector<std::string>& fields) {
+    ASSERT_EQ(texts.size(), 8u);
+    EXPECT_EQ(texts[0].rfind(summaryStart, 0), 0u) << texts[0];
+    EXPECT_EQ(texts[0].substr(texts[0].size() - 2), " s") << texts[0];
+    EXPECT_EQ(texts[6].rfind("seconds=", 0), 0u) << texts[6];
+    std::vector<std::string> named(texts.begin() + 1, texts.begin() + 6);
+    named.push_back(texts[7]);
+    EXPECT_EQ(named, fields);
+}
+
+std::string ImageSum(uint16_t kind) {
+    char hex[kSha256HexCapacity];
+    Sha256Hex(ImageBytes(ImageForKind(kind)), ImageByteCount(ImageForKind(kind)), hex);
+    return hex;
+}
+
 // A whole update through Wine, re-enumeration included: the normal-mode node goes away on
 // the switch request, the boot loader's node comes (a new /dev/hidrawN), and after the exit
 // command the sensor comes back with its new version.
@@ -165,10 +201,17 @@ TEST_F(WineE2eTest, UpdatesFamilyOneSensorAcrossReEnumeration) {
     config.report5Word = 2;
     config.report6Word = 1;
     Start(config);
-    // --update: the sensor now runs the carried firmware, status 0.
-    const ProgramRun run = Run({"--update"}, "", 150);
+    // --update: the sensor now runs the carried firmware, status 0, and the Application log
+    // has an information entry.
+    const ProgramRun run = Run({"--update"}, "", 150, "", kEventLogTrace);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(FlashHolds(ImageForKind(1)));
+    ExpectUpdateEntry(EventTexts(run.err, "trace"),
+                      "Sensor firmware update: 0139 P0002 -> 0139 P0006, result 0 (Update "
+                      "complete.), 1 attempt, ",
+                      {"versionBefore=0139 P0002", "versionAfter=0139 P0006", "result=0",
+                       "status=Update complete.", "attempts=1", "sha256=" + ImageSum(1)});
+    EXPECT_EQ(EventTexts(run.err, "err"), std::vector<std::string>{}) << run.err;
     const std::vector<SimTranscriptEntry> transcript = Transcript();
     const SimTranscriptEntry* request = nullptr;
     for (const SimTranscriptEntry& e : transcript) {
@@ -187,6 +230,28 @@ TEST_F(WineE2eTest, UpdatesFamilyOneSensorAcrossReEnumeration) {
     EXPECT_EQ(model->normalVersion, 0x0139);
     EXPECT_EQ(model->report5Word, 6);
     emulated_sensor_unlock(sensor);
+}
+
+// A boot loader of a generation the update does not speak: sent back to normal mode after
+// one attempt, --update ends with 5 ("does not fit"), and the Application log has an error
+// entry. Both products are met, so no driver installation is waited for.
+TEST_F(WineE2eTest, BootLoaderOfAnotherGenerationEndsWith5AndAnErrorEntry) {
+    SimSensorConfig config = Config(0, 0x0140);
+    config.bootLoaderVersion = 0x0020;
+    Start(config);
+    const ProgramRun run =
+        Run({"--update"}, "VID_F0A5&PID_0090 VID_F0A5&PID_0094", 90, "", kEventLogTrace);
+    EXPECT_EQ(run.exitCode, 5) << run.err;
+    SimSensor* model = emulated_sensor_lock(sensor);
+    EXPECT_EQ(model->mode, kSimModeNormal);
+    emulated_sensor_unlock(sensor);
+    const char mismatch[] = "MCU Mismatch. This update is not appropriate for this system.";
+    ExpectUpdateEntry(EventTexts(run.err, "err"),
+                      std::string("Sensor firmware update: 0140 -> 0140, result 42 (") +
+                          mismatch + "), 1 attempt, ",
+                      {"versionBefore=0140", "versionAfter=0140", "result=42",
+                       std::string("status=") + mismatch, "attempts=1", "sha256=" + ImageSum(0)});
+    EXPECT_EQ(EventTexts(run.err, "trace"), std::vector<std::string>{}) << run.err;
 }
 
 // A sensor already in its boot loader: the family comes from the products the machine has

@@ -560,6 +560,7 @@ TEST_P(ZorflashExitStatusTest, UpdateEndsWithTheTablesStatus) {
         ASSERT_EQ(entries.size(), c.sends ? 1u : 0u);
         if (c.sends) {
             EXPECT_NE(entries[0].find("SYSLOG_IDENTIFIER=zorflash\n"), std::string::npos);
+            EXPECT_NE(entries[0].find("MESSAGE=Sensor firmware update: "), std::string::npos);
             EXPECT_NE(entries[0].find("ZORFLASH_VERSION_BEFORE="), std::string::npos);
             EXPECT_NE(entries[0].find("ZORFLASH_ATTEMPTS=" + std::to_string(report["update"]["attempts"].get<int>()) + "\n"),
                       std::string::npos) << entries[0];
