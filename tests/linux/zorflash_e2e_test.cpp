@@ -67,8 +67,8 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(emulated_testbed_ready()) << "umockdev testbed not available";
         lockEnv = "ZORFLASH_LOCK_FILE=/tmp/zorflash-e2e-" + std::to_string(getpid()) + ".lock";
-        // The program carries no image: the tests' images come as files, as a distribution
-        // ships them.
+        // The tests' images come as files, as a distribution ships them (a build given the
+        // images carries the same bytes).
         firmwareDir = ImageFolder("images", 0);
     }
     void TearDown() override { emulated_sensor_stop(sensor); }
