@@ -22,10 +22,10 @@ function(zorflash_embed_image letter path end_address byte_count seed out_releas
     set(none "${CMAKE_BINARY_DIR}/generated/firmware_image_${letter}_none.cpp")
     math(EXPR blob_size "${byte_count} + 4")
     set(head "#include \"firmware/firmware_images.h\"\n")
-    string(CONCAT content "// Generated: no image ${letter} was given to this build.\n" "${head}"
+    string(CONCAT no_image "// Generated: no image ${letter} was given to this build.\n" "${head}"
                 "const CarriedImage kCarriedImage${letter} = "
                 "{nullptr, 0, CarriedOrigin::None, \"\"};\n")
-    file(CONFIGURE OUTPUT "${none}" CONTENT "${content}" @ONLY)
+    file(CONFIGURE OUTPUT "${none}" CONTENT "${no_image}" @ONLY)
     if(path)
         if(NOT EXISTS "${path}")
             message(FATAL_ERROR "ZORFLASH_IMAGE_${letter}: file '${path}' does not exist")
@@ -53,7 +53,7 @@ function(zorflash_embed_image letter path end_address byte_count seed out_releas
         set(placeholder "${release}")
         set_property(DIRECTORY "${CMAKE_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${path}")
     else()
-        set(release "${none}")
+        file(CONFIGURE OUTPUT "${release}" CONTENT "${no_image}" @ONLY)
         string(CONCAT content "// Generated: placeholder image ${letter}.\n" "${head}"
                     "#include \"firmware/placeholder_image.h\"\n"
                     "static constexpr auto kBlob = MakePlaceholderBlob<${end_address}>(${seed});\n"
