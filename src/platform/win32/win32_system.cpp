@@ -40,11 +40,12 @@ constexpr int kEventStringCapacity = 384;
 // is registered, so the event viewer shows the texts themselves.
 constexpr DWORD kUpdateEventId = 1;
 
-// The program's texts are in the ANSI code page, as its A functions take them.
+// The program's texts are in the ANSI code page, as its A functions take them. No byte
+// becomes more than one UTF-16 unit, so a text that fits kEventStringCapacity bytes fits; a
+// conversion that fails all the same leaves the item empty, never half-written.
 void ToEventString(const char* text, wchar_t* wide) {
     if (MultiByteToWideChar(CP_ACP, 0, text, -1, wide, kEventStringCapacity) == 0) {
-        // Too long for the buffer: the call leaves it unterminated; keep what fits.
-        wide[kEventStringCapacity - 1] = L'\0';
+        wide[0] = L'\0';
     }
 }
 
