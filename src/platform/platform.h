@@ -175,6 +175,10 @@ struct UpdateRecord {
     uint32_t attempts;          // runs of the write-and-verify sequence
     uint32_t durationMs;        // from the worker's start to its end
     const char* imageSha256;    // SHA-256 of the image written, 64 hex digits
+    // All of the above but the SHA-256 in one line a person can read, the same on every
+    // platform: "Sensor firmware update: 0140 -> 0610, result 0 (Update complete.),
+    // 1 attempt, 61.250 s".
+    const char* summary;
 };
 // Leaves one entry in the system's history of updates, where the platform keeps one;
 // nothing, and no failure, where it does not.

@@ -32,6 +32,8 @@ const char kUpdatingText[] = "Now Updating....";
 const char kUnknownVersion[] = "????";
 // After an update the field is rewritten over its old text, so the unknown text is padded.
 const char kUnknownVersionAfterUpdate[] = "????       ";
+// The history's one-line summary of an update.
+constexpr size_t kSummaryCapacity = 384;
 
 void ShowStatus(void* bar, const char* text) {
     view_show_text(static_cast<ViewBar*>(bar)->view, ViewText::Status, text);
@@ -168,9 +170,17 @@ void RecordHistory(const UpdateOutcome& outcome) {
     char after[kVersionTextCapacity];
     FormatCurrentVersion(outcome.before, kUnknownVersion, before, sizeof before);
     FormatCurrentVersion(outcome.after, kUnknownVersion, after, sizeof after);
-    const UpdateRecord record = {before, after, static_cast<uint32_t>(outcome.result),
-                                 outcome.status, outcome.attempts, outcome.elapsedMs,
-                                 outcome.sha256};
+    const uint32_t result = static_cast<uint32_t>(outcome.result);
+    // A status line longer than the buffer is cut: the record's own fields keep it whole.
+    char summary[kSummaryCapacity];
+    std::snprintf(summary, sizeof summary,
+                  "Sensor firmware update: %s -> %s, result %u (%s), %u attempt%s, %u.%03u s",
+                  before, after, result, outcome.status, outcome.attempts,
+                  outcome.attempts == 1 ? "" : "s", outcome.elapsedMs / 1000,
+                  outcome.elapsedMs % 1000);
+    const UpdateRecord record = {before,           after,           result,
+                                 outcome.status,   outcome.attempts, outcome.elapsedMs,
+                                 outcome.sha256,   summary};
     plat_record_update(&record);
 }
 

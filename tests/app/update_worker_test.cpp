@@ -3,6 +3,7 @@
 // result and pause is known exactly and the clock is virtual.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -62,10 +63,15 @@ int ReadFirmwareVersion(uint16_t kind, uint16_t* firmwareVersion, uint16_t* repo
 
 uint32_t plat_tick_count() { return static_cast<uint32_t>(clockMs); }
 
-// The history entries the worker leaves: attempts and duration of each.
-std::vector<std::pair<uint32_t, uint32_t>> history;
+// The history entries the worker leaves.
+struct RecordedUpdate {
+    uint32_t attempts, durationMs, result;
+    std::string imageSha256, summary;
+};
+std::vector<RecordedUpdate> history;
 void plat_record_update(const UpdateRecord* record) {
-    history.emplace_back(record->attempts, record->durationMs);
+    history.push_back({record->attempts, record->durationMs, record->result,
+                       record->imageSha256, record->summary});
 }
 
 // The worker's requests name no firmware folder: no file is read.
@@ -176,13 +182,17 @@ struct AttemptCase {
     size_t attempts;
     const char* message;
     UpdateEnd end;
+    const char* summary = nullptr;  // the history entry's line, where the row gives it
 };
 
 const UpdateEnd kUpdated = UpdateEnd::Updated, kFailed = UpdateEnd::Failed;
 const AttemptCase kAttempts[] = {
-    {"SuccessFirst", {0}, 1, "Update complete.", kUpdated},
+    {"SuccessFirst", {0}, 1, "Update complete.", kUpdated,
+     "Sensor firmware update: 0140 -> 0610, result 0 (Update complete.), 1 attempt, 0.000 s"},
     {"McuMismatchFirst", {42}, 1, kMcuMismatch, kFailed},
-    {"EraseFailsEveryTime", {21}, 10, "Failed to erase a firmware.", kFailed},
+    {"EraseFailsEveryTime", {21}, 10, "Failed to erase a firmware.", kFailed,
+     "Sensor firmware update: 0140 -> 0140, result 21 (Failed to erase a firmware.), "
+     "10 attempts, 50.000 s"},
     {"EraseFailsThenSuccess", {21, 0}, 2, "Update complete.", kUpdated},
     {"VerifyFailsThenMcuMismatch", {15, 15, 15, 42}, 4, kMcuMismatch, kFailed},
     {"NineFailuresThenSuccess", {10, 10, 10, 10, 10, 10, 10, 10, 10, 0}, 10, "Update complete.",
@@ -226,14 +236,20 @@ TEST_P(Attempts, CountPausesAndMessage) {
     }
     EXPECT_EQ(updating, c.attempts);
 
-    // The outcome counts the same attempts, and the history has one entry with them and
-    // the virtual time the worker took.
+    // The outcome counts the same attempts, and the history has one entry with them, the
+    // last result, the image's SHA-256 and the virtual time the worker took.
     EXPECT_EQ(request.outcome.end, c.end);
     EXPECT_EQ(request.outcome.attempts, c.attempts);
     EXPECT_STREQ(request.outcome.status, c.message);
     ASSERT_EQ(history.size(), 1u);
-    EXPECT_EQ(history[0], std::make_pair(static_cast<uint32_t>(c.attempts),
-                                         static_cast<uint32_t>(clockMs)));
+    EXPECT_EQ(history[0].attempts, c.attempts);
+    EXPECT_EQ(history[0].durationMs, clockMs);
+    EXPECT_EQ(history[0].result, c.results[std::min(c.attempts, c.results.size()) - 1]);
+    EXPECT_EQ(history[0].imageSha256, request.outcome.sha256);
+    EXPECT_EQ(history[0].imageSha256.size(), 64u);
+    if (c.summary != nullptr) {
+        EXPECT_EQ(history[0].summary, c.summary);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Scripts, Attempts, ::testing::ValuesIn(kAttempts),

@@ -11,11 +11,13 @@
 #include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "emulated_sensor.h"
+#include "firmware/sha256.h"
 #include "run_program.h"
 #include "update_stream.h"
 
@@ -135,6 +137,28 @@ TEST_F(WineE2eTest, UpdateThatCannotCreateItsWindowEndsWith1AndSendsNothing) {
     ExpectStream(Transcript(), {});
 }
 
+// The event-log entries of a run as Wine traces them: each string passed to ReportEventW
+// on a line of its own, on channel eventlog, class "err" for an error entry and "trace" for
+// an information entry. Joined with "|", each duration ("61.250") as "S".
+const char kEventLogTrace[] = "WINEDEBUG=-all,+eventlog";
+std::string EventTexts(const std::string& err, const std::string& type) {
+    const std::string prefix = ":" + type + ":eventlog:ReportEventW L\"";
+    std::string texts;
+    std::istringstream lines(err);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t at = line.find(prefix), start = at + prefix.size();
+        if (at == std::string::npos || line.back() != '"') continue;
+        texts += (texts.empty() ? "" : "|") + line.substr(start, line.size() - 1 - start);
+    }
+    return std::regex_replace(texts, std::regex("[0-9]+\\.[0-9]{3}"), "S");
+}
+
+std::string ImageSum(uint16_t kind) {
+    char hex[kSha256HexCapacity];
+    Sha256Hex(ImageBytes(ImageForKind(kind)), ImageByteCount(ImageForKind(kind)), hex);
+    return hex;
+}
+
 // A whole update through Wine, re-enumeration included: the normal-mode node goes away on
 // the switch request, the boot loader's node comes (a new /dev/hidrawN), and after the exit
 // command the sensor comes back with its new version.
@@ -165,10 +189,16 @@ TEST_F(WineE2eTest, UpdatesFamilyOneSensorAcrossReEnumeration) {
     config.report5Word = 2;
     config.report6Word = 1;
     Start(config);
-    // --update: the sensor now runs the carried firmware, status 0.
-    const ProgramRun run = Run({"--update"}, "", 150);
+    // --update: the sensor now runs the carried firmware, status 0, and the Application log
+    // has an information entry.
+    const ProgramRun run = Run({"--update"}, "", 150, "", kEventLogTrace);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(FlashHolds(ImageForKind(1)));
+    EXPECT_EQ(EventTexts(run.err, "trace"),
+              "Sensor firmware update: 0139 P0002 -> 0139 P0006, result 0 (Update complete.), 1 "
+              "attempt, S s|versionBefore=0139 P0002|versionAfter=0139 P0006|result=0|status="
+              "Update complete.|attempts=1|seconds=S|sha256=" + ImageSum(1));
+    EXPECT_EQ(EventTexts(run.err, "err"), "") << run.err;
     const std::vector<SimTranscriptEntry> transcript = Transcript();
     const SimTranscriptEntry* request = nullptr;
     for (const SimTranscriptEntry& e : transcript) {
@@ -187,6 +217,24 @@ TEST_F(WineE2eTest, UpdatesFamilyOneSensorAcrossReEnumeration) {
     EXPECT_EQ(model->normalVersion, 0x0139);
     EXPECT_EQ(model->report5Word, 6);
     emulated_sensor_unlock(sensor);
+}
+
+// A boot loader of a generation the update does not speak: sent back to normal mode after
+// one attempt, --update ends with 5 (does not fit), and the Application log has an error
+// entry. Both products are met, so no driver installation is waited for.
+TEST_F(WineE2eTest, BootLoaderOfAnotherGenerationEndsWith5AndAnErrorEntry) {
+    SimSensorConfig config = Config(0, 0x0140);
+    config.bootLoaderVersion = 0x0020;
+    Start(config);
+    const ProgramRun run =
+        Run({"--update"}, "VID_F0A5&PID_0090 VID_F0A5&PID_0094", 90, "", kEventLogTrace);
+    EXPECT_EQ(run.exitCode, 5) << run.err;
+    const std::string mismatch = "MCU Mismatch. This update is not appropriate for this system.";
+    EXPECT_EQ(EventTexts(run.err, "err"),
+              "Sensor firmware update: 0140 -> 0140, result 42 (" + mismatch + "), 1 attempt, S "
+              "s|versionBefore=0140|versionAfter=0140|result=42|status=" + mismatch +
+              "|attempts=1|seconds=S|sha256=" + ImageSum(0));
+    EXPECT_EQ(EventTexts(run.err, "trace"), "") << run.err;
 }
 
 // A sensor already in its boot loader: the family comes from the products the machine has

@@ -67,8 +67,8 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(emulated_testbed_ready()) << "umockdev testbed not available";
         lockEnv = "ZORFLASH_LOCK_FILE=/tmp/zorflash-e2e-" + std::to_string(getpid()) + ".lock";
-        // The program carries no image: the tests' images come as files, as a distribution
-        // ships them.
+        // The tests' images come as files, as a distribution ships them (a build given the
+        // images carries the same bytes).
         firmwareDir = ImageFolder("images", 0);
     }
     void TearDown() override { emulated_sensor_stop(sensor); }
@@ -80,9 +80,10 @@ protected:
     ProgramRun Run(const std::vector<std::string>& args, double timeoutSeconds) {
         return RunBare(std::vector<std::string>{"--firmware-dir", firmwareDir}, args, timeoutSeconds);
     }
+    // `program`: zorflash as this build makes it, or as a build given no image makes it.
     ProgramRun RunBare(std::vector<std::string> argv, const std::vector<std::string>& args,
-                       double timeoutSeconds) {
-        argv.insert(argv.begin(), ZORFLASH_BINARY);
+                       double timeoutSeconds, const char* program = ZORFLASH_BINARY) {
+        argv.insert(argv.begin(), program);
         argv.insert(argv.end(), args.begin(), args.end());
         ProgramRun run = run_program(argv, {lockEnv}, timeoutSeconds);
         EXPECT_FALSE(run.timedOut) << "zorflash did not end within " << timeoutSeconds << " s";
@@ -352,7 +353,9 @@ TEST_P(ZorflashFirmwareSourceTest, WritesOnlyTheImageItWasGiven) {
     const std::string dir = ImageFolder(c.name, c.flip, c.cutTo);
     std::vector<std::string> options;
     if (c.useFolder) options = {"--firmware-dir", dir};
-    const ProgramRun run = RunBare(options, {"/F0", "x"}, kUpdateTimeoutSeconds);
+    // Without a folder the image can come only from the program: one that carries none.
+    const ProgramRun run = RunBare(options, {"/F0", "x"}, kUpdateTimeoutSeconds,
+                                   c.useFolder ? ZORFLASH_BINARY : ZORFLASH_NO_IMAGES_BINARY);
     EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
     std::string status = c.status;
     const size_t folder = status.find("DIR");
@@ -488,7 +491,8 @@ struct ExitStatusCase {
     bool startInBootLoader;
     bool switchRefused;    // every attempt fails at once
     bool neverReturns;     // the sensor does not come back after the update
-    bool firmwareFolder;   // the image files are given (else: none in the system's folder)
+    bool firmwareFolder;   // the image files are given (else: none in the system's folder,
+                           // none carried)
     bool lockHeld;         // another zorflash holds the lock
     std::vector<std::string> args;
     int exitStatus;
@@ -526,7 +530,9 @@ TEST_P(ZorflashExitStatusTest, UpdateEndsWithTheTablesStatus) {
     std::vector<std::string> options = {"--report", reportFile};
     if (!slash) options.push_back("--json");
     if (c.firmwareFolder) options.insert(options.end(), {"--firmware-dir", firmwareDir});
-    const ProgramRun run = RunBare(options, c.args, kUpdateTimeoutSeconds);
+    // Without the files, only a program that carries no image finds none.
+    const ProgramRun run = RunBare(options, c.args, kUpdateTimeoutSeconds,
+                                   c.firmwareFolder ? ZORFLASH_BINARY : ZORFLASH_NO_IMAGES_BINARY);
     close(held);
     EXPECT_EQ(run.exitCode, c.exitStatus) << run.out << run.err;
     std::stringstream written;
@@ -560,6 +566,7 @@ TEST_P(ZorflashExitStatusTest, UpdateEndsWithTheTablesStatus) {
         ASSERT_EQ(entries.size(), c.sends ? 1u : 0u);
         if (c.sends) {
             EXPECT_NE(entries[0].find("SYSLOG_IDENTIFIER=zorflash\n"), std::string::npos);
+            EXPECT_NE(entries[0].find("MESSAGE=Sensor firmware update: "), std::string::npos);
             EXPECT_NE(entries[0].find("ZORFLASH_VERSION_BEFORE="), std::string::npos);
             EXPECT_NE(entries[0].find("ZORFLASH_ATTEMPTS=" + std::to_string(report["update"]["attempts"].get<int>()) + "\n"),
                       std::string::npos) << entries[0];

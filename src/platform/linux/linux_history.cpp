@@ -6,7 +6,6 @@
 // journal to take the entry, nothing is recorded and nothing fails.
 #include <dlfcn.h>
 
-#include <cstdio>
 #include <mutex>
 
 #include "platform/platform.h"
@@ -32,15 +31,9 @@ JournalSend LoadJournalSend() {
 void plat_record_update(const UpdateRecord* record) {
     const JournalSend send = LoadJournalSend();
     if (send == nullptr) return;
-    char message[512];
-    std::snprintf(message, sizeof message,
-                  "MESSAGE=Sensor firmware update: %s -> %s, result %u (%s), %u attempt%s, %u.%03u s",
-                  record->versionBefore, record->versionAfter, record->result, record->status,
-                  record->attempts, record->attempts == 1 ? "" : "s", record->durationMs / 1000,
-                  record->durationMs % 1000);
     // An update that did not end in success is worth a warning in the log.
-    send(message, "PRIORITY=%d", record->result == 0 ? 5 : 4, "SYSLOG_IDENTIFIER=zorflash",
-         "ZORFLASH_VERSION_BEFORE=%s", record->versionBefore,
+    send("MESSAGE=%s", record->summary, "PRIORITY=%d", record->result == 0 ? 5 : 4,
+         "SYSLOG_IDENTIFIER=zorflash", "ZORFLASH_VERSION_BEFORE=%s", record->versionBefore,
          "ZORFLASH_VERSION_AFTER=%s", record->versionAfter, "ZORFLASH_RESULT=%u",
          record->result, "ZORFLASH_STATUS=%s", record->status, "ZORFLASH_ATTEMPTS=%u",
          record->attempts, "ZORFLASH_DURATION_MS=%u", record->durationMs,
