@@ -72,7 +72,8 @@ HidConnection* OpenProduct(uint16_t product, HidInterfaceInfo* info = nullptr) {
 // call's result in `failure`.
 int Exchange(HidConnection* h, const Report& command, Report* reply,
              PlatResult* failure = nullptr) {
-    PlatResult result = plat_hid_set_feature(h, command.data(), static_cast<uint32_t>(command.size()));
+    PlatResult result =
+        plat_hid_set_feature(h, command.data(), static_cast<uint32_t>(command.size()));
     int answer = -1;
     if (plat_succeeded(result)) {
         *reply = ReplyRequest();
@@ -330,7 +331,8 @@ TEST_F(SimPlatform, AStalePathDoesNotOpenAfterReEnumeration) {
     HidConnection* h = nullptr;
     HidInterfaceInfo info;
     ASSERT_TRUE(plat_succeeded(plat_hid_open(before.c_str(), &h, &info)));
-    ASSERT_TRUE(plat_succeeded(plat_hid_set_feature(h, BootCommand(3, 0, 0, 0).data(), 137)));  // exit
+    // The exit command.
+    ASSERT_TRUE(plat_succeeded(plat_hid_set_feature(h, BootCommand(3, 0, 0, 0).data(), 137)));
     plat_hid_close(h);
     plat_sleep(s.sensor.returnDelayMs);
     EXPECT_EQ(kSimModeNormal, sim_mode());
@@ -444,7 +446,8 @@ TEST_F(SimPlatform, OutputExitOfAnOldBootLoader) {
     std::vector<uint8_t> out(info.outputReportLength, 0);
     out[1] = 0x03;
     uint32_t start = plat_tick_count();
-    EXPECT_TRUE(plat_succeeded(plat_hid_write_output(h, out.data(), info.outputReportLength, 2000)));
+    EXPECT_TRUE(
+        plat_succeeded(plat_hid_write_output(h, out.data(), info.outputReportLength, 2000)));
     EXPECT_EQ(0u, plat_tick_count() - start);
     EXPECT_EQ(kSimModeAbsent, sim_mode());
     plat_hid_close(h);
@@ -520,7 +523,7 @@ TEST_F(SimPlatform, ProductsMetAnswerFromTheScenario) {
     }
 }
 
-// ---- Error texts, last error, debug output, clock --------------------------------------------
+// ---- Error texts, results per thread, debug output, clock ----------------------------------
 
 struct TextCase {
     uint32_t code;
