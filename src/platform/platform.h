@@ -171,9 +171,9 @@ uint32_t plat_tick_count();              // milliseconds; wraps modulo 2^32
 
 // ---- Diagnostics ------------------------------------------------------------------------
 
-// The system's own text for `code` (a PlatResult's systemCode), NUL-terminated in `buffer`, kept as the system words
-// it with its line end. Returns its length, or 0 when the system has no text for the code
-// or the text does not fit.
+// The system's own text for `code` (a PlatResult's systemCode), NUL-terminated in
+// `buffer`, kept as the system words it with its line end. Returns its length, or 0 when
+// the system has no text for the code or the text does not fit.
 size_t plat_error_text(uint32_t code, char* buffer, size_t capacity);
 // The diagnostic sink: one call writes one whole line, of at most kDiagLineCapacity - 1
 // characters.
