@@ -46,9 +46,10 @@ bool ExitFlashMode(HidDevice* device) {
         std::memset(&command, 0, sizeof(command));
         command.reportId = kFlashCommandReportId;
         command.opcode = kFlashOpExit;
-        if (!plat_hid_set_feature(device->handle, reinterpret_cast<const uint8_t*>(&command),
-                                  kFlashReportLength)) {
-            LogDiagnostic(plat_last_error(), "010", kExitModule, 1);
+        const PlatResult sent = plat_hid_set_feature(
+            device->connection, reinterpret_cast<const uint8_t*>(&command), kFlashReportLength);
+        if (!plat_succeeded(sent)) {
+            LogDiagnostic(sent.systemCode, "010", kExitModule, 1);
             return false;
         }
         return true;

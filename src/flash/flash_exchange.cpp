@@ -13,17 +13,19 @@ ExchangeResult ExchangeCommand(HidDevice* device, const FlashCommand* command, u
                                const char* moduleText, FlashReply* reply) {
     // The length is always the full report, whatever the capabilities say: the boot
     // loader's feature reports are 137 bytes.
-    if (!plat_hid_set_feature(device->handle, reinterpret_cast<const uint8_t*>(command),
-                              kFlashReportLength)) {
-        LogDiagnostic(plat_last_error(), "010", moduleText, 1);
+    const PlatResult sent = plat_hid_set_feature(
+        device->connection, reinterpret_cast<const uint8_t*>(command), kFlashReportLength);
+    if (!plat_succeeded(sent)) {
+        LogDiagnostic(sent.systemCode, "010", moduleText, 1);
         return ExchangeResult::SendFailed;
     }
     if (pauseMs != 0) plat_sleep(pauseMs);
     std::memset(reply, 0, sizeof(*reply));
     reply->reportId = kFlashReplyReportId;
-    if (!plat_hid_get_feature(device->handle, reinterpret_cast<uint8_t*>(reply),
-                              kFlashReportLength)) {
-        LogDiagnostic(plat_last_error(), "020", moduleText, 1);
+    const PlatResult received = plat_hid_get_feature(
+        device->connection, reinterpret_cast<uint8_t*>(reply), kFlashReportLength);
+    if (!plat_succeeded(received)) {
+        LogDiagnostic(received.systemCode, "020", moduleText, 1);
         return ExchangeResult::ReplyFailed;
     }
     return ExchangeResult::Replied;
@@ -55,5 +57,6 @@ void SetCommandAddress(FlashCommand* command, uint32_t address) {
 }
 
 bool WriteOutputReport(HidDevice* device, const uint8_t* report, uint32_t length) {
-    return plat_hid_write_output(device->handle, report, length, kOutputReportWaitMs) != 0;
+    return plat_succeeded(
+        plat_hid_write_output(device->connection, report, length, kOutputReportWaitMs));
 }

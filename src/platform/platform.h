@@ -10,23 +10,41 @@
 
 // ---- HID interfaces -------------------------------------------------------------------
 
-// Handle of one open HID interface. kInvalidHandle marks "not open".
-typedef intptr_t PlatHandle;
-constexpr PlatHandle kInvalidHandle = -1;
+// One open HID interface, in the manner of hidapi's hid_device: each platform defines it in
+// its own folder, and the core only passes it back. Null means "not open".
+struct HidConnection;
 
-// What an interface is: the device's identity and the top-level collection's usage and
-// report sizes. Report lengths include the report-ID byte in front of the data (also for
-// a device without report IDs, where it is 0), so a collection with any report of a kind
-// has a length of at least 2 for it, and 0 means it has none.
+// How a call of this seam ended, in the terms every platform shares.
+enum class PlatStatus : uint8_t {
+    Ok,
+    NotFound,  // no interface (any more) at that path
+    NoAccess,  // there, but this user may not open it, or another program holds it
+    Gone,      // the device left the bus since it was opened
+    TimedOut,  // not done within the wait the caller gave
+    IoError,   // any other failure: the device refused the request, a bad argument, ...
+};
+
+// A call's outcome, with the system's own code for a failure: an errno value on Linux, a
+// Win32 error code on Windows and in the simulator; 0 on success. plat_error_text words the
+// code for the diagnostic line.
+struct PlatResult {
+    PlatStatus status;
+    uint32_t systemCode;
+};
+
+inline bool plat_succeeded(PlatResult result) { return result.status == PlatStatus::Ok; }
+
+// What an interface is: the device's identity, the top-level collection's usage and the
+// length of its output report, which includes the report-ID byte in front of the data (also
+// for a device without report IDs, where it is 0), so a collection with an output report
+// has a length of at least 2, and 0 means it has none.
 struct HidInterfaceInfo {
     uint16_t vendorId;
     uint16_t productId;
     uint16_t versionNumber;  // the USB device's release number (bcdDevice)
     uint16_t usagePage;
     uint16_t usage;
-    uint16_t inputReportLength;
     uint16_t outputReportLength;
-    uint16_t featureReportLength;
 };
 
 // Longest interface path the core keeps (Windows paths stay well under 300 characters).
@@ -52,21 +70,22 @@ int plat_hid_list_entry(HidInterfaceList* list, uint32_t index, char* path, size
 void plat_hid_list_release(HidInterfaceList* list);
 
 // Opens an interface for reading and writing reports, shared with other programs, and
-// describes it. Returns 1 with a handle, or 0 with kInvalidHandle and the last error set.
-int plat_hid_open(const char* path, PlatHandle* handle, HidInterfaceInfo* info);
-void plat_hid_close(PlatHandle handle);
+// describes it. On success `*connection` is the open interface; on failure it is null.
+PlatResult plat_hid_open(const char* path, HidConnection** connection, HidInterfaceInfo* info);
+// Closes an open interface; the connection is not valid afterwards.
+void plat_hid_close(HidConnection* connection);
 
 // Feature reports: `buffer[0]` is the report ID; `length` includes it and may be shorter
 // than the collection's feature length (the platform pads where its system needs it).
 // The get fills `length` bytes with the report as the device sent it, ID first.
-// Both return 1 on success, 0 on failure with the last error set.
-int plat_hid_set_feature(PlatHandle handle, const uint8_t* buffer, uint32_t length);
-int plat_hid_get_feature(PlatHandle handle, uint8_t* buffer, uint32_t length);
+PlatResult plat_hid_set_feature(HidConnection* connection, const uint8_t* buffer,
+                                uint32_t length);
+PlatResult plat_hid_get_feature(HidConnection* connection, uint8_t* buffer, uint32_t length);
 
 // Output report written with a bounded wait: a write that has not completed within
-// `timeoutMs` is given up (cancelled where the system can) and counts as failed. 1 / 0.
-int plat_hid_write_output(PlatHandle handle, const uint8_t* buffer, uint32_t length,
-                          uint32_t timeoutMs);
+// `timeoutMs` is given up (cancelled where the system can) and fails as TimedOut.
+PlatResult plat_hid_write_output(HidConnection* connection, const uint8_t* buffer,
+                                 uint32_t length, uint32_t timeoutMs);
 
 // ---- USB products this machine has met -------------------------------------------------
 
@@ -152,12 +171,9 @@ uint32_t plat_tick_count();              // milliseconds; wraps modulo 2^32
 
 // ---- Diagnostics ------------------------------------------------------------------------
 
-// The system's code for why the calling thread's last failed call of this seam failed.
-// Each thread has its own.
-uint32_t plat_last_error();
-// The system's own text for `code`, NUL-terminated in `buffer`, kept as the system words
-// it with its line end. Returns its length, or 0 when the system has no text for the code
-// or the text does not fit.
+// The system's own text for `code` (a PlatResult's systemCode), NUL-terminated in
+// `buffer`, kept as the system words it with its line end. Returns its length, or 0 when
+// the system has no text for the code or the text does not fit.
 size_t plat_error_text(uint32_t code, char* buffer, size_t capacity);
 // The diagnostic sink: one call writes one whole line, of at most kDiagLineCapacity - 1
 // characters.

@@ -28,10 +28,11 @@ UpdateResult EnterBootMode(HidDevice* device, uint16_t switchableProduct, int* w
     }
     plat_sleep(0);
     static const uint8_t kSwitchRequest[2] = {0x02, 0x02};
-    const int sent = plat_hid_set_feature(device->handle, kSwitchRequest, sizeof(kSwitchRequest));
-    // The sensor leaves the bus to restart; the handle is of no further use either way.
+    const PlatResult sent =
+        plat_hid_set_feature(device->connection, kSwitchRequest, sizeof(kSwitchRequest));
+    // The sensor leaves the bus to restart; the connection is of no further use either way.
     CloseHidDevice(device);
-    if (!sent) return UpdateResult::SwitchRequestFailed;
+    if (!plat_succeeded(sent)) return UpdateResult::SwitchRequestFailed;
 
     plat_sleep(kAfterRequestWaitMs);
     const uint32_t start = plat_tick_count();

@@ -23,13 +23,13 @@ static_assert(sizeof(kSensorInterfaces) / sizeof(kSensorInterfaces[0]) == 4,
 
 HidDevice ClosedHidDevice() {
     HidDevice device{};
-    device.handle = kInvalidHandle;
+    device.connection = nullptr;
     return device;
 }
 
 int OpenHidDevice(const char* devicePath, HidDevice* device) {
     *device = ClosedHidDevice();
-    if (!plat_hid_open(devicePath, &device->handle, &device->info)) {
+    if (!plat_succeeded(plat_hid_open(devicePath, &device->connection, &device->info))) {
         *device = ClosedHidDevice();
         return 0;
     }
@@ -37,9 +37,9 @@ int OpenHidDevice(const char* devicePath, HidDevice* device) {
 }
 
 void CloseHidDevice(HidDevice* device) {
-    if (device->handle != kInvalidHandle) {
-        plat_hid_close(device->handle);
-        device->handle = kInvalidHandle;
+    if (device->connection != nullptr) {
+        plat_hid_close(device->connection);
+        device->connection = nullptr;
     }
 }
 

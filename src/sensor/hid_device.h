@@ -7,10 +7,10 @@
 #include "platform/sensor_ids.h"
 
 // Owned by the operation that declares it; never shared between threads, never copied.
-// Closed state: handle == kInvalidHandle.
+// Closed state: connection == nullptr.
 struct HidDevice {
-    PlatHandle handle;
-    HidInterfaceInfo info;  // identity, usage and report lengths of the open interface
+    HidConnection* connection;
+    HidInterfaceInfo info;  // identity, usage and output-report length of the open interface
 };
 
 // A record in the closed state, for declarations: `HidDevice dev = ClosedHidDevice();`

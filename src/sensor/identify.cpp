@@ -15,7 +15,9 @@ constexpr uint32_t kVersionWaitPauseMs = 1000;
 // caller clears the buffer once; only the report-ID byte is rewritten per read.
 int ReadWordReport(const HidDevice* device, uint8_t* report, uint8_t reportId, uint16_t* value) {
     report[0] = reportId;
-    if (!plat_hid_get_feature(device->handle, report, kWordReportLength)) return 0;
+    if (!plat_succeeded(plat_hid_get_feature(device->connection, report, kWordReportLength))) {
+        return 0;
+    }
     *value = static_cast<uint16_t>(report[7] * 256 + report[8]);
     return 1;
 }

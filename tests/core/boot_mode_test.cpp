@@ -77,14 +77,14 @@ TEST(EnterBootMode, ResultsFlagsAndTiming) {
         }
         EXPECT_EQ(switchRequests, c.switchRequests);
         if (c.result == 0) {
-            EXPECT_NE(device.handle, kInvalidHandle);
+            EXPECT_NE(device.connection, nullptr);
             EXPECT_EQ(device.info.productId, 0x0094);
             EXPECT_EQ(device.info.usagePage, 0x000D);
             EXPECT_EQ(device.info.usage, 0x0001);
             EXPECT_EQ(sim_counters().openHandles, 1u) << "only the boot loader's record is open";
             CloseHidDevice(&device);
         } else {
-            EXPECT_EQ(device.handle, kInvalidHandle) << "failures leave nothing open";
+            EXPECT_EQ(device.connection, nullptr) << "failures leave nothing open";
         }
         ExpectNothingOpen();
         EXPECT_TRUE(sim_debug_lines().empty()) << "boot-mode entry logs nothing itself";

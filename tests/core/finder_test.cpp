@@ -33,7 +33,7 @@ Found RunFinder(const std::function<int(HidDevice*)>& find) {
         found.usagePage = device.info.usagePage;
         found.usage = device.info.usage;
     } else {
-        EXPECT_EQ(device.handle, kInvalidHandle);
+        EXPECT_EQ(device.connection, nullptr);
         EXPECT_EQ(device.info.vendorId, 0) << "a miss leaves no description behind";
     }
     CloseHidDevice(&device);

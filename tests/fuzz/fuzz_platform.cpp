@@ -11,17 +11,34 @@ namespace {
 
 constexpr uint32_t kGenFailure = 31;  // ERROR_GEN_FAILURE: the device stalled the request
 constexpr uint32_t kInvalidParameter = 87;
-constexpr PlatHandle kSensorHandle = 0x104;
 constexpr uint32_t kReportLength = 137;
 
 // One interface list object; the core only passes it back.
 int listToken;
+
+// The one failure result these answers give: the code is what the diagnostic line shows.
+PlatResult Fail(uint32_t code) {
+    return PlatResult{PlatStatus::IoError, code};
+}
+
+constexpr PlatResult kSucceeded{PlatStatus::Ok, 0};
 
 uint8_t NextByte(uint8_t fallback) {
     FuzzMachine& m = fuzzMachine;
     if (m.streamPos >= m.streamSize) return fallback;
     return m.stream[m.streamPos++];
 }
+
+}  // namespace
+
+// The sensor's one interface; the core only passes it back.
+struct HidConnection {
+    int unused;
+};
+
+namespace {
+
+HidConnection sensorConnection;
 
 }  // namespace
 
@@ -34,7 +51,6 @@ void fuzz_machine_reset(const FuzzSetup& setup, const uint8_t* stream, size_t st
     m.streamPos = 0;
     m.inBootLoader = setup.startInBootLoader;
     m.nowMs = 0x10000;
-    m.lastError = 0;
     m.opens = m.closes = m.badCloses = 0;
     m.listsOut = 0;
     m.switchRequests = m.outputWrites = 0;
@@ -59,9 +75,9 @@ namespace {
 HidInterfaceInfo SensorInfo() {
     if (fuzzMachine.inBootLoader) {
         const uint16_t version = fuzzMachine.setup.bootLoaderVersion;
-        return HidInterfaceInfo{0xF0A5, 0x0094, version, 0x000D, 0x0001, 65, 65, 137};
+        return HidInterfaceInfo{0xF0A5, 0x0094, version, 0x000D, 0x0001, 65};
     }
-    return HidInterfaceInfo{0xF0A5, 0x0090, 0x0140, 0x000D, 0x0002, 10, 0, 2};
+    return HidInterfaceInfo{0xF0A5, 0x0090, 0x0140, 0x000D, 0x0002, 0};
 }
 
 }  // namespace
@@ -78,49 +94,40 @@ void plat_hid_list_release(HidInterfaceList* list) {
     if (list != nullptr) --fuzzMachine.listsOut;
 }
 
-int plat_hid_open(const char*, PlatHandle* handle, HidInterfaceInfo* info) {
+PlatResult plat_hid_open(const char*, HidConnection** connection, HidInterfaceInfo* info) {
+    *connection = nullptr;
     if (fuzzMachine.opens != fuzzMachine.closes) {
         // One record at a time: the core never holds two.
-        fuzzMachine.lastError = 32;  // ERROR_SHARING_VIOLATION
-        return 0;
+        return PlatResult{PlatStatus::NoAccess, 32};  // ERROR_SHARING_VIOLATION
     }
     ++fuzzMachine.opens;
-    *handle = kSensorHandle;
+    *connection = &sensorConnection;
     *info = SensorInfo();
-    return 1;
+    return kSucceeded;
 }
 
-void plat_hid_close(PlatHandle handle) {
-    if (handle != kSensorHandle || fuzzMachine.opens == fuzzMachine.closes) {
+void plat_hid_close(HidConnection* connection) {
+    if (connection != &sensorConnection || fuzzMachine.opens == fuzzMachine.closes) {
         ++fuzzMachine.badCloses;
         return;
     }
     ++fuzzMachine.closes;
 }
 
-int plat_hid_set_feature(PlatHandle handle, const uint8_t* buffer, uint32_t length) {
+PlatResult plat_hid_set_feature(HidConnection* connection, const uint8_t* buffer,
+                                uint32_t length) {
     FuzzMachine& m = fuzzMachine;
-    if (handle != kSensorHandle || length == 0) {
-        m.lastError = kInvalidParameter;
-        return 0;
-    }
+    if (connection != &sensorConnection || length == 0) return Fail(kInvalidParameter);
     if (!m.inBootLoader) {
         if (buffer[0] == 2 && length >= 2 && buffer[1] == 2) {
             ++m.switchRequests;
-            if (m.setup.switchFails) {
-                m.lastError = kGenFailure;
-                return 0;
-            }
+            if (m.setup.switchFails) return Fail(kGenFailure);
             m.inBootLoader = 1;  // it is back as the boot loader by the first poll
-            return 1;
+            return kSucceeded;
         }
-        m.lastError = kInvalidParameter;
-        return 0;
+        return Fail(kInvalidParameter);
     }
-    if (m.commandCount >= kFuzzMaxCommands) {
-        m.lastError = kGenFailure;
-        return 0;
-    }
+    if (m.commandCount >= kFuzzMaxCommands) return Fail(kGenFailure);
     FuzzCommand& c = m.commands[m.commandCount++];
     std::memset(&c, 0, sizeof c);
     std::memcpy(c.bytes, buffer, length < kReportLength ? length : kReportLength);
@@ -128,25 +135,23 @@ int plat_hid_set_feature(PlatHandle handle, const uint8_t* buffer, uint32_t leng
     m.pendingSelector = NextByte(0);
     if (m.pendingSelector == kFuzzSelectFailSet) {
         c.setFailed = 1;
-        m.lastError = kGenFailure;
-        return 0;
+        return Fail(kGenFailure);
     }
-    return 1;
+    return kSucceeded;
 }
 
-int plat_hid_get_feature(PlatHandle handle, uint8_t* buffer, uint32_t length) {
+PlatResult plat_hid_get_feature(HidConnection* connection, uint8_t* buffer, uint32_t length) {
     FuzzMachine& m = fuzzMachine;
-    if (handle != kSensorHandle || !m.inBootLoader || m.commandCount == 0 || length < kReportLength) {
-        m.lastError = kInvalidParameter;
-        return 0;
+    if (connection != &sensorConnection || !m.inBootLoader || m.commandCount == 0 ||
+        length < kReportLength) {
+        return Fail(kInvalidParameter);
     }
     FuzzCommand& c = m.commands[m.commandCount - 1];
     c.getAsked = 1;
     const uint8_t selector = m.pendingSelector;
     if (selector == kFuzzSelectFailGet) {
         c.getFailed = 1;
-        m.lastError = kGenFailure;
-        return 0;
+        return Fail(kGenFailure);
     }
     std::memset(c.reply, 0, sizeof c.reply);
     if (selector >= kFuzzSelectRaw) {
@@ -159,20 +164,21 @@ int plat_hid_get_feature(PlatHandle handle, uint8_t* buffer, uint32_t length) {
     }
     std::memset(buffer, 0, length);
     std::memcpy(buffer, c.reply, kReportLength);
-    return 1;
+    return kSucceeded;
 }
 
-int plat_hid_write_output(PlatHandle handle, const uint8_t* buffer, uint32_t length, uint32_t timeoutMs) {
+PlatResult plat_hid_write_output(HidConnection* connection, const uint8_t* buffer,
+                                 uint32_t length, uint32_t timeoutMs) {
     FuzzMachine& m = fuzzMachine;
     ++m.outputWrites;
-    if (handle != kSensorHandle || length < 2) return 0;
+    if (connection != &sensorConnection || length < 2) return Fail(kInvalidParameter);
     m.lastOutput[0] = buffer[0];
     m.lastOutput[1] = buffer[1];
     if (m.setup.outputWriteFails) {
         m.nowMs += timeoutMs;
-        return 0;
+        return PlatResult{PlatStatus::TimedOut, 995};  // ERROR_OPERATION_ABORTED
     }
-    return 1;
+    return kSucceeded;
 }
 
 void plat_usb_products_met(uint16_t vendorId, const uint16_t* productIds, uint32_t count,
@@ -191,7 +197,6 @@ size_t plat_products_met_clearing(uint16_t, uint16_t, char* text, size_t) {
 }
 void plat_sleep(uint32_t milliseconds) { fuzzMachine.nowMs += milliseconds; }
 uint32_t plat_tick_count() { return static_cast<uint32_t>(fuzzMachine.nowMs); }
-uint32_t plat_last_error() { return fuzzMachine.lastError; }
 
 size_t plat_error_text(uint32_t, char* buffer, size_t capacity) {
     if (!fuzzMachine.systemTextSet) return 0;

@@ -38,7 +38,6 @@ struct FuzzMachine {
     size_t streamPos;
     uint8_t inBootLoader;
     uint64_t nowMs;
-    uint32_t lastError;
     uint32_t opens;
     uint32_t closes;
     uint32_t badCloses;

@@ -38,11 +38,31 @@ std::vector<std::string> ListPaths(std::vector<HidInterfaceInfo>* infos = nullpt
     return paths;
 }
 
-bool OpenAndRead(const std::string& path, HidInterfaceInfo* out) {
-    PlatHandle handle = kInvalidHandle;
-    if (!plat_hid_open(path.c_str(), &handle, out)) return false;
-    plat_hid_close(handle);
-    return true;
+PlatResult OpenAndRead(const std::string& path, HidInterfaceInfo* out) {
+    HidConnection* connection = nullptr;
+    const PlatResult opened = plat_hid_open(path.c_str(), &connection, out);
+    plat_hid_close(connection);
+    return opened;
+}
+
+// The top-level collection an interface path names, as the node's report descriptor has it.
+HidTopCollection CollectionOf(const std::string& path) {
+    char node[kNodePathCapacity];
+    uint32_t collection = 0;
+    HidrawNodeInfo nodeInfo;
+    if (!hidraw_parse_path(path.c_str(), node, sizeof node, &collection) ||
+        !hidraw_read_node_info(node, &nodeInfo) ||
+        collection >= nodeInfo.descriptor.collectionCount) {
+        ADD_FAILURE() << "no collection at " << path;
+        return HidTopCollection{};
+    }
+    return nodeInfo.descriptor.collections[collection];
+}
+
+// Asserts that `result` is a failure of `status` with the errno value `code`.
+void ExpectFailure(PlatResult result, PlatStatus status, int code) {
+    EXPECT_EQ(static_cast<int>(result.status), static_cast<int>(status));
+    EXPECT_EQ(result.systemCode, static_cast<uint32_t>(code));
 }
 
 // Sensor configs with short real-time delays.
@@ -153,16 +173,18 @@ TEST_F(HidrawPlatformTest, ListsEveryTopLevelCollectionWithItsCapsAndAttributes)
     for (size_t i = 0; i < 5; ++i) {
         SCOPED_TRACE(paths[i]);
         HidInterfaceInfo o;
-        ASSERT_TRUE(OpenAndRead(paths[i], &o)) << "last error " << plat_last_error();
+        const PlatResult opened = OpenAndRead(paths[i], &o);
+        ASSERT_TRUE(plat_succeeded(opened)) << "system code " << opened.systemCode;
         EXPECT_EQ(std::memcmp(&o, &listed[i], sizeof o), 0) << "described as listed";
         EXPECT_EQ(o.vendorId, expected[i].vendor);
         EXPECT_EQ(o.productId, expected[i].product);
         EXPECT_EQ(o.versionNumber, expected[i].version);
         EXPECT_EQ(o.usagePage, expected[i].usagePage);
         EXPECT_EQ(o.usage, expected[i].usage);
-        EXPECT_EQ(o.inputReportLength, expected[i].input);
         EXPECT_EQ(o.outputReportLength, expected[i].output);
-        EXPECT_EQ(o.featureReportLength, expected[i].feature);
+        const HidTopCollection top = CollectionOf(paths[i]);
+        EXPECT_EQ(top.inputReportByteLength, expected[i].input);
+        EXPECT_EQ(top.featureReportByteLength, expected[i].feature);
     }
 
     // The core's finders over this platform: the match table wants the Pen collection, the
@@ -175,21 +197,22 @@ TEST_F(HidrawPlatformTest, ListsEveryTopLevelCollectionWithItsCapsAndAttributes)
     ASSERT_EQ(FindHidDeviceById(&device, 0xF0A5, 0x0090), 1);
     EXPECT_EQ(device.info.usagePage, 0x0001);
     CloseHidDevice(&device);
-    EXPECT_EQ(device.handle, kInvalidHandle);
+    EXPECT_EQ(device.connection, nullptr);
 }
 
 TEST_F(HidrawPlatformTest, OpenRefusesPathsThatNameNoCollection) {
     Start(QuickConfig(0));
-    PlatHandle handle = kInvalidHandle;
+    HidConnection* connection = nullptr;
     HidInterfaceInfo info;
-    EXPECT_EQ(plat_hid_open((Node() + "#1").c_str(), &handle, &info), 0);  // one collection only
-    EXPECT_EQ(plat_last_error(), static_cast<uint32_t>(ENODEV));
-    EXPECT_EQ(handle, kInvalidHandle);
-    EXPECT_EQ(plat_hid_open("/dev/hidraw999", &handle, &info), 0);
-    EXPECT_EQ(plat_last_error(), static_cast<uint32_t>(ENOENT));
-    EXPECT_EQ(plat_hid_open("/dev/hidraw0#x", &handle, &info), 0);
-    ASSERT_EQ(plat_hid_open(Node().c_str(), &handle, &info), 1);
-    plat_hid_close(handle);
+    // One collection only.
+    ExpectFailure(plat_hid_open((Node() + "#1").c_str(), &connection, &info),
+                  PlatStatus::NotFound, ENODEV);
+    EXPECT_EQ(connection, nullptr);
+    ExpectFailure(plat_hid_open("/dev/hidraw999", &connection, &info), PlatStatus::NotFound,
+                  ENOENT);
+    EXPECT_FALSE(plat_succeeded(plat_hid_open("/dev/hidraw0#x", &connection, &info)));
+    ASSERT_TRUE(plat_succeeded(plat_hid_open(Node().c_str(), &connection, &info)));
+    plat_hid_close(connection);
 }
 
 TEST_F(HidrawPlatformTest, IdentifiesFamilyOneWithItsReportWords) {
@@ -224,15 +247,15 @@ TEST_F(HidrawPlatformTest, SwitchRequestReEnumeratesUnderANewNodeName) {
     HidDevice device = ClosedHidDevice();
     ASSERT_EQ(FindSensorDevice(&device), 1);
     const uint8_t request[2] = {0x02, 0x02};
-    ASSERT_EQ(plat_hid_set_feature(device.handle, request, 2), 1);
+    ASSERT_TRUE(plat_succeeded(plat_hid_set_feature(device.connection, request, 2)));
     ASSERT_EQ(emulated_sensor_wait_for_product(sensor, kProductBootLoader, 2000), 1);
     EXPECT_NE(Node(), normalNode);
     // The handle of the vanished node fails as on an unplugged device.
     uint8_t reply[kFlashReportLength] = {2};
-    EXPECT_EQ(plat_hid_get_feature(device.handle, reply, sizeof reply), 0);
-    EXPECT_EQ(plat_last_error(), static_cast<uint32_t>(ENODEV));
+    const PlatResult got = plat_hid_get_feature(device.connection, reply, sizeof reply);
+    ExpectFailure(got, PlatStatus::Gone, ENODEV);
     char text[256];
-    ASSERT_GT(plat_error_text(plat_last_error(), text, sizeof text), 0u);
+    ASSERT_GT(plat_error_text(got.systemCode, text, sizeof text), 0u);
     EXPECT_STREQ(text, "No such device\n");
     CloseHidDevice(&device);
 
@@ -241,7 +264,7 @@ TEST_F(HidrawPlatformTest, SwitchRequestReEnumeratesUnderANewNodeName) {
     EXPECT_EQ(device.info.versionNumber, 0x0011);
     EXPECT_EQ(device.info.usagePage, 0x000D);
     EXPECT_EQ(device.info.usage, 0x0001);
-    EXPECT_EQ(device.info.featureReportLength, 137);
+    EXPECT_EQ(CollectionOf(Node()).featureReportByteLength, 137);
     EXPECT_EQ(device.info.outputReportLength, kSimDefaultBootOutputLength);
 
     // One acknowledged write command through the ioctls.
@@ -304,9 +327,10 @@ TEST_F(HidrawPlatformTest, OutputReportThatStaysPendingFailsAfterTheBound) {
     ASSERT_EQ(FindHidDeviceById(&device, kSensorVendorId, kProductBootLoader), 1);
     uint8_t report[kSimDefaultBootOutputLength] = {0x00, 0x03};
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(plat_hid_write_output(device.handle, report, sizeof report, 300), 0);
+    const PlatResult written =
+        plat_hid_write_output(device.connection, report, sizeof report, 300);
     const auto waited = std::chrono::steady_clock::now() - started;
-    EXPECT_EQ(plat_last_error(), static_cast<uint32_t>(ETIMEDOUT));
+    ExpectFailure(written, PlatStatus::TimedOut, ETIMEDOUT);
     // The bound is kept: not returned before it, and not held long after it.
     EXPECT_GE(waited, std::chrono::milliseconds(300));
     EXPECT_LT(waited, std::chrono::milliseconds(3000));
@@ -391,14 +415,13 @@ TEST(PermissionChild, OpensAsAnotherUser) {
     ASSERT_EQ(setgid(65534), 0);
     ASSERT_EQ(setuid(65534), 0);
     linux_set_diag_sink(kDiagSinkStderr);
-    PlatHandle handle = kInvalidHandle;
+    HidConnection* connection = nullptr;
     HidInterfaceInfo info;
-    EXPECT_EQ(plat_hid_open(node, &handle, &info), 0);
-    EXPECT_EQ(plat_last_error(), static_cast<uint32_t>(EACCES));
+    ExpectFailure(plat_hid_open(node, &connection, &info), PlatStatus::NoAccess, EACCES);
     HidDevice device = ClosedHidDevice();
     EXPECT_EQ(FindSensorDevice(&device), 0);  // skipped like any node it cannot open
     EXPECT_EQ(FindHidDeviceById(&device, kSensorVendorId, kProductFamily0), 0);
-    EXPECT_EQ(device.handle, kInvalidHandle);
+    EXPECT_EQ(device.connection, nullptr);
 }
 
 TEST(LinuxSystemTest, ErrorTextsAndTicks) {

@@ -41,9 +41,9 @@ std::vector<Listed> Scan() {
     HidInterfaceInfo info;
     for (uint32_t i = 0; plat_hid_list_entry(list, i, path, sizeof path, &info) == kHidListFound; ++i) {
         Listed l{path, 0, info};
-        PlatHandle h;
+        HidConnection* h = nullptr;
         HidInterfaceInfo opened{};
-        if (plat_hid_open(path, &h, &opened)) {
+        if (plat_succeeded(plat_hid_open(path, &h, &opened))) {
             l.openable = 1;
             EXPECT_EQ(0, std::memcmp(&opened, &info, sizeof info)) << "described as listed";
             plat_hid_close(h);
@@ -54,24 +54,40 @@ std::vector<Listed> Scan() {
     return out;
 }
 
-// Opens the first interface of `product` (any usage); kInvalidHandle when there is none.
-PlatHandle OpenProduct(uint16_t product, HidInterfaceInfo* info = nullptr) {
+// Opens the first interface of `product` (any usage); null when there is none.
+HidConnection* OpenProduct(uint16_t product, HidInterfaceInfo* info = nullptr) {
     for (const Listed& l : Scan()) {
         if (l.openable && l.info.vendorId == 0xF0A5 && l.info.productId == product) {
-            PlatHandle h;
+            HidConnection* h = nullptr;
             HidInterfaceInfo opened;
-            EXPECT_EQ(1, plat_hid_open(l.path.c_str(), &h, info != nullptr ? info : &opened));
+            EXPECT_TRUE(plat_succeeded(
+                plat_hid_open(l.path.c_str(), &h, info != nullptr ? info : &opened)));
             return h;
         }
     }
-    return kInvalidHandle;
+    return nullptr;
 }
 
-int Exchange(PlatHandle h, const Report& command, Report* reply) {
-    if (!plat_hid_set_feature(h, command.data(), static_cast<uint32_t>(command.size()))) return -1;
-    *reply = ReplyRequest();
-    if (!plat_hid_get_feature(h, reply->data(), static_cast<uint32_t>(reply->size()))) return -2;
-    return (*reply)[3];
+// The reply's status byte; -1 when the set failed, -2 when the get did, with the failed
+// call's result in `failure`.
+int Exchange(HidConnection* h, const Report& command, Report* reply,
+             PlatResult* failure = nullptr) {
+    PlatResult result =
+        plat_hid_set_feature(h, command.data(), static_cast<uint32_t>(command.size()));
+    int answer = -1;
+    if (plat_succeeded(result)) {
+        *reply = ReplyRequest();
+        result = plat_hid_get_feature(h, reply->data(), static_cast<uint32_t>(reply->size()));
+        answer = plat_succeeded(result) ? (*reply)[3] : -2;
+    }
+    if (failure != nullptr) *failure = result;
+    return answer;
+}
+
+// Asserts that `result` is a failure of `status` with the system code `code`.
+void ExpectFailure(PlatResult result, PlatStatus status, uint32_t code) {
+    EXPECT_EQ(static_cast<int>(status), static_cast<int>(result.status));
+    EXPECT_EQ(code, result.systemCode);
 }
 
 class SimPlatform : public ::testing::Test {
@@ -102,8 +118,7 @@ TEST_F(SimPlatform, DefaultMachineListsMouseSensorKeyboardInOrder) {
         EXPECT_EQ(expect[i][3], scan[i].info.usage) << i;
     }
     EXPECT_EQ(0x0140, scan[1].info.versionNumber);
-    EXPECT_EQ(10, scan[1].info.inputReportLength);
-    EXPECT_EQ(2, scan[1].info.featureReportLength);
+    EXPECT_EQ(0, scan[1].info.outputReportLength);
     EXPECT_EQ(3u, sim_present_interface_count());
     // Paths are Windows-like, lower case, and unique.
     EXPECT_EQ(0u, scan[1].path.find("\\\\?\\hid#vid_f0a5&pid_0090"));
@@ -211,11 +226,10 @@ TEST_F(SimPlatform, UnopenableInterfacesFailWithAccessDenied) {
     EXPECT_EQ(0, scan[0].openable);
     EXPECT_EQ(0, scan[1].openable);
     EXPECT_EQ(1, scan[2].openable);
-    PlatHandle h = 1234;
+    HidConnection* h = reinterpret_cast<HidConnection*>(uintptr_t{1234});
     HidInterfaceInfo info;
-    EXPECT_EQ(0, plat_hid_open(scan[1].path.c_str(), &h, &info));
-    EXPECT_EQ(kInvalidHandle, h);
-    EXPECT_EQ(5u, plat_last_error());
+    ExpectFailure(plat_hid_open(scan[1].path.c_str(), &h, &info), PlatStatus::NoAccess, 5);
+    EXPECT_EQ(nullptr, h);
     SimCounters c = sim_counters();
     EXPECT_EQ(3u, c.openFailures);
     EXPECT_EQ(1u, c.opens);
@@ -223,28 +237,27 @@ TEST_F(SimPlatform, UnopenableInterfacesFailWithAccessDenied) {
 }
 
 TEST_F(SimPlatform, UnknownPathFailsWithFileNotFound) {
-    PlatHandle h;
+    HidConnection* h = nullptr;
     HidInterfaceInfo info;
-    EXPECT_EQ(0, plat_hid_open("\\\\?\\hid#vid_f0a5&pid_0090#nothing", &h, &info));
-    EXPECT_EQ(2u, plat_last_error());
+    ExpectFailure(plat_hid_open("\\\\?\\hid#vid_f0a5&pid_0090#nothing", &h, &info),
+                  PlatStatus::NotFound, 2);
 }
 
 TEST_F(SimPlatform, HandlesAreCountedAndADoubleCloseIsSeen) {
-    PlatHandle a = OpenProduct(0x0090);
-    PlatHandle b = OpenProduct(0x0090);
-    ASSERT_NE(kInvalidHandle, a);
-    ASSERT_NE(kInvalidHandle, b);
+    HidConnection* a = OpenProduct(0x0090);
+    HidConnection* b = OpenProduct(0x0090);
+    ASSERT_NE(nullptr, a);
+    ASSERT_NE(nullptr, b);
     EXPECT_NE(a, b);
     EXPECT_EQ(2u, sim_counters().openHandles);
     plat_hid_close(a);
     plat_hid_close(b);
     EXPECT_EQ(0u, sim_counters().openHandles);
     plat_hid_close(a);
-    EXPECT_EQ(6u, plat_last_error());
     EXPECT_EQ(1u, sim_counters().badCloses);
     // A handle value is not handed out again: closing a stale one after its slot was
     // reused is still a bad close, and the new handle stays open.
-    PlatHandle c = OpenProduct(0x0090);
+    HidConnection* c = OpenProduct(0x0090);
     EXPECT_NE(a, c);
     EXPECT_NE(b, c);
     plat_hid_close(a);
@@ -256,20 +269,18 @@ TEST_F(SimPlatform, HandlesAreCountedAndADoubleCloseIsSeen) {
 
 TEST_F(SimPlatform, CallsOnAnInvalidHandleFail) {
     const uint8_t request[2] = {0x02, 0x02};
-    EXPECT_EQ(0, plat_hid_set_feature(kInvalidHandle, request, 2));
-    EXPECT_EQ(6u, plat_last_error());
+    ExpectFailure(plat_hid_set_feature(nullptr, request, 2), PlatStatus::IoError, 6);
     uint8_t report[9] = {0x05};
-    EXPECT_EQ(0, plat_hid_get_feature(0x104, report, 9));
-    EXPECT_EQ(6u, plat_last_error());
+    HidConnection* neverOpened = reinterpret_cast<HidConnection*>(uintptr_t{0x104});
+    ExpectFailure(plat_hid_get_feature(neverOpened, report, 9), PlatStatus::IoError, 6);
 }
 
 TEST_F(SimPlatform, OtherDevicesAnswerNoFeatureReports) {
     std::vector<Listed> scan = Scan();
-    PlatHandle h;
-    ASSERT_EQ(1, plat_hid_open(scan[0].path.c_str(), &h, &scan[0].info));
+    HidConnection* h = nullptr;
+    ASSERT_TRUE(plat_succeeded(plat_hid_open(scan[0].path.c_str(), &h, &scan[0].info)));
     uint8_t request[9] = {0x05};
-    EXPECT_EQ(0, plat_hid_get_feature(h, request, 9));
-    EXPECT_EQ(87u, plat_last_error());
+    ExpectFailure(plat_hid_get_feature(h, request, 9), PlatStatus::IoError, 87);
     plat_hid_close(h);
     EXPECT_EQ(0u, sim_transcript_size());
 }
@@ -280,31 +291,29 @@ TEST_F(SimPlatform, SwitchThenAbsentThenBootLoaderAfterTheDelay) {
     SimScenario s;
     s.sensor.bootAppearDelayMs = 5000;
     sim_reset(s);
-    PlatHandle h = OpenProduct(0x0090);
-    ASSERT_NE(kInvalidHandle, h);
+    HidConnection* h = OpenProduct(0x0090);
+    ASSERT_NE(nullptr, h);
     uint32_t start = plat_tick_count();
     EXPECT_EQ(0x10000u, start);
     const uint8_t request[2] = {0x02, 0x02};
-    ASSERT_EQ(1, plat_hid_set_feature(h, request, 2));
+    ASSERT_TRUE(plat_succeeded(plat_hid_set_feature(h, request, 2)));
     EXPECT_EQ(kSimModeAbsent, sim_mode());
     // The open handle belongs to an appearance that is gone.
     uint8_t report[2] = {0x02};
-    EXPECT_EQ(0, plat_hid_get_feature(h, report, 2));
-    EXPECT_EQ(1167u, plat_last_error());
-    EXPECT_EQ(0, plat_hid_set_feature(h, request, 2));
-    EXPECT_EQ(1167u, plat_last_error());
+    ExpectFailure(plat_hid_get_feature(h, report, 2), PlatStatus::Gone, 1167);
+    ExpectFailure(plat_hid_set_feature(h, request, 2), PlatStatus::Gone, 1167);
     plat_hid_close(h);
 
     plat_sleep(2000);
     EXPECT_EQ(2000u, plat_tick_count() - start);
-    EXPECT_EQ(kInvalidHandle, OpenProduct(0x0094));
+    EXPECT_EQ(nullptr, OpenProduct(0x0094));
     plat_sleep(2999);
-    EXPECT_EQ(kInvalidHandle, OpenProduct(0x0094));
+    EXPECT_EQ(nullptr, OpenProduct(0x0094));
     plat_sleep(1);
     EXPECT_EQ(5000u, plat_tick_count() - start);
     HidInterfaceInfo info;
-    PlatHandle boot = OpenProduct(0x0094, &info);
-    ASSERT_NE(kInvalidHandle, boot);
+    HidConnection* boot = OpenProduct(0x0094, &info);
+    ASSERT_NE(nullptr, boot);
     EXPECT_EQ(0x0011, info.versionNumber);
     plat_hid_close(boot);
     EXPECT_EQ(kSimModeBootLoader, sim_mode());
@@ -319,15 +328,15 @@ TEST_F(SimPlatform, AStalePathDoesNotOpenAfterReEnumeration) {
     s.sensor.startInBootLoader = 1;
     sim_reset(s);
     std::string before = Scan()[1].path;
-    PlatHandle h;
+    HidConnection* h = nullptr;
     HidInterfaceInfo info;
-    ASSERT_EQ(1, plat_hid_open(before.c_str(), &h, &info));
-    ASSERT_EQ(1, plat_hid_set_feature(h, BootCommand(3, 0, 0, 0).data(), 137));  // exit
+    ASSERT_TRUE(plat_succeeded(plat_hid_open(before.c_str(), &h, &info)));
+    // The exit command.
+    ASSERT_TRUE(plat_succeeded(plat_hid_set_feature(h, BootCommand(3, 0, 0, 0).data(), 137)));
     plat_hid_close(h);
     plat_sleep(s.sensor.returnDelayMs);
     EXPECT_EQ(kSimModeNormal, sim_mode());
-    EXPECT_EQ(0, plat_hid_open(before.c_str(), &h, &info));
-    EXPECT_EQ(2u, plat_last_error());
+    ExpectFailure(plat_hid_open(before.c_str(), &h, &info), PlatStatus::NotFound, 2);
 }
 
 // ---- A whole update through the seam ---------------------------------------------------------
@@ -337,8 +346,8 @@ TEST_F(SimPlatform, UpdateThroughTheSeamComesBackWithTheNewVersion) {
     s.sensor.startInBootLoader = 1;
     s.sensor.returnDelayMs = 4000;
     sim_reset(s);
-    PlatHandle h = OpenProduct(0x0094);
-    ASSERT_NE(kInvalidHandle, h);
+    HidConnection* h = OpenProduct(0x0094);
+    ASSERT_NE(nullptr, h);
     Report reply;
     for (uint8_t block = 0; block < 5; ++block) {
         ASSERT_EQ(0, Exchange(h, EraseCommand(block), &reply)) << int(block);
@@ -356,7 +365,7 @@ TEST_F(SimPlatform, UpdateThroughTheSeamComesBackWithTheNewVersion) {
     }
     ASSERT_EQ(0, Exchange(h, BootCommand(2, 1, kSimMarkAddress, 1, mark.data(), 128), &reply));
     uint64_t exitAt = sim_now_ms();
-    ASSERT_EQ(1, plat_hid_set_feature(h, BootCommand(3, 0, 0, 0).data(), 137));
+    ASSERT_TRUE(plat_succeeded(plat_hid_set_feature(h, BootCommand(3, 0, 0, 0).data(), 137)));
     plat_hid_close(h);
 
     std::vector<uint8_t> flash(3 * 128);
@@ -364,11 +373,11 @@ TEST_F(SimPlatform, UpdateThroughTheSeamComesBackWithTheNewVersion) {
     for (size_t i = 0; i < flash.size(); ++i) ASSERT_EQ(image[i / 128][i % 128], flash[i]) << i;
 
     plat_sleep(3999);
-    EXPECT_EQ(kInvalidHandle, OpenProduct(0x0090));
+    EXPECT_EQ(nullptr, OpenProduct(0x0090));
     plat_sleep(1);
     HidInterfaceInfo info;
-    PlatHandle normal = OpenProduct(0x0090, &info);
-    ASSERT_NE(kInvalidHandle, normal);
+    HidConnection* normal = OpenProduct(0x0090, &info);
+    ASSERT_NE(nullptr, normal);
     EXPECT_EQ(0x0610, info.versionNumber);
     EXPECT_EQ(0x0610, sim_sensor_version());
     plat_hid_close(normal);
@@ -409,13 +418,12 @@ TEST_F(SimPlatform, PendingOutputWriteIsCancelledAfterItsWait) {
     s.sensor.bootLoaderVersion = 12;
     s.sensor.faults.outputWriteHangs = kSimEveryTime;
     sim_reset(s);
-    PlatHandle h = OpenProduct(0x0094);
-    ASSERT_NE(kInvalidHandle, h);
+    HidConnection* h = OpenProduct(0x0094);
+    ASSERT_NE(nullptr, h);
     std::vector<uint8_t> out(65, 0);
     out[1] = 0x03;
     uint32_t start = plat_tick_count();
-    EXPECT_EQ(0, plat_hid_write_output(h, out.data(), 65, 2000));
-    EXPECT_EQ(995u, plat_last_error());
+    ExpectFailure(plat_hid_write_output(h, out.data(), 65, 2000), PlatStatus::TimedOut, 995);
     EXPECT_EQ(2000u, plat_tick_count() - start);
     EXPECT_EQ(kSimModeBootLoader, sim_mode());
     EXPECT_EQ(1u, sim_counters().outputCancels);
@@ -433,12 +441,13 @@ TEST_F(SimPlatform, OutputExitOfAnOldBootLoader) {
     s.sensor.bootLoaderVersion = 15;
     sim_reset(s);
     HidInterfaceInfo info;
-    PlatHandle h = OpenProduct(0x0094, &info);
+    HidConnection* h = OpenProduct(0x0094, &info);
     ASSERT_EQ(65, info.outputReportLength);
     std::vector<uint8_t> out(info.outputReportLength, 0);
     out[1] = 0x03;
     uint32_t start = plat_tick_count();
-    EXPECT_EQ(1, plat_hid_write_output(h, out.data(), info.outputReportLength, 2000));
+    EXPECT_TRUE(
+        plat_succeeded(plat_hid_write_output(h, out.data(), info.outputReportLength, 2000)));
     EXPECT_EQ(0u, plat_tick_count() - start);
     EXPECT_EQ(kSimModeAbsent, sim_mode());
     plat_hid_close(h);
@@ -454,14 +463,14 @@ TEST_F(SimPlatform, DeviceGoneMakesEveryLaterCallFail) {
     rule.address = 0x8000;
     ASSERT_EQ(0, sim_scenario_add_fault(&s, rule));
     sim_reset(s);
-    PlatHandle h = OpenProduct(0x0094);
+    HidConnection* h = OpenProduct(0x0094);
     Report reply;
     auto data = Pattern(3);
     EXPECT_EQ(0, Exchange(h, BootCommand(1, 1, 0x7F80, 0x10, data.data(), 128), &reply));
-    EXPECT_EQ(-1, Exchange(h, BootCommand(1, 2, 0x8000, 0x10, data.data(), 128), &reply));
-    EXPECT_EQ(1167u, plat_last_error());
-    EXPECT_EQ(0, plat_hid_get_feature(h, reply.data(), 137));
-    EXPECT_EQ(1167u, plat_last_error());
+    PlatResult failure{};
+    EXPECT_EQ(-1, Exchange(h, BootCommand(1, 2, 0x8000, 0x10, data.data(), 128), &reply, &failure));
+    ExpectFailure(failure, PlatStatus::Gone, 1167);
+    ExpectFailure(plat_hid_get_feature(h, reply.data(), 137), PlatStatus::Gone, 1167);
     plat_hid_close(h);
     plat_sleep(1000000);
     EXPECT_EQ(2u, sim_present_interface_count());
@@ -514,7 +523,7 @@ TEST_F(SimPlatform, ProductsMetAnswerFromTheScenario) {
     }
 }
 
-// ---- Error texts, last error, debug output, clock --------------------------------------------
+// ---- Error texts, results per thread, debug output, clock ----------------------------------
 
 struct TextCase {
     uint32_t code;
@@ -550,20 +559,18 @@ TEST(SimErrorText, ShortBufferGivesNoText) {
     EXPECT_EQ(0u, plat_error_text(5, buffer, sizeof buffer));
 }
 
-TEST_F(SimPlatform, LastErrorIsPerThread) {
-    PlatHandle h;
+TEST_F(SimPlatform, EachCallAnswersItsOwnResultOnItsOwnThread) {
+    HidConnection* h = nullptr;
     HidInterfaceInfo info;
-    EXPECT_EQ(0, plat_hid_open("no such path", &h, &info));
-    EXPECT_EQ(2u, plat_last_error());
-    uint32_t seenByOther = 99;
+    const PlatResult opened = plat_hid_open("no such path", &h, &info);
+    PlatResult seenByOther{};
     std::thread other([&] {
-        seenByOther = plat_last_error();
-        plat_hid_close(kInvalidHandle);  // sets 6 on that thread only
+        const uint8_t request[2] = {0x02, 0x02};
+        seenByOther = plat_hid_set_feature(nullptr, request, 2);
     });
     other.join();
-    EXPECT_EQ(0u, seenByOther);
-    EXPECT_EQ(2u, plat_last_error());
-    sim_reset_default();  // the deliberate bad close is not TearDown's business
+    ExpectFailure(opened, PlatStatus::NotFound, 2);
+    ExpectFailure(seenByOther, PlatStatus::IoError, 6);
 }
 
 TEST_F(SimPlatform, DebugLinesAreCapturedInOrder) {
@@ -605,10 +612,10 @@ TEST_F(SimPlatform, DeviceDelaysRunOnTheRealClockToo) {
     s.realTime = 1;
     s.sensor.bootAppearDelayMs = 30;
     sim_reset(s);
-    PlatHandle h = OpenProduct(0x0090);
-    ASSERT_NE(kInvalidHandle, h);
+    HidConnection* h = OpenProduct(0x0090);
+    ASSERT_NE(nullptr, h);
     const uint8_t request[2] = {0x02, 0x02};
-    ASSERT_EQ(1, plat_hid_set_feature(h, request, 2));
+    ASSERT_TRUE(plat_succeeded(plat_hid_set_feature(h, request, 2)));
     plat_hid_close(h);
     uint64_t switchedAt = sim_transcript()[0].timeMs;
     plat_sleep(40);
@@ -624,8 +631,8 @@ TEST_F(SimPlatform, CommandLatencyOnTheRealClockIsSleptOff) {
     s.commandLatencyMs = 1;
     s.sensor.startInBootLoader = 1;
     sim_reset(s);
-    PlatHandle h = OpenProduct(0x0094);
-    ASSERT_NE(kInvalidHandle, h);
+    HidConnection* h = OpenProduct(0x0094);
+    ASSERT_NE(nullptr, h);
     uint64_t start = sim_now_ms();
     Report reply;
     for (int i = 0; i < 50; ++i) ASSERT_EQ(0, Exchange(h, EraseCommand(0), &reply));
@@ -700,7 +707,7 @@ TEST_F(SimPlatform, ReadersOnAnotherThreadWhileCommandsRun) {
     std::atomic<uint32_t> reads{0};
     std::thread worker([&] {
         while (reads == 0) std::this_thread::yield();  // the reader is running
-        PlatHandle h = OpenProduct(0x0094);
+        HidConnection* h = OpenProduct(0x0094);
         Report reply;
         for (uint8_t i = 0; i < 200; ++i) Exchange(h, EraseCommand(i % 5), &reply);
         plat_hid_close(h);

@@ -13,6 +13,7 @@
 
 #include "platform/platform.h"
 #include "platform/view.h"
+#include "platform/win32/win32_hid_connection.h"
 #include "platform/win32/win32_ui.h"
 #include "platform/win32/win32_interfaces.h"
 #include "platform/win32/win32_registry.h"
@@ -173,10 +174,10 @@ TEST(RegistryWalk, ReadsAFailingNameAgainAtMostEightTimesThenSkipsIt) {
 TEST(HidSeam, FindersReturnNothingAndLeaveTheRecordClosed) {
     HidDevice device;
     EXPECT_EQ(FindSensorDevice(&device), 0);
-    EXPECT_EQ(device.handle, kInvalidHandle);
+    EXPECT_EQ(device.connection, nullptr);
     EXPECT_EQ(device.info.vendorId, 0);
     EXPECT_EQ(FindHidDeviceById(&device, kSensorVendorId, kProductBootLoader), 0);
-    EXPECT_EQ(device.handle, kInvalidHandle);
+    EXPECT_EQ(device.connection, nullptr);
 }
 
 TEST(HidSeam, EveryListedPathIsAnInterfacePath) {
@@ -266,16 +267,17 @@ TEST(InterfacePath, DetailHeaderSizeOf32BitBuildIsRefusedIn64BitBuild) {
 }
 
 TEST(HidSeam, OpeningAMissingPathFailsWithTheHandleInvalid) {
-    PlatHandle handle = 0;
+    HidConnection* connection = reinterpret_cast<HidConnection*>(uintptr_t{4});
     HidInterfaceInfo info;
-    EXPECT_EQ(plat_hid_open("\\\\?\\hid#vid_f0a5&pid_0090#0&0&0#{4d1e55b2-f16f-11cf-88cb-001111000030}",
-                            &handle, &info),
-              0);
-    EXPECT_EQ(handle, kInvalidHandle);
-    EXPECT_NE(plat_last_error(), 0u);
+    const PlatResult opened = plat_hid_open(
+        "\\\\?\\hid#vid_f0a5&pid_0090#0&0&0#{4d1e55b2-f16f-11cf-88cb-001111000030}",
+        &connection, &info);
+    EXPECT_FALSE(plat_succeeded(opened));
+    EXPECT_EQ(connection, nullptr);
+    EXPECT_NE(opened.systemCode, 0u);
     HidDevice device;
     EXPECT_EQ(OpenHidDevice("\\\\?\\no-such-device", &device), 0);
-    EXPECT_EQ(device.handle, kInvalidHandle);
+    EXPECT_EQ(device.connection, nullptr);
 }
 
 // ---- The bounded output-report write, over a pipe that takes data only when read ------
@@ -313,9 +315,9 @@ TEST(OutputWrite, PendingWriteIsCancelledAfterTheBoundAndFails) {
     ASSERT_NE(pipe.client, INVALID_HANDLE_VALUE);
     const HANDLE nextHandle = NextHandleValue();
     const DWORD start = GetTickCount();
-    EXPECT_EQ(plat_hid_write_output(reinterpret_cast<PlatHandle>(pipe.client), bigReport,
-                                    sizeof bigReport, 200),
-              0);
+    HidConnection connection{pipe.client, 0};
+    const PlatResult written = plat_hid_write_output(&connection, bigReport, sizeof bigReport, 200);
+    EXPECT_EQ(static_cast<int>(written.status), static_cast<int>(PlatStatus::TimedOut));
     EXPECT_GE(GetTickCount() - start, 190u) << "returned before the bound";
     EXPECT_EQ(NextHandleValue(), nextHandle) << "the write's event is closed";
     // Cancelled, not merely abandoned: nothing more arrives at the reading end.
@@ -356,9 +358,9 @@ TEST(OutputWrite, WriteThatCompletesWithinTheBoundSucceeds) {
     ASSERT_NE(pipe.client, INVALID_HANDLE_VALUE);
     HANDLE reader = CreateThread(nullptr, 0, DrainPipe, pipe.server, 0, nullptr);
     const HANDLE nextHandle = NextHandleValue();
-    EXPECT_EQ(plat_hid_write_output(reinterpret_cast<PlatHandle>(pipe.client), bigReport,
-                                    sizeof bigReport, 10000),
-              1);
+    HidConnection connection{pipe.client, 0};
+    EXPECT_TRUE(plat_succeeded(plat_hid_write_output(&connection, bigReport, sizeof bigReport,
+                                                     10000)));
     EXPECT_EQ(NextHandleValue(), nextHandle) << "the write's event is closed";
     WaitForSingleObject(reader, 10000);
     DWORD total = 0;
@@ -374,9 +376,10 @@ TEST(OutputWrite, WriteThatIsRefusedAtOnceFailsWithoutWaiting) {
     ASSERT_NE(pipe.server, INVALID_HANDLE_VALUE);
     const DWORD start = GetTickCount();
     // The server end was opened for reading only.
-    EXPECT_EQ(plat_hid_write_output(reinterpret_cast<PlatHandle>(pipe.server), bigReport, 64,
-                                    5000),
-              0);
+    HidConnection connection{pipe.server, 0};
+    const PlatResult written = plat_hid_write_output(&connection, bigReport, 64, 5000);
+    EXPECT_FALSE(plat_succeeded(written));
+    EXPECT_NE(written.systemCode, 0u);
     EXPECT_LT(GetTickCount() - start, 4000u) << "waited for a write that was never queued";
     CloseHandle(pipe.client);
     CloseHandle(pipe.server);
@@ -400,9 +403,28 @@ TEST(SystemSeam, ErrorTextsAreTheSystemsUntrimmed) {
     EXPECT_EQ(text[0], '\0');
 }
 
-TEST(SystemSeam, LastErrorIsTheThreadsOwn) {
-    SetLastError(1167);
-    EXPECT_EQ(plat_last_error(), 1167u);
+TEST(SystemSeam, Win32CodesReadAsPortableResultsKeepingTheCode) {
+    const struct {
+        DWORD code;
+        PlatStatus status;
+    } rows[] = {
+        {ERROR_SUCCESS, PlatStatus::Ok},
+        {ERROR_FILE_NOT_FOUND, PlatStatus::NotFound},
+        {ERROR_PATH_NOT_FOUND, PlatStatus::NotFound},
+        {ERROR_ACCESS_DENIED, PlatStatus::NoAccess},
+        {ERROR_SHARING_VIOLATION, PlatStatus::NoAccess},
+        {ERROR_DEVICE_NOT_CONNECTED, PlatStatus::Gone},
+        {ERROR_DEV_NOT_EXIST, PlatStatus::Gone},
+        {ERROR_SEM_TIMEOUT, PlatStatus::TimedOut},
+        {ERROR_TIMEOUT, PlatStatus::TimedOut},
+        {ERROR_GEN_FAILURE, PlatStatus::IoError},
+        {ERROR_INVALID_PARAMETER, PlatStatus::IoError},
+    };
+    for (const auto& row : rows) {
+        const PlatResult result = win32_result(row.code);
+        EXPECT_EQ(static_cast<int>(result.status), static_cast<int>(row.status)) << row.code;
+        EXPECT_EQ(result.systemCode, row.code);
+    }
 }
 
 TEST(SystemSeam, TickCountFollowsSleep) {

@@ -91,9 +91,7 @@ HidInterfaceInfo hidraw_interface_info(const HidrawNodeInfo& node, uint32_t coll
     info.versionNumber = node.versionNumber;
     info.usagePage = top.usagePage;
     info.usage = top.usage;
-    info.inputReportLength = top.inputReportByteLength;
     info.outputReportLength = top.outputReportByteLength;
-    info.featureReportLength = top.featureReportByteLength;
     return info;
 }
 

@@ -32,15 +32,32 @@ namespace {
 // Interfaces kept per scan; a machine with more HID collections than this lists the first.
 constexpr uint32_t kMaxListedInterfaces = 256;
 
-// One open interface. PlatHandle carries its address.
-struct LinuxHid {
-    int fd;
-    char node[kNodePathCapacity];  // the device node, for the output-report writer
-};
-
-LinuxHid* FromHandle(PlatHandle handle) {
-    return handle == kInvalidHandle ? nullptr : reinterpret_cast<LinuxHid*>(handle);
+// An errno value in the seam's terms.
+PlatResult Failed(int error) {
+    PlatStatus status = PlatStatus::IoError;
+    switch (error) {
+    case ENOENT:
+        status = PlatStatus::NotFound;
+        break;
+    case EACCES:
+    case EPERM:
+        status = PlatStatus::NoAccess;
+        break;
+    case ENODEV:
+    case ENXIO:
+    case ESHUTDOWN:
+        status = PlatStatus::Gone;
+        break;
+    case ETIMEDOUT:
+        status = PlatStatus::TimedOut;
+        break;
+    default:
+        break;
+    }
+    return PlatResult{status, static_cast<uint32_t>(error)};
 }
+
+constexpr PlatResult kSucceeded{PlatStatus::Ok, 0};
 
 // A sensor node that cannot be opened for lack of permission is named once per process in
 // the diagnostic log, with the rule that fixes it. Every scan (and the version query polls
@@ -92,6 +109,12 @@ void LogPermissionDenied(const char* node) {
 }
 
 }  // namespace
+
+// One open interface: one allocation per open, none per report.
+struct HidConnection {
+    int fd;
+    char node[kNodePathCapacity];  // the device node, for the output-report writer
+};
 
 struct HidInterfaceList {
     uint32_t count;
@@ -147,73 +170,56 @@ int plat_hid_list_entry(HidInterfaceList* list, uint32_t index, char* path, size
 
 void plat_hid_list_release(HidInterfaceList* list) { delete list; }
 
-int plat_hid_open(const char* path, PlatHandle* handle, HidInterfaceInfo* info) {
-    *handle = kInvalidHandle;
+PlatResult plat_hid_open(const char* path, HidConnection** connection, HidInterfaceInfo* info) {
+    *connection = nullptr;
     char node[kNodePathCapacity];
     uint32_t collection = 0;
-    if (!hidraw_parse_path(path, node, sizeof(node), &collection)) {
-        linux_set_last_error(ENOENT);
-        return 0;
-    }
+    if (!hidraw_parse_path(path, node, sizeof(node), &collection)) return Failed(ENOENT);
     const int fd = open(node, O_RDWR | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
         if (error == EACCES || error == EPERM) LogPermissionDenied(node);
-        linux_set_last_error(static_cast<uint32_t>(error));
-        return 0;
+        return Failed(error);
     }
     HidrawNodeInfo nodeInfo;
     if (!hidraw_read_node_info(node, &nodeInfo) ||
         collection >= nodeInfo.descriptor.collectionCount) {
         close(fd);
-        linux_set_last_error(ENODEV);
-        return 0;
+        // The path names no collection of a hidraw node that is there.
+        return PlatResult{PlatStatus::NotFound, static_cast<uint32_t>(ENODEV)};
     }
-    LinuxHid* hid = new (std::nothrow) LinuxHid;
-    if (hid == nullptr) {
+    HidConnection* opened = new (std::nothrow) HidConnection;
+    if (opened == nullptr) {
         close(fd);
-        linux_set_last_error(ENOMEM);
-        return 0;
+        return Failed(ENOMEM);
     }
-    hid->fd = fd;
-    std::memcpy(hid->node, node, sizeof hid->node);
+    opened->fd = fd;
+    std::memcpy(opened->node, node, sizeof opened->node);
     *info = hidraw_interface_info(nodeInfo, collection);
-    *handle = reinterpret_cast<PlatHandle>(hid);
-    return 1;
+    *connection = opened;
+    return kSucceeded;
 }
 
-void plat_hid_close(PlatHandle handle) {
-    LinuxHid* hid = FromHandle(handle);
-    if (hid == nullptr) return;
-    close(hid->fd);
-    delete hid;
+void plat_hid_close(HidConnection* connection) {
+    if (connection == nullptr) return;
+    close(connection->fd);
+    delete connection;
 }
 
-int plat_hid_set_feature(PlatHandle handle, const uint8_t* buffer, uint32_t length) {
-    LinuxHid* hid = FromHandle(handle);
-    if (hid == nullptr) {
-        linux_set_last_error(EBADF);
-        return 0;
-    }
+PlatResult plat_hid_set_feature(HidConnection* connection, const uint8_t* buffer,
+                                uint32_t length) {
+    if (connection == nullptr) return Failed(EBADF);
     // The kernel only reads the buffer; the ioctl's argument type is not const.
-    if (ioctl(hid->fd, HIDIOCSFEATURE(length), const_cast<uint8_t*>(buffer)) < 0) {
-        linux_set_last_error(static_cast<uint32_t>(errno));
-        return 0;
+    if (ioctl(connection->fd, HIDIOCSFEATURE(length), const_cast<uint8_t*>(buffer)) < 0) {
+        return Failed(errno);
     }
-    return 1;
+    return kSucceeded;
 }
 
-int plat_hid_get_feature(PlatHandle handle, uint8_t* buffer, uint32_t length) {
-    LinuxHid* hid = FromHandle(handle);
-    if (hid == nullptr) {
-        linux_set_last_error(EBADF);
-        return 0;
-    }
-    if (ioctl(hid->fd, HIDIOCGFEATURE(length), buffer) < 0) {
-        linux_set_last_error(static_cast<uint32_t>(errno));
-        return 0;
-    }
-    return 1;
+PlatResult plat_hid_get_feature(HidConnection* connection, uint8_t* buffer, uint32_t length) {
+    if (connection == nullptr) return Failed(EBADF);
+    if (ioctl(connection->fd, HIDIOCGFEATURE(length), buffer) < 0) return Failed(errno);
+    return kSucceeded;
 }
 
 namespace {
@@ -251,36 +257,24 @@ void RunOutputWrite(std::shared_ptr<OutputWrite> write) {
 
 }  // namespace
 
-int plat_hid_write_output(PlatHandle handle, const uint8_t* buffer, uint32_t length,
-                          uint32_t timeoutMs) {
-    LinuxHid* hid = FromHandle(handle);
-    if (hid == nullptr) {
-        linux_set_last_error(EBADF);
-        return 0;
-    }
+PlatResult plat_hid_write_output(HidConnection* connection, const uint8_t* buffer,
+                                 uint32_t length, uint32_t timeoutMs) {
+    if (connection == nullptr) return Failed(EBADF);
     std::shared_ptr<OutputWrite> write = std::make_shared<OutputWrite>();
     write->report.assign(buffer, buffer + length);
-    write->fd = open(hid->node, O_RDWR | O_CLOEXEC);
-    if (write->fd < 0) {
-        linux_set_last_error(static_cast<uint32_t>(errno));
-        return 0;
-    }
+    write->fd = open(connection->node, O_RDWR | O_CLOEXEC);
+    if (write->fd < 0) return Failed(errno);
     try {
         std::thread(RunOutputWrite, write).detach();
     } catch (const std::system_error& e) {
         close(write->fd);
-        linux_set_last_error(static_cast<uint32_t>(e.code().value()));
-        return 0;
+        return Failed(e.code().value());
     }
     std::unique_lock<std::mutex> lock(write->mutex);
     if (!write->finished.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                   [&] { return write->done; })) {
-        linux_set_last_error(ETIMEDOUT);
-        return 0;
+        return Failed(ETIMEDOUT);
     }
-    if (write->error != 0) {
-        linux_set_last_error(static_cast<uint32_t>(write->error));
-        return 0;
-    }
-    return 1;
+    if (write->error != 0) return Failed(write->error);
+    return kSucceeded;
 }

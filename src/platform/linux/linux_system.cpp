@@ -1,4 +1,4 @@
-// Time, last error, error texts and the diagnostic sink.
+// Time, error texts and the diagnostic sink.
 #include <sched.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -16,8 +16,6 @@
 
 namespace {
 
-thread_local uint32_t lastError = 0;
-
 std::atomic<int> chosenSink{kDiagSinkAuto};
 std::once_flag syslogOpened;
 
@@ -30,8 +28,6 @@ LinuxDiagSink ResolveSink() {
 }
 
 }  // namespace
-
-void linux_set_last_error(uint32_t code) { lastError = code; }
 
 void linux_set_diag_sink(LinuxDiagSink sink) { chosenSink.store(sink); }
 
@@ -54,8 +50,6 @@ uint32_t plat_tick_count() {
                         static_cast<uint64_t>(now.tv_nsec) / 1000000u;
     return static_cast<uint32_t>(ms);
 }
-
-uint32_t plat_last_error() { return lastError; }
 
 // The system's text for an errno value, with a line feed where Windows' texts end in CR LF,
 // so that a diagnostic line with the system text still ends its line. Unknown codes (glibc

@@ -2,10 +2,10 @@
 // scenario a run starts from, and what tests and the simulated edition read back.
 //
 // There is one process-wide machine: the sensor model (sim_sensor_model.h), the HID
-// interfaces of other devices, the USB products the machine has met, the clock, the
-// per-thread last error and the captured debugger output. Every function here and every
-// plat_* call of the sim platform locks the machine's one mutex, so a test or a UI thread
-// may read while the update runs on a worker thread. Before the first sim_reset the
+// interfaces of other devices, the USB products the machine has met, the clock and the
+// captured debugger output. Every function here and every plat_* call of the sim platform
+// locks the machine's one mutex, so a test or a UI thread may read while the update runs on
+// a worker thread. Before the first sim_reset the
 // machine runs the default scenario on the virtual clock.
 #pragma once
 

@@ -25,7 +25,7 @@ constexpr uint32_t kPathCapacity = 160;
 constexpr uintptr_t kHandleBase = 0x100;  // handles look like Windows ones: small multiples of 4
 
 constexpr uint32_t kErrorNotEnoughMemory = 8;
-constexpr uint32_t kErrorMoreData = 234;
+constexpr uint32_t kErrorSharingViolation = 32;
 
 // One interface listed on the machine: either the sensor's interface `index` or
 // others[index].
@@ -65,7 +65,6 @@ struct Machine {
 };
 
 Machine machine;
-thread_local uint32_t lastError = 0;
 
 // ---- Clock and machine set-up (callers hold the mutex) --------------------------------
 
@@ -143,9 +142,7 @@ HidInterfaceInfo InfoOf(uint16_t vendorId, uint16_t productId, uint16_t versionN
                             versionNumber,
                             collection.usagePage,
                             collection.usage,
-                            collection.inputReportLength,
-                            collection.outputReportLength,
-                            collection.featureReportLength};
+                            collection.outputReportLength};
 }
 
 // The path of the sensor's interface `index` and what it is.
@@ -191,18 +188,17 @@ uint32_t ListLocked(Listed* out) {
     return n;
 }
 
-// A handle value names a slot and the slot's generation, so a value is never handed out
-// twice in a run and closing a handle twice is always seen, even after its slot was reused.
-PlatHandle HandleValue(uint32_t index) {
+// A connection is a handle value, as a Windows HANDLE is, and is never dereferenced: the
+// value names a slot and the slot's generation, so a value is never handed out twice in a
+// run and closing a connection twice is always seen, even after its slot was reused.
+HidConnection* HandleValue(uint32_t index) {
     uintptr_t number = index + kMaxHandles * static_cast<uintptr_t>(machine.handles[index].generation);
-    return static_cast<PlatHandle>(kHandleBase + 4 * number);
+    return reinterpret_cast<HidConnection*>(kHandleBase + 4 * number);
 }
 
-HandleSlot* SlotOf(PlatHandle handle) {
-    uintptr_t value = static_cast<uintptr_t>(handle);
-    if (handle == kInvalidHandle || value < kHandleBase || (value - kHandleBase) % 4 != 0) {
-        return nullptr;
-    }
+HandleSlot* SlotOf(HidConnection* connection) {
+    uintptr_t value = reinterpret_cast<uintptr_t>(connection);
+    if (value < kHandleBase || (value - kHandleBase) % 4 != 0) return nullptr;
     uintptr_t number = (value - kHandleBase) / 4;
     uintptr_t index = number % kMaxHandles;
     HandleSlot* slot = &machine.handles[index];
@@ -210,10 +206,27 @@ HandleSlot* SlotOf(PlatHandle handle) {
     return slot;
 }
 
-uint32_t Fail(uint32_t code) {
-    lastError = code;
-    return 0;
+// A Win32 error code in the seam's terms.
+PlatResult Fail(uint32_t code) {
+    PlatStatus status = PlatStatus::IoError;
+    switch (code) {
+    case kSimErrFileNotFound:
+        status = PlatStatus::NotFound;
+        break;
+    case kSimErrAccessDenied:
+    case kErrorSharingViolation:
+        status = PlatStatus::NoAccess;
+        break;
+    case kSimErrNotConnected:
+        status = PlatStatus::Gone;
+        break;
+    default:
+        break;
+    }
+    return PlatResult{status, code};
 }
+
+constexpr PlatResult kSucceeded{PlatStatus::Ok, kSimOk};
 
 // ---- Windows message texts (FormatMessageA, English) ------------------------------------
 
@@ -244,10 +257,7 @@ const ErrorText kErrorTexts[] = {
 
 HidInterfaceList* plat_hid_list_present() {
     auto lock = Lock();
-    if (machine.scenario.listFails) {
-        lastError = kSimErrInvalidParameter;
-        return nullptr;
-    }
+    if (machine.scenario.listFails) return nullptr;
     for (ListSlot& slot : machine.lists) {
         if (slot.inUse) continue;
         slot.inUse = 1;
@@ -255,8 +265,7 @@ HidInterfaceList* plat_hid_list_present() {
         ++machine.counters.listCreates;
         return reinterpret_cast<HidInterfaceList*>(&slot);
     }
-    lastError = kErrorNotEnoughMemory;  // more lists alive at once than any caller keeps
-    return nullptr;
+    return nullptr;  // more lists alive at once than any caller keeps
 }
 
 int plat_hid_list_entry(HidInterfaceList* list, uint32_t index, char* path, size_t pathCapacity,
@@ -271,14 +280,10 @@ int plat_hid_list_entry(HidInterfaceList* list, uint32_t index, char* path, size
          machine.unreadablePathsAnswered < sc.pathUnreadableTimes)) {
         ++machine.unreadablePathsAnswered;
         ++machine.counters.unreadablePaths;
-        lastError = kSimErrInvalidParameter;
         return kHidListUnreadable;
     }
     size_t length = std::strlen(slot->entries[index].path);
-    if (length + 1 > pathCapacity) {
-        lastError = kErrorMoreData;
-        return kHidListUnreadable;
-    }
+    if (length + 1 > pathCapacity) return kHidListUnreadable;
     std::memcpy(path, slot->entries[index].path, length + 1);
     *info = slot->entries[index].info;
     return kHidListFound;
@@ -294,7 +299,7 @@ void plat_hid_list_release(HidInterfaceList* list) {
     }
 }
 
-int plat_hid_open(const char* path, PlatHandle* handle, HidInterfaceInfo* info) {
+PlatResult plat_hid_open(const char* path, HidConnection** connection, HidInterfaceInfo* info) {
     auto lock = Lock();
     Listed listed[kMaxListed];
     uint32_t count = ListLocked(listed);
@@ -321,23 +326,22 @@ int plat_hid_open(const char* path, PlatHandle* handle, HidInterfaceInfo* info) 
             machine.handles[i] = slot;
             ++machine.counters.opens;
             ++machine.counters.openHandles;
-            *handle = HandleValue(i);
+            *connection = HandleValue(i);
             *info = found->info;
-            return 1;
+            return kSucceeded;
         }
         error = kErrorNotEnoughMemory;
     }
     ++machine.counters.openFailures;
-    *handle = kInvalidHandle;
+    *connection = nullptr;
     return Fail(error);
 }
 
-void plat_hid_close(PlatHandle handle) {
+void plat_hid_close(HidConnection* connection) {
     auto lock = Lock();
-    HandleSlot* slot = SlotOf(handle);
+    HandleSlot* slot = SlotOf(connection);
     if (slot == nullptr) {
         ++machine.counters.badCloses;
-        lastError = kSimErrInvalidHandle;
         return;
     }
     slot->inUse = 0;
@@ -345,47 +349,48 @@ void plat_hid_close(PlatHandle handle) {
     --machine.counters.openHandles;
 }
 
-int plat_hid_set_feature(PlatHandle handle, const uint8_t* buffer, uint32_t length) {
+PlatResult plat_hid_set_feature(HidConnection* connection, const uint8_t* buffer,
+                                uint32_t length) {
     auto lock = Lock();
     ++machine.counters.sets;
-    if (SlotOf(handle) == nullptr) return Fail(kSimErrInvalidHandle);
+    if (SlotOf(connection) == nullptr) return Fail(kSimErrInvalidHandle);
     CommandLatency(lock);
-    HandleSlot* slot = SlotOf(handle);  // the wait may have let another thread close it
+    HandleSlot* slot = SlotOf(connection);  // the wait may have let another thread close it
     if (slot == nullptr) return Fail(kSimErrInvalidHandle);
     if (!slot->isSensor) return Fail(kSimErrInvalidParameter);  // no feature reports we know
     uint32_t outcome =
         sim_sensor_set_feature(&machine.sensor, NowLocked(), &slot->port, buffer, length);
-    return outcome == kSimOk ? 1 : Fail(outcome);
+    return outcome == kSimOk ? kSucceeded : Fail(outcome);
 }
 
-int plat_hid_get_feature(PlatHandle handle, uint8_t* buffer, uint32_t length) {
+PlatResult plat_hid_get_feature(HidConnection* connection, uint8_t* buffer, uint32_t length) {
     auto lock = Lock();
     ++machine.counters.gets;
-    if (SlotOf(handle) == nullptr) return Fail(kSimErrInvalidHandle);
+    if (SlotOf(connection) == nullptr) return Fail(kSimErrInvalidHandle);
     CommandLatency(lock);
-    HandleSlot* slot = SlotOf(handle);
+    HandleSlot* slot = SlotOf(connection);
     if (slot == nullptr) return Fail(kSimErrInvalidHandle);
     if (!slot->isSensor) return Fail(kSimErrInvalidParameter);
     uint32_t outcome =
         sim_sensor_get_feature(&machine.sensor, NowLocked(), &slot->port, buffer, length);
-    return outcome == kSimOk ? 1 : Fail(outcome);
+    return outcome == kSimOk ? kSucceeded : Fail(outcome);
 }
 
-int plat_hid_write_output(PlatHandle handle, const uint8_t* buffer, uint32_t length,
-                          uint32_t timeoutMs) {
+PlatResult plat_hid_write_output(HidConnection* connection, const uint8_t* buffer,
+                                 uint32_t length, uint32_t timeoutMs) {
     auto lock = Lock();
     ++machine.counters.outputWrites;
-    HandleSlot* slot = SlotOf(handle);
+    HandleSlot* slot = SlotOf(connection);
     if (slot == nullptr) return Fail(kSimErrInvalidHandle);
     if (!slot->isSensor) return Fail(kSimErrInvalidParameter);
     uint32_t outcome =
         sim_sensor_write_output(&machine.sensor, NowLocked(), &slot->port, buffer, length);
-    if (outcome == kSimOk) return 1;
+    if (outcome == kSimOk) return kSucceeded;
     if (outcome != kSimErrIoPending) return Fail(outcome);
     // The write stays pending: the wait runs out and the write is cancelled.
     Wait(lock, timeoutMs);
     ++machine.counters.outputCancels;
-    return Fail(kSimErrOperationAborted);
+    return PlatResult{PlatStatus::TimedOut, kSimErrOperationAborted};
 }
 
 // ---- platform.h: USB products met ----------------------------------------------------------
@@ -480,8 +485,6 @@ uint32_t plat_tick_count() {
     auto lock = Lock();
     return static_cast<uint32_t>(machine.scenario.tickStart + NowLocked());
 }
-
-uint32_t plat_last_error() { return lastError; }
 
 size_t plat_error_text(uint32_t code, char* buffer, size_t capacity) {
     for (const ErrorText& e : kErrorTexts) {

@@ -11,20 +11,14 @@ extern "C" {
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/win32/win32_hid_connection.h"
 #include "platform/win32/win32_interfaces.h"
 
-static_assert(sizeof(PlatHandle) == sizeof(HANDLE), "a handle fits the seam's handle type");
 #ifdef _WIN64
 static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 8, "detail header of a 64-bit build");
 #else
 static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 5, "detail header of a 32-bit build");
 #endif
-
-namespace {
-
-HANDLE ToHandle(PlatHandle handle) { return reinterpret_cast<HANDLE>(handle); }
-
-}  // namespace
 
 // The list is SetupAPI's own device information set; nothing of ours is allocated for it.
 HidInterfaceList* plat_hid_list_present() {
@@ -81,8 +75,9 @@ int Win32InterfacePath(HDEVINFO set, const GUID* classGuid, uint32_t index, char
 namespace {
 
 // What the HID class driver tells about an open interface: its attributes, and the caps
-// read from its preparsed data (fetched, read and freed here, once per open).
-bool Describe(HANDLE device, HidInterfaceInfo* info) {
+// read from its preparsed data (fetched, read and freed here, once per open). The
+// feature-report length stays with the platform, which pads short feature reports to it.
+bool Describe(HANDLE device, HidInterfaceInfo* info, uint32_t* featureReportLength) {
     HIDD_ATTRIBUTES attributes;
     std::memset(&attributes, 0, sizeof(attributes));
     attributes.Size = sizeof(attributes);
@@ -99,9 +94,8 @@ bool Describe(HANDLE device, HidInterfaceInfo* info) {
     info->versionNumber = attributes.VersionNumber;
     info->usagePage = caps.UsagePage;
     info->usage = caps.Usage;
-    info->inputReportLength = caps.InputReportByteLength;
     info->outputReportLength = caps.OutputReportByteLength;
-    info->featureReportLength = caps.FeatureReportByteLength;
+    *featureReportLength = caps.FeatureReportByteLength;
     return true;
 }
 
@@ -110,51 +104,33 @@ HANDLE OpenInterface(const char* path) {
                        nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
 }
 
-// The feature-report length of each interface open through plat_hid_open, kept with its
-// handle so that a feature report needs no call (and no allocation) to learn it. The core
-// holds one or two interfaces at a time (the dialog's query, the worker's update), from
-// different threads; the lock guards the table.
+// The open interfaces, in a fixed pool: an open takes a free row, a close gives it back, and
+// nothing is allocated per open or per report. The core holds one or two interfaces at a
+// time (the dialog's query, the worker's update), from different threads; the lock guards
+// the rows' use marks.
 constexpr uint32_t kMaxOpenInterfaces = 32;
 
-struct OpenInterfaceRow {
-    HANDLE handle;  // nullptr: row free
-    uint32_t featureReportLength;
-};
+SRWLOCK connectionsLock = SRWLOCK_INIT;
+HidConnection connections[kMaxOpenInterfaces];
 
-SRWLOCK openInterfacesLock = SRWLOCK_INIT;
-OpenInterfaceRow openInterfaces[kMaxOpenInterfaces];
-
-bool Remember(HANDLE handle, uint32_t featureReportLength) {
-    AcquireSRWLockExclusive(&openInterfacesLock);
-    bool stored = false;
-    for (OpenInterfaceRow& row : openInterfaces) {
-        if (row.handle != nullptr) continue;
-        row.handle = handle;
+HidConnection* TakeConnection(HANDLE device, uint32_t featureReportLength) {
+    AcquireSRWLockExclusive(&connectionsLock);
+    HidConnection* taken = nullptr;
+    for (HidConnection& row : connections) {
+        if (row.device != nullptr) continue;
+        row.device = device;
         row.featureReportLength = featureReportLength;
-        stored = true;
+        taken = &row;
         break;
     }
-    ReleaseSRWLockExclusive(&openInterfacesLock);
-    return stored;
+    ReleaseSRWLockExclusive(&connectionsLock);
+    return taken;
 }
 
-void Forget(HANDLE handle) {
-    AcquireSRWLockExclusive(&openInterfacesLock);
-    for (OpenInterfaceRow& row : openInterfaces) {
-        if (row.handle == handle) row.handle = nullptr;
-    }
-    ReleaseSRWLockExclusive(&openInterfacesLock);
-}
-
-// 0 for a handle not opened through plat_hid_open: its reports then go as given.
-uint32_t FeatureReportLength(HANDLE handle) {
-    AcquireSRWLockShared(&openInterfacesLock);
-    uint32_t length = 0;
-    for (const OpenInterfaceRow& row : openInterfaces) {
-        if (row.handle == handle) length = row.featureReportLength;
-    }
-    ReleaseSRWLockShared(&openInterfacesLock);
-    return length;
+void ReturnConnection(HidConnection* connection) {
+    AcquireSRWLockExclusive(&connectionsLock);
+    connection->device = nullptr;
+    ReleaseSRWLockExclusive(&connectionsLock);
 }
 
 }  // namespace
@@ -172,7 +148,8 @@ int plat_hid_list_entry(HidInterfaceList* list, uint32_t index, char* path, size
     std::memset(info, 0, sizeof(*info));
     HANDLE device = OpenInterface(path);
     if (device == INVALID_HANDLE_VALUE) return kHidListFound;
-    if (!Describe(device, info)) std::memset(info, 0, sizeof(*info));
+    uint32_t featureReportLength = 0;
+    if (!Describe(device, info, &featureReportLength)) std::memset(info, 0, sizeof(*info));
     CloseHandle(device);
     return kHidListFound;
 }
@@ -181,28 +158,27 @@ void plat_hid_list_release(HidInterfaceList* list) {
     if (list != nullptr) SetupDiDestroyDeviceInfoList(reinterpret_cast<HDEVINFO>(list));
 }
 
-int plat_hid_open(const char* path, PlatHandle* handle, HidInterfaceInfo* info) {
-    *handle = kInvalidHandle;
+PlatResult plat_hid_open(const char* path, HidConnection** connection, HidInterfaceInfo* info) {
+    *connection = nullptr;
     HANDLE device = OpenInterface(path);
-    if (device == INVALID_HANDLE_VALUE) return 0;
+    if (device == INVALID_HANDLE_VALUE) return win32_result(GetLastError());
     DWORD error = ERROR_TOO_MANY_OPEN_FILES;
-    if (Describe(device, info)) {
-        if (Remember(device, info->featureReportLength)) {
-            *handle = reinterpret_cast<PlatHandle>(device);
-            return 1;
-        }
+    uint32_t featureReportLength = 0;
+    if (Describe(device, info, &featureReportLength)) {
+        *connection = TakeConnection(device, featureReportLength);
+        if (*connection != nullptr) return win32_result(ERROR_SUCCESS);
     } else {
         error = GetLastError();
     }
-    CloseHandle(device);
-    SetLastError(error);  // the close must not overwrite why the open failed
-    return 0;
+    CloseHandle(device);  // after the code is kept: the close must not overwrite it
+    return win32_result(error);
 }
 
-void plat_hid_close(PlatHandle handle) {
-    if (handle == kInvalidHandle) return;
-    Forget(ToHandle(handle));
-    CloseHandle(ToHandle(handle));
+void plat_hid_close(HidConnection* connection) {
+    if (connection == nullptr) return;
+    HANDLE device = connection->device;
+    ReturnConnection(connection);
+    CloseHandle(device);
 }
 
 // The HID class driver takes a feature report only in a buffer of at least the
@@ -213,62 +189,80 @@ void plat_hid_close(PlatHandle handle) {
 // to the size it declared.
 constexpr uint32_t kMaxPaddedFeatureReport = 1024;
 
-int plat_hid_set_feature(PlatHandle handle, const uint8_t* buffer, uint32_t length) {
-    HANDLE device = ToHandle(handle);
-    const uint32_t declared = FeatureReportLength(device);
+namespace {
+
+PlatResult Outcome(bool succeeded) {
+    return win32_result(succeeded ? ERROR_SUCCESS : GetLastError());
+}
+
+}  // namespace
+
+PlatResult plat_hid_set_feature(HidConnection* connection, const uint8_t* buffer,
+                                uint32_t length) {
+    if (connection == nullptr) return win32_result(ERROR_INVALID_HANDLE);
+    HANDLE device = connection->device;
+    const uint32_t declared = connection->featureReportLength;
     if (length >= declared || declared > kMaxPaddedFeatureReport) {
         // HidD_SetFeature takes a non-const pointer but only reads the report.
-        return HidD_SetFeature(device, const_cast<uint8_t*>(buffer), length) ? 1 : 0;
+        return Outcome(HidD_SetFeature(device, const_cast<uint8_t*>(buffer), length));
     }
     uint8_t padded[kMaxPaddedFeatureReport] = {};
     std::memcpy(padded, buffer, length);
-    return HidD_SetFeature(device, padded, declared) ? 1 : 0;
+    return Outcome(HidD_SetFeature(device, padded, declared));
 }
 
-int plat_hid_get_feature(PlatHandle handle, uint8_t* buffer, uint32_t length) {
-    HANDLE device = ToHandle(handle);
-    const uint32_t declared = FeatureReportLength(device);
+PlatResult plat_hid_get_feature(HidConnection* connection, uint8_t* buffer, uint32_t length) {
+    if (connection == nullptr) return win32_result(ERROR_INVALID_HANDLE);
+    HANDLE device = connection->device;
+    const uint32_t declared = connection->featureReportLength;
     if (length >= declared || declared > kMaxPaddedFeatureReport) {
-        return HidD_GetFeature(device, buffer, length) ? 1 : 0;
+        return Outcome(HidD_GetFeature(device, buffer, length));
     }
     uint8_t padded[kMaxPaddedFeatureReport] = {};
     padded[0] = buffer[0];  // the report ID selects the report
-    if (!HidD_GetFeature(device, padded, declared)) return 0;
-    std::memcpy(buffer, padded, length);
-    return 1;
+    const PlatResult result = Outcome(HidD_GetFeature(device, padded, declared));
+    if (plat_succeeded(result)) std::memcpy(buffer, padded, length);
+    return result;
 }
 
 // WriteFile on a HID handle takes exactly OutputReportByteLength bytes. The handle is
 // opened with FILE_FLAG_OVERLAPPED, so a device that does not take the report leaves the
 // write pending instead of blocking the thread; after `timeoutMs` it is cancelled.
-int plat_hid_write_output(PlatHandle handle, const uint8_t* buffer, uint32_t length,
-                          uint32_t timeoutMs) {
-    HANDLE device = ToHandle(handle);
+PlatResult plat_hid_write_output(HidConnection* connection, const uint8_t* buffer,
+                                 uint32_t length, uint32_t timeoutMs) {
+    if (connection == nullptr) return win32_result(ERROR_INVALID_HANDLE);
+    HANDLE device = connection->device;
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (event == nullptr) return 0;
+    if (event == nullptr) return win32_result(GetLastError());
     OVERLAPPED overlapped;
     std::memset(&overlapped, 0, sizeof(overlapped));
     overlapped.hEvent = event;
 
-    int ok = 0;
+    PlatResult result = win32_result(ERROR_SUCCESS);
     DWORD written = 0;
-    if (WriteFile(device, buffer, length, nullptr, &overlapped)) {
-        ok = 1;
-    } else if (GetLastError() == ERROR_IO_PENDING) {
-        const DWORD wait = WaitForSingleObject(event, timeoutMs);
-        if (wait == WAIT_OBJECT_0) {
-            // Signalled means completed, not necessarily written: a device that went away
-            // completes the write with an error.
-            ok = GetOverlappedResult(device, &overlapped, &written, FALSE) ? 1 : 0;
-        } else if (wait == WAIT_TIMEOUT || wait == WAIT_ABANDONED) {
-            // CancelIo cancels only this thread's I/O, which this write is. The OVERLAPPED
-            // lives on this stack frame, so wait until the driver has finished with it.
-            CancelIo(device);
-            GetOverlappedResult(device, &overlapped, &written, TRUE);
+    if (!WriteFile(device, buffer, length, nullptr, &overlapped)) {
+        const DWORD error = GetLastError();
+        // Any error but ERROR_IO_PENDING means the write was never queued: the event would
+        // never be signalled, so there is nothing to wait for.
+        result = win32_result(error);
+        if (error == ERROR_IO_PENDING) {
+            const DWORD wait = WaitForSingleObject(event, timeoutMs);
+            if (wait == WAIT_OBJECT_0) {
+                // Signalled means completed, not necessarily written: a device that went
+                // away completes the write with an error.
+                result = Outcome(GetOverlappedResult(device, &overlapped, &written, FALSE));
+            } else if (wait == WAIT_TIMEOUT || wait == WAIT_ABANDONED) {
+                // CancelIo cancels only this thread's I/O, which this write is. The
+                // OVERLAPPED lives on this stack frame, so wait until the driver has
+                // finished with it.
+                CancelIo(device);
+                GetOverlappedResult(device, &overlapped, &written, TRUE);
+                result = PlatResult{PlatStatus::TimedOut, GetLastError()};
+            } else {
+                result = win32_result(GetLastError());
+            }
         }
     }
-    // Any other error from WriteFile means the write was never queued: the event would
-    // never be signalled, so there is nothing to wait for.
     CloseHandle(event);
-    return ok;
+    return result;
 }

@@ -1,16 +1,43 @@
-// Time, the thread's last error, system error texts, the debugger output and the history
-// of updates in the event log.
+// Time, the reading of error codes, system error texts, the debugger output and the
+// history of updates in the event log.
 #include <windows.h>
 
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "platform/win32/win32_hid_connection.h"
 
 void plat_sleep(uint32_t milliseconds) { Sleep(milliseconds); }
 
 uint32_t plat_tick_count() { return GetTickCount(); }
 
-uint32_t plat_last_error() { return GetLastError(); }
+PlatResult win32_result(DWORD code) {
+    PlatStatus status = PlatStatus::IoError;
+    switch (code) {
+    case ERROR_SUCCESS:
+        status = PlatStatus::Ok;
+        break;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        status = PlatStatus::NotFound;
+        break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+        status = PlatStatus::NoAccess;
+        break;
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEV_NOT_EXIST:
+        status = PlatStatus::Gone;
+        break;
+    case ERROR_SEM_TIMEOUT:
+    case ERROR_TIMEOUT:
+        status = PlatStatus::TimedOut;
+        break;
+    default:
+        break;
+    }
+    return PlatResult{status, code};
+}
 
 size_t plat_error_text(uint32_t code, char* buffer, size_t capacity) {
     if (capacity == 0) return 0;

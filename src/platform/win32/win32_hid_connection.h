@@ -1,0 +1,20 @@
+// What the Windows platform keeps for one open HID interface, and its reading of Win32
+// error codes in the seam's terms.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+// One open interface: the file handle, and the collection's feature-report length, kept
+// so that a feature report needs no call (and no allocation) to learn it. A length of 0
+// sends every report as given.
+struct HidConnection {
+    HANDLE device;  // nullptr: the row is free
+    uint32_t featureReportLength;
+};
+
+// `code` (a GetLastError value; ERROR_SUCCESS for success) as the seam's result.
+PlatResult win32_result(DWORD code);
