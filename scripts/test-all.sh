@@ -112,9 +112,15 @@ else
 fi
 echo "=== release folder: $((SECONDS - release_started)) s"
 
+# Under ASan every test runs but two rows of the exit-status table that spend a minute each
+# in the protocol's fixed waits (ten refused attempts; a sensor that never comes back): the
+# code they run, ASan sees in the other rows and in the virtual-time tables.
+asan_skip="UpdateEndsWithTheTablesStatus/(not_back|failed)$"
 for preset in asan tsan; do
+    skip=()
+    [[ $preset == asan ]] && skip=(-E "$asan_skip")
     if cmake --preset $preset >/dev/null && cmake --build --preset $preset; then
-        run_ctest "$preset suite" build-logs/$preset.log ctest --preset $preset -LE "no-$preset"
+        run_ctest "$preset suite" build-logs/$preset.log ctest --preset $preset -LE "no-$preset" "${skip[@]}"
     else
         echo "=== $preset build FAILED"; failed=$((failed + 1)); status=1
     fi
@@ -124,7 +130,8 @@ export ZORFLASH_LINUX_BUILD_DIR="$root/build"
 run_ctest tests/win32/run.sh build-logs/win32.log tests/win32/run.sh
 # The Linux suite's real-time runs and Wine against the emulated sensor; the window's ran above.
 run_ctest tests/linux/run.sh build-logs/linux.log tests/linux/run.sh -L linux -LE gtk
-run_ctest tests/fuzz/run.sh build-logs/fuzz.log tests/fuzz/run.sh
+# Each fuzz target runs 30 s from its corpus here (60 s when run by hand).
+run_ctest tests/fuzz/run.sh build-logs/fuzz.log env ZORFLASH_FUZZ_SECONDS=30 tests/fuzz/run.sh
 
 echo "Summary: $passed passed, $failed failed"
 exit $status
