@@ -81,8 +81,8 @@ SimScenario sim_scenario_for_family(uint16_t family);
 // "refused-block" (the block at 0x8000 refused every time), "refused-once" (refused in the
 // first attempt only), "old-bootloader" (version 15), "new-bootloader" (version 32),
 // "no-return" (the sensor does not come back after the update), "no-bootloader" (the boot
-// loader never appears). Returns 1 and fills `scenario` for a known name, else 0.
-int sim_scenario_by_name(const char* name, SimScenario* scenario);
+// loader never appears). Returns true and fills `scenario` for a known name, else false.
+bool sim_scenario_by_name(const char* name, SimScenario* scenario);
 // The known names, ending with a null pointer.
 const char* const* sim_scenario_names();
 
@@ -101,9 +101,9 @@ void sim_reset(const SimScenario& scenario);
 void sim_reset_default();
 // For the simulated edition: resets from the scenario named by the environment variable
 // ZORFLASH_SIM (default "family0") on the real clock when `realTime` is set, with a
-// per-command latency that lets a person follow the progress bar. Returns 1, or 0 when the
+// per-command latency that lets a person follow the progress bar. Returns true, or false when the
 // name is unknown (the machine then runs "family0").
-int sim_configure_from_environment(int realTime);
+bool sim_configure_from_environment(bool realTime);
 
 // ---- Reading back ----------------------------------------------------------------------
 

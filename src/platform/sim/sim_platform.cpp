@@ -516,11 +516,11 @@ void sim_reset(const SimScenario& scenario) {
 
 void sim_reset_default() { sim_reset(SimScenario()); }
 
-int sim_configure_from_environment(int realTime) {
+bool sim_configure_from_environment(bool realTime) {
     const char* name = std::getenv("ZORFLASH_SIM");
     if (name == nullptr || *name == '\0') name = "family0";
     SimScenario scenario;
-    int known = sim_scenario_by_name(name, &scenario);
+    const bool known = sim_scenario_by_name(name, &scenario);
     if (!known) scenario = SimScenario();
     const char* fast = std::getenv("ZORFLASH_SIM_FAST");
     if (realTime && !(fast != nullptr && std::strcmp(fast, "1") == 0)) {

@@ -52,14 +52,14 @@ SimScenario sim_scenario_for_family(uint16_t family) {
     return scenario;
 }
 
-int sim_scenario_by_name(const char* name, SimScenario* scenario) {
+bool sim_scenario_by_name(const char* name, SimScenario* scenario) {
     for (const NamedScenario& named : kNamed) {
         if (std::strcmp(named.name, name) != 0) continue;
         *scenario = SimScenario();
         named.apply(scenario);
-        return 1;
+        return true;
     }
-    return 0;
+    return false;
 }
 
 const char* const* sim_scenario_names() { return kNames; }

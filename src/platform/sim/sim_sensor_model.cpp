@@ -330,10 +330,10 @@ uint32_t sim_sensor_advance(SimSensor* s, uint64_t nowMs) {
     return changes;
 }
 
-int sim_sensor_next_change(const SimSensor* s, uint64_t* dueMs) {
-    if (!s->changePending) return 0;
+bool sim_sensor_next_change(const SimSensor* s, uint64_t* dueMs) {
+    if (!s->changePending) return false;
     *dueMs = s->pendingAtMs;
-    return 1;
+    return true;
 }
 
 uint32_t sim_sensor_interface_count(SimSensor* s, uint64_t nowMs) {
@@ -345,40 +345,40 @@ uint32_t sim_sensor_interface_count(SimSensor* s, uint64_t nowMs) {
     return 0;
 }
 
-int sim_sensor_interface(const SimSensor* s, uint32_t index, SimInterface* out) {
+bool sim_sensor_interface(const SimSensor* s, uint32_t index, SimInterface* out) {
     const SimSensorConfig& c = s->config;
     out->vendorId = kSensorVendorId;
     if (s->mode == kSimModeBootLoader) {
-        if (index != 0) return 0;
+        if (index != 0) return false;
         out->productId = kProductBootLoader;
         out->versionNumber = c.bootLoaderVersion;
         out->collection = {0x000D, 0x0001, 65, c.bootOutputReportLength,
                            static_cast<uint16_t>(kSimBootReportLength),
                            static_cast<uint8_t>(c.faults.bootUnopenable ? 0 : 1)};
         out->isMain = 1;
-        return 1;
+        return true;
     }
-    if (s->mode != kSimModeNormal) return 0;
+    if (s->mode != kSimModeNormal) return false;
     out->productId = NormalProduct(s);
     out->versionNumber = s->normalVersion;
     out->isMain = 0;
     if (index < c.extraBeforeCount) {
         out->collection = c.extraBefore[index];
-        return 1;
+        return true;
     }
     index -= c.extraBeforeCount;
     if (index == 0) {
         out->collection = c.family == 0 ? kFamily0Main : kFamily1Main;
         out->collection.openable = c.faults.normalUnopenable ? 0 : 1;
         out->isMain = 1;
-        return 1;
+        return true;
     }
     index -= 1;
     if (index < c.extraAfterCount) {
         out->collection = c.extraAfter[index];
-        return 1;
+        return true;
     }
-    return 0;
+    return false;
 }
 
 uint32_t sim_sensor_open(SimSensor* s, uint64_t nowMs, uint32_t index, SimPort* port) {
@@ -398,8 +398,8 @@ uint32_t sim_sensor_open(SimSensor* s, uint64_t nowMs, uint32_t index, SimPort* 
     return kSimOk;
 }
 
-int sim_sensor_port_alive(const SimSensor* s, const SimPort* port) {
-    return PortAlive(s, port) ? 1 : 0;
+bool sim_sensor_port_alive(const SimSensor* s, const SimPort* port) {
+    return PortAlive(s, port);
 }
 
 uint32_t sim_sensor_set_feature(SimSensor* s, uint64_t nowMs, const SimPort* port,
@@ -518,6 +518,6 @@ void sim_sensor_read_flash(const SimSensor* s, uint32_t address, uint8_t* out,
     }
 }
 
-int sim_sensor_image_valid(const SimSensor* s) {
-    return s->flash[kSimMarkAddress] == 0x00 ? 1 : 0;
+bool sim_sensor_image_valid(const SimSensor* s) {
+    return s->flash[kSimMarkAddress] == 0x00;
 }

@@ -273,18 +273,18 @@ void sim_sensor_init(SimSensor* sensor, const SimSensorConfig* config, uint64_t 
 // Carries out the mode changes due by `nowMs` (each logged with its due time). Returns how
 // many took place. Every call below does this first.
 uint32_t sim_sensor_advance(SimSensor* sensor, uint64_t nowMs);
-// 1 and the due time when a mode change is pending, else 0.
-int sim_sensor_next_change(const SimSensor* sensor, uint64_t* dueMs);
+// True and the due time when a mode change is pending, else false.
+bool sim_sensor_next_change(const SimSensor* sensor, uint64_t* dueMs);
 
 // The sensor's interfaces on the bus now (0 when absent or gone), and one of them.
 uint32_t sim_sensor_interface_count(SimSensor* sensor, uint64_t nowMs);
-int sim_sensor_interface(const SimSensor* sensor, uint32_t index, SimInterface* out);  // 1 / 0
+bool sim_sensor_interface(const SimSensor* sensor, uint32_t index, SimInterface* out);
 
 // Opens interface `index` of the current appearance: kSimOk and a port, or
 // kSimErrFileNotFound (no such interface now) or kSimErrAccessDenied.
 uint32_t sim_sensor_open(SimSensor* sensor, uint64_t nowMs, uint32_t index, SimPort* port);
-// 1 while the port's appearance is still on the bus.
-int sim_sensor_port_alive(const SimSensor* sensor, const SimPort* port);
+// True while the port's appearance is still on the bus.
+bool sim_sensor_port_alive(const SimSensor* sensor, const SimPort* port);
 
 // HidD_SetFeature / HidD_GetFeature on the port's collection: buffer[0] is the report ID,
 // `length` includes it and must be at least the report's length (kSimErrInvalidParameter).
@@ -302,5 +302,5 @@ uint32_t sim_sensor_write_output(SimSensor* sensor, uint64_t nowMs, const SimPor
 // Reads flash bytes into `out` (bytes beyond the flash read as 0xFF).
 void sim_sensor_read_flash(const SimSensor* sensor, uint32_t address, uint8_t* out,
                            uint32_t length);
-// 1 when the flash holds a valid update: the write mark's first byte is 0x00.
-int sim_sensor_image_valid(const SimSensor* sensor);
+// True when the flash holds a valid update: the write mark's first byte is 0x00.
+bool sim_sensor_image_valid(const SimSensor* sensor);
