@@ -199,7 +199,7 @@ void FollowApp(HWND window, bool restart) {
 
 }  // namespace
 
-LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK win32_main_window_proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE:
         // The tick runs from the window's creation; the app starts once its controls exist.
@@ -278,7 +278,7 @@ int RunDialog(HINSTANCE instance, const char* commandLine, int showCommand,
 
     WNDCLASSA windowClass = {};
     windowClass.style = kClassStyle;
-    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.lpfnWndProc = win32_main_window_proc;
     windowClass.cbClsExtra = 0;
     windowClass.cbWndExtra = DLGWINDOWEXTRA;
     windowClass.hInstance = instance;
@@ -350,8 +350,8 @@ int RunDialog(HINSTANCE instance, const char* commandLine, int showCommand,
 
 }  // namespace
 
-int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
-                  const Edition& edition) {
+int win32_run_main_dialog(HINSTANCE instance, const char* commandLine, int showCommand,
+                          const Edition& edition) {
     const int exitCode = RunDialog(instance, commandLine, showCommand, edition);
     WriteReport(edition, exitCode);
     return exitCode;

@@ -8,5 +8,6 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCommand) {
     sim_configure_from_environment(1);
-    return RunMainDialog(instance, commandLine, showCommand, Edition{kEditionSim, "zorflash-sim"});
+    return win32_run_main_dialog(instance, commandLine, showCommand,
+                                 Edition{kEditionSim, "zorflash-sim"});
 }

@@ -74,8 +74,8 @@ uint16_t ReportLength(const ParserState& state, ReportKind kind) {
 
 }  // namespace
 
-bool ParseHidReportDescriptor(const uint8_t* descriptor, size_t length,
-                              HidDescriptorSummary* summary) {
+bool linux_parse_hid_report_descriptor(const uint8_t* descriptor, size_t length,
+                                       HidDescriptorSummary* summary) {
     std::memset(summary, 0, sizeof(*summary));
     if (descriptor == nullptr && length != 0) return false;
 

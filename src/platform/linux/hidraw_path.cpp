@@ -6,8 +6,8 @@
 
 const char kUdevRuleName[] = "70-zorflash.rules";
 
-bool hidraw_format_path(const char* node, uint32_t collection, uint32_t collectionCount,
-                        char* path, size_t capacity) {
+bool linux_hidraw_format_path(const char* node, uint32_t collection, uint32_t collectionCount,
+                              char* path, size_t capacity) {
     if (capacity == 0) return false;
     const int written = collectionCount > 1
                             ? std::snprintf(path, capacity, "%s%c%u", node,
@@ -20,8 +20,8 @@ bool hidraw_format_path(const char* node, uint32_t collection, uint32_t collecti
     return true;
 }
 
-bool hidraw_parse_path(const char* path, char* node, size_t nodeCapacity,
-                       uint32_t* collection) {
+bool linux_hidraw_parse_path(const char* path, char* node, size_t nodeCapacity,
+                             uint32_t* collection) {
     if (path == nullptr || path[0] == '\0' || nodeCapacity == 0) return false;
     const char* separator = std::strrchr(path, kCollectionSeparator);
     const size_t nodeLength = separator ? static_cast<size_t>(separator - path) : std::strlen(path);

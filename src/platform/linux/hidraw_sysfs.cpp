@@ -59,7 +59,7 @@ uint16_t VersionOf(udev_device* hid) {
 
 }  // namespace
 
-bool hidraw_read_device_info(udev_device* hidraw, HidrawNodeInfo* info) {
+bool linux_hidraw_read_device_info(udev_device* hidraw, HidrawNodeInfo* info) {
     std::memset(info, 0, sizeof(*info));
     udev_device* hid = udev_device_get_parent_with_subsystem_devtype(hidraw, "hid", nullptr);
     if (hid == nullptr) return false;
@@ -76,7 +76,7 @@ bool hidraw_read_device_info(udev_device* hidraw, HidrawNodeInfo* info) {
     uint8_t descriptor[kMaxDescriptorSize];
     size_t length = 0;
     if (!ReadFile(descriptorPath, descriptor, sizeof(descriptor), &length)) return false;
-    if (!ParseHidReportDescriptor(descriptor, length, &info->descriptor)) return false;
+    if (!linux_parse_hid_report_descriptor(descriptor, length, &info->descriptor)) return false;
     if (info->descriptor.collectionCount == 0) return false;
 
     info->vendorId = static_cast<uint16_t>(vendor);
@@ -85,7 +85,7 @@ bool hidraw_read_device_info(udev_device* hidraw, HidrawNodeInfo* info) {
     return true;
 }
 
-HidInterfaceInfo hidraw_interface_info(const HidrawNodeInfo& node, uint32_t collection) {
+HidInterfaceInfo linux_hidraw_interface_info(const HidrawNodeInfo& node, uint32_t collection) {
     const HidTopCollection& top = node.descriptor.collections[collection];
     HidInterfaceInfo info;
     info.vendorId = node.vendorId;
@@ -97,7 +97,7 @@ HidInterfaceInfo hidraw_interface_info(const HidrawNodeInfo& node, uint32_t coll
     return info;
 }
 
-bool hidraw_read_node_info(const char* node, HidrawNodeInfo* info) {
+bool linux_hidraw_read_node_info(const char* node, HidrawNodeInfo* info) {
     std::memset(info, 0, sizeof(*info));
     const char* slash = std::strrchr(node, '/');
     const char* sysname = slash ? slash + 1 : node;
@@ -107,7 +107,7 @@ bool hidraw_read_node_info(const char* node, HidrawNodeInfo* info) {
     bool ok = false;
     udev_device* device = udev_device_new_from_subsystem_sysname(context, "hidraw", sysname);
     if (device != nullptr) {
-        ok = hidraw_read_device_info(device, info);
+        ok = linux_hidraw_read_device_info(device, info);
         udev_device_unref(device);
     }
     udev_unref(context);
