@@ -526,7 +526,7 @@ bool sim_configure_from_environment(bool realTime) {
     if (realTime && !(fast != nullptr && std::strcmp(fast, "1") == 0)) {
         // About 10 ms per block exchange: image B's 976 exchanges take about ten seconds,
         // and the whole update stays under half a minute.
-        scenario.realTime = 1;
+        scenario.realTime = true;
         scenario.commandLatencyMs = 5;
         scenario.sensor.bootAppearDelayMs = 2500;
         scenario.sensor.returnDelayMs = 1500;
