@@ -83,7 +83,7 @@ bool ReadFirmwareVersion(uint16_t kind, uint16_t* firmwareVersion, uint16_t* rep
         found = FindHidDeviceById(&device, kSensorVendorId, product);
     }
     if (!found) {
-        LogDiagnostic(0, "Failed to open ORVELL USB sensor", "Module Name : GetFWVersion", 0);
+        LogDiagnostic(0, "Failed to open ORVELL USB sensor", "Module Name : GetFWVersion", false);
         return false;
     }
     plat_note_product_met(kSensorVendorId, product);

@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
     // touch no sensor are answered whatever the case.
     const bool sensorNeeded = longOptions.outcome == LongOptionsOutcome::Run ||
                               longOptions.outcome == LongOptionsOutcome::ShowInfo;
-    if (sensorNeeded && !sim_configure_from_environment(1)) {
+    if (sensorNeeded && !sim_configure_from_environment(true)) {
         char reason[1024];
         size_t length = static_cast<size_t>(std::snprintf(
             reason, sizeof reason, "unknown ZORFLASH_SIM case \"%.200s\"; known cases:",

@@ -67,7 +67,7 @@ void WriteStandardError(const char* programName, const char* text) {
 // a box would stop a deployment script for good. Its reasons go to the debugger output, as
 // the diagnostic log's lines do, and to standard error; the exit status tells the rest.
 void TellUnattended(const Edition& edition, const char* text) {
-    LogDiagnostic(0, text, kMainWindowModule, 0);
+    LogDiagnostic(0, text, kMainWindowModule, false);
     WriteStandardError(edition.programName, text);
 }
 
@@ -305,7 +305,7 @@ int RunDialog(HINSTANCE instance, const char* commandLine, int showCommand,
     HWND dialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_MAIN_DIALOG), nullptr,
                                      nullptr, 0);
     if (dialog == nullptr) {
-        LogDiagnostic(GetLastError(), "Can't create DialogBox.", kMainWindowModule, 1);
+        LogDiagnostic(GetLastError(), "Can't create DialogBox.", kMainWindowModule, true);
         if (unattended) WriteStandardError(edition.programName, "Can't create DialogBox.");
         reportParts.error = "Can't create DialogBox.";
         return startupFailed;
