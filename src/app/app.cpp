@@ -96,7 +96,7 @@ void StartUpdateWorker(AppState* app) {
         // reason goes to the diagnostic output and the exit status (1). The slash options
         // keep the box they have always shown.
         if (app->settings.updateExitStatus) {
-            LogDiagnostic(0, kThreadStartErrorText, kMainWindowModule, 0);
+            LogDiagnostic(0, kThreadStartErrorText, kMainWindowModule, false);
         } else {
             view_message_box(app->view, kThreadStartErrorText, kThreadStartErrorCaption);
         }

@@ -46,13 +46,13 @@ void TakeOption(const char* token, uint32_t length, LaunchOptions* options) {
         for (uint32_t i = 2; i < length; ++i) {
             value = value * 16 + HexDigitValue(token[i]);  // digits past the eighth wrap out
         }
-        options->sHexNumber = value;
-        options->sGiven = 1;
+        options->sOptionValue = value;
+        options->sOptionGiven = true;
     } else if (IsLetter(letter, 'W')) {
-        options->wNumber = static_cast<int32_t>(std::strtol(token + 2, nullptr, 10));
+        options->wOptionValue = static_cast<int32_t>(std::strtol(token + 2, nullptr, 10));
     } else if (length >= 5 && IsLetter(token[1], 'D') && IsLetter(token[2], 'U') &&
                IsLetter(token[3], 'M') && IsLetter(token[4], 'P')) {
-        options->dumpGiven = 1;
+        options->dumpOptionGiven = true;
     }
 }
 

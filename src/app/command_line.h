@@ -10,11 +10,11 @@ constexpr uint32_t kFileNameCapacity = 260;  // MAX_PATH: the longest path and i
 // /S, /W and /DUMP are taken and kept for the command lines written for older releases;
 // nothing acts on them.
 struct LaunchOptions {
-    int32_t launchMode;   // 255 interactive; 0..3 from /F0../F3; 4 from /V
-    uint32_t sHexNumber;  // the hexadecimal number after /S
-    int sGiven;
-    int32_t wNumber;      // the decimal number after /W
-    int dumpGiven;
+    int32_t launchMode;     // 255 interactive; 0..3 from /F0../F3; 4 from /V
+    uint32_t sOptionValue;  // the hexadecimal number after /S
+    bool sOptionGiven;
+    int32_t wOptionValue;   // the decimal number after /W
+    bool dumpOptionGiven;
     char fileName[kFileNameCapacity];
 };
 

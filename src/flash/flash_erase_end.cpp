@@ -49,7 +49,7 @@ bool ExitFlashMode(HidDevice* device) {
         const PlatResult sent = plat_hid_set_feature(
             device->connection, reinterpret_cast<const uint8_t*>(&command), kFlashReportLength);
         if (!plat_succeeded(sent)) {
-            LogDiagnostic(sent.systemCode, "010", kExitModule, 1);
+            LogDiagnostic(sent.systemCode, "010", kExitModule, true);
             return false;
         }
         return true;

@@ -16,7 +16,7 @@ ExchangeResult ExchangeCommand(HidDevice* device, const FlashCommand* command, u
     const PlatResult sent = plat_hid_set_feature(
         device->connection, reinterpret_cast<const uint8_t*>(command), kFlashReportLength);
     if (!plat_succeeded(sent)) {
-        LogDiagnostic(sent.systemCode, "010", moduleText, 1);
+        LogDiagnostic(sent.systemCode, "010", moduleText, true);
         return ExchangeResult::SendFailed;
     }
     if (pauseMs != 0) plat_sleep(pauseMs);
@@ -25,7 +25,7 @@ ExchangeResult ExchangeCommand(HidDevice* device, const FlashCommand* command, u
     const PlatResult received = plat_hid_get_feature(
         device->connection, reinterpret_cast<uint8_t*>(reply), kFlashReportLength);
     if (!plat_succeeded(received)) {
-        LogDiagnostic(received.systemCode, "020", moduleText, 1);
+        LogDiagnostic(received.systemCode, "020", moduleText, true);
         return ExchangeResult::ReplyFailed;
     }
     return ExchangeResult::Replied;
@@ -43,7 +43,7 @@ bool SendAcknowledgedCommand(HidDevice* device, const FlashCommand* command,
         return false;
     }
     if (!IsAcknowledged(command, &reply)) {
-        LogDiagnostic(0, "050:Not ACK", moduleText, 0);
+        LogDiagnostic(0, "050:Not ACK", moduleText, false);
         return false;
     }
     return true;

@@ -13,7 +13,7 @@ constexpr uint32_t kProgressSetupPauseMs = 1000;
 constexpr uint16_t kFirstServedVersion = 16;
 constexpr uint16_t kFirstUnservedVersion = 32;
 
-void Log(const char* message) { LogDiagnostic(0, message, kModule, 0); }
+void Log(const char* message) { LogDiagnostic(0, message, kModule, false); }
 
 UpdateResult Fail(HidDevice* device, const char* message, UpdateResult result) {
     Log(message);

@@ -138,18 +138,18 @@ struct PlatFileRead {
 // waits for a writer or a device: anything but a regular file is not opened, and the open
 // itself does not block should a FIFO be put there meanwhile. Links are followed; what
 // counts is what they lead to. A file that grows past `capacity` while it is read is
-// kFileTooLarge. Returns 1 for kFileRegular, else 0.
-int plat_read_regular_file(const char* path, uint8_t* buffer, size_t capacity,
-                           PlatFileRead* read);
+// kFileTooLarge. Returns true for kFileRegular, else false.
+bool plat_read_regular_file(const char* path, uint8_t* buffer, size_t capacity,
+                            PlatFileRead* read);
 
 // Replaces the file at `path` with `length` bytes, whole or not at all: they are written to a
 // new file beside it (made afresh, never opened through a link or anything else found at its
 // name), flushed to the disk and renamed over `path`. Whatever was at `path`, a link
 // included, is replaced, not written through; a folder there is not. Never waits for a
-// reader. Returns 1; 0 with the system's words for the failure in `reason`, and no file
+// reader. Returns true; false with the system's words for the failure in `reason`, and no file
 // left behind.
-int plat_write_file_atomically(const char* path, const uint8_t* bytes, size_t length,
-                               char* reason, size_t capacity);
+bool plat_write_file_atomically(const char* path, const uint8_t* bytes, size_t length,
+                                char* reason, size_t capacity);
 
 // ---- Threads ----------------------------------------------------------------------------
 

@@ -20,7 +20,7 @@ size_t Append(char* line, size_t length, const char* text) {
 }  // namespace
 
 void LogDiagnostic(uint32_t errorCode, const char* message, const char* moduleText,
-                   int withSystemText) {
+                   bool withSystemText) {
     // The line is assembled in storage of this call, so lines written from two threads
     // never mix, and the caller's message is left as it was: the error part goes into the
     // line only. A line longer than the storage is cut.

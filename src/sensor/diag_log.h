@@ -8,4 +8,4 @@
 constexpr unsigned kSystemTextCapacity = 1024;
 
 void LogDiagnostic(uint32_t errorCode, const char* message, const char* moduleText,
-                   int withSystemText);
+                   bool withSystemText);

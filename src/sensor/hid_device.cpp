@@ -27,13 +27,13 @@ HidDevice ClosedHidDevice() {
     return device;
 }
 
-int OpenHidDevice(const char* devicePath, HidDevice* device) {
+bool OpenHidDevice(const char* devicePath, HidDevice* device) {
     *device = ClosedHidDevice();
     if (!plat_succeeded(plat_hid_open(devicePath, &device->connection, &device->info))) {
         *device = ClosedHidDevice();
-        return 0;
+        return false;
     }
-    return 1;
+    return true;
 }
 
 void CloseHidDevice(HidDevice* device) {
@@ -72,8 +72,8 @@ bool MatchesId(const HidInterfaceInfo& info, uint16_t vendorId, uint16_t product
 
 // Opens the first present interface that `match` accepts. A path that cannot be read ends
 // the scan; a matching interface that cannot be opened is passed over.
-int ScanInterfaces(HidDevice* device, InterfaceMatch match, uint16_t vendorId,
-                   uint16_t productId) {
+bool ScanInterfaces(HidDevice* device, InterfaceMatch match, uint16_t vendorId,
+                    uint16_t productId) {
     *device = ClosedHidDevice();
     HidInterfaceList* list = plat_hid_list_present();
     char path[kHidPathCapacity];
@@ -87,18 +87,18 @@ int ScanInterfaces(HidDevice* device, InterfaceMatch match, uint16_t vendorId,
         // the open the sensor may have left the bus and its path been given to another.
         if (OpenHidDevice(path, device) && match(device->info, vendorId, productId)) {
             plat_hid_list_release(list);
-            return 1;
+            return true;
         }
         CloseHidDevice(device);
     }
     plat_hid_list_release(list);
-    return 0;
+    return false;
 }
 
 }  // namespace
 
-int FindSensorDevice(HidDevice* device) { return ScanInterfaces(device, MatchesTable, 0, 0); }
+bool FindSensorDevice(HidDevice* device) { return ScanInterfaces(device, MatchesTable, 0, 0); }
 
-int FindHidDeviceById(HidDevice* device, uint16_t vendorId, uint16_t productId) {
+bool FindHidDeviceById(HidDevice* device, uint16_t vendorId, uint16_t productId) {
     return ScanInterfaces(device, MatchesId, vendorId, productId);
 }

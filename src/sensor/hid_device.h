@@ -16,7 +16,7 @@ struct HidDevice {
 // A record in the closed state, for declarations: `HidDevice dev = ClosedHidDevice();`
 HidDevice ClosedHidDevice();
 
-int OpenHidDevice(const char* devicePath, HidDevice* device);  // 1 / 0; closed on failure
+bool OpenHidDevice(const char* devicePath, HidDevice* device);  // closed on failure
 void CloseHidDevice(HidDevice* device);                         // safe when already closed
-int FindSensorDevice(HidDevice* device);                        // 1: open on the match
-int FindHidDeviceById(HidDevice* device, uint16_t vendorId, uint16_t productId);
+bool FindSensorDevice(HidDevice* device);                        // true: open on the match
+bool FindHidDeviceById(HidDevice* device, uint16_t vendorId, uint16_t productId);

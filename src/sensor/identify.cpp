@@ -13,18 +13,18 @@ constexpr uint32_t kVersionWaitPauseMs = 1000;
 
 // Reads a family-1 word report: bytes 7 and 8 carry the value, high byte first. The
 // caller clears the buffer once; only the report-ID byte is rewritten per read.
-int ReadWordReport(const HidDevice* device, uint8_t* report, uint8_t reportId, uint16_t* value) {
+bool ReadWordReport(const HidDevice* device, uint8_t* report, uint8_t reportId, uint16_t* value) {
     report[0] = reportId;
     if (!plat_succeeded(plat_hid_get_feature(device->connection, report, kWordReportLength))) {
-        return 0;
+        return false;
     }
     *value = static_cast<uint16_t>(report[7] * 256 + report[8]);
-    return 1;
+    return true;
 }
 
 }  // namespace
 
-int IdentifySensor(SensorInfo* info) {
+bool IdentifySensor(SensorInfo* info) {
     info->kind = kSensorNone;
     info->firmwareVersion = kValueNotRead;
     info->report5Word = kValueNotRead;
@@ -32,7 +32,7 @@ int IdentifySensor(SensorInfo* info) {
     info->productId = 0;
 
     HidDevice device = ClosedHidDevice();
-    if (!FindSensorDevice(&device)) return 0;
+    if (!FindSensorDevice(&device)) return false;
 
     // Recorded before the reports below and before any update can start: a boot loader
     // left by an interrupted update does not tell its family, the products met do.
@@ -40,7 +40,7 @@ int IdentifySensor(SensorInfo* info) {
         plat_note_product_met(kSensorVendorId, device.info.productId);
     }
 
-    int result = 1;
+    bool result = true;
     info->productId = device.info.productId;
     switch (device.info.productId) {
     case kProductFamily0:
@@ -73,18 +73,18 @@ int IdentifySensor(SensorInfo* info) {
     return result;
 }
 
-int ReadFirmwareVersion(uint16_t kind, uint16_t* firmwareVersion, uint16_t* report6Word,
-                 uint16_t* report5Word) {
+bool ReadFirmwareVersion(uint16_t kind, uint16_t* firmwareVersion, uint16_t* report6Word,
+                  uint16_t* report5Word) {
     const uint16_t product = kind == kSensorFamily0 ? kProductFamily0 : kProductFamily1;
     HidDevice device = ClosedHidDevice();
-    int found = 0;
+    bool found = false;
     for (int attempt = 0; attempt < kVersionWaitAttempts && !found; ++attempt) {
         plat_sleep(kVersionWaitPauseMs);
         found = FindHidDeviceById(&device, kSensorVendorId, product);
     }
     if (!found) {
-        LogDiagnostic(0, "Failed to open ORVELL USB sensor", "Module Name : GetFWVersion", 0);
-        return 0;
+        LogDiagnostic(0, "Failed to open ORVELL USB sensor", "Module Name : GetFWVersion", false);
+        return false;
     }
     plat_note_product_met(kSensorVendorId, product);
     *firmwareVersion = device.info.versionNumber;
@@ -95,5 +95,5 @@ int ReadFirmwareVersion(uint16_t kind, uint16_t* firmwareVersion, uint16_t* repo
         if (ReadWordReport(&device, report, kReport6, &value)) *report6Word = value;
     }
     CloseHidDevice(&device);
-    return 1;
+    return true;
 }

@@ -21,10 +21,10 @@ struct SensorInfo {
     uint16_t productId = 0;
 };
 
-// Fills every value (kind 2 and 0xFFFF for what was not read, product 0 without a sensor). Returns 0 when no
-// sensor was found or when a family-1 sensor's report-6 read failed, else 1.
-int IdentifySensor(SensorInfo* info);
+// Fills every value (kind 2 and 0xFFFF for what was not read, product 0 without a sensor).
+// Returns false when no sensor was found or when a family-1 sensor's report-6 read failed.
+bool IdentifySensor(SensorInfo* info);
 // Waits for the sensor to come back in normal mode (up to 60 one-second attempts) and
-// reads its version; writes only the outputs it has a value for. 1 found / 0 not found.
-int ReadFirmwareVersion(uint16_t kind, uint16_t* firmwareVersion, uint16_t* report6Word,
-                        uint16_t* report5Word);
+// reads its version; writes only the outputs it has a value for. True when found.
+bool ReadFirmwareVersion(uint16_t kind, uint16_t* firmwareVersion, uint16_t* report6Word,
+                         uint16_t* report5Word);

@@ -17,10 +17,10 @@ struct CommandLineCase {
     const char* commandLine;
     int32_t launchMode;
     const char* fileName;
-    uint32_t sHexNumber;
-    int sGiven;
-    int32_t wNumber;
-    int dumpGiven;
+    uint32_t sOptionValue;
+    int sOptionGiven;
+    int32_t wOptionValue;
+    int dumpOptionGiven;
     // The bare words taken, in order, joined by "|"; null when there is none. Each replaces
     // the one before: the file name the run reads is the last.
     const char* bareWords;
@@ -98,10 +98,10 @@ TEST_P(CommandLine, SetsModeFileNameAndOptions) {
     ParseCommandLine(rest, &options);
     EXPECT_EQ(options.launchMode, c.launchMode);
     EXPECT_STREQ(options.fileName, c.fileName);
-    EXPECT_EQ(options.sHexNumber, c.sHexNumber);
-    EXPECT_EQ(options.sGiven, c.sGiven);
-    EXPECT_EQ(options.wNumber, c.wNumber);
-    EXPECT_EQ(options.dumpGiven, c.dumpGiven);
+    EXPECT_EQ(options.sOptionValue, c.sOptionValue);
+    EXPECT_EQ(options.sOptionGiven, c.sOptionGiven);
+    EXPECT_EQ(options.wOptionValue, c.wOptionValue);
+    EXPECT_EQ(options.dumpOptionGiven, c.dumpOptionGiven);
     // The file name travels in the options, as the last bare word left it.
     EXPECT_EQ(options.fileName, c.bareWords == nullptr ? std::string() : LastWord(c.bareWords));
 }
@@ -163,8 +163,8 @@ TEST(CommandLineLimits, LongTokenIsCutAndParsingGoesOn) {
         const char c = digits[static_cast<size_t>(i)];
         expected = expected * 16 + static_cast<uint32_t>(c <= '9' ? c - '0' : c - 'a' + 10);
     }
-    EXPECT_EQ(options.sHexNumber, expected);
-    EXPECT_EQ(options.sGiven, 1);
+    EXPECT_EQ(options.sOptionValue, expected);
+    EXPECT_EQ(options.sOptionGiven, 1);
     EXPECT_EQ(options.launchMode, 2);
 }
 

@@ -27,17 +27,17 @@ namespace {
 class TermUi : public ::testing::Test {
 protected:
     View* view = nullptr;
-    void SetUp() override { view = TermViewBegin(false, "", stdout); }
-    void TearDown() override { TermViewEnd(); }
+    void SetUp() override { view = term_view_begin(false, "", stdout); }
+    void TearDown() override { term_view_end(); }
     const char* Text(ViewText field) const { return view->texts[static_cast<int>(field)]; }
 
     // The main loop's part: wait for the wake-up, carry out what is queued.
     static void ServeUntil(const std::atomic<bool>& done) {
         while (!done.load()) {
-            TermViewRunQueuedCalls();
+            term_view_run_queued_calls();
             std::this_thread::yield();
         }
-        TermViewRunQueuedCalls();
+        term_view_run_queued_calls();
     }
 };
 
@@ -53,7 +53,7 @@ TEST_F(TermUi, WorkerChangeWaitsForTheMainThread) {
     EXPECT_STREQ(Text(ViewText::Status), "");
     // The wake descriptor tells the loop that a call is waiting.
     char byte = 0;
-    EXPECT_EQ(read(TermViewWakeFd(), &byte, 1), 1);
+    EXPECT_EQ(read(term_view_wake_fd(), &byte, 1), 1);
     ServeUntil(returned);
     worker.join();
     EXPECT_STREQ(Text(ViewText::Status), "Now Updating....");

@@ -48,17 +48,17 @@ UpdateResult RunWriteAndVerify(const FlashProgress& progress, const uint8_t* ima
     return UpdateResult{script.results[row]};
 }
 
-int ReadFirmwareVersion(uint16_t kind, uint16_t* firmwareVersion, uint16_t* report6Word,
-                        uint16_t* report5Word) {
+bool ReadFirmwareVersion(uint16_t kind, uint16_t* firmwareVersion, uint16_t* report6Word,
+                         uint16_t* report5Word) {
     ++versionReads;
     versionReadKind = kind;
-    if (!script.versionFound) return 0;
+    if (!script.versionFound) return false;
     *firmwareVersion = script.versionAfter;
     if (kind == 1) {
         *report5Word = script.report5After;
         *report6Word = script.report6After;
     }
-    return 1;
+    return true;
 }
 
 uint32_t plat_tick_count() { return static_cast<uint32_t>(clockMs); }
@@ -75,9 +75,9 @@ void plat_record_update(const UpdateRecord* record) {
 }
 
 // The worker's requests name no firmware folder: no file is read.
-int plat_read_regular_file(const char*, uint8_t*, size_t, PlatFileRead* read) {
+bool plat_read_regular_file(const char*, uint8_t*, size_t, PlatFileRead* read) {
     *read = PlatFileRead{kFileMissing, 0, 0, ""};
-    return 0;
+    return false;
 }
 
 void plat_sleep(uint32_t milliseconds) {

@@ -18,10 +18,10 @@ namespace {
 
 struct Model {
     int32_t launchMode = 255;
-    uint32_t sHexNumber = 0;
-    int sGiven = 0;
-    int32_t wNumber = 0;
-    int dumpGiven = 0;
+    uint32_t sOptionValue = 0;
+    int sOptionGiven = 0;
+    int32_t wOptionValue = 0;
+    int dumpOptionGiven = 0;
     std::string fileName;
     uint32_t fileNameSets = 0;
 };
@@ -45,13 +45,13 @@ void ModelOption(const std::string& token, Model* m) {
             if (c >= 'a' && c <= 'f') digit = static_cast<uint32_t>(c - 'a' + 10);
             value = value * 16 + digit;
         }
-        m->sHexNumber = value;
-        m->sGiven = 1;
+        m->sOptionValue = value;
+        m->sOptionGiven = 1;
     } else if (Letter(letter, 'W')) {
-        m->wNumber = static_cast<int32_t>(std::strtol(token.c_str() + 2, nullptr, 10));
+        m->wOptionValue = static_cast<int32_t>(std::strtol(token.c_str() + 2, nullptr, 10));
     } else if (token.size() >= 5 && Letter(token[1], 'D') && Letter(token[2], 'U') &&
                Letter(token[3], 'M') && Letter(token[4], 'P')) {
-        m->dumpGiven = 1;
+        m->dumpOptionGiven = 1;
     }
 }
 
@@ -104,11 +104,11 @@ void CheckAgainstModel(const char* commandLine) {
     FuzzCheck(std::memchr(p.options.fileName, '\0', kFileNameCapacity) != nullptr,
               "the file name is terminated within its 260 characters");
     FuzzCheck(p.options.launchMode == m.launchMode, "launch mode", p.options.launchMode);
-    FuzzCheck(p.options.sHexNumber == m.sHexNumber, "/S value",
-              static_cast<long>(p.options.sHexNumber));
-    FuzzCheck(p.options.sGiven == m.sGiven, "/S given");
-    FuzzCheck(p.options.wNumber == m.wNumber, "/W value", p.options.wNumber);
-    FuzzCheck(p.options.dumpGiven == m.dumpGiven, "/DUMP given");
+    FuzzCheck(p.options.sOptionValue == m.sOptionValue, "/S value",
+              static_cast<long>(p.options.sOptionValue));
+    FuzzCheck(p.options.sOptionGiven == m.sOptionGiven, "/S given");
+    FuzzCheck(p.options.wOptionValue == m.wOptionValue, "/W value", p.options.wOptionValue);
+    FuzzCheck(p.options.dumpOptionGiven == m.dumpOptionGiven, "/DUMP given");
     FuzzCheck(m.fileName == p.options.fileName, "file name");
 }
 
@@ -116,10 +116,10 @@ struct DocumentedCase {
     const char* commandLine;
     int32_t launchMode;
     const char* fileName;
-    uint32_t sHexNumber;
-    int sGiven;
-    int32_t wNumber;
-    int dumpGiven;
+    uint32_t sOptionValue;
+    int sOptionGiven;
+    int32_t wOptionValue;
+    int dumpOptionGiven;
 };
 
 // The documented cases of the command line, parsed exactly so.
@@ -155,8 +155,10 @@ void CheckDocumentedCases() {
         const Parsed p = Parse(c.commandLine);
         const bool same = p.options.launchMode == c.launchMode &&
                           std::strcmp(p.options.fileName, c.fileName) == 0 &&
-                          p.options.sHexNumber == c.sHexNumber && p.options.sGiven == c.sGiven &&
-                          p.options.wNumber == c.wNumber && p.options.dumpGiven == c.dumpGiven;
+                          p.options.sOptionValue == c.sOptionValue &&
+                          p.options.sOptionGiven == c.sOptionGiven &&
+                          p.options.wOptionValue == c.wOptionValue &&
+                          p.options.dumpOptionGiven == c.dumpOptionGiven;
         if (!same) std::fprintf(stderr, "documented case \"%s\" parsed differently\n", c.commandLine);
         FuzzCheck(same, "a documented case parses as documented");
         CheckAgainstModel(c.commandLine);

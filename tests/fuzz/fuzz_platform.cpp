@@ -209,9 +209,9 @@ size_t plat_error_text(uint32_t, char* buffer, size_t capacity) {
 void plat_record_update(const UpdateRecord*) {}
 
 // The scripted machine has no files: every firmware folder is empty.
-int plat_read_regular_file(const char*, uint8_t*, size_t, PlatFileRead* read) {
+bool plat_read_regular_file(const char*, uint8_t*, size_t, PlatFileRead* read) {
     *read = PlatFileRead{kFileMissing, 0, 0, ""};
-    return 0;
+    return false;
 }
 
 void plat_debug_output(const char* text) {

@@ -50,8 +50,8 @@ HidTopCollection CollectionOf(const std::string& path) {
     char node[kNodePathCapacity];
     uint32_t collection = 0;
     HidrawNodeInfo nodeInfo;
-    if (!hidraw_parse_path(path.c_str(), node, sizeof node, &collection) ||
-        !hidraw_read_node_info(node, &nodeInfo) ||
+    if (!linux_hidraw_parse_path(path.c_str(), node, sizeof node, &collection) ||
+        !linux_hidraw_read_node_info(node, &nodeInfo) ||
         collection >= nodeInfo.descriptor.collectionCount) {
         ADD_FAILURE() << "no collection at " << path;
         return HidTopCollection{};

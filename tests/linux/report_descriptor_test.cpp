@@ -175,7 +175,8 @@ TEST_P(ReportDescriptorTest, TopLevelCollectionsAsWindowsListsThem) {
     const DescriptorCase& c = Cases()[GetParam()];
     HidDescriptorSummary summary;
     summary.collectionCount = 99;
-    const int parsed = ParseHidReportDescriptor(c.descriptor.data(), c.descriptor.size(), &summary);
+    const int parsed =
+        linux_parse_hid_report_descriptor(c.descriptor.data(), c.descriptor.size(), &summary);
     ASSERT_EQ(parsed, c.parses);
     ASSERT_EQ(summary.collectionCount, c.collections.size());
     for (size_t i = 0; i < c.collections.size(); ++i) {
@@ -208,7 +209,7 @@ TEST(ReportDescriptorTest, CollectionsBeyondCapacityAreNotListed) {
         descriptor.insert(descriptor.end(), items, items + sizeof(items));
     }
     HidDescriptorSummary summary;
-    ASSERT_EQ(ParseHidReportDescriptor(descriptor.data(), descriptor.size(), &summary), 1);
+    ASSERT_EQ(linux_parse_hid_report_descriptor(descriptor.data(), descriptor.size(), &summary), 1);
     ASSERT_EQ(summary.collectionCount, kMaxTopCollections);
     EXPECT_EQ(summary.collections[kMaxTopCollections - 1].usage, kMaxTopCollections);
     EXPECT_EQ(summary.collections[0].featureReportByteLength, 3);
@@ -237,7 +238,7 @@ TEST(HidrawPathTest, ParsesNodeAndCollection) {
         SCOPED_TRACE(c.path);
         char node[kNodePathCapacity] = "untouched";
         uint32_t collection = 77;
-        ASSERT_EQ(hidraw_parse_path(c.path, node, sizeof(node), &collection), c.parses);
+        ASSERT_EQ(linux_hidraw_parse_path(c.path, node, sizeof(node), &collection), c.parses);
         if (c.parses) {
             EXPECT_STREQ(node, c.node);
             EXPECT_EQ(collection, c.collection);
@@ -248,25 +249,25 @@ TEST(HidrawPathTest, ParsesNodeAndCollection) {
 TEST(HidrawPathTest, NodeTooLongForBufferIsRefused) {
     char node[8];
     uint32_t collection = 0;
-    EXPECT_EQ(hidraw_parse_path("/dev/hidraw3", node, sizeof(node), &collection), 0);
-    EXPECT_EQ(hidraw_parse_path("/dev/hi", node, sizeof(node), &collection), 1);
+    EXPECT_EQ(linux_hidraw_parse_path("/dev/hidraw3", node, sizeof(node), &collection), 0);
+    EXPECT_EQ(linux_hidraw_parse_path("/dev/hi", node, sizeof(node), &collection), 1);
 }
 
 TEST(HidrawPathTest, FormatsSuffixOnlyForNodesWithSeveralCollections) {
     char path[kNodePathCapacity];
-    ASSERT_EQ(hidraw_format_path("/dev/hidraw4", 0, 1, path, sizeof(path)), 1);
+    ASSERT_EQ(linux_hidraw_format_path("/dev/hidraw4", 0, 1, path, sizeof(path)), 1);
     EXPECT_STREQ(path, "/dev/hidraw4");
-    ASSERT_EQ(hidraw_format_path("/dev/hidraw4", 0, 2, path, sizeof(path)), 1);
+    ASSERT_EQ(linux_hidraw_format_path("/dev/hidraw4", 0, 2, path, sizeof(path)), 1);
     EXPECT_STREQ(path, "/dev/hidraw4#0");
-    ASSERT_EQ(hidraw_format_path("/dev/hidraw4", 1, 2, path, sizeof(path)), 1);
+    ASSERT_EQ(linux_hidraw_format_path("/dev/hidraw4", 1, 2, path, sizeof(path)), 1);
     EXPECT_STREQ(path, "/dev/hidraw4#1");
     char small[12];
-    EXPECT_EQ(hidraw_format_path("/dev/hidraw4", 1, 2, small, sizeof(small)), 0);
+    EXPECT_EQ(linux_hidraw_format_path("/dev/hidraw4", 1, 2, small, sizeof(small)), 0);
     EXPECT_STREQ(small, "");
     // What is formatted parses back to the same node and collection.
     char node[kNodePathCapacity];
     uint32_t collection = 0;
-    ASSERT_EQ(hidraw_parse_path(path, node, sizeof(node), &collection), 1);
+    ASSERT_EQ(linux_hidraw_parse_path(path, node, sizeof(node), &collection), 1);
     EXPECT_STREQ(node, "/dev/hidraw4");
     EXPECT_EQ(collection, 1u);
 }

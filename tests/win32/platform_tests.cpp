@@ -163,7 +163,7 @@ TEST(RegistryWalk, ReadsAFailingNameAgainAtMostEightTimesThenSkipsIt) {
         SCOPED_TRACE(row.name);
         const uint16_t products[3] = {kProductFamily0, kProductFamily1, kProductBootLoader};
         uint8_t met[3] = {7, 7, 7};
-        Win32MatchProductKeys(ReadScripted, &row.keys, kSensorVendorId, products, 3, met);
+        win32_match_product_keys(ReadScripted, &row.keys, kSensorVendorId, products, 3, met);
         EXPECT_EQ(std::vector<uint8_t>(met, met + 3), std::vector<uint8_t>(row.met, row.met + 3));
         EXPECT_EQ(row.keys.failed, row.failed);
     }
@@ -212,8 +212,8 @@ TEST(InterfacePath, TwoCallDetailReadGivesEachPathThenTheEnd) {
     char path[kHidPathCapacity];
     uint32_t index = 0;
     for (; index < 64; ++index) {
-        const int status = Win32InterfacePath(monitors, &kMonitorInterfaceClass, index, path,
-                                              sizeof path);
+        const int status = win32_interface_path(monitors, &kMonitorInterfaceClass, index, path,
+                                                sizeof path);
         if (status == kHidListEnd) break;
         ASSERT_EQ(status, kHidListFound) << "interface " << index << ": " << GetLastError();
         EXPECT_EQ(std::string(path).compare(0, 4, "\\\\?\\"), 0) << path;
@@ -230,15 +230,15 @@ TEST(InterfacePath, PathLongerThanTheBufferCountsAsUnreadable) {
     HDEVINFO monitors = ListMonitors();
     ASSERT_NE(monitors, INVALID_HANDLE_VALUE);
     char path[kHidPathCapacity];
-    ASSERT_EQ(Win32InterfacePath(monitors, &kMonitorInterfaceClass, 0, path, sizeof path),
+    ASSERT_EQ(win32_interface_path(monitors, &kMonitorInterfaceClass, 0, path, sizeof path),
               kHidListFound);
     const size_t length = strlen(path);
     char small[kHidPathCapacity];
     memset(small, 'x', sizeof small);
-    EXPECT_EQ(Win32InterfacePath(monitors, &kMonitorInterfaceClass, 0, small, length),
+    EXPECT_EQ(win32_interface_path(monitors, &kMonitorInterfaceClass, 0, small, length),
               kHidListUnreadable);
     EXPECT_EQ(small[length - 1], 'x') << "nothing written";
-    EXPECT_EQ(Win32InterfacePath(monitors, &kMonitorInterfaceClass, 0, small, length + 1),
+    EXPECT_EQ(win32_interface_path(monitors, &kMonitorInterfaceClass, 0, small, length + 1),
               kHidListFound);
     EXPECT_STREQ(small, path);
     SetupDiDestroyDeviceInfoList(monitors);

@@ -65,7 +65,7 @@ gboolean ShowPermissionLine(gpointer data) {
     DiagnosticWatch* watch = static_cast<DiagnosticWatch*>(data);
     g_mutex_lock(&watch->mutex);
     if (watch->view->window != nullptr && watch->permission[0] != '\0') {
-        GtkViewShowPermission(watch->view, watch->permission);
+        gtk_view_show_permission(watch->view, watch->permission);
     }
     watch->permission[0] = '\0';
     g_mutex_unlock(&watch->mutex);
@@ -158,7 +158,7 @@ void AfterAppCall(GtkRun* run) {
         EndRun(run, exitCode);
         return;
     }
-    GtkViewShowFamilyChoice(&run->view, AppNeedsFamily(&run->app) && !AppUpdating(&run->app));
+    gtk_view_show_family_choice(&run->view, AppNeedsFamily(&run->app) && !AppUpdating(&run->app));
     if (AppWantsTicks(&run->app) && run->tickSource == 0) {
         run->tickSource = g_timeout_add(kAppTickMs, OnTick, run);
     }
@@ -177,7 +177,7 @@ gboolean OnTick(gpointer data) {
 // run has no tick while its worker runs, so the end of an update is noticed here).
 gboolean OnSecond(gpointer data) {
     GtkRun* run = static_cast<GtkRun*>(data);
-    GtkViewRefreshStatusAge(&run->view);
+    gtk_view_refresh_status_age(&run->view);
     AfterAppCall(run);
     return G_SOURCE_CONTINUE;
 }
@@ -198,7 +198,7 @@ void ChooseFamily(GtkRun* run, uint16_t family) {
     char refusal[512];
     refusal[0] = '\0';
     if (!AppChooseFamily(&run->app, family, refusal, sizeof refusal)) {
-        GtkViewShowNote(&run->view, refusal);
+        gtk_view_show_note(&run->view, refusal);
     }
     AfterAppCall(run);
 }
@@ -212,7 +212,7 @@ gboolean OnCloseRequest(GtkWindow*, gpointer data) {
     GtkRun* run = static_cast<GtkRun*>(data);
     if (run->finished) return FALSE;
     if (AppClose(&run->app)) {
-        GtkViewShowNote(&run->view, kCloseRefusedText);
+        gtk_view_show_note(&run->view, kCloseRefusedText);
         return TRUE;
     }
     AfterAppCall(run);
@@ -223,7 +223,7 @@ void OnActivate(GtkApplication* application, gpointer data) {
     GtkRun* run = static_cast<GtkRun*>(data);
     if (run->view.window != nullptr || run->finished) return;
     View* view = &run->view;
-    GtkViewBuild(view, application, kDialogCaption);
+    gtk_view_build(view, application, kDialogCaption);
     g_signal_connect(view->buttons[static_cast<int>(ViewButton::Update)], "clicked",
                      G_CALLBACK(OnUpdate), run);
     g_signal_connect(view->buttons[static_cast<int>(ViewButton::Exit)], "clicked",

@@ -94,8 +94,8 @@ void ShowText(View* view, const ViewCall& call) {
     gtk_label_set_text(GTK_LABEL(view->texts[call.item]), call.text);
     if (call.item == static_cast<int>(ViewText::Status)) {
         view->statusChangedUs = g_get_monotonic_time();
-        GtkViewShowNote(view, "");
-        GtkViewRefreshStatusAge(view);
+        gtk_view_show_note(view, "");
+        gtk_view_refresh_status_age(view);
     }
 }
 
@@ -204,7 +204,7 @@ void view_keep_awake(View* view, bool on) {
     Carry(&call);
 }
 
-void GtkViewBuild(View* view, GtkApplication* application, const char* title) {
+void gtk_view_build(View* view, GtkApplication* application, const char* title) {
     view->application = application;
     view->mainThread = g_thread_self();
     view->statusChangedUs = 0;
@@ -270,21 +270,21 @@ void GtkViewBuild(View* view, GtkApplication* application, const char* title) {
     gtk_box_append(GTK_BOX(box), view->progress);
 }
 
-void GtkViewShowNote(View* view, const char* text) {
+void gtk_view_show_note(View* view, const char* text) {
     gtk_label_set_text(GTK_LABEL(view->note), text);
     gtk_widget_set_visible(view->note, text[0] != '\0');
 }
 
-void GtkViewShowPermission(View* view, const char* text) {
+void gtk_view_show_permission(View* view, const char* text) {
     gtk_label_set_text(GTK_LABEL(view->permission), text);
     gtk_widget_set_visible(view->permission, text[0] != '\0');
 }
 
-void GtkViewShowFamilyChoice(View* view, bool show) {
+void gtk_view_show_family_choice(View* view, bool show) {
     gtk_widget_set_visible(view->familyRow, show);
 }
 
-void GtkViewRefreshStatusAge(View* view) {
+void gtk_view_refresh_status_age(View* view) {
     char text[32] = "";
     if (view->statusChangedUs != 0) {
         const int64_t seconds = (g_get_monotonic_time() - view->statusChangedUs) / G_USEC_PER_SEC;

@@ -26,12 +26,12 @@ struct View {
 };
 
 // Builds the window (hidden) and its controls for `application`.
-void GtkViewBuild(View* view, GtkApplication* application, const char* title);
+void gtk_view_build(View* view, GtkApplication* application, const char* title);
 // Shows `text` under the status line until the status line changes (a refusal).
-void GtkViewShowNote(View* view, const char* text);
+void gtk_view_show_note(View* view, const char* text);
 // Shows the platform's line that the sensor is there but may not be opened.
-void GtkViewShowPermission(View* view, const char* text);
+void gtk_view_show_permission(View* view, const char* text);
 // Shows or hides the two family buttons.
-void GtkViewShowFamilyChoice(View* view, bool show);
+void gtk_view_show_family_choice(View* view, bool show);
 // Refreshes the seconds beside the status line.
-void GtkViewRefreshStatusAge(View* view);
+void gtk_view_refresh_status_age(View* view);

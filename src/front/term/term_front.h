@@ -31,21 +31,21 @@ struct TermRunSettings {
 
 // Takes the long options off the arguments (--firmware-dir goes to `firmware`) and joins
 // the rest into `commandLine` for the slash options.
-void TermTakeArguments(int argc, char** argv, const Edition& edition, LongOptions* longOptions,
-                       char* commandLine, size_t capacity, FirmwareSource* firmware);
+void term_take_arguments(int argc, char** argv, const Edition& edition, LongOptions* longOptions,
+                         char* commandLine, size_t capacity, FirmwareSource* firmware);
 
 // The whole program once its long options are taken: answers --help, --version, a usage
 // error and --info, else takes the instance lock and runs the dialog (--update: unattended,
 // with its exit status), and prints the JSON report when asked. Returns the exit status.
-int TermProgram(const Edition& edition, const LongOptions& longOptions, const char* commandLine,
-                const TermRunOptions& options);
+int term_program(const Edition& edition, const LongOptions& longOptions, const char* commandLine,
+                 const TermRunOptions& options);
 
 // Ends a run that cannot begin: `reason` on standard error after the program's name, and the
 // JSON report with it when --json asks for one. Returns `status`.
-int TermRefuse(const Edition& edition, const LongOptions& longOptions, int status,
-               const char* reason);
+int term_refuse(const Edition& edition, const LongOptions& longOptions, int status,
+                const char* reason);
 
 // The dialog, timer, keys and update worker, the lock already held. `commandLine` is the
 // slash options. Returns the exit code.
-int TermRun(const char* commandLine, const TermRunOptions& options,
-            const TermRunSettings& settings);
+int term_run(const char* commandLine, const TermRunOptions& options,
+             const TermRunSettings& settings);

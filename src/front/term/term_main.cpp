@@ -28,7 +28,7 @@ bool hungUp = false;
 
 void OnSignal(int number) {
     pendingSignal.store(number);
-    TermViewWake();
+    term_view_wake();
 }
 
 struct TerminalState {
@@ -123,7 +123,7 @@ bool Finished(const LoopState* loop) { return AppFinished(loop->app, nullptr); }
 // the last, so a long tick (the sensor query) does not make ticks pile up.
 void FollowTicks(LoopState* loop, bool restart) {
     const bool wanted = AppWantsTicks(loop->app) && !Finished(loop);
-    if (wanted && (!loop->ticking || restart)) loop->tickDueMs = TermNowMs() + kAppTickMs;
+    if (wanted && (!loop->ticking || restart)) loop->tickDueMs = term_now_ms() + kAppTickMs;
     loop->ticking = wanted;
 }
 
@@ -140,7 +140,7 @@ void RequestClose(LoopState* loop, const char* programName) {
             std::snprintf(note, sizeof note,
                           "%s: the update goes on; the program ends when it is done.",
                           programName);
-            TermViewNote(note);
+            term_view_note(note);
         }
         loop->closePending = true;
         return;
@@ -162,29 +162,29 @@ void HandleInput(LoopState* loop) {
     for (;;) {
         const Key key = DecodeKeys(bytes, count, &index);
         if (key == Key::None || Finished(loop)) return;
-        if (key == Key::Update && TermViewButtonEnabled(ViewButton::Update)) {
+        if (key == Key::Update && term_view_button_enabled(ViewButton::Update)) {
             AppPress(loop->app, AppButton::Update);
             FollowTicks(loop, false);
-        } else if (key == Key::Exit && TermViewButtonEnabled(ViewButton::Exit)) {
+        } else if (key == Key::Exit && term_view_button_enabled(ViewButton::Exit)) {
             RequestExit(loop);
         }
     }
 }
 
 void RunTick(LoopState* loop) {
-    if (!loop->ticking || TermNowMs() < loop->tickDueMs) return;
+    if (!loop->ticking || term_now_ms() < loop->tickDueMs) return;
     AppTick(loop->app);
     loop->ticked = true;
-    loop->tickDueMs = TermNowMs() + kAppTickMs;
+    loop->tickDueMs = term_now_ms() + kAppTickMs;
     FollowTicks(loop, false);
 }
 
 // While the worker runs, its end is looked for every tick period.
 int PollTimeout(const LoopState* loop, uint64_t lastFrame) {
-    const uint64_t now = TermNowMs();
+    const uint64_t now = term_now_ms();
     uint64_t wait = AppUpdating(loop->app) ? kAppTickMs : 1000;
     if (loop->ticking) wait = loop->tickDueMs > now ? std::min<uint64_t>(wait, loop->tickDueMs - now) : 0;
-    if (TermViewFramePending()) {
+    if (term_view_frame_pending()) {
         const uint64_t frameDue = lastFrame + kFrameIntervalMs;
         wait = std::min<uint64_t>(wait, frameDue > now ? frameDue - now : 0);
     }
@@ -198,7 +198,7 @@ void HandleSignal(LoopState* loop, const char* programName) {
         // The terminal is gone: nothing more is drawn or read, but the update finishes.
         hungUp = true;
         loop->readKeys = false;
-        TermViewSilence();
+        term_view_silence();
     }
     RequestClose(loop, programName);
 }
@@ -216,12 +216,13 @@ int AnswerOnTerminal(const Edition& edition, const LongOptions& options,
     const int status = AnswerTextOptions(edition, options, firmware, text, sizeof text);
     if (status == kExitUsage) {
         std::fprintf(stderr, "%s\n", text);
-        EmitJsonReport(options, JsonReport{edition.programName, status, nullptr, nullptr, text});
+        term_emit_json_report(options,
+                              JsonReport{edition.programName, status, nullptr, nullptr, text});
         return status;
     }
     if (status < 0) return status;
     if (!options.json) std::fputs(text, stdout);
-    if (!WantsJsonReport(options)) return status;
+    if (!term_wants_json_report(options)) return status;
     JsonReport report{edition.programName, status, nullptr, nullptr, nullptr};
     static ImageSourceDescription images[2];
     if (options.outcome == LongOptionsOutcome::ShowHelp) {
@@ -232,7 +233,7 @@ int AnswerOnTerminal(const Edition& edition, const LongOptions& options,
         }
         report.images = images;
     }
-    EmitJsonReport(options, report);
+    term_emit_json_report(options, report);
     return status;
 }
 
@@ -247,8 +248,8 @@ int RunInfo(const Edition& edition, const LongOptions& options) {
         std::fprintf(stderr, "%s: %s\n", edition.programName, refusal);
         status = kExitUsage;
     }
-    EmitJsonReport(options, JsonReport{edition.programName, status, &sensor, nullptr,
-                                       refused ? refusal : nullptr});
+    term_emit_json_report(options, JsonReport{edition.programName, status, &sensor, nullptr,
+                                              refused ? refusal : nullptr});
     if (!options.json && !refused) {
         char text[kSensorReportCapacity];
         FormatSensorReport(sensor, text, sizeof text);
@@ -259,21 +260,22 @@ int RunInfo(const Edition& edition, const LongOptions& options) {
 
 }  // namespace
 
-int TermRefuse(const Edition& edition, const LongOptions& longOptions, int status,
-               const char* reason) {
+int term_refuse(const Edition& edition, const LongOptions& longOptions, int status,
+                const char* reason) {
     std::fprintf(stderr, "%s: %s\n", edition.programName, reason);
-    EmitJsonReport(longOptions, JsonReport{edition.programName, status, nullptr, nullptr, reason});
+    term_emit_json_report(longOptions,
+                          JsonReport{edition.programName, status, nullptr, nullptr, reason});
     return status;
 }
 
-void TermTakeArguments(int argc, char** argv, const Edition& edition, LongOptions* longOptions,
-                       char* commandLine, size_t capacity, FirmwareSource* firmware) {
+void term_take_arguments(int argc, char** argv, const Edition& edition, LongOptions* longOptions,
+                         char* commandLine, size_t capacity, FirmwareSource* firmware) {
     TakeLongOptionsFromArguments(argc, argv, edition, longOptions, commandLine, capacity);
     if (longOptions->firmwareDirectory[0] != '\0') firmware->directory = longOptions->firmwareDirectory;
 }
 
-int TermProgram(const Edition& edition, const LongOptions& longOptions, const char* commandLine,
-                const TermRunOptions& options) {
+int term_program(const Edition& edition, const LongOptions& longOptions, const char* commandLine,
+                 const TermRunOptions& options) {
     const int answered = AnswerOnTerminal(edition, longOptions, options.firmware);
     if (answered >= 0) return answered;
     const bool info = longOptions.outcome == LongOptionsOutcome::ShowInfo;
@@ -281,7 +283,7 @@ int TermProgram(const Edition& edition, const LongOptions& longOptions, const ch
 
     char error[512];
     if (plat_lock_editions(options.lockPath, error, sizeof error) != InstanceLock::Taken) {
-        return TermRefuse(edition, longOptions, reportsStatus ? kExitAlreadyRunning : 2, error);
+        return term_refuse(edition, longOptions, reportsStatus ? kExitAlreadyRunning : 2, error);
     }
     int status = 0;
     if (info) {
@@ -299,23 +301,24 @@ int TermProgram(const Edition& edition, const LongOptions& longOptions, const ch
         SensorInfo sensor = {kSensorNone, kValueNotRead, kValueNotRead, kValueNotRead, 0};
         TermRunSettings settings = {longOptions.update, longOptions.family, familyUnknownText,
                                     longOptions.json ? stderr : stdout, &outcome, &sensor};
-        status = TermRun(longOptions.update ? "/V" : commandLine, options, settings);
+        status = term_run(longOptions.update ? "/V" : commandLine, options, settings);
         const bool ran = outcome.end != UpdateEnd::NotRun;
-        EmitJsonReport(longOptions, JsonReport{edition.programName, status, &sensor,
-                                               ran ? &outcome : nullptr, nullptr});
+        term_emit_json_report(longOptions, JsonReport{edition.programName, status, &sensor,
+                                                      ran ? &outcome : nullptr, nullptr});
     }
     plat_unlock_instance();
     return status;
 }
 
-int TermRun(const char* commandLine, const TermRunOptions& options,
-            const TermRunSettings& settings) {
+int term_run(const char* commandLine, const TermRunOptions& options,
+             const TermRunSettings& settings) {
     pendingSignal = 0;
     hungUp = false;
     InstallSignals();
     const TerminalState terminal = EnterRawInput();
-    View* view = TermViewBegin(isatty(fileno(settings.display)) != 0 && settings.display == stdout,
-                               kDialogCaption, settings.display);
+    View* view =
+        term_view_begin(isatty(fileno(settings.display)) != 0 && settings.display == stdout,
+                        kDialogCaption, settings.display);
     // The run's state lives here, on the main thread, for the whole run.
     AppState app;
     LaunchOptions launch;
@@ -325,18 +328,18 @@ int TermRun(const char* commandLine, const TermRunOptions& options,
              AppSettings{options.firmware, settings.updateExitStatus, settings.familyOption,
                          settings.familyUnknownText});
     view_show_window(view, true);
-    TermViewFlush();
+    term_view_flush();
 
     LoopState loop{&app, true, false, false, false, false, false, 0};
     FollowTicks(&loop, true);
-    uint64_t lastFrame = TermNowMs();
+    uint64_t lastFrame = term_now_ms();
     while (!Finished(&loop)) {
         pollfd fds[2];
         nfds_t count = 0;
-        fds[count++] = pollfd{TermViewWakeFd(), POLLIN, 0};
+        fds[count++] = pollfd{term_view_wake_fd(), POLLIN, 0};
         if (loop.readKeys) fds[count++] = pollfd{STDIN_FILENO, POLLIN, 0};
         const int ready = poll(fds, count, PollTimeout(&loop, lastFrame));
-        TermViewRunQueuedCalls();
+        term_view_run_queued_calls();
         HandleSignal(&loop, options.programName);
         if (ready > 0 && count > 1 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
             HandleInput(&loop);
@@ -345,18 +348,18 @@ int TermRun(const char* commandLine, const TermRunOptions& options,
             if (loop.closePending) RequestClose(&loop, options.programName);
             if (loop.exitPending && !Finished(&loop)) RequestExit(&loop);
             if (loop.inputEnded && loop.ticked && !Finished(&loop) &&
-                TermViewButtonEnabled(ViewButton::Exit)) {
+                term_view_button_enabled(ViewButton::Exit)) {
                 RequestExit(&loop);
             }
         }
         if (!Finished(&loop)) RunTick(&loop);
-        if (TermViewFramePending() && TermNowMs() >= lastFrame + kFrameIntervalMs) {
-            TermViewFlush();
-            lastFrame = TermNowMs();
+        if (term_view_frame_pending() && term_now_ms() >= lastFrame + kFrameIntervalMs) {
+            term_view_flush();
+            lastFrame = term_now_ms();
         }
     }
 
-    TermViewEnd();
+    term_view_end();
     LeaveRawInput(terminal);
     RestoreSignals();
     int exitCode = 0;

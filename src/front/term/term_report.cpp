@@ -5,12 +5,12 @@
 
 #include "platform/platform.h"
 
-bool WantsJsonReport(const LongOptions& options) {
+bool term_wants_json_report(const LongOptions& options) {
     return options.json || options.reportPath[0] != '\0';
 }
 
-void EmitJsonReport(const LongOptions& options, const JsonReport& report) {
-    if (!WantsJsonReport(options)) return;
+void term_emit_json_report(const LongOptions& options, const JsonReport& report) {
+    if (!term_wants_json_report(options)) return;
     static char text[kJsonReportCapacity];
     const size_t length = FormatJsonReport(report, text, sizeof text);
     if (options.json && length > 0) {

@@ -7,6 +7,6 @@
 
 // Prints and writes the report as `options` ask (nothing when they ask for neither). A file
 // that cannot be written is told in one line on standard error; the exit status stays.
-void EmitJsonReport(const LongOptions& options, const JsonReport& report);
+void term_emit_json_report(const LongOptions& options, const JsonReport& report);
 // True when `options` ask for the report in either place.
-bool WantsJsonReport(const LongOptions& options);
+bool term_wants_json_report(const LongOptions& options);

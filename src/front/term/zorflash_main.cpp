@@ -17,9 +17,9 @@ LongOptions longOptions;
 int main(int argc, char** argv) {
     const Edition edition = {kEditionLinux, "zorflash"};
     char commandLine[kTokenCapacity * 4];
-    TermTakeArguments(argc, argv, edition, &longOptions, commandLine, sizeof commandLine,
-                      &firmware);
+    term_take_arguments(argc, argv, edition, &longOptions, commandLine, sizeof commandLine,
+                        &firmware);
 
-    return TermProgram(edition, longOptions, commandLine,
-                       TermRunOptions{plat_sensor_lock_path(), "zorflash", &firmware});
+    return term_program(edition, longOptions, commandLine,
+                        TermRunOptions{plat_sensor_lock_path(), "zorflash", &firmware});
 }

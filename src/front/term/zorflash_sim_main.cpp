@@ -23,14 +23,14 @@ LongOptions longOptions;
 int main(int argc, char** argv) {
     const Edition edition = {kEditionSim, "zorflash-sim"};
     char commandLine[kTokenCapacity * 4];
-    TermTakeArguments(argc, argv, edition, &longOptions, commandLine, sizeof commandLine,
-                      &firmware);
+    term_take_arguments(argc, argv, edition, &longOptions, commandLine, sizeof commandLine,
+                        &firmware);
     // Real time with a per-command latency, unless ZORFLASH_SIM_FAST=1 asks for the
     // virtual clock; both variables are read by the simulated machine itself. Texts that
     // touch no sensor are answered whatever the case.
     const bool sensorNeeded = longOptions.outcome == LongOptionsOutcome::Run ||
                               longOptions.outcome == LongOptionsOutcome::ShowInfo;
-    if (sensorNeeded && !sim_configure_from_environment(1)) {
+    if (sensorNeeded && !sim_configure_from_environment(true)) {
         char reason[1024];
         size_t length = static_cast<size_t>(std::snprintf(
             reason, sizeof reason, "unknown ZORFLASH_SIM case \"%.200s\"; known cases:",
@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
                     std::snprintf(reason + length, sizeof reason - length, " %s", *name));
             }
         }
-        return TermRefuse(edition, longOptions, 2, reason);
+        return term_refuse(edition, longOptions, 2, reason);
     }
 
     // A simulated run touches no real device, so it has a lock of its own, per user.
@@ -54,6 +54,6 @@ int main(int argc, char** argv) {
                       static_cast<unsigned>(getuid()));
     }
 
-    return TermProgram(edition, longOptions, commandLine,
-                       TermRunOptions{lockPath, "zorflash-sim", &firmware});
+    return term_program(edition, longOptions, commandLine,
+                        TermRunOptions{lockPath, "zorflash-sim", &firmware});
 }

@@ -67,7 +67,7 @@ void WriteStandardError(const char* programName, const char* text) {
 // a box would stop a deployment script for good. Its reasons go to the debugger output, as
 // the diagnostic log's lines do, and to standard error; the exit status tells the rest.
 void TellUnattended(const Edition& edition, const char* text) {
-    LogDiagnostic(0, text, kMainWindowModule, 0);
+    LogDiagnostic(0, text, kMainWindowModule, false);
     WriteStandardError(edition.programName, text);
 }
 
@@ -199,7 +199,7 @@ void FollowApp(HWND window, bool restart) {
 
 }  // namespace
 
-LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK win32_main_window_proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE:
         // The tick runs from the window's creation; the app starts once its controls exist.
@@ -278,7 +278,7 @@ int RunDialog(HINSTANCE instance, const char* commandLine, int showCommand,
 
     WNDCLASSA windowClass = {};
     windowClass.style = kClassStyle;
-    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.lpfnWndProc = win32_main_window_proc;
     windowClass.cbClsExtra = 0;
     windowClass.cbWndExtra = DLGWINDOWEXTRA;
     windowClass.hInstance = instance;
@@ -305,7 +305,7 @@ int RunDialog(HINSTANCE instance, const char* commandLine, int showCommand,
     HWND dialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_MAIN_DIALOG), nullptr,
                                      nullptr, 0);
     if (dialog == nullptr) {
-        LogDiagnostic(GetLastError(), "Can't create DialogBox.", kMainWindowModule, 1);
+        LogDiagnostic(GetLastError(), "Can't create DialogBox.", kMainWindowModule, true);
         if (unattended) WriteStandardError(edition.programName, "Can't create DialogBox.");
         reportParts.error = "Can't create DialogBox.";
         return startupFailed;
@@ -350,8 +350,8 @@ int RunDialog(HINSTANCE instance, const char* commandLine, int showCommand,
 
 }  // namespace
 
-int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
-                  const Edition& edition) {
+int win32_run_main_dialog(HINSTANCE instance, const char* commandLine, int showCommand,
+                          const Edition& edition) {
     const int exitCode = RunDialog(instance, commandLine, showCommand, edition);
     WriteReport(edition, exitCode);
     return exitCode;

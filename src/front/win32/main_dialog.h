@@ -10,10 +10,10 @@
 constexpr char kSingleInstanceMutexName[] = "Global\\ZorflashFirmwareUpdate";
 
 // Window procedure of the class "ZFLASHUSB".
-LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK win32_main_window_proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Start-up, message loop and exit code: the body of WinMain. `commandLine` is the
 // argument part of the command line, as WinMain receives it. --help, --version and a wrong
 // long option are answered in a message box before anything else happens.
-int RunMainDialog(HINSTANCE instance, const char* commandLine, int showCommand,
-                  const Edition& edition);
+int win32_run_main_dialog(HINSTANCE instance, const char* commandLine, int showCommand,
+                          const Edition& edition);

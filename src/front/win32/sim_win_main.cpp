@@ -7,6 +7,7 @@
 #include "platform/sim/sim_control.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCommand) {
-    sim_configure_from_environment(1);
-    return RunMainDialog(instance, commandLine, showCommand, Edition{kEditionSim, "zorflash-sim"});
+    sim_configure_from_environment(true);
+    return win32_run_main_dialog(instance, commandLine, showCommand,
+                                 Edition{kEditionSim, "zorflash-sim"});
 }

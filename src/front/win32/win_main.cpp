@@ -4,5 +4,6 @@
 #include "front/win32/main_dialog.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCommand) {
-    return RunMainDialog(instance, commandLine, showCommand, Edition{kEditionWindows, "zorflash"});
+    return win32_run_main_dialog(instance, commandLine, showCommand,
+                                 Edition{kEditionWindows, "zorflash"});
 }

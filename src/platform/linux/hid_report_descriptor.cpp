@@ -74,10 +74,10 @@ uint16_t ReportLength(const ParserState& state, ReportKind kind) {
 
 }  // namespace
 
-int ParseHidReportDescriptor(const uint8_t* descriptor, size_t length,
-                             HidDescriptorSummary* summary) {
+bool linux_parse_hid_report_descriptor(const uint8_t* descriptor, size_t length,
+                                       HidDescriptorSummary* summary) {
     std::memset(summary, 0, sizeof(*summary));
-    if (descriptor == nullptr && length != 0) return 0;
+    if (descriptor == nullptr && length != 0) return false;
 
     static_assert(sizeof(ParserState) < 4096, "parser state stays on the stack");
     ParserState state;
@@ -90,9 +90,9 @@ int ParseHidReportDescriptor(const uint8_t* descriptor, size_t length,
         const uint8_t prefix = descriptor[pos];
         if (prefix == kLongItemPrefix) {
             // Long item: prefix, data size, tag, data. No standard long items exist.
-            if (pos + 2 >= length) return 0;
+            if (pos + 2 >= length) return false;
             const size_t dataSize = descriptor[pos + 1];
-            if (pos + 3 + dataSize > length) return 0;
+            if (pos + 3 + dataSize > length) return false;
             pos += 3 + dataSize;
             continue;
         }
@@ -102,7 +102,7 @@ int ParseHidReportDescriptor(const uint8_t* descriptor, size_t length,
         const uint8_t tag = prefix >> 4;
         if (pos + 1 + size > length) {
             std::memset(summary, 0, sizeof(*summary));
-            return 0;
+            return false;
         }
         const uint32_t value = ItemValue(descriptor + pos + 1, size);
         pos += 1 + size;
@@ -115,21 +115,21 @@ int ParseHidReportDescriptor(const uint8_t* descriptor, size_t length,
             case kGlobalReportId:
                 if (value == 0 || value > 255) {
                     std::memset(summary, 0, sizeof(*summary));
-                    return 0;
+                    return false;
                 }
                 state.global.reportId = value;
                 break;
             case kGlobalPush:
                 if (state.stackDepth == kPushDepth) {
                     std::memset(summary, 0, sizeof(*summary));
-                    return 0;
+                    return false;
                 }
                 state.stack[state.stackDepth++] = state.global;
                 break;
             case kGlobalPop:
                 if (state.stackDepth == 0) {
                     std::memset(summary, 0, sizeof(*summary));
-                    return 0;
+                    return false;
                 }
                 state.global = state.stack[--state.stackDepth];
                 break;
@@ -161,7 +161,7 @@ int ParseHidReportDescriptor(const uint8_t* descriptor, size_t length,
         case kMainEndCollection:
             if (state.collectionDepth == 0) {
                 std::memset(summary, 0, sizeof(*summary));
-                return 0;
+                return false;
             }
             --state.collectionDepth;
             if (state.collectionDepth == 0 && listCurrent) {
@@ -176,7 +176,7 @@ int ParseHidReportDescriptor(const uint8_t* descriptor, size_t length,
         case kMainFeature: {
             if (state.collectionDepth == 0) {
                 std::memset(summary, 0, sizeof(*summary));
-                return 0;
+                return false;
             }
             const ReportKind kind =
                 tag == kMainInput ? kInput : (tag == kMainOutput ? kOutput : kFeature);
@@ -196,7 +196,7 @@ int ParseHidReportDescriptor(const uint8_t* descriptor, size_t length,
 
     if (state.collectionDepth != 0) {
         std::memset(summary, 0, sizeof(*summary));
-        return 0;
+        return false;
     }
-    return 1;
+    return true;
 }

@@ -26,8 +26,8 @@ struct HidDescriptorSummary {
     HidTopCollection collections[kMaxTopCollections];
 };
 
-// Parses a report descriptor. Returns 1 and fills `summary` when the descriptor is well
+// Parses a report descriptor. Returns true and fills `summary` when the descriptor is well
 // formed (every item complete, collections balanced, push/pop balanced, no main item
 // outside a collection), else 0 with `summary->collectionCount` 0.
-int ParseHidReportDescriptor(const uint8_t* descriptor, size_t length,
-                             HidDescriptorSummary* summary);
+bool linux_parse_hid_report_descriptor(const uint8_t* descriptor, size_t length,
+                                       HidDescriptorSummary* summary);

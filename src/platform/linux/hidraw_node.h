@@ -15,13 +15,13 @@
 constexpr char kCollectionSeparator = '#';
 constexpr size_t kNodePathCapacity = 64;
 
-// Writes the interface path of `collection` of `node`. Returns 1, or 0 when it does not fit.
-int hidraw_format_path(const char* node, uint32_t collection, uint32_t collectionCount,
-                       char* path, size_t capacity);
-// Splits an interface path into the node and the collection index. Returns 0 for a path
+// Writes the interface path of `collection` of `node`. Returns false when it does not fit.
+bool linux_hidraw_format_path(const char* node, uint32_t collection, uint32_t collectionCount,
+                              char* path, size_t capacity);
+// Splits an interface path into the node and the collection index. Returns false for a path
 // that is empty, too long for `nodeCapacity`, or has a suffix that is not a decimal number.
-int hidraw_parse_path(const char* path, char* node, size_t nodeCapacity,
-                      uint32_t* collection);
+bool linux_hidraw_parse_path(const char* path, char* node, size_t nodeCapacity,
+                             uint32_t* collection);
 
 // What sysfs says about one hidraw node: vendor and product from the hid parent's HID_ID,
 // the version from the USB device's bcdDevice, the top-level collections from the hid
@@ -34,11 +34,11 @@ struct HidrawNodeInfo {
 };
 
 // The seam's description of collection `collection` of the node.
-HidInterfaceInfo hidraw_interface_info(const HidrawNodeInfo& node, uint32_t collection);
+HidInterfaceInfo linux_hidraw_interface_info(const HidrawNodeInfo& node, uint32_t collection);
 
-// `node` is the device node ("/dev/hidraw3"). Returns 1 when the node is a hidraw device
+// `node` is the device node ("/dev/hidraw3"). Returns true when the node is a hidraw device
 // whose HID_ID and report descriptor could be read, else 0.
-int hidraw_read_node_info(const char* node, HidrawNodeInfo* info);
+bool linux_hidraw_read_node_info(const char* node, HidrawNodeInfo* info);
 
 // Where diagnostic lines go. Automatic: the system log while the terminal front end owns
 // the screen (standard output and standard error both a terminal), else standard error.

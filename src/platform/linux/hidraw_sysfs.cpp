@@ -22,9 +22,9 @@ namespace {
 // HID_MAX_DESCRIPTOR_SIZE of the kernel.
 constexpr size_t kMaxDescriptorSize = 4096;
 
-int ReadFile(const char* path, uint8_t* buffer, size_t capacity, size_t* length) {
+bool ReadFile(const char* path, uint8_t* buffer, size_t capacity, size_t* length) {
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return 0;
+    if (fd < 0) return false;
     size_t total = 0;
     while (total < capacity) {
         const ssize_t n = read(fd, buffer + total, capacity - total);
@@ -34,7 +34,7 @@ int ReadFile(const char* path, uint8_t* buffer, size_t capacity, size_t* length)
     }
     close(fd);
     *length = total;
-    return 1;
+    return true;
 }
 
 uint16_t VersionOf(udev_device* hid) {
@@ -59,31 +59,33 @@ uint16_t VersionOf(udev_device* hid) {
 
 }  // namespace
 
-int hidraw_read_device_info(udev_device* hidraw, HidrawNodeInfo* info) {
+bool linux_hidraw_read_device_info(udev_device* hidraw, HidrawNodeInfo* info) {
     std::memset(info, 0, sizeof(*info));
     udev_device* hid = udev_device_get_parent_with_subsystem_devtype(hidraw, "hid", nullptr);
-    if (hid == nullptr) return 0;
+    if (hid == nullptr) return false;
     const char* hidId = udev_device_get_property_value(hid, "HID_ID");
     unsigned bus = 0, vendor = 0, product = 0;
-    if (hidId == nullptr || std::sscanf(hidId, "%x:%x:%x", &bus, &vendor, &product) != 3) return 0;
+    if (hidId == nullptr || std::sscanf(hidId, "%x:%x:%x", &bus, &vendor, &product) != 3) {
+        return false;
+    }
 
     const char* hidPath = udev_device_get_syspath(hid);
     char descriptorPath[512];
     const int n = std::snprintf(descriptorPath, sizeof(descriptorPath), "%s/report_descriptor", hidPath);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof(descriptorPath)) return 0;
+    if (n < 0 || static_cast<size_t>(n) >= sizeof(descriptorPath)) return false;
     uint8_t descriptor[kMaxDescriptorSize];
     size_t length = 0;
-    if (!ReadFile(descriptorPath, descriptor, sizeof(descriptor), &length)) return 0;
-    if (!ParseHidReportDescriptor(descriptor, length, &info->descriptor)) return 0;
-    if (info->descriptor.collectionCount == 0) return 0;
+    if (!ReadFile(descriptorPath, descriptor, sizeof(descriptor), &length)) return false;
+    if (!linux_parse_hid_report_descriptor(descriptor, length, &info->descriptor)) return false;
+    if (info->descriptor.collectionCount == 0) return false;
 
     info->vendorId = static_cast<uint16_t>(vendor);
     info->productId = static_cast<uint16_t>(product);
     info->versionNumber = VersionOf(hid);
-    return 1;
+    return true;
 }
 
-HidInterfaceInfo hidraw_interface_info(const HidrawNodeInfo& node, uint32_t collection) {
+HidInterfaceInfo linux_hidraw_interface_info(const HidrawNodeInfo& node, uint32_t collection) {
     const HidTopCollection& top = node.descriptor.collections[collection];
     HidInterfaceInfo info;
     info.vendorId = node.vendorId;
@@ -95,17 +97,17 @@ HidInterfaceInfo hidraw_interface_info(const HidrawNodeInfo& node, uint32_t coll
     return info;
 }
 
-int hidraw_read_node_info(const char* node, HidrawNodeInfo* info) {
+bool linux_hidraw_read_node_info(const char* node, HidrawNodeInfo* info) {
     std::memset(info, 0, sizeof(*info));
     const char* slash = std::strrchr(node, '/');
     const char* sysname = slash ? slash + 1 : node;
-    if (std::strncmp(sysname, "hidraw", 6) != 0) return 0;
+    if (std::strncmp(sysname, "hidraw", 6) != 0) return false;
     udev* context = udev_new();
-    if (context == nullptr) return 0;
-    int ok = 0;
+    if (context == nullptr) return false;
+    bool ok = false;
     udev_device* device = udev_device_new_from_subsystem_sysname(context, "hidraw", sysname);
     if (device != nullptr) {
-        ok = hidraw_read_device_info(device, info);
+        ok = linux_hidraw_read_device_info(device, info);
         udev_device_unref(device);
     }
     udev_unref(context);

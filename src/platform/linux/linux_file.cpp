@@ -24,16 +24,16 @@ PlatFileKind KindOf(mode_t mode) {
     return kFileOtherKind;
 }
 
-int Failed(PlatFileRead* read, int error) {
+bool Failed(PlatFileRead* read, int error) {
     read->kind = error == ENOENT || error == ENOTDIR ? kFileMissing : kFileUnreadable;
     if (read->kind == kFileUnreadable) {
         std::snprintf(read->reason, sizeof read->reason, "%s", std::strerror(error));
     }
-    return 0;
+    return false;
 }
 
 // Reads until the end of the file; one byte past `capacity` makes it too large.
-int ReadAll(int fd, uint8_t* buffer, size_t capacity, PlatFileRead* read) {
+bool ReadAll(int fd, uint8_t* buffer, size_t capacity, PlatFileRead* read) {
     size_t got = 0;
     for (;;) {
         uint8_t extra;
@@ -45,31 +45,31 @@ int ReadAll(int fd, uint8_t* buffer, size_t capacity, PlatFileRead* read) {
         if (full) {
             read->kind = kFileTooLarge;
             if (read->size <= capacity) read->size = capacity + 1;
-            return 0;
+            return false;
         }
         got += static_cast<size_t>(n);
     }
     read->kind = kFileRegular;
     read->length = got;
-    return 1;
+    return true;
 }
 
 }  // namespace
 
-int plat_read_regular_file(const char* path, uint8_t* buffer, size_t capacity,
-                           PlatFileRead* read) {
+bool plat_read_regular_file(const char* path, uint8_t* buffer, size_t capacity,
+                            PlatFileRead* read) {
     *read = PlatFileRead{kFileUnreadable, 0, 0, ""};
     struct stat found;
     if (stat(path, &found) != 0) return Failed(read, errno);
     // A device is not even opened: opening one can start it (a tape rewinds, a modem dials).
     if (!S_ISREG(found.st_mode)) {
         read->kind = KindOf(found.st_mode);
-        return 0;
+        return false;
     }
     const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return Failed(read, errno);
     struct stat opened;
-    int result = 0;
+    bool result = false;
     if (fstat(fd, &opened) != 0) {
         result = Failed(read, errno);
     } else if (!S_ISREG(opened.st_mode)) {
@@ -88,9 +88,9 @@ int plat_read_regular_file(const char* path, uint8_t* buffer, size_t capacity,
 
 namespace {
 
-int WriteFailed(const char* what, int error, char* reason, size_t capacity) {
+bool WriteFailed(const char* what, int error, char* reason, size_t capacity) {
     std::snprintf(reason, capacity, "%s: %s", what, std::strerror(error));
-    return 0;
+    return false;
 }
 
 bool WriteAll(int fd, const uint8_t* bytes, size_t length) {
@@ -107,8 +107,8 @@ bool WriteAll(int fd, const uint8_t* bytes, size_t length) {
 
 }  // namespace
 
-int plat_write_file_atomically(const char* path, const uint8_t* bytes, size_t length,
-                               char* reason, size_t capacity) {
+bool plat_write_file_atomically(const char* path, const uint8_t* bytes, size_t length,
+                                char* reason, size_t capacity) {
     // The new file's name is the target's with a suffix: the same folder, so the rename
     // stays on one file system. O_EXCL with O_NOFOLLOW refuses whatever already sits at
     // that name (a link planted there would else lead the bytes elsewhere); a few names
@@ -161,5 +161,5 @@ int plat_write_file_atomically(const char* path, const uint8_t* bytes, size_t le
         fsync(folderFd);
         close(folderFd);
     }
-    return 1;
+    return true;
 }

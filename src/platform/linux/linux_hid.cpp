@@ -87,7 +87,8 @@ bool RecentlyChanged(const char* node) {
 void LogPermissionDenied(const char* node) {
     if (RecentlyChanged(node)) return;
     HidrawNodeInfo info;
-    if (!hidraw_read_node_info(node, &info) || !IsSensorProduct(info.vendorId, info.productId)) {
+    if (!linux_hidraw_read_node_info(node, &info) ||
+        !IsSensorProduct(info.vendorId, info.productId)) {
         return;
     }
     {
@@ -141,12 +142,12 @@ HidInterfaceList* plat_hid_list_present() {
             if (device == nullptr) continue;
             const char* node = udev_device_get_devnode(device);
             HidrawNodeInfo info;
-            if (node != nullptr && hidraw_read_device_info(device, &info)) {
+            if (node != nullptr && linux_hidraw_read_device_info(device, &info)) {
                 const uint32_t collections = info.descriptor.collectionCount;
                 for (uint32_t k = 0; k < collections && list->count < kMaxListedInterfaces; ++k) {
-                    if (hidraw_format_path(node, k, collections, list->paths[list->count],
+                    if (linux_hidraw_format_path(node, k, collections, list->paths[list->count],
                                            kNodePathCapacity)) {
-                        list->infos[list->count++] = hidraw_interface_info(info, k);
+                        list->infos[list->count++] = linux_hidraw_interface_info(info, k);
                     }
                 }
             }
@@ -174,7 +175,7 @@ PlatResult plat_hid_open(const char* path, HidConnection** connection, HidInterf
     *connection = nullptr;
     char node[kNodePathCapacity];
     uint32_t collection = 0;
-    if (!hidraw_parse_path(path, node, sizeof(node), &collection)) return Failed(ENOENT);
+    if (!linux_hidraw_parse_path(path, node, sizeof(node), &collection)) return Failed(ENOENT);
     const int fd = open(node, O_RDWR | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
@@ -182,7 +183,7 @@ PlatResult plat_hid_open(const char* path, HidConnection** connection, HidInterf
         return Failed(error);
     }
     HidrawNodeInfo nodeInfo;
-    if (!hidraw_read_node_info(node, &nodeInfo) ||
+    if (!linux_hidraw_read_node_info(node, &nodeInfo) ||
         collection >= nodeInfo.descriptor.collectionCount) {
         close(fd);
         // The path names no collection of a hidraw node that is there.
@@ -195,7 +196,7 @@ PlatResult plat_hid_open(const char* path, HidConnection** connection, HidInterf
     }
     opened->fd = fd;
     std::memcpy(opened->node, node, sizeof opened->node);
-    *info = hidraw_interface_info(nodeInfo, collection);
+    *info = linux_hidraw_interface_info(nodeInfo, collection);
     *connection = opened;
     return kSucceeded;
 }

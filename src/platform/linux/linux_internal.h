@@ -7,6 +7,6 @@
 
 struct udev_device;
 
-// hidraw_read_node_info for a device already looked up (used by the scan, which holds one
+// linux_hidraw_read_node_info for a device already looked up (used by the scan, which holds one
 // libudev context for all nodes).
-int hidraw_read_device_info(udev_device* hidraw, HidrawNodeInfo* info);
+bool linux_hidraw_read_device_info(udev_device* hidraw, HidrawNodeInfo* info);

@@ -38,7 +38,7 @@ constexpr int32_t kSimNoIndex = -1;
 
 struct SimScenario {
     SimSensorConfig sensor;  // default: family 0 at 0x0140, which needs the update
-    uint8_t sensorAttached = 1;  // 0: the machine lists none of the sensor's interfaces
+    bool sensorAttached = true;  // false: the machine lists none of the sensor's interfaces
 
     // Enumeration order: others[0 .. sensorPosition-1], the sensor's interfaces (in its own
     // order, while it is on the bus), then the remaining others. A sensorPosition beyond
@@ -50,7 +50,7 @@ struct SimScenario {
     uint32_t otherCount = 2;
     uint32_t sensorPosition = 1;
 
-    int32_t listFails = 0;                      // 1: plat_hid_list_present answers null
+    bool listFails = false;                     // true: plat_hid_list_present answers null
     int32_t pathUnreadableIndex = kSimNoIndex;  // plat_hid_list_entry answers kHidListUnreadable
     uint32_t pathUnreadableTimes = kSimEveryTime;  // ... for this many calls at that index
 
@@ -62,14 +62,14 @@ struct SimScenario {
     uint32_t productsMetCount = 3;
 
     // Clock: virtual (plat_sleep advances it at once) or real (steady_clock).
-    uint8_t realTime = 0;
+    bool realTime = false;
     uint32_t tickStart = 0x10000;  // plat_tick_count at reset
     // Each feature set and get takes this long, so a real-time run shows the progress bar
     // move (on the real clock slept off outside the lock in slices of about 20 ms, so the
     // average holds where the system's sleeps are coarse).
     uint32_t commandLatencyMs = 0;
 
-    uint8_t echoDebug = 0;  // also write plat_debug_output lines to stderr
+    bool echoDebug = false;  // also write plat_debug_output lines to stderr
 };
 
 // The default scenario with the sensor of `family` (0 or 1): its version needing the
@@ -81,8 +81,8 @@ SimScenario sim_scenario_for_family(uint16_t family);
 // "refused-block" (the block at 0x8000 refused every time), "refused-once" (refused in the
 // first attempt only), "old-bootloader" (version 15), "new-bootloader" (version 32),
 // "no-return" (the sensor does not come back after the update), "no-bootloader" (the boot
-// loader never appears). Returns 1 and fills `scenario` for a known name, else 0.
-int sim_scenario_by_name(const char* name, SimScenario* scenario);
+// loader never appears). Returns true and fills `scenario` for a known name, else false.
+bool sim_scenario_by_name(const char* name, SimScenario* scenario);
 // The known names, ending with a null pointer.
 const char* const* sim_scenario_names();
 
@@ -101,9 +101,9 @@ void sim_reset(const SimScenario& scenario);
 void sim_reset_default();
 // For the simulated edition: resets from the scenario named by the environment variable
 // ZORFLASH_SIM (default "family0") on the real clock when `realTime` is set, with a
-// per-command latency that lets a person follow the progress bar. Returns 1, or 0 when the
+// per-command latency that lets a person follow the progress bar. Returns true, or false when the
 // name is unknown (the machine then runs "family0").
-int sim_configure_from_environment(int realTime);
+bool sim_configure_from_environment(bool realTime);
 
 // ---- Reading back ----------------------------------------------------------------------
 

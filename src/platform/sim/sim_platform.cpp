@@ -516,17 +516,17 @@ void sim_reset(const SimScenario& scenario) {
 
 void sim_reset_default() { sim_reset(SimScenario()); }
 
-int sim_configure_from_environment(int realTime) {
+bool sim_configure_from_environment(bool realTime) {
     const char* name = std::getenv("ZORFLASH_SIM");
     if (name == nullptr || *name == '\0') name = "family0";
     SimScenario scenario;
-    int known = sim_scenario_by_name(name, &scenario);
+    const bool known = sim_scenario_by_name(name, &scenario);
     if (!known) scenario = SimScenario();
     const char* fast = std::getenv("ZORFLASH_SIM_FAST");
     if (realTime && !(fast != nullptr && std::strcmp(fast, "1") == 0)) {
         // About 10 ms per block exchange: image B's 976 exchanges take about ten seconds,
         // and the whole update stays under half a minute.
-        scenario.realTime = 1;
+        scenario.realTime = true;
         scenario.commandLatencyMs = 5;
         scenario.sensor.bootAppearDelayMs = 2500;
         scenario.sensor.returnDelayMs = 1500;

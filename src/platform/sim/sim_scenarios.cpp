@@ -9,7 +9,7 @@ SimFaultRule RefuseBlock8000(uint32_t times) {
     SimFaultRule rule;
     rule.kind = kSimFaultRefuse;
     rule.opcode = 1;  // program
-    rule.matchAddress = 1;
+    rule.matchAddress = true;
     rule.address = 0x8000;
     rule.times = times;
     return rule;
@@ -25,14 +25,14 @@ const NamedScenario kNamed[] = {
     {"family1", [](SimScenario* s) { *s = sim_scenario_for_family(1); }},
     {"uptodate", [](SimScenario* s) { s->sensor.normalVersion = 0x0610; }},
     {"mismatch", [](SimScenario* s) { s->sensor.normalVersion = 0x0200; }},
-    {"nosensor", [](SimScenario* s) { s->sensorAttached = 0; }},
-    {"bootloader", [](SimScenario* s) { s->sensor.startInBootLoader = 1; }},
+    {"nosensor", [](SimScenario* s) { s->sensorAttached = false; }},
+    {"bootloader", [](SimScenario* s) { s->sensor.startInBootLoader = true; }},
     {"refused-block", [](SimScenario* s) { sim_scenario_add_fault(s, RefuseBlock8000(kSimEveryTime)); }},
     {"refused-once", [](SimScenario* s) { sim_scenario_add_fault(s, RefuseBlock8000(1)); }},
     {"old-bootloader", [](SimScenario* s) { s->sensor.bootLoaderVersion = 0x000F; }},
     {"new-bootloader", [](SimScenario* s) { s->sensor.bootLoaderVersion = 0x0020; }},
-    {"no-return", [](SimScenario* s) { s->sensor.faults.neverReturns = 1; }},
-    {"no-bootloader", [](SimScenario* s) { s->sensor.faults.bootLoaderNeverAppears = 1; }},
+    {"no-return", [](SimScenario* s) { s->sensor.faults.neverReturns = true; }},
+    {"no-bootloader", [](SimScenario* s) { s->sensor.faults.bootLoaderNeverAppears = true; }},
 };
 
 const char* const kNames[] = {
@@ -52,14 +52,14 @@ SimScenario sim_scenario_for_family(uint16_t family) {
     return scenario;
 }
 
-int sim_scenario_by_name(const char* name, SimScenario* scenario) {
+bool sim_scenario_by_name(const char* name, SimScenario* scenario) {
     for (const NamedScenario& named : kNamed) {
         if (std::strcmp(named.name, name) != 0) continue;
         *scenario = SimScenario();
         named.apply(scenario);
-        return 1;
+        return true;
     }
-    return 0;
+    return false;
 }
 
 const char* const* sim_scenario_names() { return kNames; }

@@ -100,7 +100,7 @@ void ChangeMode(SimSensor* s, uint64_t atMs, SimMode to) {
 // Leaves the bus now; shows up again as `next` after `delayMs`, unless `never`.
 void LeaveBus(SimSensor* s, uint64_t nowMs, SimMode next, uint32_t delayMs, bool never) {
     ChangeMode(s, nowMs, kSimModeAbsent);
-    s->changePending = never ? 0 : 1;
+    s->changePending = !never;
     s->pendingMode = next;
     s->pendingAtMs = nowMs + delayMs;
 }
@@ -213,9 +213,9 @@ void SetReply(SimSensor* s, uint8_t opcode, uint8_t sequence, uint8_t status) {
 void ExitBootLoader(SimSensor* s, uint64_t nowMs) {
     ++s->counters.exits;
     bool valid = sim_sensor_image_valid(s) == 1;
-    s->returnWithUpdate = valid ? 1 : 0;
+    s->returnWithUpdate = valid;
     LeaveBus(s, nowMs, valid ? kSimModeNormal : kSimModeBootLoader, s->config.returnDelayMs,
-             s->config.faults.neverReturns != 0);
+             s->config.faults.neverReturns);
 }
 
 uint32_t SetBootCommand(SimSensor* s, uint64_t nowMs, const SimPort* port,
@@ -233,7 +233,7 @@ uint32_t SetBootCommand(SimSensor* s, uint64_t nowMs, const SimPort* port,
     if (kind == kSimFaultDeviceGone) {
         Log(s, nowMs, kSimEventSetFeature, port, buffer, length, kSimErrNotConnected);
         ChangeMode(s, nowMs, kSimModeGone);
-        s->changePending = 0;
+        s->changePending = false;
         return kSimErrNotConnected;
     }
     if (kind == kSimFaultRefuse) {
@@ -255,7 +255,7 @@ uint32_t SetBootCommand(SimSensor* s, uint64_t nowMs, const SimPort* port,
     } else if (kind == kSimFaultWrongSequence) {
         s->reply[2] = rule->value >= 0 ? static_cast<uint8_t>(rule->value) : sequence ^ 0x80;
     } else if (kind == kSimFaultFailGet) {
-        s->replyGetFails = 1;
+        s->replyGetFails = true;
     }
     Log(s, nowMs, kSimEventSetFeature, port, buffer, length, kSimOk);
     return kSimOk;
@@ -295,12 +295,12 @@ void sim_sensor_init(SimSensor* s, const SimSensorConfig* config, uint64_t nowMs
     s->report6Word = config->report6Word;
     s->appearance = 1;
     s->appearedAtMs = nowMs;
-    s->changePending = 0;
+    s->changePending = false;
     s->pendingMode = kSimModeNormal;
     s->pendingAtMs = 0;
     ResetReply(s);
-    s->replyGetFails = 0;
-    s->returnWithUpdate = 0;
+    s->replyGetFails = false;
+    s->returnWithUpdate = false;
     std::memset(&s->counters, 0, sizeof s->counters);
     s->counters.appearances = 1;
     s->transcriptDropped = 0;
@@ -316,12 +316,12 @@ void sim_sensor_init(SimSensor* s, const SimSensorConfig* config, uint64_t nowMs
 uint32_t sim_sensor_advance(SimSensor* s, uint64_t nowMs) {
     uint32_t changes = 0;
     while (s->changePending && s->pendingAtMs <= nowMs) {
-        s->changePending = 0;
+        s->changePending = false;
         if (s->pendingMode == kSimModeNormal && s->returnWithUpdate) {
             s->normalVersion = s->config.versionAfterUpdate;
             s->report5Word = s->config.report5AfterUpdate;
             s->report6Word = s->config.report6AfterUpdate;
-            s->returnWithUpdate = 0;
+            s->returnWithUpdate = false;
         }
         if (s->pendingMode == kSimModeBootLoader) ResetReply(s);
         ChangeMode(s, s->pendingAtMs, s->pendingMode);
@@ -330,10 +330,10 @@ uint32_t sim_sensor_advance(SimSensor* s, uint64_t nowMs) {
     return changes;
 }
 
-int sim_sensor_next_change(const SimSensor* s, uint64_t* dueMs) {
-    if (!s->changePending) return 0;
+bool sim_sensor_next_change(const SimSensor* s, uint64_t* dueMs) {
+    if (!s->changePending) return false;
     *dueMs = s->pendingAtMs;
-    return 1;
+    return true;
 }
 
 uint32_t sim_sensor_interface_count(SimSensor* s, uint64_t nowMs) {
@@ -345,40 +345,40 @@ uint32_t sim_sensor_interface_count(SimSensor* s, uint64_t nowMs) {
     return 0;
 }
 
-int sim_sensor_interface(const SimSensor* s, uint32_t index, SimInterface* out) {
+bool sim_sensor_interface(const SimSensor* s, uint32_t index, SimInterface* out) {
     const SimSensorConfig& c = s->config;
     out->vendorId = kSensorVendorId;
     if (s->mode == kSimModeBootLoader) {
-        if (index != 0) return 0;
+        if (index != 0) return false;
         out->productId = kProductBootLoader;
         out->versionNumber = c.bootLoaderVersion;
         out->collection = {0x000D, 0x0001, 65, c.bootOutputReportLength,
                            static_cast<uint16_t>(kSimBootReportLength),
-                           static_cast<uint8_t>(c.faults.bootUnopenable ? 0 : 1)};
-        out->isMain = 1;
-        return 1;
+                           !c.faults.bootUnopenable};
+        out->isMain = true;
+        return true;
     }
-    if (s->mode != kSimModeNormal) return 0;
+    if (s->mode != kSimModeNormal) return false;
     out->productId = NormalProduct(s);
     out->versionNumber = s->normalVersion;
-    out->isMain = 0;
+    out->isMain = false;
     if (index < c.extraBeforeCount) {
         out->collection = c.extraBefore[index];
-        return 1;
+        return true;
     }
     index -= c.extraBeforeCount;
     if (index == 0) {
         out->collection = c.family == 0 ? kFamily0Main : kFamily1Main;
-        out->collection.openable = c.faults.normalUnopenable ? 0 : 1;
-        out->isMain = 1;
-        return 1;
+        out->collection.openable = !c.faults.normalUnopenable;
+        out->isMain = true;
+        return true;
     }
     index -= 1;
     if (index < c.extraAfterCount) {
         out->collection = c.extraAfter[index];
-        return 1;
+        return true;
     }
-    return 0;
+    return false;
 }
 
 uint32_t sim_sensor_open(SimSensor* s, uint64_t nowMs, uint32_t index, SimPort* port) {
@@ -398,8 +398,8 @@ uint32_t sim_sensor_open(SimSensor* s, uint64_t nowMs, uint32_t index, SimPort* 
     return kSimOk;
 }
 
-int sim_sensor_port_alive(const SimSensor* s, const SimPort* port) {
-    return PortAlive(s, port) ? 1 : 0;
+bool sim_sensor_port_alive(const SimSensor* s, const SimPort* port) {
+    return PortAlive(s, port);
 }
 
 uint32_t sim_sensor_set_feature(SimSensor* s, uint64_t nowMs, const SimPort* port,
@@ -427,7 +427,7 @@ uint32_t sim_sensor_set_feature(SimSensor* s, uint64_t nowMs, const SimPort* por
         ++s->counters.switchRequests;
         Log(s, nowMs, kSimEventSetFeature, port, buffer, length, kSimOk);
         LeaveBus(s, nowMs, kSimModeBootLoader, s->config.bootAppearDelayMs,
-                 s->config.faults.bootLoaderNeverAppears != 0);
+                 s->config.faults.bootLoaderNeverAppears);
         return kSimOk;
     }
     // Any other request byte in report 2 is accepted and has no effect.
@@ -450,7 +450,7 @@ uint32_t sim_sensor_get_feature(SimSensor* s, uint64_t nowMs, const SimPort* por
         if (id != 2 || length < kSimBootReportLength) {
             outcome = kSimErrInvalidParameter;
         } else if (s->replyGetFails) {
-            s->replyGetFails = 0;
+            s->replyGetFails = false;
             outcome = kSimErrGenFailure;
         } else {
             // Asked twice, the boot loader answers the same reply again: it keeps the
@@ -518,6 +518,6 @@ void sim_sensor_read_flash(const SimSensor* s, uint32_t address, uint8_t* out,
     }
 }
 
-int sim_sensor_image_valid(const SimSensor* s) {
-    return s->flash[kSimMarkAddress] == 0x00 ? 1 : 0;
+bool sim_sensor_image_valid(const SimSensor* s) {
+    return s->flash[kSimMarkAddress] == 0x00;
 }

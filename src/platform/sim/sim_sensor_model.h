@@ -96,7 +96,7 @@ struct SimCollection {
     uint16_t inputReportLength;
     uint16_t outputReportLength;
     uint16_t featureReportLength;
-    uint8_t openable;  // 0: every open fails with kSimErrAccessDenied
+    bool openable;     // false: every open fails with kSimErrAccessDenied
 };
 
 constexpr uint32_t kSimMaxExtraCollections = 4;
@@ -124,7 +124,7 @@ struct SimFaultRule {
     SimFaultKind kind = kSimFaultNone;
     uint32_t commandNumber = 0;  // 0: any number
     int16_t opcode = -1;         // -1: any opcode
-    uint8_t matchAddress = 0;    // 1: the command's 32-bit address field must equal `address`
+    bool matchAddress = false;   // true: the command's 32-bit address field must equal `address`
     uint32_t address = 0;
     uint32_t times = 1;
     // Refuse: the status byte (default 1); wrong opcode / sequence: the byte echoed instead
@@ -134,14 +134,14 @@ struct SimFaultRule {
 
 struct SimSensorFaults {
     SimFaultRule rules[kSimMaxFaultRules];
-    uint8_t switchRefused = 0;          // the switch request's set fails (kSimErrGenFailure)
-    uint8_t bootLoaderNeverAppears = 0; // after the switch the sensor stays absent
-    uint8_t neverReturns = 0;           // after the exit command the sensor stays absent
+    bool switchRefused = false;         // the switch request's set fails (kSimErrGenFailure)
+    bool bootLoaderNeverAppears = false; // after the switch the sensor stays absent
+    bool neverReturns = false;          // after the exit command the sensor stays absent
     uint32_t outputWriteHangs = 0;      // how many output writes stay pending (kSimEveryTime: all)
-    uint8_t failReport5 = 0;            // family 1: gets of feature report 5 fail
-    uint8_t failReport6 = 0;            // family 1: gets of feature report 6 fail
-    uint8_t normalUnopenable = 0;       // the main normal-mode collection cannot be opened
-    uint8_t bootUnopenable = 0;         // the boot loader's collection cannot be opened
+    bool failReport5 = false;           // family 1: gets of feature report 5 fail
+    bool failReport6 = false;           // family 1: gets of feature report 6 fail
+    bool normalUnopenable = false;      // the main normal-mode collection cannot be opened
+    bool bootUnopenable = false;        // the boot loader's collection cannot be opened
     uint32_t openDeniedAfterAppearMs = 0;  // opens fail for this long after each appearance
                                            // (as on Linux until udev has applied its rule)
 };
@@ -158,7 +158,7 @@ struct SimSensorConfig {
     uint32_t extraBeforeCount = 0;                            // normal-mode product, listed
     SimCollection extraAfter[kSimMaxExtraCollections] = {};   // before / after the main one
     uint32_t extraAfterCount = 0;
-    uint8_t startInBootLoader = 0;
+    bool startInBootLoader = false;
     uint16_t bootLoaderVersion = 0x0011;  // <16: old generation, 16..31: served, >=32: newer
     uint16_t bootOutputReportLength = kSimDefaultBootOutputLength;
     uint32_t bootAppearDelayMs = 3000;   // switch request -> boot loader on the bus
@@ -180,7 +180,7 @@ struct SimInterface {
     uint16_t productId;
     uint16_t versionNumber;
     SimCollection collection;
-    uint8_t isMain;  // the collection that carries the sensor's feature reports
+    bool isMain;     // the collection that carries the sensor's feature reports
 };
 
 // Identifies one interface of one appearance on the bus. Calls through a port taken before
@@ -252,12 +252,12 @@ struct SimSensor {
     uint16_t report6Word;
     uint32_t appearance;      // increases each time the sensor shows up on the bus
     uint64_t appearedAtMs;
-    uint8_t changePending;    // a change to `pendingMode` is due at `pendingAtMs`
+    bool changePending;       // a change to `pendingMode` is due at `pendingAtMs`
     SimMode pendingMode;
     uint64_t pendingAtMs;
     uint8_t reply[kSimBootReportLength];  // the boot loader's reply to its last command
-    uint8_t replyGetFails;    // the next get of the reply fails (injected kSimFaultFailGet)
-    uint8_t returnWithUpdate; // the pending return to normal mode brings the new version
+    bool replyGetFails;       // the next get of the reply fails (injected kSimFaultFailGet)
+    bool returnWithUpdate;    // the pending return to normal mode brings the new version
     SimSensorCounters counters;
     uint32_t transcriptDropped;           // entries not kept because the transcript was full
     std::vector<SimTranscriptEntry> transcript;  // reserved once by sim_sensor_init
@@ -273,18 +273,18 @@ void sim_sensor_init(SimSensor* sensor, const SimSensorConfig* config, uint64_t 
 // Carries out the mode changes due by `nowMs` (each logged with its due time). Returns how
 // many took place. Every call below does this first.
 uint32_t sim_sensor_advance(SimSensor* sensor, uint64_t nowMs);
-// 1 and the due time when a mode change is pending, else 0.
-int sim_sensor_next_change(const SimSensor* sensor, uint64_t* dueMs);
+// True and the due time when a mode change is pending, else false.
+bool sim_sensor_next_change(const SimSensor* sensor, uint64_t* dueMs);
 
 // The sensor's interfaces on the bus now (0 when absent or gone), and one of them.
 uint32_t sim_sensor_interface_count(SimSensor* sensor, uint64_t nowMs);
-int sim_sensor_interface(const SimSensor* sensor, uint32_t index, SimInterface* out);  // 1 / 0
+bool sim_sensor_interface(const SimSensor* sensor, uint32_t index, SimInterface* out);
 
 // Opens interface `index` of the current appearance: kSimOk and a port, or
 // kSimErrFileNotFound (no such interface now) or kSimErrAccessDenied.
 uint32_t sim_sensor_open(SimSensor* sensor, uint64_t nowMs, uint32_t index, SimPort* port);
-// 1 while the port's appearance is still on the bus.
-int sim_sensor_port_alive(const SimSensor* sensor, const SimPort* port);
+// True while the port's appearance is still on the bus.
+bool sim_sensor_port_alive(const SimSensor* sensor, const SimPort* port);
 
 // HidD_SetFeature / HidD_GetFeature on the port's collection: buffer[0] is the report ID,
 // `length` includes it and must be at least the report's length (kSimErrInvalidParameter).
@@ -302,5 +302,5 @@ uint32_t sim_sensor_write_output(SimSensor* sensor, uint64_t nowMs, const SimPor
 // Reads flash bytes into `out` (bytes beyond the flash read as 0xFF).
 void sim_sensor_read_flash(const SimSensor* sensor, uint32_t address, uint8_t* out,
                            uint32_t length);
-// 1 when the flash holds a valid update: the write mark's first byte is 0x00.
-int sim_sensor_image_valid(const SimSensor* sensor);
+// True when the flash holds a valid update: the write mark's first byte is 0x00.
+bool sim_sensor_image_valid(const SimSensor* sensor);

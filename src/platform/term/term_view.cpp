@@ -51,7 +51,7 @@ void RunOnLoopThread(Change change) {
     std::unique_lock<std::mutex> lock(queueMutex);
     queueDone.wait(lock, [] { return queueLength < kQueueSlots; });
     queue[queueLength++] = &call;
-    TermViewWake();
+    term_view_wake();
     queueDone.wait(lock, [&call] { return call.done; });
 }
 
@@ -90,7 +90,7 @@ int Percent() {
 // up to minutes, and a sensor that looks stuck gets unplugged. -1 otherwise.
 int64_t ElapsedSeconds() {
     if (!window.shown || window.buttons[static_cast<int>(ViewButton::Exit)]) return -1;
-    return static_cast<int64_t>((TermNowMs() - statusSinceMs) / 1000);
+    return static_cast<int64_t>((term_now_ms() - statusSinceMs) / 1000);
 }
 
 int TerminalColumns() {
@@ -234,7 +234,7 @@ void PrintChange(Part part, ViewText field) {
 
 // After each change of the window.
 void Changed(Part part, ViewText field = ViewText::Status) {
-    if (part == Part::Text && field == ViewText::Status) statusSinceMs = TermNowMs();
+    if (part == Part::Text && field == ViewText::Status) statusSinceMs = term_now_ms();
     if (silenced) return;
     if (terminalMode) {
         // Percent steps are drawn at once so the bar visibly moves; the rest waits for the
@@ -257,12 +257,12 @@ void ChangeBar(uint32_t done, uint32_t total) {
 
 }  // namespace
 
-uint64_t TermNowMs() {
+uint64_t term_now_ms() {
     return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now().time_since_epoch()).count());
 }
 
-View* TermViewBegin(bool terminal, const char* dialogCaption, FILE* stream) {
+View* term_view_begin(bool terminal, const char* dialogCaption, FILE* stream) {
     std::memset(&window, 0, sizeof window);
     window.buttons[0] = window.buttons[1] = window.barEnabled = true;
     window.total = 100;
@@ -278,7 +278,7 @@ View* TermViewBegin(bool terminal, const char* dialogCaption, FILE* stream) {
     dirty = false;
     framesDrawn = 0;
     lastPercent = -1;
-    statusSinceMs = TermNowMs();
+    statusSinceMs = term_now_ms();
     elapsedDrawn = -1;
     linePercentDecile = -1;
     for (bool& enabled : lineEnabled) enabled = true;
@@ -286,9 +286,9 @@ View* TermViewBegin(bool terminal, const char* dialogCaption, FILE* stream) {
     return &window;
 }
 
-int TermViewWakeFd() { return wakePipe[0]; }
+int term_view_wake_fd() { return wakePipe[0]; }
 
-void TermViewWake() {
+void term_view_wake() {
     if (wakePipe[1] >= 0) {
         const char byte = 1;
         // A full pipe already wakes the loop; nothing is lost by a failed write.
@@ -297,7 +297,7 @@ void TermViewWake() {
     }
 }
 
-void TermViewRunQueuedCalls() {
+void term_view_run_queued_calls() {
     char drain[64];
     while (wakePipe[0] >= 0 && read(wakePipe[0], drain, sizeof drain) > 0) {
     }
@@ -315,20 +315,22 @@ void TermViewRunQueuedCalls() {
     }
 }
 
-bool TermViewButtonEnabled(ViewButton button) { return window.buttons[static_cast<int>(button)]; }
+bool term_view_button_enabled(ViewButton button) {
+    return window.buttons[static_cast<int>(button)];
+}
 
-void TermViewFlush() {
-    if (!TermViewFramePending()) return;
+void term_view_flush() {
+    if (!term_view_frame_pending()) return;
     DrawFrame();
     dirty = false;
 }
 
-bool TermViewFramePending() {
+bool term_view_frame_pending() {
     return terminalMode && !silenced && window.shown &&
            (dirty || ElapsedSeconds() != elapsedDrawn);
 }
 
-void TermViewNote(const char* text) {
+void term_view_note(const char* text) {
     if (silenced) return;
     // Below the dialog; the next frame is drawn afresh underneath.
     std::fflush(display);
@@ -340,9 +342,9 @@ void TermViewNote(const char* text) {
     }
 }
 
-void TermViewSilence() { silenced = true; }
+void term_view_silence() { silenced = true; }
 
-void TermViewEnd() {
+void term_view_end() {
     loopThreadSet = false;
     if (silenced) return;
     if (terminalMode) {
@@ -402,6 +404,6 @@ void view_message_box(View*, const char* text, const char* caption) {
     RunOnLoopThread([text, caption] {
         char line[kTermTextCapacity];
         std::snprintf(line, sizeof line, "%s: %s", caption, text);
-        TermViewNote(line);
+        term_view_note(line);
     });
 }

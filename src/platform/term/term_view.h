@@ -24,25 +24,25 @@ struct View {
 };
 
 // Milliseconds on a monotonic clock.
-uint64_t TermNowMs();
+uint64_t term_now_ms();
 
 // Marks the calling thread as the loop's and clears the window. `terminal`: draw the window
 // in place with control sequences, under `caption`; otherwise print each change as one line.
-View* TermViewBegin(bool terminal, const char* caption, FILE* stream);
+View* term_view_begin(bool terminal, const char* caption, FILE* stream);
 // File descriptor that becomes readable when another thread has queued a change or a signal
 // arrived.
-int TermViewWakeFd();
+int term_view_wake_fd();
 // Wakes the loop (async-signal-safe).
-void TermViewWake();
+void term_view_wake();
 // Empties the wake descriptor and carries out the queued changes.
-void TermViewRunQueuedCalls();
-bool TermViewButtonEnabled(ViewButton button);
-// True while a change waits for the next frame; TermViewFlush draws it.
-bool TermViewFramePending();
-void TermViewFlush();
+void term_view_run_queued_calls();
+bool term_view_button_enabled(ViewButton button);
+// True while a change waits for the next frame; term_view_flush draws it.
+bool term_view_frame_pending();
+void term_view_flush();
 // A line of the program's own: printed below the window.
-void TermViewNote(const char* text);
+void term_view_note(const char* text);
 // Stops all output to the terminal (after a hang-up).
-void TermViewSilence();
+void term_view_silence();
 // The last frame stays on the screen.
-void TermViewEnd();
+void term_view_end();

@@ -12,10 +12,10 @@
 
 namespace {
 
-int Failed(PlatFileRead* read, DWORD error) {
+bool Failed(PlatFileRead* read, DWORD error) {
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
         read->kind = kFileMissing;
-        return 0;
+        return false;
     }
     read->kind = kFileUnreadable;
     const DWORD length =
@@ -31,24 +31,24 @@ int Failed(PlatFileRead* read, DWORD error) {
                        read->reason[end - 1] == ' ')) {
         read->reason[--end] = '\0';
     }
-    return 0;
+    return false;
 }
 
 }  // namespace
 
-int plat_read_regular_file(const char* path, uint8_t* buffer, size_t capacity,
-                           PlatFileRead* read) {
+bool plat_read_regular_file(const char* path, uint8_t* buffer, size_t capacity,
+                            PlatFileRead* read) {
     *read = PlatFileRead{kFileUnreadable, 0, 0, ""};
     const DWORD attributes = GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) return Failed(read, GetLastError());
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         read->kind = kFileFolder;
-        return 0;
+        return false;
     }
     const HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return Failed(read, GetLastError());
-    int result = 0;
+    bool result = false;
     LARGE_INTEGER size;
     const DWORD type = GetFileType(file);
     if (type != FILE_TYPE_DISK) {
@@ -92,18 +92,18 @@ int plat_read_regular_file(const char* path, uint8_t* buffer, size_t capacity,
 
 namespace {
 
-int WriteFailed(const char* what, DWORD error, char* reason, size_t capacity) {
+bool WriteFailed(const char* what, DWORD error, char* reason, size_t capacity) {
     PlatFileRead words = {};
     Failed(&words, error);
     std::snprintf(reason, capacity, "%s: %s", what,
                   words.reason[0] != '\0' ? words.reason : "the path was not found");
-    return 0;
+    return false;
 }
 
 }  // namespace
 
-int plat_write_file_atomically(const char* path, const uint8_t* bytes, size_t length,
-                               char* reason, size_t capacity) {
+bool plat_write_file_atomically(const char* path, const uint8_t* bytes, size_t length,
+                                char* reason, size_t capacity) {
     // The new file's name is the target's with a suffix, in the same folder. CREATE_NEW
     // refuses whatever already sits at that name, and FILE_FLAG_OPEN_REPARSE_POINT never
     // follows a link there; anything but a file on a disk (a device name such as CON makes
@@ -132,7 +132,7 @@ int plat_write_file_atomically(const char* path, const uint8_t* bytes, size_t le
     if (GetFileType(file) != FILE_TYPE_DISK) {
         CloseHandle(file);
         std::snprintf(reason, capacity, "the name beside it is not a file on a disk");
-        return 0;
+        return false;
     }
     bool written = true;
     while (written && length > 0) {
@@ -154,5 +154,5 @@ int plat_write_file_atomically(const char* path, const uint8_t* bytes, size_t le
         DeleteFileA(temporary);
         return WriteFailed("cannot replace it", error, reason, capacity);
     }
-    return 1;
+    return true;
 }

@@ -30,8 +30,8 @@ HidInterfaceList* plat_hid_list_present() {
     return reinterpret_cast<HidInterfaceList*>(set);
 }
 
-int Win32InterfacePath(HDEVINFO set, const GUID* classGuid, uint32_t index, char* path,
-                       size_t pathCapacity) {
+int win32_interface_path(HDEVINFO set, const GUID* classGuid, uint32_t index, char* path,
+                         size_t pathCapacity) {
     SP_DEVICE_INTERFACE_DATA interfaceData;
     std::memset(&interfaceData, 0, sizeof(interfaceData));
     interfaceData.cbSize = sizeof(interfaceData);
@@ -142,8 +142,8 @@ int plat_hid_list_entry(HidInterfaceList* list, uint32_t index, char* path, size
     if (list == nullptr) return kHidListEnd;
     GUID hidGuid;
     HidD_GetHidGuid(&hidGuid);
-    const int status = Win32InterfacePath(reinterpret_cast<HDEVINFO>(list), &hidGuid, index,
-                                          path, pathCapacity);
+    const int status = win32_interface_path(reinterpret_cast<HDEVINFO>(list), &hidGuid, index,
+                                            path, pathCapacity);
     if (status != kHidListFound) return status;
     std::memset(info, 0, sizeof(*info));
     HANDLE device = OpenInterface(path);

@@ -11,5 +11,5 @@
 // Path of the interface at `index` of class `classGuid` in `set`: kHidListFound with the
 // NUL-terminated path in `path`, kHidListEnd past the last interface, kHidListUnreadable
 // when the detail record cannot be read or the path does not fit `pathCapacity`.
-int Win32InterfacePath(HDEVINFO set, const GUID* classGuid, uint32_t index, char* path,
-                       size_t pathCapacity);
+int win32_interface_path(HDEVINFO set, const GUID* classGuid, uint32_t index, char* path,
+                         size_t pathCapacity);

@@ -34,8 +34,8 @@ LONG ReadSubkey(void* context, DWORD index, char* name, DWORD* length) {
 
 }  // namespace
 
-void Win32MatchProductKeys(Win32SubkeyReader read, void* context, uint16_t vendorId,
-                           const uint16_t* productIds, uint32_t count, uint8_t* met) {
+void win32_match_product_keys(Win32SubkeyReader read, void* context, uint16_t vendorId,
+                              const uint16_t* productIds, uint32_t count, uint8_t* met) {
     for (uint32_t i = 0; i < count; ++i) met[i] = 0;
     char name[kKeyNameCapacity];
     int failures = 0;
@@ -66,7 +66,7 @@ void plat_usb_products_met(uint16_t vendorId, const uint16_t* productIds, uint32
         for (uint32_t i = 0; i < count; ++i) met[i] = 0;
         return;
     }
-    Win32MatchProductKeys(ReadSubkey, branch, vendorId, productIds, count, met);
+    win32_match_product_keys(ReadSubkey, branch, vendorId, productIds, count, met);
     RegCloseKey(branch);
 }
 
