@@ -54,7 +54,8 @@ cmake --preset mingw "${image_options[@]}" \
     -DZORFLASH_SIGN_CERT="$signing/cert.pem" -DZORFLASH_SIGN_KEY="$signing/key.pem"
 cmake --build --preset mingw
 # zorflash.exe for 32-bit Windows, with the same images: the program alone (its build preset
-# names only it), signed too; its file checks run below, its Wine runs in tests/front/win32 (label wine).
+# names only it), signed too; its file checks run below, its Wine runs in tests/front/win32
+# (label wine).
 cmake --preset mingw32 "${image_options[@]}" \
     -DZORFLASH_SIGN_CERT="$signing/cert.pem" -DZORFLASH_SIGN_KEY="$signing/key.pem" >/dev/null
 cmake --build --preset mingw32
