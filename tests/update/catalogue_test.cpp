@@ -148,7 +148,8 @@ TEST(Images, ChooseImageBySource) {
         {"carried A", 0, nullptr, nullptr, true, ImageOriginKind::Carried},
         {"carried B", 1, nullptr, nullptr, true, ImageOriginKind::Carried},
         // A carried image goes before the system's folder.
-        {"carried before fallback", 0, nullptr, "/nonexistent-zorflash", true, ImageOriginKind::Carried},
+        {"carried before fallback", 0, nullptr, "/nonexistent-zorflash", true,
+         ImageOriginKind::Carried},
         // A named folder goes before the carried image, and its file must be there.
         {"named folder without file", 1, "/nonexistent-zorflash", nullptr, false,
          ImageOriginKind::FileProblem},
