@@ -40,7 +40,7 @@ fi
 # "32-bit emulation disabled"), an installed wine32 makes the `wine` command pick its 32-bit
 # loader for every program and fail with "Exec format error", the 64-bit ones included.
 # Without it the rest still works: the 32-bit program's Wine tests are then disabled
-# (tests/linux), and this says why. The i386 architecture is taken back when nothing of it
+# (tests/front/win32), and this says why. The i386 architecture is taken back when nothing of it
 # could be installed, so that a mirror without usable i386 indexes does not make every later
 # `apt-get update` fail.
 runs_32bit_programs() {

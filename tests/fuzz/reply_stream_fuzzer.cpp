@@ -19,6 +19,7 @@
 
 #include "flash/flash_protocol.h"
 #include "update/update_worker.h"
+#include "boot_command.h"
 #include "fuzz_check.h"
 #include "fuzz_platform.h"
 
@@ -28,7 +29,7 @@ ViewBar bar = {reinterpret_cast<View*>(0x4711), 0, kProgressStartMaximum};
 constexpr uint32_t kStart = 0x4000;
 
 struct Expected {
-    uint8_t bytes[137];
+    uint8_t bytes[kBootCommandLength];
     uint32_t failResult;      // the sequence's result when this command fails
     const char* module;
     bool block;               // a programmed or verified block (one progress step)
@@ -39,15 +40,7 @@ Expected expected[kFuzzMaxCommands];
 uint32_t AddCommand(uint32_t n, uint8_t opcode, uint8_t sequence, uint32_t address, uint8_t length,
                     uint32_t failResult, const char* module, bool block) {
     Expected& e = expected[n];
-    std::memset(e.bytes, 0, sizeof e.bytes);
-    e.bytes[0] = 1;
-    e.bytes[1] = opcode;
-    e.bytes[2] = sequence;
-    e.bytes[3] = static_cast<uint8_t>(address);
-    e.bytes[4] = static_cast<uint8_t>(address >> 8);
-    e.bytes[5] = static_cast<uint8_t>(address >> 16);
-    e.bytes[6] = static_cast<uint8_t>(address >> 24);
-    e.bytes[7] = length;
+    EncodeBootCommand(e.bytes, opcode, sequence, address, length);
     e.failResult = failResult;
     e.module = module;
     e.block = block;
@@ -159,8 +152,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FuzzCheck(m.commandCount == 0 && m.outputWrites == 0, "a boot loader found running is left alone");
         } else if (v >= 16) {
             FuzzCheck(m.commandCount == 1 && m.outputWrites == 0, "one exit command as a feature report");
-            uint8_t exitCommand[137] = {1, 3};
-            FuzzCheck(std::memcmp(m.commands[0].bytes, exitCommand, 137) == 0 && m.commands[0].length == 137,
+            uint8_t exitCommand[kBootCommandLength];
+            EncodeBootCommand(exitCommand, 3, 0, 0, 0);
+            FuzzCheck(std::memcmp(m.commands[0].bytes, exitCommand, kBootCommandLength) == 0 && m.commands[0].length == kBootCommandLength,
                       "the exit command's bytes");
             FuzzCheck(!m.commands[0].getAsked, "no reply is read to the exit");
             exitFailed = m.commands[0].setFailed;
@@ -187,8 +181,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (uint32_t i = 0; i < m.commandCount; ++i) {
         const FuzzCommand& c = m.commands[i];
         const Expected& e = expected[i];
-        FuzzCheck(c.length == 137, "every command is 137 bytes", static_cast<long>(i));
-        FuzzCheck(std::memcmp(c.bytes, e.bytes, 137) == 0, "command bytes as expected", static_cast<long>(i));
+        FuzzCheck(c.length == kBootCommandLength, "every command is 137 bytes", static_cast<long>(i));
+        FuzzCheck(std::memcmp(c.bytes, e.bytes, kBootCommandLength) == 0, "command bytes as expected", static_cast<long>(i));
         const uint8_t opcode = e.bytes[1];
         bool passed;
         const char* stage = nullptr;

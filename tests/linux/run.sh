@@ -25,7 +25,7 @@ if (($# == 0)); then set -- -L linux; fi
 status=0
 (cd "$build" && ctest --output-on-failure -j2 "$@") || status=$?
 # The Wine tests leave their display and Wine server running for speed; end them.
-if [[ -x "$root/tests/linux/wine_umockdev.sh" && -d "$build/wine-umockdev" ]]; then
-    "$root/tests/linux/wine_umockdev.sh" "$build/wine-umockdev" --stop
+if [[ -x "$root/tests/front/win32/wine_umockdev.sh" && -d "$build/wine-umockdev" ]]; then
+    "$root/tests/front/win32/wine_umockdev.sh" "$build/wine-umockdev" --stop
 fi
 exit $status

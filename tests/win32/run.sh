@@ -10,7 +10,7 @@
 #
 # Needs (Debian 12): cmake g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix googletest
 # wine wine64 xvfb xauth x11-utils imagemagick osslsigncode openssl. Installed here when
-# missing and running as root. (The 32-bit program runs under Wine in tests/linux, with
+# missing and running as root. (The 32-bit program runs under Wine in tests/front/win32, with
 # wine32:i386 from scripts/setup.sh.)
 set -euo pipefail
 
@@ -54,7 +54,8 @@ cmake --preset mingw "${image_options[@]}" \
     -DZORFLASH_SIGN_CERT="$signing/cert.pem" -DZORFLASH_SIGN_KEY="$signing/key.pem"
 cmake --build --preset mingw
 # zorflash.exe for 32-bit Windows, with the same images: the program alone (its build preset
-# names only it), signed too; its file checks run below, its Wine runs in tests/linux (label wine).
+# names only it), signed too; its file checks run below, its Wine runs in tests/front/win32
+# (label wine).
 cmake --preset mingw32 "${image_options[@]}" \
     -DZORFLASH_SIGN_CERT="$signing/cert.pem" -DZORFLASH_SIGN_KEY="$signing/key.pem" >/dev/null
 cmake --build --preset mingw32

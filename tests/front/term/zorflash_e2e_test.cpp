@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "emulated_sensor.h"
+#include "emulated_e2e.h"
 #include "run_program.h"
 #include "update_stream.h"
 #include "firmware/sha256.h"
@@ -62,7 +62,7 @@ std::string ImageSum(uint16_t kind) {
     return hex;
 }
 
-class ZorflashE2eTest : public ::testing::Test {
+class ZorflashE2eTest : public EmulatedSensorTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(emulated_testbed_ready()) << "umockdev testbed not available";
@@ -70,12 +70,6 @@ protected:
         // The tests' images come as files, as a distribution ships them (a build given the
         // images carries the same bytes).
         firmwareDir = ImageFolder("images", 0);
-    }
-    void TearDown() override { emulated_sensor_stop(sensor); }
-
-    void Start(const SimSensorConfig& config) {
-        sensor = emulated_sensor_start(config);
-        ASSERT_NE(sensor, nullptr);
     }
     ProgramRun Run(const std::vector<std::string>& args, double timeoutSeconds) {
         return RunBare(std::vector<std::string>{"--firmware-dir", firmwareDir}, args, timeoutSeconds);
@@ -89,29 +83,12 @@ protected:
         EXPECT_FALSE(run.timedOut) << "zorflash did not end within " << timeoutSeconds << " s";
         return run;
     }
-    std::vector<SimTranscriptEntry> Transcript() { return emulated_sensor_transcript(sensor); }
-    bool FlashHolds(const FirmwareImage& image) {
-        return emulated_sensor_flash_holds(sensor, ImageBytes(image), ImageByteCount(image));
-    }
-
-    EmulatedSensor* sensor = nullptr;
     std::string lockEnv;
     std::string firmwareDir;
 };
 
-// Quick sensor delays: the boot loader shows up 300 ms after the switch request, the
-// sensor comes back 300 ms after the exit command.
-SimSensorConfig Config(uint16_t family, uint16_t version) {
-    SimSensorConfig config = sim_sensor_config_for_family(family);
-    config.normalVersion = version;
-    config.bootLoaderVersion = 0x0011;
-    config.bootAppearDelayMs = 300;
-    config.returnDelayMs = 300;
-    return config;
-}
-
 TEST_F(ZorflashE2eTest, UpdatesFamilyZeroSensor) {
-    Start(Config(0, 0x0140));
+    Start(QuickSensorConfig(0, 0x0140));
     const ProgramRun run = Run({"/F0", "image.bin"}, kUpdateTimeoutSeconds);
     EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
     EXPECT_TRUE(FlashHolds(ImageForKind(0)));
@@ -130,7 +107,7 @@ TEST_F(ZorflashE2eTest, UpdatesFamilyZeroSensor) {
 // An update killed while it programs leaves the sensor in its boot loader; the same command
 // run again on the same machine finishes it, as the first run recorded the family.
 TEST_F(ZorflashE2eTest, UpdateKilledWhileProgrammingIsFinishedByTheNextRun) {
-    Start(Config(0, 0x0140));
+    Start(QuickSensorConfig(0, 0x0140));
     const auto programmed = [this](uint32_t atLeast) {
         const bool reached = emulated_sensor_lock(sensor)->counters.programs >= atLeast;
         emulated_sensor_unlock(sensor);
@@ -183,7 +160,7 @@ TEST_P(ZorflashRecordTest, FamilyOnlyFromTheTwoProductLines) {
         ASSERT_EQ(mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr), 0);
         ASSERT_EQ(mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
     }
-    SimSensorConfig config = Config(0, 0x0140);
+    SimSensorConfig config = QuickSensorConfig(0, 0x0140);
     config.startInBootLoader = !c.readOnly;
     Start(config);
     const ProgramRun run = Run({"/F0", "x"}, kUpdateTimeoutSeconds);
@@ -215,7 +192,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<RecordCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ZorflashE2eTest, UpdatesFamilyOneSensor) {
-    SimSensorConfig config = Config(1, 0x0139);
+    SimSensorConfig config = QuickSensorConfig(1, 0x0139);
     config.report5Word = 2;
     config.report6Word = 1;
     Start(config);
@@ -233,7 +210,7 @@ TEST_F(ZorflashE2eTest, UpdatesFamilyOneSensor) {
 }
 
 TEST_F(ZorflashE2eTest, BlockRefusedInFirstAttemptIsWrittenByTheSecond) {
-    SimSensorConfig config = Config(0, 0x0140);
+    SimSensorConfig config = QuickSensorConfig(0, 0x0140);
     config.faults.rules[0].kind = kSimFaultRefuse;
     config.faults.rules[0].opcode = 0x01;
     config.faults.rules[0].matchAddress = 1;
@@ -259,7 +236,7 @@ TEST_F(ZorflashE2eTest, BlockRefusedInFirstAttemptIsWrittenByTheSecond) {
 // A boot loader of the old generation (version 15): refused by the version gate, and sent
 // back to normal mode with the exit command as an output report, through hidraw's write().
 TEST_F(ZorflashE2eTest, OldBootLoaderIsSentBackWithTheOutputReport) {
-    SimSensorConfig config = Config(0, 0x0140);
+    SimSensorConfig config = QuickSensorConfig(0, 0x0140);
     config.bootLoaderVersion = 15;
     Start(config);
     const ProgramRun run = Run({"/F0", "image.bin"}, kUpdateTimeoutSeconds);
@@ -295,7 +272,7 @@ class ZorflashNoCommandTest : public ZorflashE2eTest,
 
 TEST_P(ZorflashNoCommandTest, SensorReceivesNoCommandAtAll) {
     const NoCommandCase& c = GetParam();
-    SimSensorConfig config = Config(c.family, c.version);
+    SimSensorConfig config = QuickSensorConfig(c.family, c.version);
     config.report5Word = c.report5Word;
     config.report6Word = c.report6Word;
     Start(config);
@@ -349,7 +326,7 @@ class ZorflashFirmwareSourceTest : public ZorflashE2eTest,
 
 TEST_P(ZorflashFirmwareSourceTest, WritesOnlyTheImageItWasGiven) {
     const FirmwareSourceCase& c = GetParam();
-    Start(Config(0, 0x0140));
+    Start(QuickSensorConfig(0, 0x0140));
     const std::string dir = ImageFolder(c.name, c.flip, c.cutTo);
     std::vector<std::string> options;
     if (c.useFolder) options = {"--firmware-dir", dir};
@@ -416,7 +393,7 @@ TEST_F(ZorflashE2eTest, LongOptionsLeaveTheSensorAlone) {
         {{"--json", "--v\xff\xc3("}, 4, "error",
          "zorflash: unknown option --v\xff\xc3(; see zorflash --help\n"},
     };
-    SimSensorConfig config = Config(1, 0x0139);
+    SimSensorConfig config = QuickSensorConfig(1, 0x0139);
     config.report5Word = 2;
     config.report6Word = 1;
     Start(config);
@@ -508,7 +485,7 @@ class ZorflashExitStatusTest : public ZorflashE2eTest,
 TEST_P(ZorflashExitStatusTest, UpdateEndsWithTheTablesStatus) {
     const ExitStatusCase& c = GetParam();
     if (c.version != 0) {
-        SimSensorConfig config = Config(0, c.version);
+        SimSensorConfig config = QuickSensorConfig(0, c.version);
         config.startInBootLoader = c.startInBootLoader;
         config.faults.switchRefused = c.switchRefused;
         config.faults.neverReturns = c.neverReturns;
@@ -632,7 +609,7 @@ TEST_F(ZorflashE2eTest, InfoGivesTheVerdictAndSendsNothing) {
     };
     for (const Case& c : cases) {
         if (c.version != 0) {
-            SimSensorConfig config = Config(0, c.version);
+            SimSensorConfig config = QuickSensorConfig(0, c.version);
             config.startInBootLoader = c.inBootLoader;
             Start(config);
         }
@@ -723,7 +700,7 @@ TEST_P(ZorflashHostileTest, RefusesOrWritesTheRightImage) {
     h.lockPath = lockEnv.substr(lockEnv.find('=') + 1);
     h.sumA = ImageSum(0);
     if (c.family >= 0) {
-        SimSensorConfig config = c.family == 0 ? Config(0, 0x0140) : Config(1, 0x0139);
+        SimSensorConfig config = c.family == 0 ? QuickSensorConfig(0, 0x0140) : QuickSensorConfig(1, 0x0139);
         if (c.family == 1) config.report5Word = 2, config.report6Word = 1;
         config.startInBootLoader = c.startInBootLoader;
         Start(config);
@@ -840,7 +817,7 @@ INSTANTIATE_TEST_SUITE_P(
                     [](HostileRun& h, const std::string& printed) -> const char* {
                         if (printed.find("Current Version : 0140") == std::string::npos) return nullptr;
                         emulated_sensor_stop(h.sensor);
-                        SimSensorConfig family1 = Config(1, 0x0139);
+                        SimSensorConfig family1 = QuickSensorConfig(1, 0x0139);
                         family1.report5Word = 2, family1.report6Word = 1;
                         h.sensor = emulated_sensor_start(family1);
                         return emulated_sensor_wait_for_product(h.sensor, 0x00E6, 5000) ? "u" : "";

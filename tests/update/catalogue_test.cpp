@@ -5,6 +5,7 @@
 #include <string>
 
 #include "update/firmware_catalogue.h"
+#include "update/firmware_source.h"
 
 namespace {
 
@@ -132,6 +133,42 @@ TEST(Images, LayoutAndKinds) {
     EXPECT_NE(std::memcmp(ImageBytes(a), ImageBytes(b), 1024), 0) << "the two images differ";
     EXPECT_EQ(ImageByteCount(a) % 128, 0u);
     EXPECT_EQ(ImageByteCount(b) % 128, 0u);
+}
+
+TEST(Images, ChooseImageBySource) {
+    static FirmwareSource source;
+    const struct {
+        const char* name;
+        uint16_t kind;
+        const char* directory;
+        const char* fallback;
+        bool usable;
+        ImageOriginKind origin;
+    } rows[] = {
+        {"carried A", 0, nullptr, nullptr, true, ImageOriginKind::Carried},
+        {"carried B", 1, nullptr, nullptr, true, ImageOriginKind::Carried},
+        // A carried image goes before the system's folder.
+        {"carried before fallback", 0, nullptr, "/nonexistent-zorflash", true,
+         ImageOriginKind::Carried},
+        // A named folder goes before the carried image, and its file must be there.
+        {"named folder without file", 1, "/nonexistent-zorflash", nullptr, false,
+         ImageOriginKind::FileProblem},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        source.directory = row.directory;
+        source.fallbackDirectory = row.fallback;
+        static ImageChoice choice;
+        EXPECT_EQ(ChooseImage(row.kind, &source, &choice), row.usable);
+        EXPECT_EQ(choice.origin, row.origin);
+        const FirmwareImage& carried = ImageForKind(row.kind);
+        EXPECT_EQ(choice.image.blob == carried.blob, row.origin == ImageOriginKind::Carried);
+        EXPECT_EQ(std::strlen(choice.sha256), row.usable ? 64u : 0u);
+        EXPECT_EQ(choice.problem[0] == '\0', row.usable) << choice.problem;
+        if (row.directory != nullptr) {
+            EXPECT_EQ(std::string(choice.path).rfind(std::string(row.directory) + "/", 0), 0u);
+        }
+    }
 }
 
 }  // namespace

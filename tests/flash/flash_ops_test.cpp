@@ -1,6 +1,7 @@
 // The boot loader's command exchange and the flash operations, one at a time.
 #include <cstring>
 
+#include "boot_command.h"
 #include "core_support.h"
 #include "flash/flash_protocol.h"
 #include "update/firmware_catalogue.h"
@@ -126,13 +127,10 @@ TEST(FlashErase, ReplyRule) {
         const auto commands = BootCommands();
         ASSERT_EQ(commands.size(), c.commands);
         for (size_t i = 0; i < commands.size(); ++i) {
-            uint8_t expected[137] = {};
-            expected[0] = 1;
-            expected[1] = 0;
-            expected[2] = static_cast<uint8_t>(i);
-            expected[3] = static_cast<uint8_t>(i);
-            EXPECT_EQ(commands[i].length, 137u);
-            EXPECT_EQ(std::memcmp(commands[i].data, expected, 137), 0) << "block " << i;
+            uint8_t expected[kBootCommandLength];
+            EncodeBootCommand(expected, 0, static_cast<uint8_t>(i), static_cast<uint32_t>(i), 0);
+            EXPECT_EQ(commands[i].length, kBootCommandLength);
+            EXPECT_EQ(std::memcmp(commands[i].data, expected, kBootCommandLength), 0) << "block " << i;
         }
         EXPECT_EQ(sim_debug_lines().size(), c.diagLines);
         if (c.diagLines) {
@@ -170,10 +168,11 @@ TEST(FlashEnd, FormByBootLoaderVersion) {
         const auto reports = Reports();
         ASSERT_EQ(reports.size(), 1u) << "one report and no reply read";
         if (c.feature) {
-            uint8_t expected[137] = {1, 3};
+            uint8_t expected[kBootCommandLength];
+            EncodeBootCommand(expected, 3, 0, 0, 0);
             EXPECT_EQ(reports[0].kind, kSimEventSetFeature);
-            EXPECT_EQ(reports[0].length, 137u);
-            EXPECT_EQ(std::memcmp(reports[0].data, expected, 137), 0);
+            EXPECT_EQ(reports[0].length, kBootCommandLength);
+            EXPECT_EQ(std::memcmp(reports[0].data, expected, kBootCommandLength), 0);
         } else {
             EXPECT_EQ(reports[0].kind, kSimEventWriteOutput);
             EXPECT_EQ(reports[0].length, device.info.outputReportLength);

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "emulated_sensor.h"
+#include "emulated_e2e.h"
 #include "firmware/sha256.h"
 #include "run_program.h"
 #include "update_stream.h"
@@ -28,16 +28,7 @@ std::string WindowsExe() {
     return path != nullptr ? path : ZORFLASH_WINDOWS_EXE_DEFAULT;
 }
 
-SimSensorConfig Config(uint16_t family, uint16_t version) {
-    SimSensorConfig config = sim_sensor_config_for_family(family);
-    config.normalVersion = version;
-    config.bootLoaderVersion = 0x0011;
-    config.bootAppearDelayMs = 300;
-    config.returnDelayMs = 300;
-    return config;
-}
-
-class WineE2eTest : public ::testing::Test {
+class WineE2eTest : public EmulatedSensorTest {
 protected:
     void SetUp() override {
         if (access(WindowsExe().c_str(), R_OK) != 0) {
@@ -46,12 +37,6 @@ protected:
         }
         if (std::system("command -v wine >/dev/null 2>&1") != 0) GTEST_SKIP() << "no wine";
         ASSERT_TRUE(emulated_testbed_ready()) << "umockdev testbed not available";
-    }
-    void TearDown() override { emulated_sensor_stop(sensor); }
-
-    void Start(const SimSensorConfig& config) {
-        sensor = emulated_sensor_start(config);
-        ASSERT_NE(sensor, nullptr);
     }
     ProgramRun Run(const std::vector<std::string>& args, const std::string& usbKeys,
                    double timeoutSeconds, const std::string& pressOkIn = "",
@@ -69,19 +54,13 @@ protected:
         EXPECT_FALSE(run.timedOut) << "zorflash.exe did not end within " << timeoutSeconds << " s";
         return run;
     }
-    std::vector<SimTranscriptEntry> Transcript() { return emulated_sensor_transcript(sensor); }
-    bool FlashHolds(const FirmwareImage& image) {
-        return emulated_sensor_flash_holds(sensor, ImageBytes(image), ImageByteCount(image));
-    }
-
-    EmulatedSensor* sensor = nullptr;
 };
 
 // Identification through Wine's HID stack: vendor, product and version from the mocked
 // device, the family-1 report words through HidD_GetFeature. The sensor is up to date, so
 // it is read and nothing is sent.
 TEST_F(WineE2eTest, IdentifiesFamilyOneSensorThroughWinesHidStack) {
-    SimSensorConfig config = Config(1, 0x0139);
+    SimSensorConfig config = QuickSensorConfig(1, 0x0139);
     config.report5Word = 6;
     config.report6Word = 1;
     Start(config);
@@ -116,7 +95,7 @@ TEST_F(WineE2eTest, NoSensorAndMismatchEndWithTheirExitStatus) {
     EXPECT_EQ(report["program"], "zorflash") << report;
     EXPECT_EQ(report["exitStatus"], 3) << report;
     EXPECT_EQ(report["update"]["end"], "no sensor") << report;
-    Start(Config(0, 0x0200));
+    Start(QuickSensorConfig(0, 0x0200));
     EXPECT_EQ(Run({"--update"}, "", 60).exitCode, 5);
     const ProgramRun slash = Run({"/V", "--report", WindowsPath(reportFile)}, "", 60);
     report = ReportAt(reportFile);
@@ -130,7 +109,7 @@ TEST_F(WineE2eTest, NoSensorAndMismatchEndWithTheirExitStatus) {
 // --update that cannot create its window (no display for Wine) ends with 1 and says why; a
 // sensor that needs the update receives nothing.
 TEST_F(WineE2eTest, UpdateThatCannotCreateItsWindowEndsWith1AndSendsNothing) {
-    Start(Config(0, 0x0140));
+    Start(QuickSensorConfig(0, 0x0140));
     const ProgramRun run = Run({"--update"}, "", 60, "", "ZORFLASH_WINE_NO_DISPLAY=1");
     EXPECT_EQ(run.exitCode, 1) << run.err;
     EXPECT_NE(run.err.find("zorflash: Can't create DialogBox."), std::string::npos) << run.err;
@@ -163,7 +142,7 @@ std::string ImageSum(uint16_t kind) {
 // the switch request, the boot loader's node comes (a new /dev/hidrawN), and after the exit
 // command the sensor comes back with its new version.
 TEST_F(WineE2eTest, UpdatesFamilyZeroSensorAcrossReEnumeration) {
-    Start(Config(0, 0x0140));
+    Start(QuickSensorConfig(0, 0x0140));
     const ProgramRun run = Run({"/F0", "image.bin"}, "", 150);
     EXPECT_EQ(run.exitCode, 2) << run.err;
     EXPECT_TRUE(FlashHolds(ImageForKind(0)));
@@ -185,7 +164,7 @@ TEST_F(WineE2eTest, UpdatesFamilyZeroSensorAcrossReEnumeration) {
 // Windows' class driver takes a feature report only in a buffer of the collection's
 // feature-report length, so the 2-byte switch request must travel zero-padded to 9 bytes.
 TEST_F(WineE2eTest, UpdatesFamilyOneSensorAcrossReEnumeration) {
-    SimSensorConfig config = Config(1, 0x0139);
+    SimSensorConfig config = QuickSensorConfig(1, 0x0139);
     config.report5Word = 2;
     config.report6Word = 1;
     Start(config);
@@ -223,7 +202,7 @@ TEST_F(WineE2eTest, UpdatesFamilyOneSensorAcrossReEnumeration) {
 // one attempt, --update ends with 5 (does not fit), and the Application log has an error
 // entry. Both products are met, so no driver installation is waited for.
 TEST_F(WineE2eTest, BootLoaderOfAnotherGenerationEndsWith5AndAnErrorEntry) {
-    SimSensorConfig config = Config(0, 0x0140);
+    SimSensorConfig config = QuickSensorConfig(0, 0x0140);
     config.bootLoaderVersion = 0x0020;
     Start(config);
     const ProgramRun run =
@@ -240,7 +219,7 @@ TEST_F(WineE2eTest, BootLoaderOfAnotherGenerationEndsWith5AndAnErrorEntry) {
 // A sensor already in its boot loader: the family comes from the products the machine has
 // met, which the test writes as keys under Wine's Enum\USB (Wine keeps none for hidraw devices).
 TEST_F(WineE2eTest, UpdatesSensorFoundInItsBootLoaderWithFamilyFromTheProductsMet) {
-    SimSensorConfig config = Config(0, 0x0140);
+    SimSensorConfig config = QuickSensorConfig(0, 0x0140);
     config.startInBootLoader = 1;
     Start(config);
     const ProgramRun run = Run({"/F0", "image.bin"}, "VID_F0A5&PID_0090 VID_F0A5&PID_0094", 120);
@@ -254,7 +233,7 @@ TEST_F(WineE2eTest, UpdatesSensorFoundInItsBootLoaderWithFamilyFromTheProductsMe
 // Same sensor with no record of its family: kind undetermined, so the worker's no-sensor
 // path (exit code 0) and not a single command.
 TEST_F(WineE2eTest, SensorInItsBootLoaderWithNoFamilyMetIsLeftAlone) {
-    SimSensorConfig config = Config(0, 0x0140);
+    SimSensorConfig config = QuickSensorConfig(0, 0x0140);
     config.startInBootLoader = 1;
     Start(config);
     const ProgramRun run = Run({"/F0", "image.bin"}, "", 60);
@@ -273,7 +252,7 @@ TEST_F(WineE2eTest, SensorInItsBootLoaderWithNoFamilyMetIsLeftAlone) {
 // --version answers in its box and ends with 0; the sensor (family 1: identification would
 // read reports 5 and 6) receives nothing, not even a switch request.
 TEST_F(WineE2eTest, VersionAnswersInItsBoxAndLeavesTheSensorAlone) {
-    SimSensorConfig config = Config(1, 0x0139);
+    SimSensorConfig config = QuickSensorConfig(1, 0x0139);
     config.report5Word = 2;
     config.report6Word = 1;
     Start(config);

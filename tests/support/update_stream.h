@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "boot_command.h"
 #include "platform/sim/sim_sensor_model.h"
 #include "update/firmware_catalogue.h"
 
@@ -20,16 +21,8 @@ struct Report {
 
 inline std::vector<uint8_t> Command(uint8_t opcode, uint8_t sequence, uint32_t address, uint8_t length,
                              const uint8_t* data) {
-    std::vector<uint8_t> c(137, 0);
-    c[0] = 0x01;
-    c[1] = opcode;
-    c[2] = sequence;
-    c[3] = static_cast<uint8_t>(address);
-    c[4] = static_cast<uint8_t>(address >> 8);
-    c[5] = static_cast<uint8_t>(address >> 16);
-    c[6] = static_cast<uint8_t>(address >> 24);
-    c[7] = length;
-    if (data != nullptr) std::memcpy(c.data() + 8, data, 128);
+    std::vector<uint8_t> c(kBootCommandLength);
+    EncodeBootCommand(c.data(), opcode, sequence, address, length, data, data != nullptr ? 128 : 0);
     return c;
 }
 

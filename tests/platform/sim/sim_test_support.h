@@ -5,24 +5,17 @@
 #include <cstdint>
 #include <cstring>
 
+#include "boot_command.h"
 #include "platform/sim/sim_sensor_model.h"
 
 using Report = std::array<uint8_t, kSimBootReportLength>;
+static_assert(kSimBootReportLength == kBootCommandLength, "the model's boot report is a command");
 
-// A boot-loader command (feature report 1): id, opcode, sequence, LE address, length in
-// 8-byte units, 128 data bytes, spare.
+// A boot-loader command (feature report 1).
 inline Report BootCommand(uint8_t opcode, uint8_t sequence, uint32_t address, uint8_t units,
                           const uint8_t* data = nullptr, size_t dataLength = 0) {
-    Report r{};
-    r[0] = 0x01;
-    r[1] = opcode;
-    r[2] = sequence;
-    r[3] = static_cast<uint8_t>(address);
-    r[4] = static_cast<uint8_t>(address >> 8);
-    r[5] = static_cast<uint8_t>(address >> 16);
-    r[6] = static_cast<uint8_t>(address >> 24);
-    r[7] = units;
-    if (data != nullptr) std::memcpy(r.data() + 8, data, dataLength);
+    Report r;
+    EncodeBootCommand(r.data(), opcode, sequence, address, units, data, dataLength);
     return r;
 }
 
