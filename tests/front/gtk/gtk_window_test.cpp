@@ -56,12 +56,17 @@ TEST_P(GtkWindowTest, DrivenThroughTheAccessibilityBus) {
         {"/usr/bin/dbus-run-session", "--", "/usr/bin/python3", GTK_DRIVER, c.drive, shot, ZORFLASH_GTK_BINARY,
          "--firmware-dir", dir},
         {"ZORFLASH_LOCK_FILE=" + dir + ".lock"}, 240);
+    // The lines in order; one marked "~" may come anywhere after the line before it: the
+    // driver sees two labels that change together (the status and the version, or the
+    // status and its own close) in either order.
     size_t at = 0;
     for (const char* line : c.lines) {
+        const bool unordered = line[0] == '~';
+        if (unordered) ++line;
         const size_t found = run.out.find(std::string("\n") + line, at);
         EXPECT_NE(found, std::string::npos) << "no line " << line << " after " << at << " in\n"
                                             << run.out << run.err;
-        if (found != std::string::npos) at = found + 1;
+        if (found != std::string::npos && !unordered) at = found + 1;
     }
     if (sensor != nullptr) {
         EXPECT_EQ(emulated_sensor_flash_holds(sensor, ImageBytes(image), ImageByteCount(image)),
@@ -80,11 +85,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         GtkCase{"family0_update", "update", true, 0, 0, false,
                 {"Current version: 0140", "New version: 0610", "driver: pressing Update",
-                 "Status: Now Updating....", "Status: Erasing....",
+                 "Status: Now Updating....", "~Status: Erasing....",
                  "driver: close sent True",
                  "Refused: The sensor is being written: the window cannot close until the "
                  "update has ended.",
-                 "Status: Program....", "Status: Verify....", "Current version: 0610",
+                 "Status: Program....", "Status: Verify....", "~Current version: 0610",
                  "Status: Update complete.", "exit: 2"},
                 true},
         GtkCase{"no_sensor", "update", false, 0, 0, false,
