@@ -129,11 +129,7 @@ windows_exe() {
     cp -- "$work/$folder/bin/zorflash.exe" "$out/$folder/zorflash.exe"
 }
 windows_exe toolchain-mingw64.cmake windows-x64
-if [[ -f $root/cmake/toolchain-mingw32.cmake ]]; then
-    windows_exe toolchain-mingw32.cmake windows-x86
-else
-    echo "=== skipped windows-x86/zorflash.exe: this source has no 32-bit toolchain (cmake/toolchain-mingw32.cmake)" >&2
-fi
+windows_exe toolchain-mingw32.cmake windows-x86
 
 (cd "$out" && find . -type f ! -name SHA256SUMS -printf '%P\n' | sort | xargs -d '\n' sha256sum -- >SHA256SUMS)
 echo "=== $out"
