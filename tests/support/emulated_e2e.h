@@ -27,7 +27,7 @@ protected:
     void TearDown() override { emulated_sensor_stop(sensor); }
 
     void Start(const SimSensorConfig& config) {
-        sensor = emulated_sensor_start(config);
+        sensor = emulated_sensor_start(config, sensorOptions);
         ASSERT_NE(sensor, nullptr);
     }
     std::vector<SimTranscriptEntry> Transcript() { return emulated_sensor_transcript(sensor); }
@@ -36,4 +36,5 @@ protected:
     }
 
     EmulatedSensor* sensor = nullptr;
+    EmulatedSensorOptions sensorOptions;
 };

@@ -108,9 +108,9 @@ int ErrnoOf(uint32_t simCode) {
 }
 
 uint64_t NowMs(EmulatedSensor* s) {
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now() - s->start)
-                                     .count());
+    const auto real = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - s->start);
+    return static_cast<uint64_t>(real.count()) * s->options.timeScale / 1000;
 }
 
 // ---- Report descriptor of one appearance ----------------------------------------------

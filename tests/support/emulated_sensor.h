@@ -38,9 +38,13 @@ struct EmulatedSensorOptions {
     int outputWithoutReportId = 1;
     // Period of the pump that follows the model's mode changes.
     uint32_t pumpPeriodMs = 2;
+    // The sensor's clock runs this many times faster than the real one, as the program under
+    // test's does under the time-scale preload (time_scaled_program_env).
+    uint32_t timeScale = 1;
 };
 
-// Starts a sensor with `config` at time 0 of its own clock (real time since the start).
+// Starts a sensor with `config` at time 0 of its own clock (real time since the start, times
+// the options' timeScale).
 // Only one sensor exists at a time. Returns null when the testbed is not available.
 EmulatedSensor* emulated_sensor_start(const SimSensorConfig& config,
                                       const EmulatedSensorOptions& options = {});

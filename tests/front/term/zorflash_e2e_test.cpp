@@ -1,8 +1,10 @@
 // The Linux edition, unmodified, as a process under the umockdev preload, against the
-// emulated sensor. Real time: an update takes about ten seconds (the program's own waits:
-// 2 s after the switch, 1 s set-up, 5 x 1 s erase, 1 s before the version is read again; no
-// wait for a driver installation, which Linux does not have). Each test process keeps the
-// record of the sensors met in folders of its own (isolate_program_state in umockdev_main).
+// emulated sensor. An update takes about ten seconds of the program's own waits (2 s after
+// the switch, 1 s set-up, 5 x 1 s erase, 1 s before the version is read again; no wait for a
+// driver installation, which Linux does not have); the program and the sensor run on a
+// clock kTimeScale times faster than the real one, so these cost a tenth of that. Each test
+// process keeps the record of the sensors met in folders of its own (isolate_program_state
+// in umockdev_main).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -32,6 +34,16 @@
 namespace {
 
 constexpr double kUpdateTimeoutSeconds = 150;
+
+// How much faster than the real clock the program's (under the time-scale preload) and the
+// emulated sensor's run. The runs' time limits stay real seconds.
+constexpr uint32_t kTimeScale = 10;
+
+EmulatedSensorOptions ScaledSensorOptions() {
+    EmulatedSensorOptions options;
+    options.timeScale = kTimeScale;
+    return options;
+}
 
 bool HasLine(const std::string& text, const std::string& line) {
     for (const std::string& l : split_lines(text)) {
@@ -67,6 +79,11 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(emulated_testbed_ready()) << "umockdev testbed not available";
         lockEnv = "ZORFLASH_LOCK_FILE=/tmp/zorflash-e2e-" + std::to_string(getpid()) + ".lock";
+        sensorOptions = ScaledSensorOptions();
+        const char* preload = std::getenv("LD_PRELOAD");
+        programEnv = {lockEnv, "ZORFLASH_TEST_TIME_SCALE=" + std::to_string(kTimeScale),
+                      std::string("LD_PRELOAD=") + (preload ? preload : "") + " " +
+                          ZORFLASH_TIME_SCALE_PRELOAD};
         // The tests' images come as files, as a distribution ships them (a build given the
         // images carries the same bytes).
         firmwareDir = ImageFolder("images", 0);
@@ -79,11 +96,12 @@ protected:
                        double timeoutSeconds, const char* program = ZORFLASH_BINARY) {
         argv.insert(argv.begin(), program);
         argv.insert(argv.end(), args.begin(), args.end());
-        ProgramRun run = run_program(argv, {lockEnv}, timeoutSeconds);
+        ProgramRun run = run_program(argv, programEnv, timeoutSeconds);
         EXPECT_FALSE(run.timedOut) << "zorflash did not end within " << timeoutSeconds << " s";
         return run;
     }
     std::string lockEnv;
+    std::vector<std::string> programEnv;  // the lock, and the program's clock scaled
     std::string firmwareDir;
 };
 
@@ -114,7 +132,7 @@ TEST_F(ZorflashE2eTest, UpdateKilledWhileProgrammingIsFinishedByTheNextRun) {
         return reached;
     };
     const ProgramRun killed =
-        run_program({ZORFLASH_BINARY, "--firmware-dir", firmwareDir, "/F0", "x"}, {lockEnv},
+        run_program({ZORFLASH_BINARY, "--firmware-dir", firmwareDir, "/F0", "x"}, programEnv,
                     kUpdateTimeoutSeconds, [&] { return programmed(40); });
     ASSERT_TRUE(killed.killed) << killed.out << killed.err;
     EXPECT_FALSE(programmed(ImageByteCount(ImageForKind(0)) / 128)) << "killed too late";
@@ -716,7 +734,7 @@ TEST_P(ZorflashHostileTest, RefusesOrWritesTheRightImage) {
     argv.push_back(ZORFLASH_BINARY);
     for (const std::string& a : std::vector<std::string>{"--firmware-dir", "DIR"}) argv.push_back(Expand(a, h));
     for (const std::string& a : c.args) argv.push_back(Expand(a, h));
-    std::vector<std::string> env = {"ZORFLASH_LOCK_FILE=" + h.lockPath};
+    std::vector<std::string> env = programEnv;
     for (const std::string& e : c.env) env.push_back(Expand(e, h));
     std::function<const char*(const ProgramRun&)> typeNow;
     if (c.typed) typeNow = [&](const ProgramRun& soFar) { return c.typed(h, soFar.out + soFar.err); };
@@ -819,7 +837,7 @@ INSTANTIATE_TEST_SUITE_P(
                         emulated_sensor_stop(h.sensor);
                         SimSensorConfig family1 = QuickSensorConfig(1, 0x0139);
                         family1.report5Word = 2, family1.report6Word = 1;
-                        h.sensor = emulated_sensor_start(family1);
+                        h.sensor = emulated_sensor_start(family1, ScaledSensorOptions());
                         return emulated_sensor_wait_for_product(h.sensor, 0x00E6, 5000) ? "u" : "";
                     }},
         HostileCase{"fifo_image", 0, false, [](HostileRun& h) { Shell("mkfifo FOLDER/image-a.bin", h); },
