@@ -22,6 +22,11 @@
 # as the Wine server: every run ends the server first, and the program starts a new one in
 # the caller's environment. The display (Xvfb, for the program's dialog) runs without the
 # preload and is kept across runs.
+#
+# Several tests may run at once, each with its own testbed: a run takes one of
+# ZORFLASH_WINE_SLOTS (default 2) slots, each a copy of the prefix with a Wine server of its
+# own, and waits while every slot is taken. The slot's lock is held on descriptor 8, which
+# no Wine process inherits (a server left running would hold the slot).
 set -euo pipefail
 
 state=$1
@@ -74,33 +79,55 @@ case "${1:-}" in
     ;;
 --stop)
     no_preload wineserver -k >/dev/null 2>&1 || true
+    for prefix in "$state"/slot*/prefix; do
+        [[ -d $prefix ]] && WINEPREFIX=$prefix no_preload wineserver -k >/dev/null 2>&1 || true
+    done
     if [[ -f "$state/xvfb.pid" ]]; then kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true; fi
     rm -f "$state/xvfb.pid" "$state/display"
     ;;
 *)
     setup
     export DISPLAY="$(cat "$state/display")"
+    slots=${ZORFLASH_WINE_SLOTS:-2}
+    slot=""
+    while [[ -z $slot ]]; do
+        for ((n = 0; n < slots; n++)); do
+            exec 8>"$state/slot$n.lock"
+            if flock -n 8; then slot="$state/slot$n"; break; fi
+            exec 8>&-
+        done
+        [[ -n $slot ]] || sleep 0.2
+    done
+    if [[ ! -f "$slot/prefix/system.reg" ]] ||
+        [[ -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" &&
+            ! -f "$slot/prefix/drive_c/windows/syswow64/kernel32.dll" ]]; then
+        rm -rf "$slot"
+        mkdir -p "$slot"
+        cp -a "$WINEPREFIX" "$slot/prefix.new"
+        mv "$slot/prefix.new" "$slot/prefix"
+    fi
+    export WINEPREFIX="$slot/prefix"
     # A server (and device driver process) from an earlier run knows an old testbed.
-    wineserver -k >/dev/null 2>&1 || true
-    wineserver -w >/dev/null 2>&1 || true
+    wineserver -k >/dev/null 2>&1 8>&- || true
+    wineserver -w >/dev/null 2>&1 8>&- || true
     usb='HKLM\SYSTEM\CurrentControlSet\Enum\USB'
     for key in ${ZORFLASH_WINE_USB_KEYS:-}; do
-        wine reg add "$usb\\$key" /f >/dev/null 2>&1
+        wine reg add "$usb\\$key" /f >/dev/null 2>&1 8>&-
     done
     presser=""
     if [[ -n "${ZORFLASH_WINE_PRESS_OK:-}" ]]; then
-        wine "${ZORFLASH_WINE_PRESS_OK%% *}" "${ZORFLASH_WINE_PRESS_OK#* }" >/dev/null 2>&1 &
+        wine "${ZORFLASH_WINE_PRESS_OK%% *}" "${ZORFLASH_WINE_PRESS_OK#* }" >/dev/null 2>&1 8>&- &
         presser=$!
     fi
     status=0
     if [[ -n "${ZORFLASH_WINE_NO_DISPLAY:-}" ]]; then
-        env -u DISPLAY wine "$@" || status=$?
+        env -u DISPLAY wine "$@" 8>&- || status=$?
     else
-        wine "$@" || status=$?
+        wine "$@" 8>&- || status=$?
     fi
     if [[ -n $presser ]]; then wait "$presser" || true; fi
     for key in ${ZORFLASH_WINE_USB_KEYS:-}; do
-        wine reg delete "$usb\\$key" /f >/dev/null 2>&1 || true
+        wine reg delete "$usb\\$key" /f >/dev/null 2>&1 8>&- || true
     done
     exit $status
     ;;
