@@ -124,7 +124,7 @@ export ZORFLASH_LINUX_BUILD_DIR="$root/build"
 run_ctest tests/win32/run.sh build-logs/win32.log tests/win32/run.sh
 # The Linux suite's real-time runs and Wine against the emulated sensor; the window's ran above.
 run_ctest tests/linux/run.sh build-logs/linux.log tests/linux/run.sh -L linux -LE gtk
-# Each fuzz target runs 30 s from its corpus here (60 s when run by hand).
+# Each fuzz target runs 30 s from its corpus here (60 s when run by hand), one per core.
 run_ctest tests/fuzz/run.sh build-logs/fuzz.log env ZORFLASH_FUZZ_SECONDS=30 tests/fuzz/run.sh
 
 echo "Summary: $passed passed, $failed failed"

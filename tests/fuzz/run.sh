@@ -36,12 +36,13 @@ fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-passed=0
-failed=0
-for target in "${targets[@]}"; do
+
+# fuzz_one TARGET: runs one target and writes its line and its result into the work folder.
+fuzz_one() {
+    local target=$1
     mkdir -p "$work/$target/corpus" "$build/artifacts/$target"
     cp -r "$here/corpus/$target/." "$work/$target/corpus/"
-    log="$build/$target.log"
+    local log="$build/$target.log" rc executions corpus
     # -timeout: one input taking seconds is a hang; -rss_limit_mb: a leak or runaway growth.
     "$build/${target}_fuzzer" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 \
         -rss_limit_mb=2048 -max_len=8192 -artifact_prefix="$build/artifacts/$target/" \
@@ -50,12 +51,37 @@ for target in "${targets[@]}"; do
     executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
     corpus=$(find "$work/$target/corpus" -type f | wc -l)
     if [[ $rc -eq 0 ]]; then
+        echo "$target: 1 passed, 0 failed (${executions:-?} executions in ${seconds} s, corpus $corpus inputs)" >"$work/$target.line"
+    else
+        {
+            echo "$target: 0 passed, 1 failed (exit $rc after ${executions:-?} executions); log $log"
+            grep -E "property broken|ERROR: |SUMMARY: |Test unit written" "$log" | head -20
+        } >"$work/$target.line"
+    fi
+    echo $rc >"$work/$target.rc"
+}
+
+# Each target is one process on one core: as many run at once as there are cores.
+cores=$(nproc)
+running=0
+for target in "${targets[@]}"; do
+    if ((running >= cores)); then
+        wait -n
+        running=$((running - 1))
+    fi
+    fuzz_one "$target" &
+    running=$((running + 1))
+done
+wait
+
+passed=0
+failed=0
+for target in "${targets[@]}"; do
+    cat "$work/$target.line" 2>/dev/null || echo "$target: 0 passed, 1 failed (no result)"
+    if [[ "$(cat "$work/$target.rc" 2>/dev/null)" == 0 ]]; then
         passed=$((passed + 1))
-        echo "$target: 1 passed, 0 failed (${executions:-?} executions in ${seconds} s, corpus $corpus inputs)"
     else
         failed=$((failed + 1))
-        echo "$target: 0 passed, 1 failed (exit $rc after ${executions:-?} executions); log $log"
-        grep -E "property broken|ERROR: |SUMMARY: |Test unit written" "$log" | head -20
     fi
 done
 summary $passed $failed
