@@ -8,6 +8,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 if [[ $(id -u) -eq 0 ]]; then scripts/setup.sh; else sudo scripts/setup.sh; fi || exit 1
+echo "=== setup: $SECONDS s"
 
 passed=0
 failed=0
@@ -113,7 +114,9 @@ fi
 echo "=== release folder: $((SECONDS - release_started)) s"
 
 for preset in asan tsan; do
+    build_started=$SECONDS
     if cmake --preset $preset >/dev/null && cmake --build --preset $preset; then
+        echo "=== $preset build: $((SECONDS - build_started)) s"
         run_ctest "$preset suite" build-logs/$preset.log ctest --preset $preset -LE "no-$preset"
     else
         echo "=== $preset build FAILED"; failed=$((failed + 1)); status=1
