@@ -7,7 +7,7 @@
 #   wine-run.sh --stop                  end the Wine server and the display of this build
 #
 # One Wine prefix per build directory (<build>/wineprefix, or $ZORFLASH_WINEPREFIX), made
-# once with `wineboot -i` and reused; one persistent `wineserver -p` and one Xvfb display
+# once (wine-prefix.sh) and reused; one persistent `wineserver -p` and one Xvfb display
 # shared by every test, so that a program costs tenths of a second, not seconds. The build
 # directory is the one whose CMakeCache.txt lies at or above the current directory (ctest
 # runs each test in its own folder of the build), or $ZORFLASH_BUILD_DIR.
@@ -41,8 +41,7 @@ setup() {
     exec 9>"$state/lock"
     flock 9
     if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
-        wineboot -i >/dev/null 2>&1
-        wineserver -w
+        "$(dirname "${BASH_SOURCE[0]}")/wine-prefix.sh" "$WINEPREFIX"
         # Let Wine draw the window frames itself: Xvfb runs no window manager, and a
         # screenshot should show the caption.
         wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1

@@ -16,7 +16,7 @@
 # HKLM\SYSTEM\CurrentControlSet\Enum\USB for the run (the record of installed devices
 # that Wine does not keep for hidraw devices) and deletes them afterwards.
 #
-# The prefix (STATE_DIR/prefix) is made once with `wineboot -i`, with winebus's SDL backend
+# The prefix (STATE_DIR/prefix) is made once (tests/win32/wine-prefix.sh), with winebus's SDL backend
 # off, so that Wine's HID bus takes hidraw nodes through udev. Wine's device driver process
 # must run under the preload with the caller's testbed (UMOCKDEV_DIR), and it lives as long
 # as the Wine server: every run ends the server first, and the program starts a new one in
@@ -46,7 +46,7 @@ setup() {
     exec 9>"$state/lock"
     flock 9
     if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
-        no_preload wineboot -i >/dev/null 2>&1
+        "$(dirname "${BASH_SOURCE[0]}")/../../win32/wine-prefix.sh" "$WINEPREFIX" 9>&-
         no_preload wine reg add 'HKLM\System\CurrentControlSet\Services\winebus' \
             /v 'Enable SDL' /t REG_DWORD /d 0 /f >/dev/null 2>&1
         no_preload wineserver -w

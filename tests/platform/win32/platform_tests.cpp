@@ -1,6 +1,6 @@
 // The Windows platform seam against the real calls, under Wine: the products met, read from
-// registry keys created with Wine's own reg.exe (and the walk over the keys with a scripted
-// reader), HID enumeration with no sensor, the bounded output-report write, error texts,
+// registry keys made as an installation makes them (and the walk over the keys with a
+// scripted reader), HID enumeration with no sensor, the bounded output-report write, error texts,
 // and the worker-thread calls of the dialog seam.
 #include <windows.h>
 #include <setupapi.h>
@@ -32,29 +32,26 @@ const char* const kTestKeys[] = {
     "VID_F0A5&PID_0091",
 };
 
-// Runs Wine's reg.exe, as `wine reg add ...` does from the shell.
-int Reg(const std::string& arguments) {
-    std::string commandLine = "reg.exe " + arguments;
-    std::vector<char> text(commandLine.begin(), commandLine.end());
-    text.push_back('\0');
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessA(nullptr, text.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                        nullptr, &startup, &info)) {
-        return -1;
+// The keys' folder under HKEY_LOCAL_MACHINE, where a USB device's key is made when Windows
+// (or `wine reg add`) installs it.
+const char kBranchUnderMachine[] = "SYSTEM\\CurrentControlSet\\Enum\\USB\\";
+
+bool AddKey(const char* key) {
+    HKEY handle;
+    const std::string path = std::string(kBranchUnderMachine) + key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                        &handle, nullptr) != ERROR_SUCCESS) {
+        return false;
     }
-    WaitForSingleObject(info.hProcess, 30000);
-    DWORD code = 1;
-    GetExitCodeProcess(info.hProcess, &code);
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-    return static_cast<int>(code);
+    RegCloseKey(handle);
+    return true;
 }
 
 void RemoveTestKeys() {
     // Key names are case-insensitive: this also removes a key created in another case.
-    for (const char* key : kTestKeys) Reg("delete \"" + std::string(kBranch) + key + "\" /f");
+    for (const char* key : kTestKeys) {
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kBranchUnderMachine) + key).c_str());
+    }
 }
 
 struct RegistryRow {
@@ -74,7 +71,7 @@ TEST_P(RegistryProbe, AnswersFromTheKeysUnderEnumUsb) {
     const RegistryRow& row = GetParam();
     RemoveTestKeys();
     for (const char* key : row.keys) {
-        ASSERT_EQ(Reg("add \"" + std::string(kBranch) + key + "\" /f"), 0) << key;
+        ASSERT_TRUE(AddKey(key)) << key;
     }
     const uint16_t products[3] = {kProductFamily0, kProductFamily1, kProductBootLoader};
     uint8_t met[3] = {7, 7, 7};
