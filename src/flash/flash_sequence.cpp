@@ -40,7 +40,7 @@ const char* BootModeFailureText(UpdateResult result) {
 UpdateResult RunWriteAndVerify(const FlashProgress& progress, const uint8_t* image,
                                uint32_t endAddress, uint16_t switchableProduct) {
     HidDevice device = ClosedHidDevice();
-    int wasInBootMode = 0;
+    bool wasInBootMode = false;
     const UpdateResult entered = EnterBootMode(&device, switchableProduct, &wasInBootMode);
     if (entered != UpdateResult::Success) {
         Log(BootModeFailureText(entered));

@@ -90,10 +90,10 @@ PlatResult plat_hid_write_output(HidConnection* connection, const uint8_t* buffe
 // ---- USB products this machine has met -------------------------------------------------
 
 // For each of the `count` products in `productIds` (of vendor `vendorId`), whether this
-// machine has had it attached before, now or earlier: met[i] is 1 or 0. A platform that
-// keeps no such record, or cannot read it, answers 0 for every product.
+// machine has had it attached before, now or earlier: met[i]. A platform that keeps no such
+// record, or cannot read it, answers false for every product.
 void plat_usb_products_met(uint16_t vendorId, const uint16_t* productIds, uint32_t count,
-                           uint8_t* met);
+                           bool* met);
 
 // The core has just found product `productId` of vendor `vendorId` attached, and has sent it
 // nothing yet. A platform whose system keeps no record of the products met keeps its own

@@ -10,16 +10,16 @@ constexpr uint32_t kFirstInstallWaitMs = 20000;
 
 }  // namespace
 
-UpdateResult EnterBootMode(HidDevice* device, uint16_t switchableProduct, int* wasInBootMode) {
-    uint8_t bootLoaderMet = 0;
+UpdateResult EnterBootMode(HidDevice* device, uint16_t switchableProduct, bool* wasInBootMode) {
+    bool bootLoaderMet = false;
     plat_usb_products_met(kSensorVendorId, &kProductBootLoader, 1, &bootLoaderMet);
 
-    const int found = FindSensorDevice(device);
-    *wasInBootMode = 1;
+    const bool found = FindSensorDevice(device);
+    *wasInBootMode = true;
     if (!found) return UpdateResult::NoSensor;
     if (device->info.productId == kProductBootLoader) return UpdateResult::Success;
 
-    *wasInBootMode = 0;
+    *wasInBootMode = false;
     // The last moment the sensor tells its family before the switch request.
     plat_note_product_met(kSensorVendorId, device->info.productId);
     if (device->info.productId != switchableProduct) {

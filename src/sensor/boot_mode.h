@@ -13,4 +13,4 @@
 // product of the sensor its image was chosen for: another sensor plugged in since would be
 // written with the wrong family's image. It is left alone, with nothing sent (OtherSensor).
 // A sensor found already in its boot loader is taken as it is.
-UpdateResult EnterBootMode(HidDevice* device, uint16_t switchableProduct, int* wasInBootMode);
+UpdateResult EnterBootMode(HidDevice* device, uint16_t switchableProduct, bool* wasInBootMode);

@@ -60,7 +60,7 @@ bool IdentifySensor(SensorInfo* info) {
     case kProductBootLoader: {
         // The boot loader does not tell its family; the products this machine has met do.
         static const uint16_t kFamilies[2] = {kProductFamily0, kProductFamily1};
-        uint8_t met[2] = {};
+        bool met[2] = {};
         plat_usb_products_met(kSensorVendorId, kFamilies, 2, met);
         if (met[0] && !met[1]) info->kind = kSensorFamily0;
         if (met[1] && !met[0]) info->kind = kSensorFamily1;

@@ -182,7 +182,7 @@ PlatResult plat_hid_write_output(HidConnection* connection, const uint8_t* buffe
 }
 
 void plat_usb_products_met(uint16_t vendorId, const uint16_t* productIds, uint32_t count,
-                           uint8_t* met) {
+                           bool* met) {
     for (uint32_t i = 0; i < count; ++i) {
         const bool bootLoader = productIds[i] == 0x0094 && fuzzMachine.setup.bootLoaderMet;
         met[i] = vendorId == 0xF0A5 && (productIds[i] == 0x0090 || bootLoader);

@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     if (strcasecmp(argv[1], "00e6") == 0) product = kProductFamily1;
     if (product == 0) return 2;
     plat_note_product_met(kSensorVendorId, product);
-    uint8_t met = 0;
+    bool met = false;
     plat_usb_products_met(kSensorVendorId, &product, 1, &met);
     return met ? 0 : 1;
 }

@@ -393,16 +393,16 @@ void plat_note_product_met(uint16_t vendorId, uint16_t productId) {
 }
 
 void plat_usb_products_met(uint16_t vendorId, const uint16_t* productIds, uint32_t count,
-                           uint8_t* met) {
+                           bool* met) {
     ProductSet known = 0;
     bool read = false;
     for (uint32_t i = 0; i < count; ++i) {
-        met[i] = 0;
+        met[i] = false;
         // Linux installs no driver when a device first appears: the boot loader's node is
         // usable once udev has handled it, and the finder waits until it opens. So it counts
         // as met, and the core does not wait for an installation that never comes.
         if (vendorId == kSensorVendorId && productIds[i] == kProductBootLoader) {
-            met[i] = 1;
+            met[i] = true;
             continue;
         }
         const ProductSet product = ProductBit(vendorId, productIds[i]);

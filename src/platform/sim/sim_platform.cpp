@@ -396,18 +396,18 @@ PlatResult plat_hid_write_output(HidConnection* connection, const uint8_t* buffe
 // ---- platform.h: USB products met ----------------------------------------------------------
 
 void plat_usb_products_met(uint16_t vendorId, const uint16_t* productIds, uint32_t count,
-                           uint8_t* met) {
+                           bool* met) {
     auto lock = Lock();
     ++machine.counters.productQueries;
     const SimScenario& sc = machine.scenario;
     const uint32_t known = sc.productsMetCount < kSimMaxProductsMet ? sc.productsMetCount
                                                                     : kSimMaxProductsMet;
     for (uint32_t i = 0; i < count; ++i) {
-        met[i] = 0;
+        met[i] = false;
         for (uint32_t k = 0; k < known; ++k) {
             if (sc.productsMet[k].vendorId == vendorId &&
                 sc.productsMet[k].productId == productIds[i]) {
-                met[i] = 1;
+                met[i] = true;
             }
         }
     }

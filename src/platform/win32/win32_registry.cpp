@@ -35,8 +35,8 @@ LONG ReadSubkey(void* context, DWORD index, char* name, DWORD* length) {
 }  // namespace
 
 void win32_match_product_keys(Win32SubkeyReader read, void* context, uint16_t vendorId,
-                              const uint16_t* productIds, uint32_t count, uint8_t* met) {
-    for (uint32_t i = 0; i < count; ++i) met[i] = 0;
+                              const uint16_t* productIds, uint32_t count, bool* met) {
+    for (uint32_t i = 0; i < count; ++i) met[i] = false;
     char name[kKeyNameCapacity];
     int failures = 0;
     for (DWORD index = 0;;) {
@@ -52,18 +52,18 @@ void win32_match_product_keys(Win32SubkeyReader read, void* context, uint16_t ve
         failures = 0;
         name[kKeyNameCapacity - 1] = '\0';
         for (uint32_t i = 0; i < count; ++i) {
-            if (IsProductKey(name, vendorId, productIds[i])) met[i] = 1;
+            if (IsProductKey(name, vendorId, productIds[i])) met[i] = true;
         }
         ++index;
     }
 }
 
 void plat_usb_products_met(uint16_t vendorId, const uint16_t* productIds, uint32_t count,
-                           uint8_t* met) {
+                           bool* met) {
     HKEY branch = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum\\USB", 0, KEY_READ,
                       &branch) != ERROR_SUCCESS) {
-        for (uint32_t i = 0; i < count; ++i) met[i] = 0;
+        for (uint32_t i = 0; i < count; ++i) met[i] = false;
         return;
     }
     win32_match_product_keys(ReadSubkey, branch, vendorId, productIds, count, met);
@@ -79,7 +79,7 @@ const uint16_t kRecordedProducts[2] = {kProductFamily0, kProductFamily1};
 
 // One line per key the probes look for, present or not.
 size_t plat_describe_products_met(char* text, size_t capacity) {
-    uint8_t met[2];
+    bool met[2];
     plat_usb_products_met(kSensorVendorId, kRecordedProducts, 2, met);
     size_t length = 0;
     text[0] = '\0';
@@ -98,7 +98,7 @@ size_t plat_describe_products_met(char* text, size_t capacity) {
 
 size_t plat_products_met_clearing(uint16_t vendorId, uint16_t productId, char* text,
                                   size_t capacity) {
-    uint8_t met = 0;
+    bool met = false;
     plat_usb_products_met(vendorId, &productId, 1, &met);
     text[0] = '\0';
     if (!met) return 0;

@@ -13,8 +13,8 @@
 // ERROR_NO_MORE_ITEMS past the last subkey, or another error code.
 typedef LONG (*Win32SubkeyReader)(void* context, DWORD index, char* name, DWORD* length);
 
-// Walks the subkeys in index order and sets met[i] to 1 for each product whose key is
+// Walks the subkeys in index order and sets met[i] for each product whose key is
 // there, spelt "VID_F0A5&PID_0090" or "Vid_f0a5&Pid_0090" (the two spellings Windows
 // uses; any other counts as not met). met[] is cleared first.
 void win32_match_product_keys(Win32SubkeyReader read, void* context, uint16_t vendorId,
-                              const uint16_t* productIds, uint32_t count, uint8_t* met);
+                              const uint16_t* productIds, uint32_t count, bool* met);

@@ -249,9 +249,11 @@ TEST_F(Dialog, UpdateWithoutSensorReportsNoConnectionAndExitEndsWithCode0) {
     ClickButton(dialog, kUpdate);
     ASSERT_TRUE(WaitForText(dialog, kStatus, kNoSensorMessage, kQueryTimeoutMs))
         << "status line: " << ControlText(dialog, kStatus);
+    // The bar and the buttons follow the status, Exit as the last.
+    EXPECT_TRUE(WaitUntil([&] { return ControlEnabled(dialog, kExit); }, 5000))
+        << "Exit not enabled after the update";
     EXPECT_EQ(ControlText(dialog, kNotice), kNoticeText);
     EXPECT_TRUE(ControlEnabled(dialog, kUpdate));
-    EXPECT_TRUE(ControlEnabled(dialog, kExit));
     EXPECT_FALSE(ControlEnabled(dialog, kProgress));
     EXPECT_EQ(ControlText(dialog, kCurrentVersion), "????");
 
@@ -441,10 +443,12 @@ TEST_F(Dialog, SimulatedSensorCompleteUpdateEndsUpdateCompleteAndCode2) {
 
     ASSERT_TRUE(WaitForText(dialog, kStatus, "Update complete.", kUpdateTimeoutMs))
         << "status line: " << ControlText(dialog, kStatus);
+    // The status comes first; the notice, the bar, the buttons follow, Exit as the last.
+    EXPECT_TRUE(WaitUntil([&] { return ControlEnabled(dialog, kExit); }, 5000))
+        << "Exit not enabled after the update";
     EXPECT_EQ(ControlText(dialog, kCurrentVersion), "0610");
     EXPECT_EQ(ControlText(dialog, kNotice), "");
     EXPECT_FALSE(ControlEnabled(dialog, kUpdate));
-    EXPECT_TRUE(ControlEnabled(dialog, kExit));
     EXPECT_FALSE(ControlEnabled(dialog, kProgress));
 
     // The worker enables Exit as its last step and ends a moment later; a click in that

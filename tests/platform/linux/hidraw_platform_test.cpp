@@ -347,7 +347,7 @@ TEST_F(HidrawPlatformTest, OnlyTheBootLoaderCountsAsMetWithoutARecord) {
     unlink("/var/lib/zorflash/products-met");
     unlink((std::string(std::getenv("HOME")) + "/.local/state/zorflash/products-met").c_str());
     const uint16_t products[3] = {kProductFamily0, kProductFamily1, kProductBootLoader};
-    uint8_t met[3] = {7, 7, 7};
+    bool met[3] = {true, true, false};  // each the other way: every entry must be written
     plat_usb_products_met(kSensorVendorId, products, 3, met);
     EXPECT_EQ(std::vector<uint8_t>(met, met + 3), (std::vector<uint8_t>{0, 0, 1}));
 }
