@@ -56,7 +56,8 @@ bool HasLine(const std::string& text, const std::string& line) {
 // expect, changed by `flip` so that a run can tell whose bytes were written, or cut short.
 std::string ImageFolder(const std::string& name, uint8_t flip, uint32_t cutTo = 0) {
     const std::string dir = "/tmp/zorflash-e2e-" + std::to_string(getpid()) + "-" + name;
-    EXPECT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
+    // Fresh: a folder of an earlier test process that had the same number may be left.
+    EXPECT_EQ(std::system(("rm -rf " + dir + " && mkdir -p " + dir).c_str()), 0);
     for (uint16_t kind = 0; kind <= 1; ++kind) {
         const FirmwareImage& image = ImageForKind(kind);
         std::string bytes(reinterpret_cast<const char*>(ImageBytes(image)), ImageByteCount(image));
@@ -79,6 +80,9 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(emulated_testbed_ready()) << "umockdev testbed not available";
         lockEnv = "ZORFLASH_LOCK_FILE=/tmp/zorflash-e2e-" + std::to_string(getpid()) + ".lock";
+        // A lock left by an earlier test process that had the same number; the rows that
+        // plant something at the path need it free.
+        unlink(lockEnv.substr(lockEnv.find('=') + 1).c_str());
         sensorOptions = ScaledSensorOptions();
         const char* preload = std::getenv("LD_PRELOAD");
         programEnv = {lockEnv, "ZORFLASH_TEST_TIME_SCALE=" + std::to_string(kTimeScale),
