@@ -79,13 +79,13 @@ class ZorflashE2eTest : public EmulatedSensorTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(emulated_testbed_ready()) << "umockdev testbed not available";
-        lockEnv = "ZORFLASH_LOCK_FILE=/tmp/zorflash-e2e-" + std::to_string(getpid()) + ".lock";
+        lockPath = "/tmp/zorflash-e2e-" + std::to_string(getpid()) + ".lock";
         // A lock left by an earlier test process that had the same number; the rows that
         // plant something at the path need it free.
-        unlink(lockEnv.substr(lockEnv.find('=') + 1).c_str());
+        unlink(lockPath.c_str());
         sensorOptions = ScaledSensorOptions();
         const char* preload = std::getenv("LD_PRELOAD");
-        programEnv = {lockEnv, "ZORFLASH_TEST_TIME_SCALE=" + std::to_string(kTimeScale),
+        programEnv = {"ZORFLASH_LOCK_FILE=" + lockPath, "ZORFLASH_TEST_TIME_SCALE=" + std::to_string(kTimeScale),
                       std::string("LD_PRELOAD=") + (preload ? preload : "") + " " +
                           ZORFLASH_TIME_SCALE_PRELOAD};
         // The tests' images come as files, as a distribution ships them (a build given the
@@ -104,7 +104,7 @@ protected:
         EXPECT_FALSE(run.timedOut) << "zorflash did not end within " << timeoutSeconds << " s";
         return run;
     }
-    std::string lockEnv;
+    std::string lockPath;
     std::vector<std::string> programEnv;  // the lock, and the program's clock scaled
     std::string firmwareDir;
 };
@@ -513,8 +513,7 @@ TEST_P(ZorflashExitStatusTest, UpdateEndsWithTheTablesStatus) {
         config.faults.neverReturns = c.neverReturns;
         Start(config);
     }
-    const std::string lock = lockEnv.substr(lockEnv.find('=') + 1);
-    const int held = open(lock.c_str(), O_RDWR | O_CREAT, 0600);
+    const int held = open(lockPath.c_str(), O_RDWR | O_CREAT, 0600);
     if (c.lockHeld) {
         ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
     }
@@ -719,7 +718,7 @@ TEST_P(ZorflashHostileTest, RefusesOrWritesTheRightImage) {
     ASSERT_EQ(std::system(("rm -rf " + h.folder + " && mkdir -p -m 755 " + h.folder).c_str()), 0);
     unlink("/var/lib/zorflash/products-met");  // each row starts from a machine that met nothing
     h.firmwareDir = firmwareDir;
-    h.lockPath = lockEnv.substr(lockEnv.find('=') + 1);
+    h.lockPath = lockPath;
     h.sumA = ImageSum(0);
     if (c.family >= 0) {
         SimSensorConfig config = c.family == 0 ? QuickSensorConfig(0, 0x0140) : QuickSensorConfig(1, 0x0139);

@@ -170,6 +170,12 @@ protected:
         return WaitUntil([&] { return ControlText(dialog, id) == text; }, timeoutMs);
     }
 
+    // The worker ends by writing the status, then the notice, the bar and the buttons, Exit
+    // as the last: once Exit is enabled, the rest is there to read.
+    static bool WaitForWorkerEnd(HWND dialog) {
+        return WaitUntil([&] { return ControlEnabled(dialog, kExit); }, 5000);
+    }
+
     // Client-area rectangle of a control, in pixels.
     static RECT ControlRect(HWND dialog, int id) {
         RECT rect;
@@ -249,9 +255,7 @@ TEST_F(Dialog, UpdateWithoutSensorReportsNoConnectionAndExitEndsWithCode0) {
     ClickButton(dialog, kUpdate);
     ASSERT_TRUE(WaitForText(dialog, kStatus, kNoSensorMessage, kQueryTimeoutMs))
         << "status line: " << ControlText(dialog, kStatus);
-    // The bar and the buttons follow the status, Exit as the last.
-    EXPECT_TRUE(WaitUntil([&] { return ControlEnabled(dialog, kExit); }, 5000))
-        << "Exit not enabled after the update";
+    EXPECT_TRUE(WaitForWorkerEnd(dialog)) << "Exit not enabled after the update";
     EXPECT_EQ(ControlText(dialog, kNotice), kNoticeText);
     EXPECT_TRUE(ControlEnabled(dialog, kUpdate));
     EXPECT_FALSE(ControlEnabled(dialog, kProgress));
@@ -443,9 +447,7 @@ TEST_F(Dialog, SimulatedSensorCompleteUpdateEndsUpdateCompleteAndCode2) {
 
     ASSERT_TRUE(WaitForText(dialog, kStatus, "Update complete.", kUpdateTimeoutMs))
         << "status line: " << ControlText(dialog, kStatus);
-    // The status comes first; the notice, the bar, the buttons follow, Exit as the last.
-    EXPECT_TRUE(WaitUntil([&] { return ControlEnabled(dialog, kExit); }, 5000))
-        << "Exit not enabled after the update";
+    EXPECT_TRUE(WaitForWorkerEnd(dialog)) << "Exit not enabled after the update";
     EXPECT_EQ(ControlText(dialog, kCurrentVersion), "0610");
     EXPECT_EQ(ControlText(dialog, kNotice), "");
     EXPECT_FALSE(ControlEnabled(dialog, kUpdate));
