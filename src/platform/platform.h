@@ -87,6 +87,14 @@ PlatResult plat_hid_get_feature(HidConnection* connection, uint8_t* buffer, uint
 PlatResult plat_hid_write_output(HidConnection* connection, const uint8_t* buffer,
                                  uint32_t length, uint32_t timeoutMs);
 
+// Where the device behind an open interface is attached: a text that names its USB port
+// (the bus and the chain of hub ports it is plugged into), the same whichever mode the device
+// runs in and whatever product it shows, and different for any other port. A device that
+// restarts in its boot loader reappears at the same port; another board does not. Returns
+// true; false, with "" in `port`, when the platform cannot tell.
+constexpr size_t kHidPortCapacity = 256;
+bool plat_hid_port(HidConnection* connection, char* port, size_t capacity);
+
 // ---- USB products this machine has met -------------------------------------------------
 
 // For each of the `count` products in `productIds` (of vendor `vendorId`), whether this

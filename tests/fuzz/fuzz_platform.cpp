@@ -1,5 +1,6 @@
 #include "fuzz_platform.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -165,6 +166,11 @@ PlatResult plat_hid_get_feature(HidConnection* connection, uint8_t* buffer, uint
     std::memset(buffer, 0, length);
     std::memcpy(buffer, c.reply, kReportLength);
     return kSucceeded;
+}
+
+// One sensor on one port: the boot loader it restarts into is found there too.
+bool plat_hid_port(HidConnection*, char* port, size_t capacity) {
+    return std::snprintf(port, capacity, "usb-fuzz-1") > 0;
 }
 
 PlatResult plat_hid_write_output(HidConnection* connection, const uint8_t* buffer,

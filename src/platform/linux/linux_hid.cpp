@@ -123,6 +123,22 @@ struct HidInterfaceList {
     HidInterfaceInfo infos[kMaxListedInterfaces];
 };
 
+bool plat_hid_port(HidConnection* connection, char* port, size_t capacity) {
+    if (capacity > 0) port[0] = '\0';
+    if (connection == nullptr || capacity == 0) return false;
+    // The kernel's physical path of the HID device, "usb-0000:00:14.0-1.2/input0": the host
+    // controller and the chain of hub ports, then the interface. The port is all before the
+    // interface: a sensor restarting in its boot loader keeps it, another board has its own.
+    char phys[kHidPortCapacity] = {};
+    if (ioctl(connection->fd, HIDIOCGRAWPHYS(sizeof phys - 1), phys) < 0) return false;
+    phys[sizeof phys - 1] = '\0';
+    char* input = std::strrchr(phys, '/');
+    if (input != nullptr) *input = '\0';
+    if (phys[0] == '\0' || std::strlen(phys) >= capacity) return false;
+    std::memcpy(port, phys, std::strlen(phys) + 1);
+    return true;
+}
+
 HidInterfaceList* plat_hid_list_present() {
     HidInterfaceList* list = new (std::nothrow) HidInterfaceList;
     if (list == nullptr) return nullptr;

@@ -24,6 +24,9 @@ struct SimOtherInterface {
     uint16_t productId;
     uint16_t versionNumber;
     SimCollection collection;
+    // The USB port it is plugged into (plat_hid_port); 0: the port after the sensor's,
+    // counted by its index. A board of the sensor's kind on another port is one of these.
+    uint16_t port = 0;
 };
 
 // A USB product the machine has had attached before.
@@ -39,6 +42,7 @@ constexpr int32_t kSimNoIndex = -1;
 struct SimScenario {
     SimSensorConfig sensor;  // default: family 0 at 0x0140, which needs the update
     bool sensorAttached = true;  // false: the machine lists none of the sensor's interfaces
+    uint16_t sensorPort = 1;     // the USB port the sensor is plugged into, in every mode
 
     // Enumeration order: others[0 .. sensorPosition-1], the sensor's interfaces (in its own
     // order, while it is on the bus), then the remaining others. A sensorPosition beyond
@@ -120,6 +124,7 @@ struct SimCounters {
     uint32_t gets;             // plat_hid_get_feature calls
     uint32_t outputWrites;
     uint32_t outputCancels;    // output writes cancelled after their wait
+    uint32_t otherSets;        // feature sets and output writes sent to another device
     uint32_t productQueries;   // plat_usb_products_met calls
     uint32_t sleeps;           // plat_sleep calls
     uint64_t sleptMs;          // total of their arguments

@@ -46,6 +46,7 @@ struct HandleSlot {
     uint8_t inUse;
     uint32_t generation;  // opens of this slot so far: part of the handle value
     uint8_t isSensor;
+    uint32_t otherIndex;  // others[otherIndex] when not the sensor
     SimPort port;
 };
 
@@ -317,6 +318,8 @@ PlatResult plat_hid_open(const char* path, HidConnection** connection, HidInterf
         slot.isSensor = 1;
     } else if (!machine.scenario.others[found->index].collection.openable) {
         error = kSimErrAccessDenied;
+    } else {
+        slot.otherIndex = found->index;
     }
     if (error == kSimOk) {
         for (uint32_t i = 0; i < kMaxHandles; ++i) {
@@ -357,7 +360,10 @@ PlatResult plat_hid_set_feature(HidConnection* connection, const uint8_t* buffer
     CommandLatency(lock);
     HandleSlot* slot = SlotOf(connection);  // the wait may have let another thread close it
     if (slot == nullptr) return Fail(kSimErrInvalidHandle);
-    if (!slot->isSensor) return Fail(kSimErrInvalidParameter);  // no feature reports we know
+    if (!slot->isSensor) {
+        ++machine.counters.otherSets;
+        return Fail(kSimErrInvalidParameter);  // no feature reports we know
+    }
     uint32_t outcome =
         sim_sensor_set_feature(&machine.sensor, NowLocked(), &slot->port, buffer, length);
     return outcome == kSimOk ? kSucceeded : Fail(outcome);
@@ -382,7 +388,10 @@ PlatResult plat_hid_write_output(HidConnection* connection, const uint8_t* buffe
     ++machine.counters.outputWrites;
     HandleSlot* slot = SlotOf(connection);
     if (slot == nullptr) return Fail(kSimErrInvalidHandle);
-    if (!slot->isSensor) return Fail(kSimErrInvalidParameter);
+    if (!slot->isSensor) {
+        ++machine.counters.otherSets;
+        return Fail(kSimErrInvalidParameter);
+    }
     uint32_t outcome =
         sim_sensor_write_output(&machine.sensor, NowLocked(), &slot->port, buffer, length);
     if (outcome == kSimOk) return kSucceeded;
@@ -391,6 +400,21 @@ PlatResult plat_hid_write_output(HidConnection* connection, const uint8_t* buffe
     Wait(lock, timeoutMs);
     ++machine.counters.outputCancels;
     return PlatResult{PlatStatus::TimedOut, kSimErrOperationAborted};
+}
+
+bool plat_hid_port(HidConnection* connection, char* port, size_t capacity) {
+    auto lock = Lock();
+    if (capacity > 0) port[0] = '\0';
+    const HandleSlot* slot = SlotOf(connection);
+    if (slot == nullptr || capacity == 0) return false;
+    const SimScenario& sc = machine.scenario;
+    uint32_t number = sc.sensorPort;
+    if (!slot->isSensor) {
+        const uint16_t given = sc.others[slot->otherIndex].port;
+        number = given != 0 ? given : sc.sensorPort + 1 + slot->otherIndex;
+    }
+    const int n = std::snprintf(port, capacity, "usb-sim-%u", number);
+    return n > 0 && static_cast<size_t>(n) < capacity;
 }
 
 // ---- platform.h: USB products met ----------------------------------------------------------

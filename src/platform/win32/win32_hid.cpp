@@ -228,6 +228,11 @@ PlatResult plat_hid_get_feature(HidConnection* connection, uint8_t* buffer, uint
 // WriteFile on a HID handle takes exactly OutputReportByteLength bytes. The handle is
 // opened with FILE_FLAG_OVERLAPPED, so a device that does not take the report leaves the
 // write pending instead of blocking the thread; after `timeoutMs` it is cancelled.
+bool plat_hid_port(HidConnection*, char* port, size_t capacity) {
+    if (capacity > 0) port[0] = '\0';
+    return false;
+}
+
 PlatResult plat_hid_write_output(HidConnection* connection, const uint8_t* buffer,
                                  uint32_t length, uint32_t timeoutMs) {
     if (connection == nullptr) return win32_result(ERROR_INVALID_HANDLE);
