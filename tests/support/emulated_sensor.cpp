@@ -68,6 +68,9 @@ struct EmulatedSensor {
     std::vector<UMockdevIoctlClient*> pendingWrites;  // output writes left hanging
     std::atomic<bool> stopping{false};
     std::thread pump;
+    // The port it is plugged into, for every appearance: "usb-0000:00:14.0-<port>", as the
+    // kernel gives a hidraw node's physical path.
+    char phys[48] = {};
 };
 
 namespace {
@@ -82,8 +85,16 @@ std::atomic<uint32_t> nextHidSerial{1};
 // of removed devices): every appearance gets the next port number.
 std::atomic<uint32_t> nextUsbPort{1};
 std::atomic<uint32_t> nextExtraPort{1};
+// Physical ports: each sensor and each extra device is plugged into a port of its own, which
+// it keeps when it restarts (only the sysfs name of its USB device is new each time).
+std::atomic<uint32_t> nextPhysicalPort{1};
+
+void FormatPhysicalPath(char* phys, size_t capacity) {
+    std::snprintf(phys, capacity, "usb-0000:00:14.0-%u", nextPhysicalPort.fetch_add(1));
+}
 
 struct ExtraDevice {
+    char phys[48];
     std::string usbPath;
     std::string devnode;
     UMockdevIoctlBase* handler;
@@ -248,7 +259,7 @@ UMockdevIoctlData* Resolve(UMockdevIoctlClient* client, uint32_t length) {
 // Answers the ioctls that identify a node; 1 when `request` was one of them.
 int AnswerIdentityIoctl(UMockdevIoctlClient* client, unsigned long request,
                         const uint8_t* descriptor, uint32_t descriptorLength,
-                        uint16_t vendorId, uint16_t productId) {
+                        uint16_t vendorId, uint16_t productId, const char* phys) {
     const unsigned nr = _IOC_NR(request);
     if (request == HIDIOCGRDESCSIZE) {
         UMockdevIoctlData* data = Resolve(client, sizeof(int));
@@ -296,7 +307,9 @@ int AnswerIdentityIoctl(UMockdevIoctlClient* client, unsigned long request,
     }
     if (_IOC_TYPE(request) == 'H' && (nr == 0x04 || nr == 0x05 || nr == 0x08)) {
         // Name, physical path, unique ID: text answers.
-        const char* text = nr == 0x04 ? "ORVELL USB Sensor" : (nr == 0x05 ? "usb-0000:00:14.0-1/input0" : "");
+        char physical[64];
+        std::snprintf(physical, sizeof physical, "%s/input0", phys);
+        const char* text = nr == 0x04 ? "ORVELL USB Sensor" : (nr == 0x05 ? physical : "");
         const uint32_t size = _IOC_SIZE(request);
         UMockdevIoctlData* data = Resolve(client, size);
         if (data == nullptr || size == 0) {
@@ -325,7 +338,7 @@ gboolean OnSensorIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer
     }
     EmulatedNode& node = s->node;
     if (AnswerIdentityIoctl(client, request, node.descriptor, node.descriptorLength,
-                            node.vendorId, node.productId)) {
+                            node.vendorId, node.productId, s->phys)) {
         return TRUE;
     }
     const unsigned nr = _IOC_NR(request);
@@ -398,7 +411,7 @@ gboolean OnExtraIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer 
     const unsigned long request = umockdev_ioctl_client_get_request(client);
     if (!AnswerIdentityIoctl(client, request, d->descriptor.data(),
                              static_cast<uint32_t>(d->descriptor.size()), d->vendorId,
-                             d->productId)) {
+                             d->productId, d->phys)) {
         const unsigned nr = _IOC_NR(request);
         const bool feature = _IOC_TYPE(request) == 'H' && (nr == 0x06 || nr == 0x07);
         umockdev_ioctl_client_complete(client, -1, feature ? EPIPE : ENOTTY);
@@ -415,9 +428,9 @@ struct TreePaths {
 // Adds usb_device / usb_interface / hid / hidraw for one node. The ioctl handler must be
 // attached to `devnode` before the hidraw device (and with it the node) exists: a program
 // listening for "add" events (Wine's HID bus) opens the node at once.
-bool AddDeviceTree(const char* usbName, uint16_t vendorId, uint16_t productId, uint16_t version,
-                   const uint8_t* descriptor, uint32_t descriptorLength, uint32_t hidrawNumber,
-                   UMockdevIoctlBase* handler, TreePaths* paths) {
+bool AddDeviceTree(const char* usbName, const char* phys, uint16_t vendorId, uint16_t productId,
+                   uint16_t version, const uint8_t* descriptor, uint32_t descriptorLength,
+                   uint32_t hidrawNumber, UMockdevIoctlBase* handler, TreePaths* paths) {
     char vid[8], pid[8], bcd[8], product[32], hidId[40], hidName[48], devname[32], dev[16],
         minor[8], hidraw[16];
     std::snprintf(vid, sizeof vid, "%04x", vendorId);
@@ -432,11 +445,15 @@ bool AddDeviceTree(const char* usbName, uint16_t vendorId, uint16_t productId, u
     std::snprintf(dev, sizeof dev, "%u:%u", kHidrawMajor, hidrawNumber);
     std::snprintf(minor, sizeof minor, "%u", hidrawNumber);
     std::string interfaceName = std::string(usbName) + ":1.0";
+    char hidPhys[64];
+    std::snprintf(hidPhys, sizeof hidPhys, "%s/input0", phys);
+    // The port's place in the bus, as the kernel's devpath: the physical path's last part.
+    const char* devpath = std::strrchr(phys, '-') != nullptr ? std::strrchr(phys, '-') + 1 : "1";
 
     gchar* usb = umockdev_testbed_add_device(
         testbed, "usb", usbName, nullptr,
         "idVendor", vid, "idProduct", pid, "bcdDevice", bcd, "manufacturer", "ORVELL",
-        "product", "ORVELL USB Sensor", "busnum", "1", "devnum", "5", "speed", "12", nullptr,
+        "product", "ORVELL USB Sensor", "busnum", "1", "devpath", devpath, "devnum", "5", "speed", "12", nullptr,
         "DEVTYPE", "usb_device", "PRODUCT", product, "TYPE", "0/0/0", "BUSNUM", "001",
         "DEVNUM", "005", nullptr);
     if (usb == nullptr) return false;
@@ -450,7 +467,7 @@ bool AddDeviceTree(const char* usbName, uint16_t vendorId, uint16_t productId, u
                      : umockdev_testbed_add_device(
                            testbed, "hid", hidName, interface, nullptr,
                            "HID_ID", hidId, "HID_NAME", "ORVELL USB Sensor",
-                           "HID_PHYS", "usb-0000:00:14.0-1/input0", "HID_UNIQ", "",
+                           "HID_PHYS", hidPhys, "HID_UNIQ", "",
                            "DRIVER", "hid-generic", nullptr);
     if (hid != nullptr) {
         umockdev_testbed_set_attribute_binary(testbed, hid, "report_descriptor",
@@ -567,7 +584,7 @@ void AddSensorNode(EmulatedSensor* s) {
     TreePaths paths;
     char usbName[16];
     std::snprintf(usbName, sizeof usbName, "1-%u", nextUsbPort.fetch_add(1));
-    const bool ok = AddDeviceTree(usbName, fresh.vendorId, fresh.productId, fresh.version,
+    const bool ok = AddDeviceTree(usbName, s->phys, fresh.vendorId, fresh.productId, fresh.version,
                                   fresh.descriptor, fresh.descriptorLength, number,
                                   fresh.handler, &paths);
     std::lock_guard<std::mutex> lock(s->mutex);
@@ -642,6 +659,7 @@ EmulatedSensor* emulated_sensor_start(const SimSensorConfig& config,
     s->model = new SimSensor;
     s->start = std::chrono::steady_clock::now();
     sim_sensor_init(s->model, &config, 0);
+    FormatPhysicalPath(s->phys, sizeof s->phys);
     AddSensorNode(s);
     s->pump = std::thread(Pump, s);
     return s;
@@ -722,8 +740,9 @@ int emulated_extra_device_add(uint16_t vendorId, uint16_t productId, uint16_t ve
     std::lock_guard<std::mutex> lock(extraMutex);
     // "1-0.N" sorts before the sensor's "1-1": extra devices are listed first.
     std::snprintf(usbName, sizeof usbName, "1-0.%u", nextExtraPort.fetch_add(1));
+    FormatPhysicalPath(d->phys, sizeof d->phys);
     TreePaths paths;
-    const bool ok = AddDeviceTree(usbName, vendorId, productId, version, descriptor,
+    const bool ok = AddDeviceTree(usbName, d->phys, vendorId, productId, version, descriptor,
                                   descriptorLength, number, d->handler, &paths);
     d->usbPath = paths.usb;
     d->devnode = "/dev/hidraw" + std::to_string(number);
