@@ -90,6 +90,7 @@ void StartUpdateWorker(AppState* app) {
     app->request.sensor = app->sensor;
     app->request.firmware = app->settings.firmware;
     app->request.familyUnknownText = app->settings.familyUnknownText;
+    app->request.familyGiven = app->settings.familyOption != kSensorNone;
     app->worker = plat_thread_start(RunUpdateWorker, &app->request);
     if (app->worker == nullptr) {
         // A box would hold --update, which a script runs and nobody watches, for good: its

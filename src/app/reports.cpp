@@ -116,6 +116,8 @@ int UpdateExitStatusFor(const UpdateOutcome& outcome) {
         switch (outcome.result) {
         case UpdateResult::BootLoaderMismatch:
             return kExitDoesNotFit;
+        case UpdateResult::RecordUnsafe:
+            return kExitRecordUnsafe;
         case UpdateResult::OtherSensor:  // left alone: the update did not happen
         default:
             return kExitUpdateFailed;

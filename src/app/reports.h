@@ -20,6 +20,7 @@ enum UpdateExitStatus : int {
     kExitNoImage = 7,         // no firmware image for the sensor's family
     kExitNotBack = 8,         // written and verified, but not back in normal mode
     kExitFamilyUnknown = 9,   // in its boot loader, and nothing tells its family
+    kExitRecordUnsafe = 10,   // not switched: the record would not tell its family afterwards
 };
 
 enum class Verdict { NoSensor, FamilyUnknown, UpdateAvailable, UpToDate, DoesNotFit };

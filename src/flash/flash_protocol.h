@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "sensor/boot_mode.h"
 #include "sensor/hid_device.h"
 #include "sensor/update_result.h"
 
@@ -82,7 +83,6 @@ bool VerifyBlocks(const FlashProgress& progress, HidDevice* device, const uint8_
                   uint32_t endAddress, uint32_t startAddress);
 
 // One complete update of the flash from 0x4000 to `endAddress`: boot loader, erase,
-// programming, mark, verification, mark check, exit. A sensor in normal mode is switched
-// only when it runs as `switchableProduct` (EnterBootMode).
+// programming, mark, verification, mark check, exit, on `target` alone (EnterBootMode).
 UpdateResult RunWriteAndVerify(const FlashProgress& progress, const uint8_t* image,
-                               uint32_t endAddress, uint16_t switchableProduct);
+                               uint32_t endAddress, UpdateTarget* target);

@@ -30,6 +30,8 @@ const char* BootModeFailureText(UpdateResult result) {
         return "Failed to send the Feature Report.";
     case UpdateResult::OtherSensor:
         return "Another sensor is attached than the one the image was chosen for; left alone.";
+    case UpdateResult::RecordUnsafe:
+        return "The record of the sensors met would not tell the family after the switch; left alone.";
     default:
         return "Failed to detct ORVELL USB device";
     }
@@ -38,10 +40,10 @@ const char* BootModeFailureText(UpdateResult result) {
 }  // namespace
 
 UpdateResult RunWriteAndVerify(const FlashProgress& progress, const uint8_t* image,
-                               uint32_t endAddress, uint16_t switchableProduct) {
+                               uint32_t endAddress, UpdateTarget* target) {
     HidDevice device = ClosedHidDevice();
     bool wasInBootMode = false;
-    const UpdateResult entered = EnterBootMode(&device, switchableProduct, &wasInBootMode);
+    const UpdateResult entered = EnterBootMode(&device, target, &wasInBootMode);
     if (entered != UpdateResult::Success) {
         Log(BootModeFailureText(entered));
         return entered;

@@ -1,5 +1,7 @@
 #include "sensor/hid_device.h"
 
+#include <cstring>
+
 namespace {
 
 struct SensorInterfaceRow {
@@ -72,8 +74,15 @@ bool MatchesId(const HidInterfaceInfo& info, uint16_t vendorId, uint16_t product
 
 // Opens the first present interface that `match` accepts. A path that cannot be read ends
 // the scan; a matching interface that cannot be opened is passed over.
+bool AtPort(const HidDevice& device, const char* port) {
+    if (port == nullptr) return true;
+    char found[kHidPortCapacity];
+    return port[0] != '\0' && plat_hid_port(device.connection, found, sizeof found) &&
+           std::strcmp(found, port) == 0;
+}
+
 bool ScanInterfaces(HidDevice* device, InterfaceMatch match, uint16_t vendorId,
-                    uint16_t productId) {
+                    uint16_t productId, const char* port) {
     *device = ClosedHidDevice();
     HidInterfaceList* list = plat_hid_list_present();
     char path[kHidPathCapacity];
@@ -85,7 +94,8 @@ bool ScanInterfaces(HidDevice* device, InterfaceMatch match, uint16_t vendorId,
         if (!match(info, vendorId, productId)) continue;
         // The interface as opened must still be the one listed: between the listing and
         // the open the sensor may have left the bus and its path been given to another.
-        if (OpenHidDevice(path, device) && match(device->info, vendorId, productId)) {
+        if (OpenHidDevice(path, device) && match(device->info, vendorId, productId) &&
+            AtPort(*device, port)) {
             plat_hid_list_release(list);
             return true;
         }
@@ -97,8 +107,19 @@ bool ScanInterfaces(HidDevice* device, InterfaceMatch match, uint16_t vendorId,
 
 }  // namespace
 
-bool FindSensorDevice(HidDevice* device) { return ScanInterfaces(device, MatchesTable, 0, 0); }
+bool FindSensorDevice(HidDevice* device) {
+    return ScanInterfaces(device, MatchesTable, 0, 0, nullptr);
+}
 
 bool FindHidDeviceById(HidDevice* device, uint16_t vendorId, uint16_t productId) {
-    return ScanInterfaces(device, MatchesId, vendorId, productId);
+    return ScanInterfaces(device, MatchesId, vendorId, productId, nullptr);
+}
+
+bool FindSensorDeviceAtPort(HidDevice* device, const char* port) {
+    return ScanInterfaces(device, MatchesTable, 0, 0, port);
+}
+
+bool FindHidDeviceAtPort(HidDevice* device, uint16_t vendorId, uint16_t productId,
+                         const char* port) {
+    return ScanInterfaces(device, MatchesId, vendorId, productId, port);
 }

@@ -20,3 +20,8 @@ bool OpenHidDevice(const char* devicePath, HidDevice* device);  // closed on fai
 void CloseHidDevice(HidDevice* device);                         // safe when already closed
 bool FindSensorDevice(HidDevice* device);                        // true: open on the match
 bool FindHidDeviceById(HidDevice* device, uint16_t vendorId, uint16_t productId);
+// As the finders above, but only an interface at USB port `port` (plat_hid_port) counts: a
+// board plugged in elsewhere is passed over. An empty `port` matches nothing.
+bool FindSensorDeviceAtPort(HidDevice* device, const char* port);
+bool FindHidDeviceAtPort(HidDevice* device, uint16_t vendorId, uint16_t productId,
+                         const char* port);

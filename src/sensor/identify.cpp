@@ -30,9 +30,11 @@ bool IdentifySensor(SensorInfo* info) {
     info->report5Word = kValueNotRead;
     info->report6Word = kValueNotRead;
     info->productId = 0;
+    info->port[0] = '\0';
 
     HidDevice device = ClosedHidDevice();
     if (!FindSensorDevice(&device)) return false;
+    plat_hid_port(device.connection, info->port, sizeof info->port);
 
     // Recorded before the reports below and before any update can start: a boot loader
     // left by an interrupted update does not tell its family, the products met do.
@@ -73,14 +75,21 @@ bool IdentifySensor(SensorInfo* info) {
     return result;
 }
 
-bool ReadFirmwareVersion(uint16_t kind, uint16_t* firmwareVersion, uint16_t* report6Word,
-                  uint16_t* report5Word) {
+bool RecordNamesOnly(uint16_t normalProduct) {
+    static const uint16_t kFamilies[2] = {kProductFamily0, kProductFamily1};
+    bool met[2] = {};
+    plat_usb_products_met(kSensorVendorId, kFamilies, 2, met);
+    return met[0] != met[1] && met[normalProduct == kProductFamily0 ? 0 : 1];
+}
+
+bool ReadFirmwareVersion(uint16_t kind, const char* port, uint16_t* firmwareVersion,
+                         uint16_t* report6Word, uint16_t* report5Word) {
     const uint16_t product = kind == kSensorFamily0 ? kProductFamily0 : kProductFamily1;
     HidDevice device = ClosedHidDevice();
     bool found = false;
     for (int attempt = 0; attempt < kVersionWaitAttempts && !found; ++attempt) {
         plat_sleep(kVersionWaitPauseMs);
-        found = FindHidDeviceById(&device, kSensorVendorId, product);
+        found = FindHidDeviceAtPort(&device, kSensorVendorId, product, port);
     }
     if (!found) {
         LogDiagnostic(0, "Failed to open ORVELL USB sensor", "Module Name : GetFWVersion", false);

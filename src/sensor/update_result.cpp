@@ -27,8 +27,12 @@ constexpr ResultText kResultTexts[] = {
     {UpdateResult::OtherSensor,
      "The sensor attached now is not the one this update was chosen for; nothing was sent "
      "to it. Start the update again."},
+    {UpdateResult::RecordUnsafe,
+     "This machine's record of the sensors met would not tell this sensor's family if the "
+     "update were interrupted, so it was not switched to its boot loader; nothing was sent "
+     "to it."},
 };
-static_assert(sizeof(kResultTexts) / sizeof(kResultTexts[0]) == 14,
+static_assert(sizeof(kResultTexts) / sizeof(kResultTexts[0]) == 15,
               "every result but NoSensor has its row");
 
 const char kUnlistedResultText[] = "File type mismatch.";

@@ -23,6 +23,8 @@ enum class UpdateResult : uint32_t {
     MarkCheckFailed = 40,      // the update mark did not verify
     BootLoaderMismatch = 42,   // a boot loader of a generation the sequence does not speak
     OtherSensor = 43,          // a sensor of another product than the image's: left alone
+    RecordUnsafe = 44,         // the record of the products met would not tell the sensor's
+                               // family after the switch: left alone
 };
 
 // The status-line text for `result`; any value without a row of its own (6 among them)

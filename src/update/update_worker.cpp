@@ -7,8 +7,11 @@
 
 #include <cstdio>
 
+#include <cstring>
+
 #include "platform/platform.h"
 #include "platform/sensor_ids.h"
+#include "sensor/diag_log.h"
 #include "update/firmware_catalogue.h"
 #include "update/firmware_source.h"
 
@@ -34,6 +37,8 @@ const char kUnknownVersion[] = "????";
 const char kUnknownVersionAfterUpdate[] = "????       ";
 // The history's one-line summary of an update.
 constexpr size_t kSummaryCapacity = 384;
+// What the record of the products met holds, and how to clear a line of it.
+constexpr size_t kRecordTextCapacity = 1024;
 
 void ShowStatus(void* bar, const char* text) {
     view_show_text(static_cast<ViewBar*>(bar)->view, ViewText::Status, text);
@@ -66,9 +71,70 @@ uint16_t ProductForImage(uint16_t kind) {
     return kind == kSensorFamily0 ? kProductFamily0 : kProductFamily1;
 }
 
+// A report word read both times must read the same; one that could not be read once (a
+// read may fail now and then) tells nothing.
+bool SameWord(uint16_t now, uint16_t then) {
+    return now == kValueNotRead || then == kValueNotRead || now == then;
+}
+
+// How the sensor found as the update starts compares with the one the update was chosen for.
+// Gone: nothing is there now; the attempts look for it at its port, where it may come back
+// as it was.
+enum class TargetCheck { Confirmed, Gone, Other, FamilyUnknown };
+
+// Identifies the sensor again now: the answer the update was chosen on may be minutes old,
+// and the board may have been swapped since. The image's family is established here, for
+// the device that will be written: a normal-mode sensor by its own product, as it answered
+// then and answers now at the same port; a boot loader by the record as it reads now, or by
+// the family the user named where the record tells none.
+TargetCheck EstablishTarget(const UpdateRequest& request, UpdateTarget* target) {
+    const SensorInfo& chosen = request.sensor;
+    target->normalProduct = ProductForImage(chosen.kind);
+    std::snprintf(target->port, sizeof target->port, "%s", chosen.port);
+    target->bootLoaderExpected = chosen.productId == kProductBootLoader;
+    SensorInfo now;
+    IdentifySensor(&now);
+    if (now.productId == 0) return TargetCheck::Gone;
+    if (now.productId != chosen.productId || now.port[0] == '\0' ||
+        std::strcmp(now.port, chosen.port) != 0) {
+        return TargetCheck::Other;
+    }
+    if (chosen.productId == kProductBootLoader) {
+        const bool recordTells = now.kind != kSensorNone;
+        if (recordTells ? now.kind != chosen.kind : !request.familyGiven) {
+            return TargetCheck::FamilyUnknown;
+        }
+    } else if (now.kind != chosen.kind || now.firmwareVersion != chosen.firmwareVersion ||
+               !SameWord(now.report5Word, chosen.report5Word) ||
+               !SameWord(now.report6Word, chosen.report6Word)) {
+        return TargetCheck::Other;
+    }
+    return TargetCheck::Confirmed;
+}
+
+// The status line of a refused switch: what the record holds and how to make it tell.
+void DescribeUnsafeRecord(uint16_t normalProduct, char* text, size_t capacity) {
+    char records[kRecordTextCapacity];
+    plat_describe_products_met(records, sizeof records);
+    // One line per place, joined for the status line.
+    for (char* feed = std::strchr(records, '\n'); feed != nullptr; feed = std::strchr(feed, '\n')) {
+        *feed = feed[1] == '\0' ? '\0' : ';';
+    }
+    const uint16_t other = normalProduct == kProductFamily0 ? kProductFamily1 : kProductFamily0;
+    char clearing[kRecordTextCapacity];
+    const size_t cleared = plat_products_met_clearing(kSensorVendorId, other, clearing, sizeof clearing);
+    char noting[160];
+    std::snprintf(noting, sizeof noting,
+                  "make sure product %04x can be noted (a record that can be written, or a run "
+                  "as root)", normalProduct);
+    std::snprintf(text, capacity, "%s The record holds: %s. To fix it, %s; then start the update again.",
+                  UpdateResultText(UpdateResult::RecordUnsafe), records,
+                  cleared > 0 ? clearing : noting);
+}
+
 // Up to ten runs of the write-and-verify sequence, 5000 ms apart; returns the last result
 // and counts the runs.
-UpdateResult RunUpdateAttempts(ViewBar* bar, const FirmwareImage& image, uint16_t kind,
+UpdateResult RunUpdateAttempts(ViewBar* bar, const FirmwareImage& image, UpdateTarget* target,
                                uint32_t* attempts) {
     View* const view = bar->view;
     for (;;) {
@@ -79,10 +145,13 @@ UpdateResult RunUpdateAttempts(ViewBar* bar, const FirmwareImage& image, uint16_
         ResetProgress(bar);
         const UpdateResult result =
             RunWriteAndVerify(ViewFlashProgress(bar), ImageBytes(image),
-                              ImageEndAddress(image), ProductForImage(kind));
-        // Another sensor than the one identified was left alone before anything was sent:
-        // that is no attempt, and the next one would find the same sensor.
-        if (result == UpdateResult::OtherSensor) return result;
+                              ImageEndAddress(image), target);
+        // Another sensor than the one identified, or one whose switch the record could not
+        // have told, was left alone before anything was sent: that is no attempt, and the
+        // next one would find the same.
+        if (result == UpdateResult::OtherSensor || result == UpdateResult::RecordUnsafe) {
+            return result;
+        }
         ++*attempts;
         // A boot loader of a generation the sequence does not speak: retrying cannot help.
         if (result == UpdateResult::Success || result == UpdateResult::BootLoaderMismatch) {
@@ -98,8 +167,8 @@ UpdateResult RunUpdateAttempts(ViewBar* bar, const FirmwareImage& image, uint16_
 
 // Reads the version back after a success; a sensor that does not come back leaves the field.
 bool ShowVersionAfterUpdate(View* view, SensorInfo* sensor) {
-    if (!ReadFirmwareVersion(sensor->kind, &sensor->firmwareVersion, &sensor->report6Word,
-                             &sensor->report5Word)) {
+    if (!ReadFirmwareVersion(sensor->kind, sensor->port, &sensor->firmwareVersion,
+                             &sensor->report6Word, &sensor->report5Word)) {
         return false;
     }
     char text[kVersionTextCapacity];
@@ -147,9 +216,27 @@ void RunUpdate(UpdateRequest* request, UpdateOutcome* outcome) {
         outcome->status = outcome->problem;
         return;
     }
+    UpdateTarget target = {};
+    switch (EstablishTarget(*request, &target)) {
+    case TargetCheck::Confirmed:
+    case TargetCheck::Gone:
+        break;
+    case TargetCheck::FamilyUnknown:
+        outcome->end = UpdateEnd::FamilyUnknown;
+        outcome->status =
+            request->familyUnknownText != nullptr ? request->familyUnknownText : kNoConnectionText;
+        return;
+    case TargetCheck::Other:
+        LogDiagnostic(0, "Another sensor is attached than the one the image was chosen for; left alone.",
+                      "Module Name : FlashWriteVerify", false);
+        outcome->end = UpdateEnd::Failed;
+        outcome->result = UpdateResult::OtherSensor;
+        outcome->status = UpdateResultText(outcome->result);
+        return;
+    }
     ViewBar& bar = request->bar;
     bar.view = view;
-    outcome->result = RunUpdateAttempts(&bar, choice.image, sensor.kind, &outcome->attempts);
+    outcome->result = RunUpdateAttempts(&bar, choice.image, &target, &outcome->attempts);
     if (outcome->attempts > 0) {
         std::snprintf(outcome->sha256, sizeof outcome->sha256, "%s", choice.sha256);
     }
@@ -161,6 +248,10 @@ void RunUpdate(UpdateRequest* request, UpdateOutcome* outcome) {
     }
     ResetProgress(&bar);
     outcome->status = UpdateResultText(outcome->result);
+    if (outcome->result == UpdateResult::RecordUnsafe) {
+        DescribeUnsafeRecord(target.normalProduct, outcome->problem, sizeof outcome->problem);
+        outcome->status = outcome->problem;
+    }
 }
 
 // Leaves the update in the system's history when anything was sent to the sensor.

@@ -55,6 +55,9 @@ struct UpdateRequest {
     // The status line for a sensor in its boot loader whose family nothing tells, naming
     // the way out the edition offers; null: the no-connection text.
     const char* familyUnknownText = nullptr;
+    // The family of a sensor in its boot loader was named by the user (--family, or the
+    // window's question), not told by the record.
+    bool familyGiven = false;
     // Written by the worker as it ends; read by the main thread once the worker has ended.
     UpdateOutcome outcome = {};
     // The bar as the last worker left it (a worker starts where the one before stopped);

@@ -14,9 +14,11 @@ constexpr char kVerifyText[] = "Verify....          ";
 
 uint32_t RunUpdate(uint16_t kind) {
     const FirmwareImage& image = ImageForKind(kind);
+    UpdateTarget target = {static_cast<uint16_t>(kind == 0 ? 0x0090 : 0x00E6), "usb-sim-1",
+                           sim_mode() == kSimModeBootLoader};
     return static_cast<uint32_t>(RunWriteAndVerify(ViewFlashProgress(&testBar),
                                                    ImageBytes(image), ImageEndAddress(image),
-                                                   kind == 0 ? 0x0090 : 0x00E6));
+                                                   &target));
 }
 
 // Checks one block command of a pass against the image.

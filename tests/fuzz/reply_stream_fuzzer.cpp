@@ -127,8 +127,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (uint32_t i = 0; i < length; ++i) image[i] = static_cast<uint8_t>(i * 13 + (i >> 7) + 1);
 
     fuzz_machine_reset(setup, data + 4, size - 4);
+    // The sensor as it was found when the update started, at the machine's one port.
+    UpdateTarget target = {0x0090, "usb-fuzz-1", setup.startInBootLoader != 0};
     const uint32_t result = static_cast<uint32_t>(
-        RunWriteAndVerify(ViewFlashProgress(&bar), image.get(), kStart + length - 1, 0x0090));
+        RunWriteAndVerify(ViewFlashProgress(&bar), image.get(), kStart + length - 1, &target));
     FuzzMachine& m = fuzzMachine;
     CheckClosed();
 

@@ -1,5 +1,7 @@
 #include "hardening_support.h"
 
+#include <cstdio>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -26,13 +28,13 @@ std::vector<AttemptRecord>& AttemptLog() {
 // handle counters of the simulated machine are read before and after it. That is how an
 // attempt that leaves a device record open, or closes one twice, is told apart from the
 // next attempt, which might otherwise hide it by ending in a clean state.
-extern "C" UpdateResult __real__Z17RunWriteAndVerifyRK13FlashProgressPKhjt(
-    const FlashProgress& progress, const uint8_t* image, uint32_t endAddress, uint16_t product);
-extern "C" UpdateResult __wrap__Z17RunWriteAndVerifyRK13FlashProgressPKhjt(
-    const FlashProgress& progress, const uint8_t* image, uint32_t endAddress, uint16_t product) {
+extern "C" UpdateResult __real__Z17RunWriteAndVerifyRK13FlashProgressPKhjP12UpdateTarget(
+    const FlashProgress& progress, const uint8_t* image, uint32_t endAddress, UpdateTarget* target);
+extern "C" UpdateResult __wrap__Z17RunWriteAndVerifyRK13FlashProgressPKhjP12UpdateTarget(
+    const FlashProgress& progress, const uint8_t* image, uint32_t endAddress, UpdateTarget* target) {
     const SimCounters before = sim_counters();
     const UpdateResult result =
-        __real__Z17RunWriteAndVerifyRK13FlashProgressPKhjt(progress, image, endAddress, product);
+        __real__Z17RunWriteAndVerifyRK13FlashProgressPKhjP12UpdateTarget(progress, image, endAddress, target);
     const SimCounters after = sim_counters();
     AttemptRecord record;
     record.result = static_cast<uint32_t>(result);
@@ -49,8 +51,12 @@ const std::vector<AttemptRecord>& Attempts() { return AttemptLog(); }
 
 SensorInfo DefaultRequest(uint16_t family) {
     const SimSensorConfig config = sim_sensor_config_for_family(family);
-    return SensorInfo{family, config.normalVersion, family == 1 ? config.report5Word : kValueNotRead,
-                      family == 1 ? config.report6Word : kValueNotRead};
+    // As identification gives it: the product and the simulated machine's port too.
+    SensorInfo sensor{family, config.normalVersion, family == 1 ? config.report5Word : kValueNotRead,
+                      family == 1 ? config.report6Word : kValueNotRead,
+                      static_cast<uint16_t>(family == 1 ? 0x00E6 : 0x0090)};
+    std::snprintf(sensor.port, sizeof sensor.port, "usb-sim-1");
+    return sensor;
 }
 
 WorkerRun RunWorker(const SimScenario& scenario, const SensorInfo* requestOverride,

@@ -112,7 +112,7 @@ TEST(ReadFirmwareVersion, Family0ReadsOnlyTheVersion) {
     uint16_t version = 1;
     uint16_t r6 = 0x1111;
     uint16_t r5 = 0x2222;
-    EXPECT_EQ(ReadFirmwareVersion(0, &version, &r6, &r5), 1);
+    EXPECT_EQ(ReadFirmwareVersion(0, "usb-sim-1", &version, &r6, &r5), 1);
     EXPECT_EQ(version, 0x0610);
     EXPECT_EQ(r6, 0x1111) << "the caller's report words stay untouched";
     EXPECT_EQ(r5, 0x2222);
@@ -126,7 +126,7 @@ TEST(ReadFirmwareVersion, Family1ReadsBothWords) {
     uint16_t version = 0;
     uint16_t r6 = 0;
     uint16_t r5 = 0;
-    EXPECT_EQ(ReadFirmwareVersion(1, &version, &r6, &r5), 1);
+    EXPECT_EQ(ReadFirmwareVersion(1, "usb-sim-1", &version, &r6, &r5), 1);
     EXPECT_EQ(version, 0x0139);
     EXPECT_EQ(r5, 6);
     EXPECT_EQ(r6, 1);
@@ -140,7 +140,7 @@ TEST(ReadFirmwareVersion, AFailedWordReadKeepsTheCallersValue) {
     uint16_t version = 0;
     uint16_t r6 = 0xAAAA;
     uint16_t r5 = 0xBBBB;
-    EXPECT_EQ(ReadFirmwareVersion(1, &version, &r6, &r5), 1);
+    EXPECT_EQ(ReadFirmwareVersion(1, "usb-sim-1", &version, &r6, &r5), 1);
     EXPECT_EQ(r5, 0xBBBB);
     EXPECT_EQ(r6, 1);
 }
@@ -152,7 +152,7 @@ TEST(ReadFirmwareVersion, AbsentSensorGivesUpAfterSixtyAttempts) {
     uint16_t version = 0x1234;
     uint16_t r6 = 0x5678;
     uint16_t r5 = 0x9ABC;
-    EXPECT_EQ(ReadFirmwareVersion(1, &version, &r6, &r5), 0);
+    EXPECT_EQ(ReadFirmwareVersion(1, "usb-sim-1", &version, &r6, &r5), 0);
     EXPECT_EQ(version, 0x1234);
     EXPECT_EQ(sim_now_ms(), 60000u);
     EXPECT_EQ(sim_counters().listCreates, 60u) << "sixty scans";
@@ -167,8 +167,8 @@ TEST(ReadFirmwareVersion, LooksForTheFamilyOfTheKindGiven) {
     uint16_t version = 0;
     uint16_t r6 = 0;
     uint16_t r5 = 0;
-    EXPECT_EQ(ReadFirmwareVersion(2, &version, &r6, &r5), 0);
-    EXPECT_EQ(ReadFirmwareVersion(0, &version, &r6, &r5), 1);
+    EXPECT_EQ(ReadFirmwareVersion(2, "usb-sim-1", &version, &r6, &r5), 0);
+    EXPECT_EQ(ReadFirmwareVersion(0, "usb-sim-1", &version, &r6, &r5), 1);
     EXPECT_EQ(version, 0x0140);
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -40,16 +41,24 @@ uint16_t versionReadKind = 0xFFFF;
 
 }  // namespace
 
+// The sensor as the update starts: the one the request was made for, unless a row says otherwise.
+SensorInfo identifiedNow;
+
+bool IdentifySensor(SensorInfo* info) {
+    *info = identifiedNow;
+    return info->productId != 0;
+}
+
 UpdateResult RunWriteAndVerify(const FlashProgress& progress, const uint8_t* image,
-                               uint32_t endAddress, uint16_t) {
+                               uint32_t endAddress, UpdateTarget*) {
     sequenceCalls.push_back({clockMs, progress.context, image, endAddress});
     const size_t index = sequenceCalls.size() - 1;
     const size_t row = index < script.results.size() ? index : script.results.size() - 1;
     return UpdateResult{script.results[row]};
 }
 
-bool ReadFirmwareVersion(uint16_t kind, uint16_t* firmwareVersion, uint16_t* report6Word,
-                         uint16_t* report5Word) {
+bool ReadFirmwareVersion(uint16_t kind, const char*, uint16_t* firmwareVersion,
+                         uint16_t* report6Word, uint16_t* report5Word) {
     ++versionReads;
     versionReadKind = kind;
     if (!script.versionFound) return false;
@@ -62,6 +71,18 @@ bool ReadFirmwareVersion(uint16_t kind, uint16_t* firmwareVersion, uint16_t* rep
 }
 
 uint32_t plat_tick_count() { return static_cast<uint32_t>(clockMs); }
+
+std::vector<std::string> diagnostics;
+void plat_debug_output(const char* text) { diagnostics.push_back(text); }
+size_t plat_error_text(uint32_t, char*, size_t) { return 0; }
+
+// A machine whose record holds a stale line of the other family.
+size_t plat_describe_products_met(char* text, size_t capacity) {
+    return static_cast<size_t>(std::snprintf(text, capacity, "RECORD: 0090, 00e6\nMINE: none\n"));
+}
+size_t plat_products_met_clearing(uint16_t, uint16_t productId, char* text, size_t capacity) {
+    return static_cast<size_t>(std::snprintf(text, capacity, "remove the line %04x from RECORD", productId));
+}
 
 // The history entries the worker leaves.
 struct RecordedUpdate {
@@ -114,6 +135,11 @@ protected:
     }
 
     unsigned Run(SensorInfo sensor) {
+        std::snprintf(sensor.port, sizeof sensor.port, "usb-0000:00:14.0-1");
+        if (sensor.productId == 0 && sensor.kind != kSensorNone) {
+            sensor.productId = sensor.kind == 0 ? kProductFamily0 : kProductFamily1;
+        }
+        identifiedNow = sensor;
         request = UpdateRequest{kView, sensor, nullptr};
         return UpdateWorker(&request);
     }

@@ -64,6 +64,8 @@ struct SimScenario {
         {0x046D, 0xC077}, {kSensorVendorId, kProductFamily0}, {kSensorVendorId, kProductBootLoader},
     };
     uint32_t productsMetCount = 3;
+    // The record cannot be written (a read-only disk): notes are not kept.
+    bool recordReadOnly = false;
 
     // Clock: virtual (plat_sleep advances it at once) or real (steady_clock).
     bool realTime = false;

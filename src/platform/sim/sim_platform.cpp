@@ -441,6 +441,7 @@ void plat_usb_products_met(uint16_t vendorId, const uint16_t* productIds, uint32
 void plat_note_product_met(uint16_t vendorId, uint16_t productId) {
     auto lock = Lock();
     SimScenario& sc = machine.scenario;
+    if (sc.recordReadOnly) return;
     for (uint32_t k = 0; k < sc.productsMetCount && k < kSimMaxProductsMet; ++k) {
         if (sc.productsMet[k].vendorId == vendorId && sc.productsMet[k].productId == productId) {
             return;
