@@ -3,7 +3,8 @@
 #   sudo cmake --install build     /usr/local/bin/zorflash, its manual page and completion,
 #                                  the udev rule where udev reads it and the note it runs
 #                                  (libexec/zorflash/zorflash-note-met, its systemd unit),
-#                                  /var/lib/zorflash
+#                                  /var/lib/zorflash, the lock's folder /run/zorflash
+#                                  (tmpfiles.d/zorflash.conf)
 #   cd build && cpack -G DEB       zorflash_<version>_amd64.deb, everything under /usr, and
 #                                  zorflash-gtk_<version>_amd64.deb with the window (its
 #                                  program, desktop entry, AppStream metadata and icons)
@@ -31,6 +32,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/zorflash.bash-completion
 # package too.
 install(CODE "set(zorflash_rule \"${PROJECT_SOURCE_DIR}/packaging/70-zorflash.rules\")
 set(zorflash_unit \"${PROJECT_SOURCE_DIR}/packaging/zorflash-note-met@.service\")
+set(zorflash_tmpfiles \"${PROJECT_SOURCE_DIR}/packaging/zorflash.tmpfiles\")
 set(zorflash_libexec \"${CMAKE_INSTALL_LIBEXECDIR}\")
 set(zorflash_staging \"${CMAKE_BINARY_DIR}/packaging-staged\")
 set(zorflash_rules_dir \"${ZORFLASH_UDEV_RULES_DIR}\")")
@@ -55,9 +57,13 @@ else()
 endif()
 if(CMAKE_INSTALL_PREFIX MATCHES "/usr$")
     set(zorflash_units_dir "${CMAKE_INSTALL_PREFIX}/lib/systemd/system")
+    set(zorflash_tmpfiles_dir "${CMAKE_INSTALL_PREFIX}/lib/tmpfiles.d")
 else()
     set(zorflash_units_dir "/etc/systemd/system")
+    set(zorflash_tmpfiles_dir "/etc/tmpfiles.d")
 endif()
+# The lock's folder, made at every boot (and by the package's postinst now).
+file(INSTALL "${zorflash_tmpfiles}" DESTINATION "${zorflash_tmpfiles_dir}" RENAME zorflash.conf)
 foreach(zorflash_file "${zorflash_rule}" "${zorflash_unit}")
     get_filename_component(zorflash_name "${zorflash_file}" NAME)
     file(READ "${zorflash_file}" zorflash_text)

@@ -44,11 +44,14 @@ if [[ $(id -u) -eq 0 ]] && [[ -f $deb ]]; then
     check "dpkg installs the package" dpkg -i "$deb"
     for f in /usr/bin/zorflash /usr/lib/udev/rules.d/70-zorflash.rules \
              /usr/libexec/zorflash/zorflash-note-met '/usr/lib/systemd/system/zorflash-note-met@.service' \
-             /usr/share/man/man1/zorflash.1 /usr/share/bash-completion/completions/zorflash; do
+             /usr/share/man/man1/zorflash.1 /usr/share/bash-completion/completions/zorflash \
+             /usr/lib/tmpfiles.d/zorflash.conf; do
         check "the package installs $f" test -f "$f"
     done
     check "the package makes the firmware folder" test -d /usr/lib/firmware/zorflash
     check "the package makes the record folder" test -d /var/lib/zorflash
+    check "the package makes the lock, root's 0644, in root's folder 0755" \
+        bash -c 'test "$(stat -c %U:%a /run/zorflash /run/zorflash/zorflash.lock | xargs)" = "root:755 root:644"'
     # The rule's note as udev runs it for a family-1 sensor, into a fresh machine folder of
     # its own (a private mount namespace), not the machine's.
     note=$(sed -nE 's/.*RUN\+="([^"]*)".*/\1/p' /usr/lib/udev/rules.d/70-zorflash.rules)
@@ -82,7 +85,7 @@ if [[ $(id -u) -eq 0 ]] && [[ -f $deb ]]; then
     fi
     check "dpkg removes the package" dpkg -r zorflash
     check "nothing of the package is left" \
-        bash -c '! test -e /usr/bin/zorflash && ! test -e /usr/lib/udev/rules.d/70-zorflash.rules && ! test -e /usr/libexec/zorflash/zorflash-note-met'
+        bash -c '! test -e /usr/bin/zorflash && ! test -e /usr/lib/udev/rules.d/70-zorflash.rules && ! test -e /usr/libexec/zorflash/zorflash-note-met && ! test -e /run/zorflash'
 else
     echo "skipped: installing the package needs root"
 fi

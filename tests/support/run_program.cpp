@@ -130,14 +130,17 @@ int isolate_program_state() {
     // Private propagation, or the binds would show in the machine's namespace too.
     if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return 0;
     mkdir("/var/lib/zorflash", 0755);
+    mkdir("/run/zorflash", 0755);
     // The journal's folder too: a test may listen there as the journal would.
     mkdir("/run/systemd", 0755);
     mkdir("/run/systemd/journal", 0755);
     // The machine's record folder as the package makes it: root's, which a run of another
     // user reads but may not write (a record anybody may write is ignored).
-    for (const char* target : {"/var/lib/zorflash", "/run/lock", "/run/systemd/journal"}) {
+    // The instance lock's folder as the package makes it: root's 0755.
+    for (const char* target : {"/var/lib/zorflash", "/run/lock", "/run/systemd/journal", "/run/zorflash"}) {
         const std::string folder = std::string(root) + target;
-        const std::string mode = std::strcmp(target, "/var/lib/zorflash") == 0 ? "0755" : "1777";
+        const bool rootOnly = std::strcmp(target, "/var/lib/zorflash") == 0 || std::strcmp(target, "/run/zorflash") == 0;
+        const std::string mode = rootOnly ? "0755" : "1777";
         if (std::system(("mkdir -p -m " + mode + " " + folder).c_str()) != 0 ||
             mount(folder.c_str(), target, nullptr, MS_BIND, nullptr) != 0) {
             return 0;

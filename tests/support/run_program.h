@@ -27,7 +27,8 @@ ProgramRun run_program(const std::vector<std::string>& argv,
 
 // Gives this test process and the programs it starts state of their own (the record of the
 // sensors met, lock files): a private mount namespace with fresh folders bound over
-// /var/lib/zorflash (the mount point made where missing) and /run/lock, and a fresh HOME
+// /var/lib/zorflash and /run/zorflash (the mount points made where missing; the programs'
+// instance lock lives in the latter) and /run/lock, and a fresh HOME
 // without XDG_STATE_HOME. The whole process, since the platform tests identify in-process.
 // Call first in main, before any thread (a namespace is the calling thread's). 0: failed.
 int isolate_program_state();

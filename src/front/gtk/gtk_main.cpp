@@ -21,6 +21,13 @@ namespace {
 
 const char kProgramName[] = "zorflash-gtk";
 const char kApplicationId[] = "org.zorflash.ZorflashGtk";
+// A window run as root would load what the user's environment names (GTK and GIO modules,
+// themes, the session bus) into a process that may write the sensor. The package's udev
+// rule gives the seat's user the sensor, so the window never needs root.
+const char kRootRefusedText[] =
+    "zorflash-gtk: the window does not run as root. On a machine with the zorflash package "
+    "installed, its udev rule (/usr/lib/udev/rules.d/70-zorflash.rules) lets the user at the "
+    "seat update the sensor, so the window never needs root; as root, use zorflash --update.";
 // Where distributions install firmware files, as for zorflash.
 const char kSystemFirmwareDirectory[] = "/usr/lib/firmware/zorflash";
 const char kCloseRefusedText[] =
@@ -249,7 +256,9 @@ void OnActivate(GtkApplication* application, gpointer data) {
 
 // Takes the instance lock zorflash takes; false, with the message in `run`, when it cannot.
 bool TakeLock(GtkRun* run) {
-    if (plat_lock_editions(plat_sensor_lock_path(), run->refusalText, sizeof run->refusalText) ==
+    char lockPath[256];
+    plat_sensor_lock_path(lockPath, sizeof lockPath);
+    if (plat_lock_editions(lockPath, run->refusalText, sizeof run->refusalText) ==
         InstanceLock::Taken) {
         return true;
     }
@@ -261,6 +270,11 @@ bool TakeLock(GtkRun* run) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything of GTK or GIO is loaded.
+    if (geteuid() == 0) {
+        std::fprintf(stderr, "%s\n", kRootRefusedText);
+        return kExitUsage;
+    }
     const Edition edition = {kEditionGtk, kProgramName};
     static GtkRun run;
     run.firmware = FirmwareSource{nullptr, kSystemFirmwareDirectory, {}, {}};

@@ -11,7 +11,6 @@
 
 struct TermRunOptions {
     // Lock file that keeps a second instance from touching the sensor while one runs.
-    // ZORFLASH_LOCK_FILE in the environment overrides it.
     const char* lockPath;
     // Program name for the lines written on standard error.
     const char* programName;

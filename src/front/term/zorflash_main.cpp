@@ -20,6 +20,8 @@ int main(int argc, char** argv) {
     term_take_arguments(argc, argv, edition, &longOptions, commandLine, sizeof commandLine,
                         &firmware);
 
+    char lockPath[256];
+    plat_sensor_lock_path(lockPath, sizeof lockPath);
     return term_program(edition, longOptions, commandLine,
-                        TermRunOptions{plat_sensor_lock_path(), "zorflash", &firmware});
+                        TermRunOptions{lockPath, "zorflash", &firmware});
 }

@@ -44,13 +44,15 @@ int main(int argc, char** argv) {
         return term_refuse(edition, longOptions, 2, reason);
     }
 
-    // A simulated run touches no real device, so it has a lock of its own, per user.
+    // A simulated run touches no real device, so it has a lock of its own, per user, in a
+    // folder of the user's own (the lock refuses one others may write). A simulated run
+    // writes nothing of anyone's, so the environment may name that folder.
     char lockPath[256];
     const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
     if (runtimeDir != nullptr && runtimeDir[0] != '\0') {
         std::snprintf(lockPath, sizeof lockPath, "%s/zorflash-sim.lock", runtimeDir);
     } else {
-        std::snprintf(lockPath, sizeof lockPath, "/tmp/zorflash-sim-%u.lock",
+        std::snprintf(lockPath, sizeof lockPath, "/run/user/%u/zorflash-sim.lock",
                       static_cast<unsigned>(getuid()));
     }
 

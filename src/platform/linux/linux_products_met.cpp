@@ -256,14 +256,14 @@ void SetPath(Place* place) {
 bool UserPlace(Place* place) {
     static const char* const kUnderHome[3] = {".local", "state", "zorflash"};
     static const char* const kUnderState[1] = {"zorflash"};
-    const char* state = std::getenv("XDG_STATE_HOME");
+    const char* state = secure_getenv("XDG_STATE_HOME");
     const char* base = nullptr;
     if (state != nullptr && state[0] == '/') {
         base = state;
         place->names[0] = kUnderState[0];
         place->nameCount = 1;
     } else {
-        base = std::getenv("HOME");
+        base = secure_getenv("HOME");
         if (base == nullptr || base[0] != '/') return false;
         for (unsigned i = 0; i < 3; ++i) place->names[i] = kUnderHome[i];
         place->nameCount = 3;

@@ -3,6 +3,11 @@
 // libsystemd is loaded at run time, so the program also runs where it is missing; no system
 // bus or no logind means no inhibitor, silently. The inhibitor lasts as long as the file
 // descriptor that logind hands out stays open.
+//
+// The bus is reached at its fixed socket, never where DBUS_SYSTEM_BUS_ADDRESS points:
+// sd_bus_open_system reads that variable through secure_getenv, which a run as root with a
+// user's environment (sudo -E, where the real and effective ids are both root's) does not
+// stop, and an address of the "unixexec:" kind runs the program it names.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -17,13 +22,18 @@ struct SdBus;
 struct SdBusMessage;
 struct SdBusError;
 
-typedef int (*BusOpenSystem)(SdBus** bus);
+typedef int (*BusNew)(SdBus** bus);
+typedef int (*BusSetAddress)(SdBus* bus, const char* address);
+typedef int (*BusSetBusClient)(SdBus* bus, int yes);
+typedef int (*BusStart)(SdBus* bus);
 typedef int (*BusCallMethod)(SdBus* bus, const char* destination, const char* path,
                              const char* interface, const char* member, SdBusError* error,
                              SdBusMessage** reply, const char* types, ...);
 typedef int (*MessageRead)(SdBusMessage* message, const char* types, ...);
 typedef SdBusMessage* (*MessageUnref)(SdBusMessage* message);
 typedef SdBus* (*BusFlushCloseUnref)(SdBus* bus);
+
+const char kSystemBusAddress[] = "unix:path=/run/dbus/system_bus_socket";
 
 std::mutex inhibitMutex;
 int inhibitFd = -1;
@@ -32,7 +42,10 @@ int inhibitFd = -1;
 int TakeInhibitor() {
     void* library = dlopen("libsystemd.so.0", RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) return -1;
-    auto openBus = reinterpret_cast<BusOpenSystem>(dlsym(library, "sd_bus_open_system"));
+    auto newBus = reinterpret_cast<BusNew>(dlsym(library, "sd_bus_new"));
+    auto setAddress = reinterpret_cast<BusSetAddress>(dlsym(library, "sd_bus_set_address"));
+    auto setBusClient = reinterpret_cast<BusSetBusClient>(dlsym(library, "sd_bus_set_bus_client"));
+    auto startBus = reinterpret_cast<BusStart>(dlsym(library, "sd_bus_start"));
     auto callMethod = reinterpret_cast<BusCallMethod>(dlsym(library, "sd_bus_call_method"));
     auto readMessage = reinterpret_cast<MessageRead>(dlsym(library, "sd_bus_message_read"));
     auto unrefMessage = reinterpret_cast<MessageUnref>(dlsym(library, "sd_bus_message_unref"));
@@ -40,8 +53,15 @@ int TakeInhibitor() {
         reinterpret_cast<BusFlushCloseUnref>(dlsym(library, "sd_bus_flush_close_unref"));
     int fd = -1;
     SdBus* bus = nullptr;
-    if (openBus != nullptr && callMethod != nullptr && readMessage != nullptr &&
-        unrefMessage != nullptr && closeBus != nullptr && openBus(&bus) >= 0) {
+    const bool found = newBus != nullptr && setAddress != nullptr && setBusClient != nullptr &&
+                       startBus != nullptr && callMethod != nullptr && readMessage != nullptr &&
+                       unrefMessage != nullptr && closeBus != nullptr;
+    if (found && newBus(&bus) >= 0 &&
+        (setAddress(bus, kSystemBusAddress) < 0 || setBusClient(bus, 1) < 0 || startBus(bus) < 0)) {
+        closeBus(bus);
+        bus = nullptr;
+    }
+    if (bus != nullptr) {
         SdBusMessage* reply = nullptr;
         if (callMethod(bus, "org.freedesktop.login1", "/org/freedesktop/login1",
                        "org.freedesktop.login1.Manager", "Inhibit", nullptr, &reply, "ssss",

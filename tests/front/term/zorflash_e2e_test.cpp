@@ -79,13 +79,13 @@ class ZorflashE2eTest : public EmulatedSensorTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(emulated_testbed_ready()) << "umockdev testbed not available";
-        lockPath = "/tmp/zorflash-e2e-" + std::to_string(getpid()) + ".lock";
-        // A lock left by an earlier test process that had the same number; the rows that
-        // plant something at the path need it free.
+        // The shipped lock, in this test process's own /run/zorflash (isolate_program_state);
+        // the rows that plant something at the path need it free.
+        lockPath = "/run/zorflash/zorflash.lock";
         unlink(lockPath.c_str());
         sensorOptions = ScaledSensorOptions();
         const char* preload = std::getenv("LD_PRELOAD");
-        programEnv = {"ZORFLASH_LOCK_FILE=" + lockPath, "ZORFLASH_TEST_TIME_SCALE=" + std::to_string(kTimeScale),
+        programEnv = {"ZORFLASH_TEST_TIME_SCALE=" + std::to_string(kTimeScale),
                       std::string("LD_PRELOAD=") + (preload ? preload : "") + " " +
                           ZORFLASH_TIME_SCALE_PRELOAD};
         // The tests' images come as files, as a distribution ships them (a build given the
@@ -105,7 +105,7 @@ protected:
         return run;
     }
     std::string lockPath;
-    std::vector<std::string> programEnv;  // the lock, and the program's clock scaled
+    std::vector<std::string> programEnv;  // the program's clock scaled
     std::string firmwareDir;
 };
 
@@ -662,7 +662,7 @@ enum class Sent { Nothing, ImageA, ImageB };
 struct HostileRun {
     std::string folder;       // a fresh folder of the row's own
     std::string firmwareDir;  // the placeholder images, given with --firmware-dir
-    std::string lockPath;     // the run's lock file (ZORFLASH_LOCK_FILE)
+    std::string lockPath;     // the run's lock file, /run/zorflash/zorflash.lock
     std::string sumA;         // SHA_A: the SHA-256 of image A's file, as sha256sum gives it
     EmulatedSensor* sensor = nullptr;
     std::vector<int> heldFds;  // closed once the run has ended
@@ -800,7 +800,9 @@ void LetNobodyAtTheSensor(HostileRun& h) {
     target[t] = '\0';
     ASSERT_EQ(chmod(root.c_str(), 0755) | chmod(target, 0666) |
               chmod((root + "/ioctl" + node).c_str(), 0777), 0);
+    // The lock file as the package makes it: root's, which the user may open but not make.
     unlink(h.lockPath.c_str());
+    close(open(h.lockPath.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
 }
 
 // Fault 1: an earlier sensor's 0090 left in the machine's record, then a family-1 sensor
@@ -830,6 +832,55 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"lock_of_mode_000", 0, false,
                     [](HostileRun& h) { close(open(h.lockPath.c_str(), O_CREAT | O_WRONLY, 0)); },
                     kUpdate, 6, Sent::Nothing, "cannot take the lock LOCK (Permission denied)", 20, 65534},
+        // The lock's folder or file as another user could have left them: refused.
+        HostileCase{"lock_folder_others_may_write", 0, false,
+                    [](HostileRun&) { ASSERT_EQ(chmod("/run/zorflash", 0777), 0); },
+                    kUpdate, 6, Sent::Nothing,
+                    "cannot take the lock LOCK (its folder /run/zorflash may be changed by others", 20, 0, {},
+                    [](HostileRun&) { chmod("/run/zorflash", 0755); }},
+        HostileCase{"lock_folder_of_another_user", 0, false,
+                    [](HostileRun&) { ASSERT_EQ(chown("/run/zorflash", 65534, 65534), 0); },
+                    kUpdate, 6, Sent::Nothing,
+                    "cannot take the lock LOCK (its folder /run/zorflash may be changed by others", 20, 0, {},
+                    [](HostileRun&) { ASSERT_EQ(chown("/run/zorflash", 0, 0), 0); }},
+        HostileCase{"lock_of_another_user", 0, false,
+                    [](HostileRun& h) {
+                        close(open(h.lockPath.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0666));
+                        ASSERT_EQ(chown(h.lockPath.c_str(), 65534, 65534), 0);
+                    },
+                    kUpdate, 6, Sent::Nothing,
+                    "cannot take the lock LOCK (it belongs to user 65534, neither root nor this run's user)", 20},
+        // The package's folder (its tmpfiles.d line applied): a user may neither remove nor
+        // replace nor write the lock, and still finds root's run holding it.
+        HostileCase{"lock_in_the_package_folder", 0, false,
+                    [](HostileRun& h) {
+                        Shell("systemd-tmpfiles --create " ZORFLASH_SOURCE_DIR "/packaging/zorflash.tmpfiles && "
+                              "setpriv --reuid=65534 --regid=65534 --clear-groups -- sh -c \"rm -f LOCK; "
+                              "mv -f LOCK LOCK.old; ln -sf /tmp LOCK; echo x >LOCK\" 2>/dev/null; "
+                              "test -f LOCK && test ! -L LOCK && test ! -s LOCK && test ! -e LOCK.old && "
+                              "test $(stat -c %U:%a LOCK) = root:644 && test $(stat -c %U:%a /run/zorflash) = root:755", h);
+                        const int fd = open(h.lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+                        ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+                        h.heldFds.push_back(fd);
+                    },
+                    kUpdate, 6, Sent::Nothing, "another instance is already running (lock LOCK)", 20, 65534},
+        // No variable moves the lock of a run as root: the shipped one is found held, and
+        // nothing is made where the variable points.
+        HostileCase{"lock_file_variable_ignored", 0, false,
+                    [](HostileRun& h) {
+                        const int fd = open(h.lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+                        ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+                        h.heldFds.push_back(fd);
+                    },
+                    kUpdate, 6, Sent::Nothing, "another instance is already running (lock LOCK)", 20, 0,
+                    {"ZORFLASH_LOCK_FILE=FOLDER/moved.lock"},
+                    [](HostileRun& h) { EXPECT_NE(access((h.folder + "/moved.lock").c_str(), F_OK), 0); }},
+        // A system bus address that runs a program (sudo -E keeps it): never used by root's
+        // update, which keeps the machine awake over the bus's own socket.
+        HostileCase{"system_bus_variable_ignored", 0, false, nullptr, kUpdate, 0, Sent::ImageA,
+                    "Update complete.", kUpdateTimeoutSeconds, 0,
+                    {"DBUS_SYSTEM_BUS_ADDRESS=unixexec:path=/bin/sh,argv0=sh,argv1=-c,argv2=touch%20FOLDER/marker"},
+                    [](HostileRun& h) { EXPECT_NE(access((h.folder + "/marker").c_str(), F_OK), 0); }},
         // Identified as family 0 by the dialog, then a family-1 sensor is there when Update is
         // pressed: it must not be switched and given image A.
         HostileCase{"other_family_by_update", 0, false, nullptr, {}, 2, Sent::Nothing,

@@ -8,6 +8,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,10 +37,17 @@ struct Child {
     std::string seenErrors;
 };
 
+// A lock of the child's own: zorflash-sim locks in XDG_RUNTIME_DIR, a folder only the user
+// may write, here one per child below a folder removed when the test ends.
 std::string LockPath() {
+    static char base[] = "/tmp/zorflash-sim-e2e-XXXXXX";
     static int counter = 0;
-    return "/tmp/zorflash-e2e-" + std::to_string(getpid()) + "-" + std::to_string(counter++) +
-           ".lock";
+    if (counter == 0 && mkdtemp(base) != nullptr) {
+        std::atexit([] { std::system((std::string("rm -rf ") + base).c_str()); });
+    }
+    const std::string folder = base + std::string("/") + std::to_string(counter++);
+    mkdir(folder.c_str(), 0700);
+    return folder + "/zorflash-sim.lock";
 }
 
 // The environment of the child: the case, the clock, a lock of its own.
@@ -50,7 +58,7 @@ void SetChildEnvironment(const char* scenario, bool fast, const std::string& loc
     } else {
         unsetenv("ZORFLASH_SIM_FAST");
     }
-    setenv("ZORFLASH_LOCK_FILE", lock.c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", lock.substr(0, lock.rfind('/')).c_str(), 1);
     setenv("TERM", "xterm", 1);
 }
 

@@ -141,11 +141,13 @@ TEST_F(TermUi, ClosingARunningThreadLeavesItRunning) {
 }
 
 TEST(TermInstanceLock, SecondHolderIsRefused) {
-    char path[] = "/tmp/zorflash-lock-test-XXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    char reason[256];
+    // In a folder of its own: the lock refuses one that others may write, as /tmp is.
+    char folder[] = "/tmp/zorflash-lock-test-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string file = std::string(folder) + "/zorflash.lock";
+    const char* path = file.c_str();
+    close(open(path, O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+    char reason[400];
     EXPECT_EQ(plat_lock_instance(path, reason, sizeof reason), InstanceLock::Taken);
     // Another open of the same file is another holder, as a second process would be.
     const int other = open(path, O_RDWR);
@@ -172,6 +174,13 @@ TEST(TermInstanceLock, SecondHolderIsRefused) {
     EXPECT_NE(access(target.c_str(), F_OK), 0);
     plat_unlock_instance();
     unlink(path);
+
+    // A folder others may write: nothing is made or locked in it.
+    ASSERT_EQ(chmod(folder, 0777), 0);
+    EXPECT_EQ(plat_lock_instance(path, reason, sizeof reason), InstanceLock::Unusable);
+    EXPECT_EQ(std::string(reason).rfind(std::string("its folder ") + folder + " may be changed by others", 0), 0u) << reason;
+    EXPECT_NE(access(path, F_OK), 0);
+    rmdir(folder);
 }
 
 // The words of the command line: long options taken off, the rest joined for the slash
