@@ -278,12 +278,22 @@ size_t FormatJsonReport(const JsonReport& report, char* text, size_t capacity) {
     Open(&out, "{");
     StringMember(&out, "program", report.programName);
     StringMember(&out, "programVersion", ZORFLASH_VERSION);
-    NumberMember(&out, "exitStatus", report.exitStatus);
+    if (report.running) {
+        Key(&out, "exitStatus");
+        Put(&out, "null");
+    } else {
+        NumberMember(&out, "exitStatus", report.exitStatus);
+    }
     if (report.sensor != nullptr) SensorMembers(&out, *report.sensor);
     if (report.update != nullptr) UpdateMember(&out, *report.update);
     if (report.help != nullptr) StringMember(&out, "help", report.help);
     if (report.images != nullptr) ImagesMember(&out, report.images);
     if (report.error != nullptr) StringMember(&out, "error", report.error);
+    if (report.runId != nullptr) {
+        StringMember(&out, "state", report.running ? "running" : "ended");
+        StringMember(&out, "runId", report.runId);
+        StringMember(&out, "startTime", report.startTime != nullptr ? report.startTime : "");
+    }
     Close(&out, "}");
     Put(&out, "\n", 1);
     if (out.full) {

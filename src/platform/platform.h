@@ -126,13 +126,14 @@ size_t plat_products_met_clearing(uint16_t vendorId, uint16_t productId, char* t
 // What was found at a path that was to be read whole.
 enum PlatFileKind {
     kFileRegular,     // a regular file, read: `length` bytes
-    kFileMissing,     // nothing there (or a folder on the way is missing)
+    kFileMissing,     // no entry of that name at all (or a folder on the way is missing)
     kFileFifo,        // a named pipe: reading it would wait for a writer
     kFileDevice,      // a character or block device
     kFileFolder,
     kFileOtherKind,   // a socket or anything else that is not a regular file
     kFileTooLarge,    // a regular file of more than the buffer's bytes: `size` says how many
     kFileUnreadable,  // there, but it could not be looked at, opened or read: `reason` says why
+    kFileDanglingLink,  // a symbolic link (or another reparse point) that leads to nothing
 };
 
 struct PlatFileRead {
@@ -145,19 +146,38 @@ struct PlatFileRead {
 // Reads the regular file at `path` whole into `buffer` (at most `capacity` bytes). Never
 // waits for a writer or a device: anything but a regular file is not opened, and the open
 // itself does not block should a FIFO be put there meanwhile. Links are followed; what
-// counts is what they lead to. A file that grows past `capacity` while it is read is
-// kFileTooLarge. Returns true for kFileRegular, else false.
+// counts is what they lead to, and a link that leads nowhere is kFileDanglingLink, never
+// kFileMissing: only a name with no entry at all is missing. A file that grows past
+// `capacity` while it is read is kFileTooLarge. Returns true for kFileRegular, else false.
 bool plat_read_regular_file(const char* path, uint8_t* buffer, size_t capacity,
                             PlatFileRead* read);
 
 // Replaces the file at `path` with `length` bytes, whole or not at all: they are written to a
 // new file beside it (made afresh, never opened through a link or anything else found at its
-// name), flushed to the disk and renamed over `path`. Whatever was at `path`, a link
-// included, is replaced, not written through; a folder there is not. Never waits for a
-// reader. Returns true; false with the system's words for the failure in `reason`, and no file
-// left behind.
+// name), flushed to the disk and renamed over `path`. Only a regular file or a new name is
+// replaced; a link at `path` is replaced itself, not written through. A device (a Windows
+// device name such as NUL or COM1 too), a FIFO, a socket or a folder there is refused and
+// left as it is, and nothing is opened at `path`. A regular file replaced keeps its owner
+// and permissions (Linux: mode and owner; Windows: its attributes and security, as
+// ReplaceFile keeps them); when they cannot be kept, nothing is replaced. Never waits for a
+// reader. Returns true; false with the reason in `reason` (the system's words for a failure,
+// or what was found at `path`), and no file left behind.
 bool plat_write_file_atomically(const char* path, const uint8_t* bytes, size_t length,
                                 char* reason, size_t capacity);
+
+// ---- The run's identity -------------------------------------------------------------------
+
+// Names one run in its reports: the start object --report leaves and the final one carry the
+// same stamp, so a collector can tell a finished run from one that was cut short, and two
+// runs apart.
+struct RunStamp {
+    char runId[17];      // 16 lower-case hex digits from the system's random source
+    char startTime[21];  // UTC, ISO 8601 to the second: "2026-12-10T04:19:39Z"
+};
+
+// The stamp of a run starting now. The simulated machine on its virtual clock gives the same
+// stamp every time, so that its reports compare byte for byte.
+void plat_run_stamp(RunStamp* stamp);
 
 // ---- Threads ----------------------------------------------------------------------------
 

@@ -14,6 +14,7 @@ const char* KindWords(PlatFileKind kind) {
     case kFileFifo: return "a FIFO";
     case kFileDevice: return "a device";
     case kFileFolder: return "a folder";
+    case kFileDanglingLink: return "a symbolic link to nothing (dangling)";
     default: break;
     }
     return "a socket or another special file";
@@ -98,7 +99,10 @@ const char* SumListedFor(const char* list, size_t length, const char* fileName, 
 }
 
 // With a SHA256SUMS in the image's folder, the image must match every line that names it,
-// and at least one must. No list: nothing to check.
+// and at least one must. No entry of that name at all: nothing to check. Anything else of
+// that name that cannot be read whole as a regular file (a link to nothing or to a folder, a
+// folder, a FIFO, a device, a list this user may not read or one too large) refuses the image:
+// the list was meant to vouch for it.
 bool CheckListedSum(const char* directory, const ImageShape& shape, FirmwareSource* source,
                     ImageChoice* choice) {
     char listPath[kFirmwarePathCapacity];

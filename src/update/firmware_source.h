@@ -5,7 +5,8 @@
 //
 // Only regular files are read. A folder that holds a SHA256SUMS file (as sha256sum writes
 // it) vouches for its images: an image whose SHA-256 differs from its line, or that has
-// none, is not used.
+// none, is not used. Any other entry of that name (a link to nothing, a folder, a FIFO, a
+// list that cannot be read) refuses every image: only no entry at all means no list.
 #pragma once
 
 #include <cstddef>

@@ -97,6 +97,15 @@ TEST(JsonReport, MembersEscapesAndCapacity) {
          kJsonReportCapacity, {"\"error\": \"folder \xEF\xBF\xBD(x\"", nullptr, nullptr}},
         {"update", {"zorflash", kExitDoesNotFit, nullptr, &failed, nullptr}, kJsonReportCapacity,
          {"\"end\": \"failed\",", "\"result\": 42,", "\"sha256\": null,\n    \"seconds\": 5.0\n"}},
+        // The start object --report leaves while the run goes on, and the final one's end.
+        {"running", {"zorflash", 0, nullptr, nullptr, nullptr, nullptr, nullptr, "0123456789abcdef",
+                     "2026-12-10T04:19:39Z", true},
+         kJsonReportCapacity,
+         {"\"exitStatus\": null,\n  \"state\": \"running\",\n  \"runId\": \"0123456789abcdef\",\n"
+          "  \"startTime\": \"2026-12-10T04:19:39Z\"\n}\n", nullptr, nullptr}},
+        {"ended", {"zorflash", kExitUsage, nullptr, nullptr, "usage", nullptr, nullptr, "00ff", "T", false},
+         kJsonReportCapacity,
+         {"\"exitStatus\": 4,", "\"error\": \"usage\",\n  \"state\": \"ended\",\n  \"runId\": \"00ff\",", nullptr}},
         {"too small", {"zorflash", kExitUsage, nullptr, nullptr, "usage"}, 40, {nullptr}},
     };
     for (const auto& row : rows) {

@@ -280,6 +280,9 @@ int term_program(const Edition& edition, const LongOptions& longOptions, const c
     if (answered >= 0) return answered;
     const bool info = longOptions.outcome == LongOptionsOutcome::ShowInfo;
     const bool reportsStatus = info || longOptions.update;
+    // From here on the run may be refused, fail or be killed: an earlier run's report must
+    // not stay at --report's file meanwhile.
+    term_begin_json_report(longOptions, edition.programName);
 
     char error[512];
     if (plat_lock_editions(options.lockPath, error, sizeof error) != InstanceLock::Taken) {

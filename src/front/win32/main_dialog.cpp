@@ -93,15 +93,23 @@ struct ReportParts {
 ReportParts reportParts = {};
 ImageSourceDescription reportImages[2];
 char reportText[kJsonReportCapacity];
+// The run's id and start time, taken as the process starts; and whether the start object
+// could not be written (its reason was told then, and the final one is not tried again).
+RunStamp runStamp;
+bool reportStartRefused = false;
 
-// Writes the report when the command line asks for one, whatever the exit code; a file that
-// cannot be written is told where an unattended run's reasons go, and the exit code stays.
-void WriteReport(const Edition& edition, int exitCode) {
-    if (longOptions.reportPath[0] == '\0') return;
+// Writes the report when the command line asks for one: the start object while the run has
+// not ended (`running`), else the final one, whatever the exit code. A file that cannot be
+// written is told where an unattended run's reasons go, and the exit code stays.
+void WriteReport(const Edition& edition, int exitCode, bool running) {
+    if (longOptions.reportPath[0] == '\0' || reportStartRefused) return;
     JsonReport report{edition.programName, exitCode, reportParts.sensor, reportParts.update,
                       reportParts.error};
     report.help = reportParts.help;
     report.images = reportParts.images;
+    report.runId = runStamp.runId;
+    report.startTime = runStamp.startTime;
+    report.running = running;
     const size_t length = FormatJsonReport(report, reportText, sizeof reportText);
     char reason[256] = "the report does not fit its buffer";
     if (length > 0 &&
@@ -110,6 +118,7 @@ void WriteReport(const Edition& edition, int exitCode) {
                                    sizeof reason)) {
         return;
     }
+    reportStartRefused = running;
     char line[kDiagLineCapacity];
     std::snprintf(line, sizeof line, "the report was not written to %s: %s",
                   longOptions.reportPath, reason);
@@ -256,6 +265,9 @@ int RunDialog(HINSTANCE instance, const char* commandLine, int showCommand,
     const bool unattended = longOptions.update || SlashOptionsRunUnattended(slashOptions);
     const int answered = AnswerLongOptions(edition, unattended);
     if (answered >= 0) return answered;
+    // From here on the run may be refused, fail or be killed: an earlier run's report must
+    // not stay at --report's file meanwhile.
+    WriteReport(edition, 0, true);
     // --update ends with 1 when it cannot even start; the slash options keep their 0.
     const int startupFailed = longOptions.update ? kExitUpdateFailed : kExitStartupFailed;
 
@@ -352,7 +364,8 @@ int RunDialog(HINSTANCE instance, const char* commandLine, int showCommand,
 
 int win32_run_main_dialog(HINSTANCE instance, const char* commandLine, int showCommand,
                           const Edition& edition) {
+    plat_run_stamp(&runStamp);
     const int exitCode = RunDialog(instance, commandLine, showCommand, edition);
-    WriteReport(edition, exitCode);
+    WriteReport(edition, exitCode, false);
     return exitCode;
 }

@@ -60,7 +60,17 @@ bool plat_read_regular_file(const char* path, uint8_t* buffer, size_t capacity,
                             PlatFileRead* read) {
     *read = PlatFileRead{kFileUnreadable, 0, 0, ""};
     struct stat found;
-    if (stat(path, &found) != 0) return Failed(read, errno);
+    if (stat(path, &found) != 0) {
+        const int error = errno;
+        // stat() answers ENOENT for a link that leads nowhere as for no entry at all; only
+        // the second is missing.
+        struct stat link;
+        if ((error == ENOENT || error == ENOTDIR) && lstat(path, &link) == 0) {
+            read->kind = kFileDanglingLink;
+            return false;
+        }
+        return Failed(read, error);
+    }
     // A device is not even opened: opening one can start it (a tape rewinds, a modem dials).
     if (!S_ISREG(found.st_mode)) {
         read->kind = KindOf(found.st_mode);
@@ -93,6 +103,36 @@ bool WriteFailed(const char* what, int error, char* reason, size_t capacity) {
     return false;
 }
 
+// What sits at a path the report may not replace, in a sentence's words; null for what it
+// may (a regular file, a link, which is replaced itself).
+const char* RefusedKindWords(mode_t mode) {
+    if (S_ISREG(mode) || S_ISLNK(mode)) return nullptr;
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISDIR(mode)) return "a folder";
+    return "not a regular file";
+}
+
+bool Refused(const char* words, char* reason, size_t capacity) {
+    std::snprintf(reason, capacity, "it is %s; only a regular file or a new name is replaced",
+                  words);
+    return false;
+}
+
+// The new file takes the old one's owner and permission bits before it takes its place: a
+// run as root must not leave a collector's 0600 file as root's 0644.
+bool KeepOwnerAndMode(int fd, const struct stat& old) {
+    struct stat made;
+    if (fstat(fd, &made) != 0) return false;
+    if ((made.st_uid != old.st_uid || made.st_gid != old.st_gid) &&
+        fchown(fd, old.st_uid, old.st_gid) != 0) {
+        return false;
+    }
+    return fchmod(fd, old.st_mode & 0777) == 0;
+}
+
 bool WriteAll(int fd, const uint8_t* bytes, size_t length) {
     while (length > 0) {
         const ssize_t n = ::write(fd, bytes, length);
@@ -113,6 +153,17 @@ bool plat_write_file_atomically(const char* path, const uint8_t* bytes, size_t l
     // stays on one file system. O_EXCL with O_NOFOLLOW refuses whatever already sits at
     // that name (a link planted there would else lead the bytes elsewhere); a few names
     // are tried, then the write fails.
+    // Only a regular file, a link or no entry at all is replaced: a device node, a FIFO or a
+    // socket renamed over would be gone from its folder (/dev/null as a regular file).
+    struct stat old;
+    bool replacesFile = false;
+    if (lstat(path, &old) == 0) {
+        const char* refused = RefusedKindWords(old.st_mode);
+        if (refused != nullptr) return Refused(refused, reason, capacity);
+        replacesFile = S_ISREG(old.st_mode);
+    } else if (errno != ENOENT) {
+        return WriteFailed("cannot look at it", errno, reason, capacity);
+    }
     char temporary[4096];
     int fd = -1;
     int error = 0;
@@ -128,6 +179,13 @@ bool plat_write_file_atomically(const char* path, const uint8_t* bytes, size_t l
         if (fd < 0 && error != EEXIST) break;
     }
     if (fd < 0) return WriteFailed("cannot create a new file beside it", error, reason, capacity);
+    if (replacesFile && !KeepOwnerAndMode(fd, old)) {
+        error = errno;
+        close(fd);
+        unlink(temporary);
+        return WriteFailed("cannot give the new file the owner and mode of the one it replaces",
+                           error, reason, capacity);
+    }
     bool written = WriteAll(fd, bytes, length);
     error = errno;
     if (written && fsync(fd) != 0) {
@@ -141,6 +199,12 @@ bool plat_write_file_atomically(const char* path, const uint8_t* bytes, size_t l
     if (!written) {
         unlink(temporary);
         return WriteFailed("cannot write a new file beside it", error, reason, capacity);
+    }
+    // Looked at again just before the rename: what took the name meanwhile is refused too.
+    struct stat now;
+    if (lstat(path, &now) == 0 && RefusedKindWords(now.st_mode) != nullptr) {
+        unlink(temporary);
+        return Refused(RefusedKindWords(now.st_mode), reason, capacity);
     }
     if (rename(temporary, path) != 0) {
         error = errno;

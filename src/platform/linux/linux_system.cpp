@@ -1,11 +1,13 @@
-// Time, error texts and the diagnostic sink.
+// Time, the run's stamp, error texts and the diagnostic sink.
 #include <sched.h>
+#include <sys/random.h>
 #include <syslog.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <mutex>
@@ -49,6 +51,30 @@ uint32_t plat_tick_count() {
     const uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u +
                         static_cast<uint64_t>(now.tv_nsec) / 1000000u;
     return static_cast<uint32_t>(ms);
+}
+
+void plat_run_stamp(RunStamp* stamp) {
+    const time_t now = time(nullptr);
+    tm utc{};
+    gmtime_r(&now, &utc);
+    if (strftime(stamp->startTime, sizeof stamp->startTime, "%Y-%m-%dT%H:%M:%SZ", &utc) == 0) {
+        std::snprintf(stamp->startTime, sizeof stamp->startTime, "1970-01-01T00:00:00Z");
+    }
+    // The kernel's random source; should it be unavailable (a kernel before getrandom()),
+    // the clock and the process number still tell runs of one machine apart.
+    uint64_t id = 0;
+    ssize_t got = -1;
+    do {
+        got = getrandom(&id, sizeof id, 0);
+    } while (got < 0 && errno == EINTR);
+    if (got != static_cast<ssize_t>(sizeof id)) {
+        timespec fine{};
+        clock_gettime(CLOCK_REALTIME, &fine);
+        id = (static_cast<uint64_t>(fine.tv_sec) << 32) ^ static_cast<uint64_t>(fine.tv_nsec) ^
+             (static_cast<uint64_t>(getpid()) << 20);
+    }
+    std::snprintf(stamp->runId, sizeof stamp->runId, "%016llx",
+                  static_cast<unsigned long long>(id));
 }
 
 // The system's text for an errno value, with a line feed where Windows' texts end in CR LF,

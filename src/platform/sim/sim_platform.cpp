@@ -6,9 +6,11 @@
 // are never held up by a sleeping worker.
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -527,6 +529,31 @@ void plat_debug_output(const char* text) {
     machine.debugLines.emplace_back(text);
     ++machine.counters.debugLines;
     if (machine.scenario.echoDebug) std::fprintf(stderr, "%s\n", text);
+}
+
+// On the virtual clock the stamp is the same every run, so that a report compares byte for
+// byte; on the real clock it is the real time and a random id, as a machine's would be.
+void plat_run_stamp(RunStamp* stamp) {
+    bool realTime = false;
+    {
+        auto lock = Lock();
+        realTime = machine.scenario.realTime;
+    }
+    if (!realTime) {
+        std::snprintf(stamp->startTime, sizeof stamp->startTime, "2000-01-01T00:00:00Z");
+        std::snprintf(stamp->runId, sizeof stamp->runId, "0000000000000000");
+        return;
+    }
+    const std::time_t now =
+        std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    const std::tm* utc = std::gmtime(&now);
+    if (utc == nullptr ||
+        std::strftime(stamp->startTime, sizeof stamp->startTime, "%Y-%m-%dT%H:%M:%SZ", utc) == 0) {
+        std::snprintf(stamp->startTime, sizeof stamp->startTime, "1970-01-01T00:00:00Z");
+    }
+    std::random_device source;
+    const unsigned long long id = (static_cast<unsigned long long>(source()) << 32) | source();
+    std::snprintf(stamp->runId, sizeof stamp->runId, "%016llx", id);
 }
 
 // A simulated machine keeps no history of updates.

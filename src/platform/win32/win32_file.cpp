@@ -47,7 +47,17 @@ bool plat_read_regular_file(const char* path, uint8_t* buffer, size_t capacity,
     }
     const HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return Failed(read, GetLastError());
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        // GetFileAttributesA looks at a link itself; opening it follows it. A link whose
+        // target is not found is there, but leads nowhere.
+        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+            (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) {
+            read->kind = kFileDanglingLink;
+            return false;
+        }
+        return Failed(read, error);
+    }
     bool result = false;
     LARGE_INTEGER size;
     const DWORD type = GetFileType(file);
@@ -100,6 +110,50 @@ bool WriteFailed(const char* what, DWORD error, char* reason, size_t capacity) {
     return false;
 }
 
+bool Refused(const char* words, char* reason, size_t capacity) {
+    std::snprintf(reason, capacity, "it is %s; only a regular file or a new name is replaced",
+                  words);
+    return false;
+}
+
+bool SameLetters(const char* text, size_t length, const char* word) {
+    if (std::strlen(word) != length) return false;
+    for (size_t i = 0; i < length; ++i) {
+        char c = text[i];
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c != word[i]) return false;
+    }
+    return true;
+}
+
+// True when `path` names a device rather than a file: the device namespace (\\.\COM1,
+// \\.\pipe\x) or a reserved DOS name as its last part, which Windows takes for the device
+// in any folder and with any extension ("C:\logs\nul.json" is NUL). Told by the name alone:
+// opening a device to ask can start it.
+bool NamesADevice(const char* path) {
+    if ((path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/') &&
+        (path[2] == '.' || path[2] == '?') && (path[3] == '\\' || path[3] == '/')) {
+        // \\?\C:\... and \\?\UNC\... are files with long names; anything else there is not.
+        const char* rest = path + 4;
+        const bool drive = ((rest[0] | 0x20) >= 'a' && (rest[0] | 0x20) <= 'z') && rest[1] == ':';
+        const bool unc = SameLetters(rest, 3, "UNC") && (rest[3] == '\\' || rest[3] == '/');
+        if (path[2] == '.' || !(drive || unc)) return true;
+    }
+    const char* name = path;
+    for (const char* at = path; *at != '\0'; ++at) {
+        if (*at == '\\' || *at == '/' || *at == ':') name = at + 1;
+    }
+    size_t length = std::strcspn(name, ".");
+    while (length > 0 && name[length - 1] == ' ') --length;
+    static const char* const kDeviceNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$",
+                                               "CLOCK$"};
+    for (const char* device : kDeviceNames) {
+        if (SameLetters(name, length, device)) return true;
+    }
+    return length == 4 && (SameLetters(name, 3, "COM") || SameLetters(name, 3, "LPT")) &&
+           name[3] >= '0' && name[3] <= '9';
+}
+
 }  // namespace
 
 bool plat_write_file_atomically(const char* path, const uint8_t* bytes, size_t length,
@@ -108,6 +162,21 @@ bool plat_write_file_atomically(const char* path, const uint8_t* bytes, size_t l
     // refuses whatever already sits at that name, and FILE_FLAG_OPEN_REPARSE_POINT never
     // follows a link there; anything but a file on a disk (a device name such as CON makes
     // one of any suffix) is let go unwritten.
+    // Only a file on a disk or a new name is replaced; a device or a folder is left as it is.
+    if (NamesADevice(path)) return Refused("a device", reason, capacity);
+    const DWORD found = GetFileAttributesA(path);
+    bool replacesFile = false;
+    if (found == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            return WriteFailed("cannot look at it", error, reason, capacity);
+        }
+    } else if ((found & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return Refused("a folder", reason, capacity);
+    } else {
+        // A link (a reparse point) is replaced itself, as a new name would be.
+        replacesFile = (found & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+    }
     char temporary[MAX_PATH + 64];
     HANDLE file = INVALID_HANDLE_VALUE;
     DWORD error = ERROR_FILE_EXISTS;
@@ -149,7 +218,12 @@ bool plat_write_file_atomically(const char* path, const uint8_t* bytes, size_t l
         DeleteFileA(temporary);
         return WriteFailed("cannot write a new file beside it", error, reason, capacity);
     }
-    if (!MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    // ReplaceFile gives the new file the old one's attributes, security descriptor (owner
+    // and access list), creation time and streams, and fails rather than drop them.
+    const bool replaced =
+        replacesFile ? ReplaceFileA(path, temporary, nullptr, 0, nullptr, nullptr) != 0
+                     : MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (!replaced) {
         error = GetLastError();
         DeleteFileA(temporary);
         return WriteFailed("cannot replace it", error, reason, capacity);

@@ -1,6 +1,7 @@
-// Time, the reading of error codes, system error texts, the debugger output and the
+// Time, the run's stamp, the reading of error codes, system error texts, the debugger output and the
 // history of updates in the event log.
 #include <windows.h>
+#include <ntsecapi.h>
 
 #include <cstdio>
 
@@ -10,6 +11,24 @@
 void plat_sleep(uint32_t milliseconds) { Sleep(milliseconds); }
 
 uint32_t plat_tick_count() { return GetTickCount(); }
+
+void plat_run_stamp(RunStamp* stamp) {
+    SYSTEMTIME utc;
+    GetSystemTime(&utc);
+    std::snprintf(stamp->startTime, sizeof stamp->startTime, "%04u-%02u-%02uT%02u:%02u:%02uZ",
+                  utc.wYear % 10000u, utc.wMonth % 100u, utc.wDay % 100u, utc.wHour % 100u,
+                  utc.wMinute % 100u, utc.wSecond % 100u);
+    // RtlGenRandom (SystemFunction036 of advapi32) is the system's random source; should it
+    // fail, the clock and the process number still tell runs of one machine apart.
+    unsigned long long id = 0;
+    if (!RtlGenRandom(&id, sizeof id)) {
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        id = (static_cast<unsigned long long>(now.dwHighDateTime) << 32 | now.dwLowDateTime) ^
+             (static_cast<unsigned long long>(GetCurrentProcessId()) << 20);
+    }
+    std::snprintf(stamp->runId, sizeof stamp->runId, "%016llx", id);
+}
 
 PlatResult win32_result(DWORD code) {
     PlatStatus status = PlatStatus::IoError;

@@ -19,9 +19,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <functional>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -666,6 +668,7 @@ struct HostileRun {
     std::string sumA;         // SHA_A: the SHA-256 of image A's file, as sha256sum gives it
     EmulatedSensor* sensor = nullptr;
     std::vector<int> heldFds;  // closed once the run has ended
+    std::string noted;         // what a row's hook keeps for its check
 };
 
 struct HostileCase {
@@ -746,6 +749,7 @@ TEST_P(ZorflashHostileTest, RefusesOrWritesTheRightImage) {
     for (int fd : h.heldFds) close(fd);
     unlink(h.lockPath.c_str());
     if (c.check) c.check(h);
+    ASSERT_EQ(std::system(("rm -rf " + h.folder).c_str()), 0);
     EXPECT_FALSE(run.timedOut) << "still running after " << c.withinSeconds << " s";
     EXPECT_EQ(run.exitCode, c.exitStatus) << run.out << run.err;
     if (c.says[0] != '\0') {
@@ -810,6 +814,34 @@ void LetNobodyAtTheSensor(HostileRun& h) {
 void PlantStaleRecordAndFamilyOne(HostileRun&) {
     std::ofstream("/var/lib/zorflash/products-met") << "0090\n";
     RunRuleNote("00e6");
+}
+
+// The --report rows: the object at `path`, and that it names its run as a collector needs.
+nlohmann::json ReportIn(const std::string& path) {
+    std::stringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    const nlohmann::json report = nlohmann::json::parse(text.str(), nullptr, false);
+    EXPECT_TRUE(report.is_object()) << path << ": " << text.str();
+    if (!report.is_object()) return nlohmann::json::object();
+    const std::string id = report.value("runId", ""), start = report.value("startTime", "");
+    EXPECT_EQ(id.size(), 16u) << text.str();
+    EXPECT_EQ(id.find_first_not_of("0123456789abcdef"), std::string::npos) << text.str();
+    tm parsed{};
+    const char* end = strptime(start.c_str(), "%Y-%m-%dT%H:%M:%SZ", &parsed);
+    EXPECT_TRUE(end != nullptr && *end == '\0' && start.size() == 20) << text.str();
+    return report;
+}
+
+// A device node, a FIFO or a folder at --report's path stays what it was, and is told.
+HostileCase ReportOverSpecialFile(const char* name, const char* make, mode_t kind, const char* words) {
+    return HostileCase{name, 0, false, [make](HostileRun& h) { Shell(make, h); },
+                       {"--info", "--report", "FOLDER/report"}, 0, Sent::Nothing,
+                       words, 20, 0, {},
+                       [kind](HostileRun& h) {
+                           struct stat found;
+                           ASSERT_EQ(lstat((h.folder + "/report").c_str(), &found), 0);
+                           EXPECT_EQ(found.st_mode & S_IFMT, kind);
+                       }};
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -924,6 +956,70 @@ INSTANTIATE_TEST_SUITE_P(
                     [](HostileRun& h) { Shell("cp DIR/image-?.bin FOLDER && mkfifo FOLDER/SHA256SUMS", h); },
                     {"--firmware-dir", "FOLDER", "--update"}, 7, Sent::Nothing,
                     "The checksum list FOLDER/SHA256SUMS is a FIFO, not a regular file", 20},
+        // Any SHA256SUMS that is not a list this run can read refuses the images.
+        HostileCase{"sums_dangling_link", 0, false,
+                    [](HostileRun& h) { Shell("cp DIR/image-?.bin FOLDER && ln -s nowhere FOLDER/SHA256SUMS", h); },
+                    {"--firmware-dir", "FOLDER", "--update"}, 7, Sent::Nothing,
+                    "The checksum list FOLDER/SHA256SUMS is a symbolic link to nothing (dangling), not a regular file", 20},
+        HostileCase{"sums_folder", 0, false,
+                    [](HostileRun& h) { Shell("cp DIR/image-?.bin FOLDER && mkdir FOLDER/SHA256SUMS", h); },
+                    {"--firmware-dir", "FOLDER", "--update"}, 7, Sent::Nothing,
+                    "The checksum list FOLDER/SHA256SUMS is a folder, not a regular file", 20},
+        HostileCase{"sums_unreadable", 0, false,
+                    [](HostileRun& h) {
+                        Shell("cp DIR/image-?.bin FOLDER && cd FOLDER && sha256sum image-?.bin >SHA256SUMS && chmod 600 SHA256SUMS", h);
+                        LetNobodyAtTheSensor(h);
+                        PlantNobodysHome(h.folder + "/home", nullptr);
+                    },
+                    {"--firmware-dir", "FOLDER", "--update"}, 7, Sent::Nothing,
+                    "The checksum list FOLDER/SHA256SUMS cannot be read (Permission denied)", 20, 65534,
+                    {"HOME=FOLDER/home"}},
+        // --report writes over a regular file or a new name only, and leaves no earlier run's
+        // success behind.
+        ReportOverSpecialFile("report_over_a_device", "mknod FOLDER/report c 1 3", S_IFCHR,
+                              "the report was not written to FOLDER/report: it is a character device; "
+                              "only a regular file or a new name is replaced"),
+        ReportOverSpecialFile("report_over_a_fifo", "mkfifo FOLDER/report", S_IFIFO, "it is a FIFO"),
+        ReportOverSpecialFile("report_over_a_folder", "mkdir FOLDER/report", S_IFDIR, "it is a folder"),
+        HostileCase{"report_keeps_owner_and_mode", 0, false,
+                    [](HostileRun& h) { Shell("echo old >FOLDER/report.json && chown 65534:65534 FOLDER/report.json && chmod 600 FOLDER/report.json", h); },
+                    {"--info", "--report", "FOLDER/report.json"}, 0, Sent::Nothing, "", 20, 0, {},
+                    [](HostileRun& h) {
+                        struct stat found;
+                        ASSERT_EQ(stat((h.folder + "/report.json").c_str(), &found), 0);
+                        EXPECT_EQ(found.st_uid, 65534u);
+                        EXPECT_EQ(found.st_gid, 65534u);
+                        EXPECT_EQ(found.st_mode & 07777, 0600u);
+                        EXPECT_EQ(ReportIn(h.folder + "/report.json")["state"], "ended");
+                    }},
+        HostileCase{"report_of_a_refused_run", 0, false,
+                    [](HostileRun& h) {
+                        std::ofstream(h.folder + "/report.json") << "{\"exitStatus\": 0}\n";
+                        const int fd = open(h.lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+                        ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+                        h.heldFds.push_back(fd);
+                    },
+                    {"--update", "--report", "FOLDER/report.json"}, 6, Sent::Nothing,
+                    "another instance is already running", 20, 0, {},
+                    [](HostileRun& h) { EXPECT_EQ(ReportIn(h.folder + "/report.json")["exitStatus"], 6); }},
+        // While the dialog waits for a key, the file holds the start object, not the earlier
+        // success; the final object has the same run id.
+        HostileCase{"report_while_running", 0, false,
+                    [](HostileRun& h) { std::ofstream(h.folder + "/report.json") << "{\"exitStatus\": 0}\n"; },
+                    {"--report", "FOLDER/report.json"}, 2, Sent::Nothing, "", 30, 0, {},
+                    [](HostileRun& h) {
+                        const nlohmann::json report = ReportIn(h.folder + "/report.json");
+                        EXPECT_EQ(report["state"], "ended");
+                        EXPECT_EQ(report["runId"], h.noted);
+                    },
+                    [](HostileRun& h, const std::string& printed) -> const char* {
+                        if (printed.find("Current Version : 0140") == std::string::npos) return nullptr;
+                        const nlohmann::json start = ReportIn(h.folder + "/report.json");
+                        EXPECT_TRUE(start["exitStatus"].is_null()) << start;
+                        EXPECT_EQ(start["state"], "running");
+                        h.noted = start.value("runId", "");
+                        return "e";
+                    }},
         HostileCase{"stale_machine_record_root", 1, true, PlantStaleRecordAndFamilyOne, kUpdate, 9,
                     Sent::Nothing, "family is unknown", 20},
         HostileCase{"stale_machine_record_user", 1, true,

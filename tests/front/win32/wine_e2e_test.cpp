@@ -102,6 +102,13 @@ TEST_F(WineE2eTest, NoSensorAndMismatchEndWithTheirExitStatus) {
     EXPECT_EQ(report["exitStatus"], slash.exitCode) << report;
     EXPECT_EQ(report["sensor"]["productId"], "0x0090") << report;
     EXPECT_EQ(report["update"]["end"], "does not fit") << report;
+    EXPECT_EQ(report["state"], "ended") << report;
+    EXPECT_EQ(report.value("runId", "").size(), 16u) << report;
+    // A device name is refused, never opened or replaced.
+    const ProgramRun device = Run({"--update", "--report", "NUL"}, "", 60);
+    EXPECT_EQ(device.exitCode, 5);
+    EXPECT_NE(device.err.find("the report was not written to NUL: it is a device"),
+              std::string::npos) << device.err;
     ExpectStream(Transcript(), {});
     unlink(reportFile.c_str());
 }
