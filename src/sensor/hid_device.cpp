@@ -74,15 +74,23 @@ bool MatchesId(const HidInterfaceInfo& info, uint16_t vendorId, uint16_t product
 
 // Opens the first present interface that `match` accepts. A path that cannot be read ends
 // the scan; a matching interface that cannot be opened is passed over.
-bool AtPort(const HidDevice& device, const char* port) {
-    if (port == nullptr) return true;
+// A port to be at, or (`elsewhere`) one not to be at; null: any.
+struct PortRule {
+    const char* port;
+    bool elsewhere;
+};
+
+bool AtPort(const HidDevice& device, PortRule rule) {
+    if (rule.port == nullptr) return true;
     char found[kHidPortCapacity];
-    return port[0] != '\0' && plat_hid_port(device.connection, found, sizeof found) &&
-           std::strcmp(found, port) == 0;
+    const bool told = plat_hid_port(device.connection, found, sizeof found);
+    // A device whose port cannot be told is at no port, and elsewhere than every port.
+    if (rule.elsewhere) return !told || std::strcmp(found, rule.port) != 0;
+    return rule.port[0] != '\0' && told && std::strcmp(found, rule.port) == 0;
 }
 
 bool ScanInterfaces(HidDevice* device, InterfaceMatch match, uint16_t vendorId,
-                    uint16_t productId, const char* port) {
+                    uint16_t productId, PortRule port) {
     *device = ClosedHidDevice();
     HidInterfaceList* list = plat_hid_list_present();
     char path[kHidPathCapacity];
@@ -108,18 +116,25 @@ bool ScanInterfaces(HidDevice* device, InterfaceMatch match, uint16_t vendorId,
 }  // namespace
 
 bool FindSensorDevice(HidDevice* device) {
-    return ScanInterfaces(device, MatchesTable, 0, 0, nullptr);
+    return ScanInterfaces(device, MatchesTable, 0, 0, PortRule{nullptr, false});
 }
 
 bool FindHidDeviceById(HidDevice* device, uint16_t vendorId, uint16_t productId) {
-    return ScanInterfaces(device, MatchesId, vendorId, productId, nullptr);
+    return ScanInterfaces(device, MatchesId, vendorId, productId, PortRule{nullptr, false});
 }
 
 bool FindSensorDeviceAtPort(HidDevice* device, const char* port) {
-    return ScanInterfaces(device, MatchesTable, 0, 0, port);
+    return ScanInterfaces(device, MatchesTable, 0, 0, PortRule{port, false});
+}
+
+bool SensorDeviceElsewhere(const char* port) {
+    HidDevice other = ClosedHidDevice();
+    const bool found = ScanInterfaces(&other, MatchesTable, 0, 0, PortRule{port, true});
+    CloseHidDevice(&other);
+    return found;
 }
 
 bool FindHidDeviceAtPort(HidDevice* device, uint16_t vendorId, uint16_t productId,
                          const char* port) {
-    return ScanInterfaces(device, MatchesId, vendorId, productId, port);
+    return ScanInterfaces(device, MatchesId, vendorId, productId, PortRule{port, false});
 }

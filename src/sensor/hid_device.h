@@ -25,3 +25,5 @@ bool FindHidDeviceById(HidDevice* device, uint16_t vendorId, uint16_t productId)
 bool FindSensorDeviceAtPort(HidDevice* device, const char* port);
 bool FindHidDeviceAtPort(HidDevice* device, uint16_t vendorId, uint16_t productId,
                          const char* port);
+// Whether an interface of the sensor's (any mode) is present at another port than `port`.
+bool SensorDeviceElsewhere(const char* port);

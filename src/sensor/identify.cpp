@@ -61,11 +61,11 @@ bool IdentifySensor(SensorInfo* info) {
     }
     case kProductBootLoader: {
         // The boot loader does not tell its family; the products this machine has met do.
-        static const uint16_t kFamilies[2] = {kProductFamily0, kProductFamily1};
-        bool met[2] = {};
-        plat_usb_products_met(kSensorVendorId, kFamilies, 2, met);
-        if (met[0] && !met[1]) info->kind = kSensorFamily0;
-        if (met[1] && !met[0]) info->kind = kSensorFamily1;
+        // With another board of the sensor's attached elsewhere, the record cannot say which
+        // of them it speaks of.
+        if (SensorDeviceElsewhere(info->port)) break;
+        if (RecordNamesOnly(kProductFamily0)) info->kind = kSensorFamily0;
+        if (RecordNamesOnly(kProductFamily1)) info->kind = kSensorFamily1;
         break;
     }
     default:

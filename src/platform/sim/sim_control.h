@@ -111,6 +111,24 @@ void sim_reset_default();
 // name is unknown (the machine then runs "family0").
 bool sim_configure_from_environment(bool realTime);
 
+// ---- Events during a run (tests) -------------------------------------------------------
+
+// Called at the start of every HID call of the platform (listing, open, feature set and
+// get, output write), from the calling thread and outside the machine's lock, with the
+// number of such calls since the reset: a test makes things happen at any step of a run.
+typedef void (*SimStepHook)(void* context, uint32_t step);
+void sim_set_step_hook(SimStepHook hook, void* context);
+// The program is cut off from the machine, as a killed one is: from now on its HID calls
+// fail as if every device had left, and its notes are not kept. The machine goes on.
+void sim_sever_program(bool severed);
+// Another board in the sensor's place, at the same port, from `config` (the record and the
+// rest of the machine stay). The old board's transcript is gone with it.
+void sim_swap_sensor(const SimSensorConfig& config);
+// The machine's record of the products met, and whether notes are kept.
+void sim_set_products_met(const uint16_t* productIds, uint32_t count, bool readOnly);
+// Plugs in another device: others[otherCount], listed first; false when all are in use.
+bool sim_attach_other(const SimOtherInterface& other);
+
 // ---- Reading back ----------------------------------------------------------------------
 
 struct SimCounters {

@@ -63,6 +63,10 @@ struct Machine {
     uint32_t unreadablePathsAnswered;
     std::vector<std::string> debugLines;
     uint64_t virtualNowMs;
+    SimStepHook stepHook = nullptr;
+    void* stepContext = nullptr;
+    uint32_t steps = 0;
+    bool severed = false;
     std::chrono::steady_clock::time_point realStart;
     int64_t latencyOwedUs;  // real clock: command latency not yet slept off
 };
@@ -91,6 +95,22 @@ void ResetLocked(const SimScenario& scenario) {
     machine.debugLines.clear();
     machine.debugLines.reserve(64);
     machine.latencyOwedUs = 0;
+    machine.steps = 0;
+    machine.severed = false;
+}
+
+// A HID call begins: the test's hook sees it first.
+void Step() {
+    SimStepHook hook = nullptr;
+    void* context = nullptr;
+    uint32_t step = 0;
+    {
+        std::lock_guard<std::mutex> lock(machine.mutex);
+        hook = machine.stepHook;
+        context = machine.stepContext;
+        step = ++machine.steps;
+    }
+    if (hook != nullptr) hook(context, step);
 }
 
 std::unique_lock<std::mutex> Lock() {
@@ -259,12 +279,13 @@ const ErrorText kErrorTexts[] = {
 // ---- platform.h: HID interfaces ----------------------------------------------------------
 
 HidInterfaceList* plat_hid_list_present() {
+    Step();
     auto lock = Lock();
     if (machine.scenario.listFails) return nullptr;
     for (ListSlot& slot : machine.lists) {
         if (slot.inUse) continue;
         slot.inUse = 1;
-        slot.count = ListLocked(slot.entries);
+        slot.count = machine.severed ? 0 : ListLocked(slot.entries);
         ++machine.counters.listCreates;
         return reinterpret_cast<HidInterfaceList*>(&slot);
     }
@@ -303,9 +324,10 @@ void plat_hid_list_release(HidInterfaceList* list) {
 }
 
 PlatResult plat_hid_open(const char* path, HidConnection** connection, HidInterfaceInfo* info) {
+    Step();
     auto lock = Lock();
     Listed listed[kMaxListed];
-    uint32_t count = ListLocked(listed);
+    uint32_t count = machine.severed ? 0 : ListLocked(listed);
     const Listed* found = nullptr;
     for (uint32_t i = 0; i < count && found == nullptr; ++i) {
         if (std::strcmp(listed[i].path, path) == 0) found = &listed[i];
@@ -356,9 +378,11 @@ void plat_hid_close(HidConnection* connection) {
 
 PlatResult plat_hid_set_feature(HidConnection* connection, const uint8_t* buffer,
                                 uint32_t length) {
+    Step();
     auto lock = Lock();
     ++machine.counters.sets;
     if (SlotOf(connection) == nullptr) return Fail(kSimErrInvalidHandle);
+    if (machine.severed) return Fail(kSimErrNotConnected);
     CommandLatency(lock);
     HandleSlot* slot = SlotOf(connection);  // the wait may have let another thread close it
     if (slot == nullptr) return Fail(kSimErrInvalidHandle);
@@ -372,9 +396,11 @@ PlatResult plat_hid_set_feature(HidConnection* connection, const uint8_t* buffer
 }
 
 PlatResult plat_hid_get_feature(HidConnection* connection, uint8_t* buffer, uint32_t length) {
+    Step();
     auto lock = Lock();
     ++machine.counters.gets;
     if (SlotOf(connection) == nullptr) return Fail(kSimErrInvalidHandle);
+    if (machine.severed) return Fail(kSimErrNotConnected);
     CommandLatency(lock);
     HandleSlot* slot = SlotOf(connection);
     if (slot == nullptr) return Fail(kSimErrInvalidHandle);
@@ -386,10 +412,12 @@ PlatResult plat_hid_get_feature(HidConnection* connection, uint8_t* buffer, uint
 
 PlatResult plat_hid_write_output(HidConnection* connection, const uint8_t* buffer,
                                  uint32_t length, uint32_t timeoutMs) {
+    Step();
     auto lock = Lock();
     ++machine.counters.outputWrites;
     HandleSlot* slot = SlotOf(connection);
     if (slot == nullptr) return Fail(kSimErrInvalidHandle);
+    if (machine.severed) return Fail(kSimErrNotConnected);
     if (!slot->isSensor) {
         ++machine.counters.otherSets;
         return Fail(kSimErrInvalidParameter);
@@ -443,7 +471,7 @@ void plat_usb_products_met(uint16_t vendorId, const uint16_t* productIds, uint32
 void plat_note_product_met(uint16_t vendorId, uint16_t productId) {
     auto lock = Lock();
     SimScenario& sc = machine.scenario;
-    if (sc.recordReadOnly) return;
+    if (sc.recordReadOnly || machine.severed) return;
     for (uint32_t k = 0; k < sc.productsMetCount && k < kSimMaxProductsMet; ++k) {
         if (sc.productsMet[k].vendorId == vendorId && sc.productsMet[k].productId == productId) {
             return;
@@ -585,6 +613,44 @@ bool sim_configure_from_environment(bool realTime) {
     }
     sim_reset(scenario);
     return known;
+}
+
+void sim_set_step_hook(SimStepHook hook, void* context) {
+    std::lock_guard<std::mutex> lock(machine.mutex);
+    machine.stepHook = hook;
+    machine.stepContext = context;
+}
+
+void sim_sever_program(bool severed) {
+    auto lock = Lock();
+    machine.severed = severed;
+}
+
+void sim_swap_sensor(const SimSensorConfig& config) {
+    auto lock = Lock();
+    // The new board appears after the old one: its appearance numbers follow on, so a
+    // connection to the old one no longer reaches anything.
+    const uint32_t appearance = machine.sensor.appearance;
+    machine.scenario.sensor = config;
+    sim_sensor_init(&machine.sensor, &machine.scenario.sensor, NowLocked());
+    machine.sensor.appearance = appearance + 1;
+}
+
+void sim_set_products_met(const uint16_t* productIds, uint32_t count, bool readOnly) {
+    auto lock = Lock();
+    sim_scenario_set_products_met(&machine.scenario, productIds, count);
+    machine.scenario.recordReadOnly = readOnly;
+}
+
+bool sim_attach_other(const SimOtherInterface& other) {
+    auto lock = Lock();
+    SimScenario& sc = machine.scenario;
+    if (sc.otherCount >= kSimMaxOtherInterfaces) return false;
+    for (uint32_t i = sc.otherCount; i > 0; --i) sc.others[i] = sc.others[i - 1];
+    sc.others[0] = other;
+    ++sc.otherCount;
+    ++sc.sensorPosition;
+    return true;
 }
 
 SimCounters sim_counters() {
