@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
@@ -21,6 +22,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -414,6 +416,9 @@ TEST_F(ZorflashE2eTest, LongOptionsLeaveTheSensorAlone) {
         // Bytes that are not UTF-8 are replaced in the object, which stays valid JSON.
         {{"--json", "--v\xff\xc3("}, 4, "error",
          "zorflash: unknown option --v\xff\xc3(; see zorflash --help\n"},
+        // Cut at 2047 characters, this line would read as "aa...a /V": an unattended update.
+        {{std::string(2044, 'a'), "/V", "/F3", "x"}, 4, "",
+         "zorflash: the command line is longer than this program reads; see zorflash --help\n"},
     };
     SimSensorConfig config = QuickSensorConfig(1, 0x0139);
     config.report5Word = 2;
@@ -931,5 +936,45 @@ INSTANTIATE_TEST_SUITE_P(
                     "0; if the record is wrong, remove the line 0090 from "
                     "/var/lib/zorflash/products-met.", 20}),
     [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
+
+// Two sensors that appear together start two notes together (udev runs each event's RUN+=
+// at once): each round starts pairs of notes of both products at the same moment, and the
+// record must hold both lines after every round, none lost to the other's rename.
+TEST(ZorflashNoteMet, NotesAtOnceKeepEveryLine) {
+    constexpr int kRounds = 20;
+    constexpr int kNotes = 20;
+    for (int round = 0; round < kRounds; ++round) {
+        unlink("/var/lib/zorflash/products-met");
+        int gate[2];
+        ASSERT_EQ(pipe(gate), 0);
+        std::vector<pid_t> notes;
+        for (int i = 0; i < kNotes; ++i) {
+            const pid_t pid = fork();
+            if (pid == 0) {
+                // Each waits until the gate's write end closes, for all of them at once.
+                close(gate[1]);
+                char byte;
+                while (read(gate[0], &byte, 1) < 0 && errno == EINTR) {}
+                execl(ZORFLASH_NOTE_BINARY, ZORFLASH_NOTE_BINARY, i % 2 ? "00e6" : "0090",
+                      static_cast<char*>(nullptr));
+                _exit(127);
+            }
+            EXPECT_GT(pid, 0);
+            if (pid < 0) break;  // those started are let go and waited for
+            notes.push_back(pid);
+        }
+        close(gate[0]);
+        close(gate[1]);
+        for (const pid_t pid : notes) {
+            int status = 0;
+            ASSERT_EQ(waitpid(pid, &status, 0), pid);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        }
+        std::ifstream record("/var/lib/zorflash/products-met");
+        const std::string text((std::istreambuf_iterator<char>(record)), std::istreambuf_iterator<char>());
+        ASSERT_EQ(text, "0090\n00e6\n") << "round " << round;
+    }
+    unlink("/var/lib/zorflash/products-met");
+}
 
 }  // namespace
