@@ -955,8 +955,10 @@ TEST(ZorflashNoteMet, NotesAtOnceKeepEveryLine) {
                 close(gate[1]);
                 char byte;
                 while (read(gate[0], &byte, 1) < 0 && errno == EINTR) {}
-                execl(ZORFLASH_NOTE_BINARY, ZORFLASH_NOTE_BINARY, i % 2 ? "00e6" : "0090",
-                      static_cast<char*>(nullptr));
+                // As udev runs it: root, and no environment (nor this test's preloads).
+                const char* const argv[] = {ZORFLASH_NOTE_BINARY, i % 2 ? "00e6" : "0090", nullptr};
+                const char* const noEnvironment[] = {nullptr};
+                execve(argv[0], const_cast<char* const*>(argv), const_cast<char* const*>(noEnvironment));
                 _exit(127);
             }
             EXPECT_GT(pid, 0);
