@@ -17,9 +17,11 @@
 #                                      ZORFLASH_SIGN_TIMESTAMP_URL); its answer differs at
 #                                      each signing, so the signed exes are then not
 #                                      reproducible
-#     --work DIR                       where the build folders are made (a fresh folder
-#                                      inside DIR, removed at the end); default: OUTDIR's
-#                                      parent folder
+#     --work DIR                       where the build folders are made: a fresh private
+#                                      folder inside DIR (mktemp -d), removed at the end;
+#                                      default: TMPDIR, else /tmp. DIR must be the caller's
+#                                      or root's, and others may not write to it unless it
+#                                      is sticky (as /tmp is)
 #
 # OUTDIR must not exist yet, or be an empty folder of the caller's that no one else may
 # write to. The builds are dated SOURCE_DATE_EPOCH when it is set, else the last commit's
@@ -99,9 +101,16 @@ else
     mkdir -p -- "$out"
 fi
 out=$(cd -- "$out" && pwd)
-work_root=${work_root:-$(dirname -- "$out")}
+# The builds run in a folder made here, private to the caller (mktemp -d makes it 0700 and
+# fails rather than take one that exists), in a parent where nobody else may rename it or
+# put another in its place: the caller's or root's, and not writable by others unless
+# sticky. Its path changes at each run; the builds map it out of what they make.
+work_root=${work_root:-${TMPDIR:-/tmp}}
 [[ -d $work_root ]] || die "work folder '$work_root' is not a folder"
-work=$(mktemp -d "$work_root/zorflash-release.XXXXXX")
+[[ -n $(find "$work_root/" -maxdepth 0 \( -user "$(id -u)" -o -user 0 \) \
+          \( ! -perm /022 -o -perm -1000 \) -print) ]] ||
+    die "work folder '$work_root' is another user's, or others may write to it"
+work=$(mktemp -d "$work_root/zorflash-release.XXXXXX") || die "no work folder could be made in '$work_root'"
 trap 'rm -rf -- "$work"' EXIT
 
 common=(-DZORFLASH_BUILD_TESTS=OFF -DZORFLASH_BUILD_BENCHMARKS=OFF

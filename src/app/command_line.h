@@ -6,6 +6,9 @@
 constexpr int32_t kLaunchInteractive = 255;
 constexpr uint32_t kTokenCapacity = 512;     // token buffer, terminator included
 constexpr uint32_t kFileNameCapacity = 260;  // MAX_PATH: the longest path and its terminator
+// The line the slash options are parsed from, its terminator included: a longer line (the
+// long options taken off) is a usage error in every edition.
+constexpr uint32_t kCommandLineCapacity = 2048;
 
 // /S, /W and /DUMP are taken and kept for the command lines written for older releases;
 // nothing acts on them.

@@ -190,20 +190,35 @@ void CheckCombination(const Edition& edition, const char* rest, LongOptions* opt
 
 bool IsLongOption(const char* word) { return word[0] == '-' && word[1] == '-'; }
 
-void AppendWord(const char* word, size_t wordLength, char* rest, size_t restCapacity,
+// Appends the word after a blank (none before the first); false, and nothing appended, when
+// the two do not fit.
+bool AppendWord(const char* word, size_t wordLength, char* rest, size_t restCapacity,
                 size_t* restLength) {
-    if (restCapacity == 0) return;
-    if (*restLength > 0 && *restLength + 1 < restCapacity) rest[(*restLength)++] = ' ';
-    const size_t room = restCapacity - 1 - *restLength;
-    const size_t take = wordLength < room ? wordLength : room;
-    std::memcpy(rest + *restLength, word, take);
-    *restLength += take;
+    const size_t blank = *restLength > 0 ? 1 : 0;
+    if (restCapacity == 0 || wordLength + blank > restCapacity - 1 - *restLength) return false;
+    if (blank != 0) rest[(*restLength)++] = ' ';
+    std::memcpy(rest + *restLength, word, wordLength);
+    *restLength += wordLength;
     rest[*restLength] = '\0';
+    return true;
 }
 
-// One word of a command-line text as Windows splits a program's arguments: blanks and tabs
-// outside double quotes separate words, and a double quote opens or closes a quoted part
-// without being part of the word's text. Backslashes are ordinary: paths are full of them.
+// A cut line would be read as another command ("<long word> /V /F3 x" without its end is
+// still an unattended update): a line that does not fit is refused whole.
+void RefuseLongLine(const Edition& edition, LongOptions* options, char* rest,
+                    size_t restCapacity) {
+    Fail(options, edition, "the command line is longer than", "this program reads");
+    if (restCapacity > 0) rest[0] = '\0';
+}
+
+// One word of a command-line text as Windows splits a program's arguments (the rules of
+// CommandLineToArgvW and of the C runtime's start-up code): blanks and tabs outside double
+// quotes separate words, and a double quote opens or closes a quoted part without being part
+// of the word's text. Backslashes are ordinary, paths are full of them, except right before a
+// double quote: 2n of them and the quote are n backslashes and a quote that opens or closes;
+// 2n+1 of them and the quote are n backslashes and a quote that is text. So the value of
+// --report "C:\logs\" --update runs on past its closing quote, as every Windows program reads
+// it, and --update is part of it.
 struct LineWord {
     size_t start;  // its first byte
     size_t end;    // one past its last byte
@@ -219,6 +234,16 @@ bool NextLineWord(const char* line, size_t at, LineWord* word) {
     word->start = at;
     bool quoted = false;
     while (line[at] != '\0' && (quoted || !IsWordSeparator(line[at]))) {
+        if (line[at] == '\\') {
+            size_t backslashes = 0;
+            while (line[at] == '\\') {
+                ++backslashes;
+                ++at;
+            }
+            // An odd run makes the quote after it text; an even one leaves it to the loop.
+            if (line[at] == '"' && backslashes % 2 == 1) ++at;
+            continue;
+        }
         if (line[at] == '"') quoted = !quoted;
         ++at;
     }
@@ -228,11 +253,27 @@ bool NextLineWord(const char* line, size_t at, LineWord* word) {
     return true;
 }
 
-// The word's text without its quotes, cut to `capacity` - 1 characters.
+// The word's text as Windows hands it to a program (quotes that open or close dropped,
+// backslashes before a quote halved), cut to `capacity` - 1 characters.
 void CopyWordText(const char* line, const LineWord& word, char* text, size_t capacity) {
     size_t length = 0;
-    for (size_t i = word.start; i < word.end; ++i) {
-        if (line[i] != '"' && length + 1 < capacity) text[length++] = line[i];
+    const auto put = [&](char c) {
+        if (length + 1 < capacity) text[length++] = c;
+    };
+    for (size_t i = word.start; i < word.end;) {
+        if (line[i] == '\\') {
+            size_t backslashes = 0;
+            while (i < word.end && line[i] == '\\') {
+                ++backslashes;
+                ++i;
+            }
+            const bool beforeQuote = i < word.end && line[i] == '"';
+            for (size_t k = 0; k < (beforeQuote ? backslashes / 2 : backslashes); ++k) put('\\');
+            if (beforeQuote && backslashes % 2 == 1) put(line[i++]);
+            continue;
+        }
+        if (line[i] != '"') put(line[i]);
+        ++i;
     }
     text[length] = '\0';
 }
@@ -262,14 +303,17 @@ void TakeLongOptionsFromArguments(int argc, const char* const* argv, const Editi
                                   LongOptions* options, char* rest, size_t restCapacity) {
     ResetLongOptions(options, rest, restCapacity);
     size_t restLength = 0;
+    bool fits = true;
     for (int i = 1; i < argc;) {
         if (IsLongOption(argv[i])) {
             i += TakeLongOption(argv[i], i + 1 < argc ? argv[i + 1] : nullptr, edition, options);
         } else {
-            AppendWord(argv[i], std::strlen(argv[i]), rest, restCapacity, &restLength);
+            fits = fits && AppendWord(argv[i], std::strlen(argv[i]), rest, restCapacity,
+                                      &restLength);
             ++i;
         }
     }
+    if (!fits) RefuseLongLine(edition, options, rest, restCapacity);
     CheckCombination(edition, rest, options);
 }
 
@@ -312,11 +356,7 @@ void TakeLongOptionsFromLine(const char* line, const Edition& edition, LongOptio
     }
     fits = fits && AppendBytes(text + copiedUpTo, std::strlen(text + copiedUpTo), rest,
                                restCapacity, &restLength);
-    if (!fits) {
-        // A cut line would be read as another command: refused whole.
-        Fail(options, edition, "the command line is longer than", "this program reads");
-        if (restCapacity > 0) rest[0] = '\0';
-    }
+    if (!fits) RefuseLongLine(edition, options, rest, restCapacity);
     CheckCombination(edition, rest, options);
 }
 

@@ -43,11 +43,13 @@ struct LongOptions {
 };
 
 // From the program's arguments (argv[1..argc-1]): the long options go to `options`, every
-// other word is joined with single blanks into `rest`, cut to `restCapacity` - 1 characters.
+// other word is joined with single blanks into `rest`. A line that does not fit `rest` is a
+// usage error, never cut.
 void TakeLongOptionsFromArguments(int argc, const char* const* argv, const Edition& edition,
                                   LongOptions* options, char* rest, size_t restCapacity);
 // The same from one command-line text (Windows' WinMain line). Words are split as Windows
-// splits arguments (blanks and tabs outside double quotes); a word whose text begins with
+// splits arguments (blanks and tabs outside double quotes, backslashes before a quote as
+// CommandLineToArgvW reads them); a word whose text begins with
 // "--" is a long option, a "--" inside a quoted name is not. The long options and their
 // values are cut out of the line with the blanks and tabs that part them from the next word
 // (the last one's: from the word before); every other byte goes to `rest` as it stands, so

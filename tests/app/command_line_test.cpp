@@ -168,4 +168,36 @@ TEST(CommandLineLimits, LongTokenIsCutAndParsingGoesOn) {
     EXPECT_EQ(options.launchMode, 2);
 }
 
+// The Windows line split as CommandLineToArgvW splits it: backslashes are text except
+// before a double quote, where 2n of them give n and a quote that opens or closes, 2n+1 give
+// n and a quote that is text. What --report takes is the argument Windows would hand over.
+struct WindowsLineCase {
+    const char* line;
+    const char* reportPath;
+    bool update;
+    const char* rest;
+};
+
+TEST(CommandLineLimits, WindowsLineFollowsTheBackslashRules) {
+    const WindowsLineCase cases[] = {
+        {"--report \"C:\\logs\\\" --update", "C:\\logs\" --update", false, ""},
+        {"--report \"C:\\logs\\\\\" --update", "C:\\logs\\", true, ""},
+        {"--report C:\\a\\\\b\\ --update", "C:\\a\\\\b\\", true, ""},
+        {"--report \"a\\\\\\\"b\" /V", "a\\\"b", false, "/V"},
+        {"--report a\\\"b\" --update\"", "a\"b --update", false, ""},
+        // A "--" inside what Windows hands over as one argument is no option.
+        {"/F0 \"fw\\\" --update\" --report r", "r", false, "/F0 \"fw\\\" --update\""},
+    };
+    for (const WindowsLineCase& c : cases) {
+        LongOptions options;
+        char rest[64];
+        TakeLongOptionsFromLine(c.line, Edition{kEditionWindows, "zorflash"}, &options, rest,
+                                sizeof rest);
+        EXPECT_EQ(options.outcome, LongOptionsOutcome::Run) << c.line << options.error;
+        EXPECT_STREQ(options.reportPath, c.reportPath) << c.line;
+        EXPECT_EQ(options.update, c.update) << c.line;
+        EXPECT_STREQ(rest, c.rest) << c.line;
+    }
+}
+
 }  // namespace

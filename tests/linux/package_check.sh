@@ -40,6 +40,16 @@ for package in "$deb" "${deb/zorflash_/zorflash-gtk_}"; do
                      \$2 != \"0/0\" || \$4 \" \" \$5 != t || (\$1 ~ /^d/ && \$1 != \"drwxr-xr-x\") { bad = 1 }
                      { n++ } END { exit bad || n == 0 }'"
 done
+# The note's unit as the package ships it, sandboxed: systemd-analyze's exposure under 3
+# (it judges the unit file alone; a template needs an instance name).
+unitdir=$(mktemp -d)
+check "the note's unit is sandboxed: systemd-analyze security exposure under 3" \
+    bash -c "dpkg-deb --fsys-tarfile '$deb' | tar -xO './usr/lib/systemd/system/zorflash-note-met@.service' \
+                 >'$unitdir/zorflash-note-met@0090.service' &&
+             systemd-analyze security --offline=yes '$unitdir/zorflash-note-met@0090.service' |
+             awk '/Overall exposure level/ { sub(/.*: /, \"\"); level = \$1 + 0; found = 1 }
+                  END { print \"exposure \" level; exit !(found && level < 3) }'"
+rm -rf "$unitdir"
 if [[ $(id -u) -eq 0 ]] && [[ -f $deb ]]; then
     check "dpkg installs the package" dpkg -i "$deb"
     for f in /usr/bin/zorflash /usr/lib/udev/rules.d/70-zorflash.rules \
@@ -58,6 +68,25 @@ if [[ $(id -u) -eq 0 ]] && [[ -f $deb ]]; then
     check "the rule's note, run as the rule runs it, writes the machine's record" \
         unshare -m sh -c "mount -t tmpfs -o mode=0755 none /var/lib/zorflash &&
                           ${note//\$attr\{idProduct\}/00e6} &&
+                          test \"\$(cat /var/lib/zorflash/products-met)\" = 00e6"
+    # As far as the unit's sandbox can be had without systemd: no capability, no new
+    # privileges, no network, everything read-only but the record's folder.
+    check "the note writes the record with no capability on a read-only system" \
+        unshare -m -n sh -c "mount -o remount,bind,ro / && mount -t tmpfs -o mode=0755 none /var/lib/zorflash &&
+                             setpriv --no-new-privs --bounding-set=-all --inh-caps=-all --ambient-caps=-all \
+                                 /usr/libexec/zorflash/zorflash-note-met 0090 &&
+                             test \"\$(stat -c '%u %a' /var/lib/zorflash/products-met)\" = '0 644' &&
+                             test \"\$(cat /var/lib/zorflash/products-met)\" = 0090"
+    # A sensor attached before the install: the postinst notes the normal-mode products of
+    # the sensor's vendor it finds among the USB devices (here a sysfs of its own).
+    check "the postinst notes the sensors already attached, and only those" \
+        unshare -m sh -c "mount -t tmpfs -o mode=0755 none /var/lib/zorflash && mount -t tmpfs none /sys/bus &&
+                          for d in 1-1:f0a5:00e6 1-2:f0a5:0094 1-3:1234:0090 1-4:f0a5:00e6; do
+                              mkdir -p /sys/bus/usb/devices/\${d%%:*} &&
+                              echo \${d#*:} | cut -d: -f1 >/sys/bus/usb/devices/\${d%%:*}/idVendor &&
+                              echo \${d##*:} >/sys/bus/usb/devices/\${d%%:*}/idProduct || exit 1
+                          done &&
+                          /var/lib/dpkg/info/zorflash.postinst configure &&
                           test \"\$(cat /var/lib/zorflash/products-met)\" = 00e6"
     check "the note refuses anything but the two products" \
         bash -c "! /usr/libexec/zorflash/zorflash-note-met 0094 && ! /usr/libexec/zorflash/zorflash-note-met"

@@ -279,7 +279,7 @@ int main(int argc, char** argv) {
     static GtkRun run;
     run.firmware = FirmwareSource{nullptr, kSystemFirmwareDirectory, {}, {}};
     static LongOptions longOptions;
-    char rest[kTokenCapacity];
+    char rest[kCommandLineCapacity];
     TakeLongOptionsFromArguments(argc, argv, edition, &longOptions, rest, sizeof rest);
     if (longOptions.firmwareDirectory[0] != '\0') run.firmware.directory = longOptions.firmwareDirectory;
     static char text[8192];

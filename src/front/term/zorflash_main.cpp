@@ -16,7 +16,7 @@ LongOptions longOptions;
 
 int main(int argc, char** argv) {
     const Edition edition = {kEditionLinux, "zorflash"};
-    char commandLine[kTokenCapacity * 4];
+    char commandLine[kCommandLineCapacity];
     term_take_arguments(argc, argv, edition, &longOptions, commandLine, sizeof commandLine,
                         &firmware);
 

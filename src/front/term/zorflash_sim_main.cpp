@@ -22,7 +22,7 @@ LongOptions longOptions;
 
 int main(int argc, char** argv) {
     const Edition edition = {kEditionSim, "zorflash-sim"};
-    char commandLine[kTokenCapacity * 4];
+    char commandLine[kCommandLineCapacity];
     term_take_arguments(argc, argv, edition, &longOptions, commandLine, sizeof commandLine,
                         &firmware);
     // Real time with a per-command latency, unless ZORFLASH_SIM_FAST=1 asks for the

@@ -39,8 +39,9 @@ const wchar_t kShutdownBlockReason[] =
 // images, or files from --firmware-dir where the edition offers it.
 LongOptions longOptions;
 FirmwareSource firmware = {nullptr, nullptr, {}, {}};
-// Windows passes a command line of at most 32767 characters: the slash options get all of it.
-char slashOptions[32768];
+// What the slash options are parsed from. Windows passes up to 32767 characters; a line
+// longer than this buffer is refused as a usage error, as on Linux, never cut.
+char slashOptions[kCommandLineCapacity];
 char longOptionText[8192];
 // The status line of a sensor in its boot loader whose family nothing on this machine tells.
 char familyUnknownText[kRefusalCapacity];
@@ -262,7 +263,13 @@ int RunDialog(HINSTANCE instance, const char* commandLine, int showCommand,
               const Edition& edition) {
     TakeLongOptionsFromLine(commandLine, edition, &longOptions, slashOptions, sizeof slashOptions);
     if (longOptions.firmwareDirectory[0] != '\0') firmware.directory = longOptions.firmwareDirectory;
-    const bool unattended = longOptions.update || SlashOptionsRunUnattended(slashOptions);
+    // A line too long to parse is refused without a box: nobody types 2048 characters at a
+    // prompt, and a script that did must not wait for a click.
+    const bool refusedLong = longOptions.outcome == LongOptionsOutcome::UsageError &&
+                             commandLine != nullptr &&
+                             std::strlen(commandLine) >= sizeof slashOptions;
+    const bool unattended =
+        longOptions.update || refusedLong || SlashOptionsRunUnattended(slashOptions);
     const int answered = AnswerLongOptions(edition, unattended);
     if (answered >= 0) return answered;
     // From here on the run may be refused, fail or be killed: an earlier run's report must

@@ -20,7 +20,9 @@
 // family. Nothing is taken from a trusted file beyond which of the two product lines it holds.
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -203,15 +205,12 @@ ProductSet ParseRecord(const char* text, size_t length) {
     return products;
 }
 
-// Reads the place's record: its state and the products it names.
-void ReadPlace(Place* place) {
+// Reads the record in the place's open folder: its state and the products it names.
+void ReadRecordIn(int folder, Place* place) {
     place->products = 0;
     place->why[0] = '\0';
-    const int folder = OpenFolder(place, false);
-    if (folder < 0) return;
     // Non-blocking: a FIFO in the record's place must not hang the program.
     const int fd = OpenChecked(folder, kRecordName, false, place);
-    close(folder);
     if (fd < 0) return;
     char text[kReadLimit];
     size_t length = 0;
@@ -235,6 +234,36 @@ void ReadPlace(Place* place) {
     }
     place->state = PlaceState::Read;
     place->products = ParseRecord(text, length);
+}
+
+// Reads the place's record: its state and the products it names.
+void ReadPlace(Place* place) {
+    place->products = 0;
+    place->why[0] = '\0';
+    const int folder = OpenFolder(place, false);
+    if (folder < 0) return;
+    ReadRecordIn(folder, place);
+    close(folder);
+}
+
+// Two notes at once (udev runs one per sensor that appears, zorflash notes too) would each
+// read the record, add their line and rename their file over it, and the later rename would
+// drop the other's line. Each writer holds an flock on the record's folder from its read to
+// its rename; the folder needs no lock file of its own. Whoever may read the folder may take
+// that lock too, so the wait is bounded: a lock held past it costs this note, with the
+// diagnostic line, never a hang.
+constexpr unsigned kLockTries = 300;
+constexpr long kLockRetryNanoseconds = 10 * 1000 * 1000;  // 3 s in all
+
+int LockFolder(int folder) {
+    for (unsigned attempt = 0;; ++attempt) {
+        if (flock(folder, LOCK_EX | LOCK_NB) == 0) return 0;
+        const int error = errno;
+        if (error == EINTR) continue;
+        if (error != EWOULDBLOCK || attempt + 1 >= kLockTries) return error;
+        const struct timespec pause = {0, kLockRetryNanoseconds};
+        nanosleep(&pause, nullptr);
+    }
 }
 
 void SetPath(Place* place) {
@@ -316,13 +345,8 @@ ProductSet ProductsOf(const Places& places) {
 // Replaces the place's record with the lines of `products`: a new file in the same folder,
 // made durable, then renamed over the old one, so a reader finds the old record or the new
 // one, never a part. Synced because the record exists for the power cut that may follow
-// during the update. Returns 0, or the errno of the step that failed.
-int WritePlace(Place* place, ProductSet products) {
-    const int folder = OpenFolder(place, place->mayMake);
-    if (folder < 0) {
-        return place->state == PlaceState::Absent ? ENOENT
-               : place->state == PlaceState::Ignored ? EPERM : EACCES;
-    }
+// during the update. Returns 0, or the errno of the step that failed; the folder stays open.
+int WriteRecordIn(int folder, ProductSet products) {
     char temporary[48];
     int fd = -1;
     // Made new, never opened as found: whatever sits under a name already is left alone.
@@ -332,11 +356,7 @@ int WritePlace(Place* place, ProductSet products) {
         fd = openat(folder, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd < 0 && errno != EEXIST) break;
     }
-    if (fd < 0) {
-        const int error = errno;
-        close(folder);
-        return error;
-    }
+    if (fd < 0) return errno;
     char text[2 * 5];
     size_t length = 0;
     for (unsigned i = 0; i < 2; ++i) {
@@ -358,6 +378,30 @@ int WritePlace(Place* place, ProductSet products) {
     } else {
         fsync(folder);
     }
+    return error;
+}
+
+// Adds `product` to the place's record under the folder's lock: the record is read again
+// once the lock is held, so a line another note wrote since the first read stays. Returns
+// 0, or the errno that kept the line out.
+int NotePlace(Place* place, ProductSet product) {
+    const int folder = OpenFolder(place, place->mayMake);
+    if (folder < 0) {
+        return place->state == PlaceState::Absent ? ENOENT
+               : place->state == PlaceState::Ignored ? EPERM : EACCES;
+    }
+    int error = LockFolder(folder);
+    if (error == 0) {
+        ReadRecordIn(folder, place);
+        if (place->state == PlaceState::Ignored) {
+            error = EPERM;
+        } else if (place->state == PlaceState::Unreadable) {
+            error = EACCES;
+        } else if (!(place->products & product)) {
+            error = WriteRecordIn(folder, place->products | product);
+        }
+    }
+    // Closing the folder's last descriptor lets the lock go.
     close(folder);
     return error;
 }
@@ -381,7 +425,7 @@ void plat_note_product_met(uint16_t vendorId, uint16_t productId) {
     Place& mine = places.place[places.count - 1];
     // A record not to be trusted is left as it was found: the line above named it.
     if (mine.state == PlaceState::Ignored || mine.state == PlaceState::Unreadable) return;
-    const int error = WritePlace(&mine, mine.products | product);
+    const int error = NotePlace(&mine, product);
     if (error == 0) return;
     char folder[kPathCapacity];
     std::snprintf(folder, sizeof folder, "%s", mine.path);

@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
@@ -22,6 +23,7 @@
 #include <ctime>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -416,6 +418,9 @@ TEST_F(ZorflashE2eTest, LongOptionsLeaveTheSensorAlone) {
         // Bytes that are not UTF-8 are replaced in the object, which stays valid JSON.
         {{"--json", "--v\xff\xc3("}, 4, "error",
          "zorflash: unknown option --v\xff\xc3(; see zorflash --help\n"},
+        // Cut at 2047 characters, this line would read as "aa...a /V": an unattended update.
+        {{std::string(2044, 'a'), "/V", "/F3", "x"}, 4, "",
+         "zorflash: the command line is longer than this program reads; see zorflash --help\n"},
     };
     SimSensorConfig config = QuickSensorConfig(1, 0x0139);
     config.report5Word = 2;
@@ -1078,5 +1083,38 @@ INSTANTIATE_TEST_SUITE_P(
                     "0; if the record is wrong, remove the line 0090 from "
                     "/var/lib/zorflash/products-met.", 20}),
     [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
+
+// Two sensors that appear together start two notes together: each round starts 20 notes of
+// both products at one moment (a gate they all wait on), and no line may be lost.
+TEST(ZorflashNoteMet, NotesAtOnceKeepEveryLine) {
+    for (int round = 0; round < 20; ++round) {
+        unlink("/var/lib/zorflash/products-met");
+        int gate[2];
+        ASSERT_EQ(pipe(gate), 0);
+        std::vector<pid_t> notes;
+        for (int i = 0; i < 20 && (notes.empty() || notes.back() > 0); ++i) {
+            notes.push_back(fork());
+            if (notes.back() != 0) continue;
+            char byte;
+            close(gate[1]);
+            while (read(gate[0], &byte, 1) < 0 && errno == EINTR) {}
+            // As udev runs it: as root, with no environment (nor this test's preloads).
+            const char* const argv[] = {ZORFLASH_NOTE_BINARY, i % 2 ? "00e6" : "0090", nullptr};
+            const char* const noEnvironment[] = {nullptr};
+            execve(argv[0], const_cast<char* const*>(argv), const_cast<char* const*>(noEnvironment));
+            _exit(127);
+        }
+        close(gate[0]);
+        close(gate[1]);
+        for (const pid_t pid : notes) {
+            int status = -1;
+            EXPECT_TRUE(pid > 0 && waitpid(pid, &status, 0) == pid && status == 0) << status;
+        }
+        std::ifstream record("/var/lib/zorflash/products-met");
+        const std::string text((std::istreambuf_iterator<char>(record)), std::istreambuf_iterator<char>());
+        ASSERT_EQ(text, "0090\n00e6\n") << "round " << round;
+    }
+    unlink("/var/lib/zorflash/products-met");
+}
 
 }  // namespace

@@ -197,12 +197,17 @@ struct ArgumentCase {
 TEST(LongOptions, AreTakenOffTheCommandLine) {
     const LongOptionsOutcome run = LongOptionsOutcome::Run;
     const LongOptionsOutcome usage = LongOptionsOutcome::UsageError;
+    const char* const kTooLong =
+        "zorflash: the command line is longer than this program reads; see zorflash --help";
     const ArgumentCase cases[] = {
         {{"zorflash"}, 64, "", run, "", ""},
         {{"zorflash", "/F0", "image.bin"}, 64, "/F0 image.bin", run, "", ""},
         {{"zorflash", "a b", "c"}, 64, "a b c", run, "", ""},
-        {{"zorflash", "abcdef", "ghij"}, 8, "abcdef ", run, "", ""},
-        {{"zorflash", "abcdefghij"}, 4, "abc", run, "", ""},
+        // A line that does not fit is refused, never cut into another command.
+        {{"zorflash", "abcdef", "ghij"}, 8, "", usage, "", kTooLong},
+        {{"zorflash", "abcdefghij"}, 4, "", usage, "", kTooLong},
+        {{"zorflash", "abc", "/V", "/F3", "x"}, 12, "", usage, "", kTooLong},
+        {{"zorflash", "abc", "/V", "/F3"}, 12, "abc /V /F3", run, "", ""},
         {{"zorflash", "--help", "/V"}, 64, "/V", LongOptionsOutcome::ShowHelp, "", ""},
         {{"zorflash", "/F0", "--version"}, 64, "/F0", LongOptionsOutcome::ShowVersion, "", ""},
         {{"zorflash", "--firmware-dir", "/srv/fw dir", "/V"}, 64, "/V", run, "/srv/fw dir", ""},
@@ -237,8 +242,10 @@ TEST(LongOptions, AreTakenOffTheCommandLine) {
             std::strcat(line, c.arguments[i]);
         }
         LongOptions fromLine;
-        TakeLongOptionsFromLine(line, Edition{kEditionLinux, "zorflash"}, &fromLine, rest, 80);
+        TakeLongOptionsFromLine(line, Edition{kEditionLinux, "zorflash"}, &fromLine, rest,
+                                c.capacity);
         EXPECT_EQ(fromLine.outcome, c.outcome) << line;
+        EXPECT_STREQ(fromLine.error, c.error) << line;
     }
     // --firmware-dir belongs to the editions that read files.
     LongOptions windows;
