@@ -13,9 +13,10 @@
 
 namespace {
 
-// Prints the list; true when an interface of `productId` of the sensor's vendor was in it.
-// With `switchIt`, sends that interface the switch request (report 2, value 2).
-bool PrintPorts(uint16_t productId, bool switchIt) {
+// Prints the list (with `print`); true when an interface of `productId` of the sensor's
+// vendor was in it. With `switchIt`, sends that interface the switch request (report 2,
+// value 2).
+bool PrintPorts(uint16_t productId, bool switchIt, bool print) {
     bool found = false;
     HidInterfaceList* list = plat_hid_list_present();
     char path[kHidPathCapacity];
@@ -27,7 +28,7 @@ bool PrintPorts(uint16_t productId, bool switchIt) {
         if (!plat_succeeded(plat_hid_open(path, &connection, &info))) continue;
         char port[kHidPortCapacity];
         const bool told = plat_hid_port(connection, port, sizeof port);
-        std::printf("%04x:%04x %s\n", info.vendorId, info.productId, told ? port : "-");
+        if (print) std::printf("%04x:%04x %s\n", info.vendorId, info.productId, told ? port : "-");
         if (info.vendorId == kSensorVendorId && info.productId == productId) {
             found = true;
             const uint8_t request[2] = {0x02, 0x02};
@@ -43,23 +44,12 @@ bool PrintPorts(uint16_t productId, bool switchIt) {
 
 int main(int argc, char** argv) {
     const bool switchIt = argc > 1 && std::strcmp(argv[1], "--switch") == 0;
-    PrintPorts(kProductFamily0, switchIt);
+    PrintPorts(kProductFamily0, switchIt, true);
     if (!switchIt) return 0;
-    std::fflush(stdout);
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    for (int attempt = 0; attempt < 100 && !PrintPorts(kProductBootLoader, false, false);
+         ++attempt) {
         Sleep(100);
-        HidInterfaceList* list = plat_hid_list_present();
-        char path[kHidPathCapacity];
-        HidInterfaceInfo info;
-        bool shown = false;
-        for (uint32_t i = 0; !shown && plat_hid_list_entry(list, i, path, sizeof path, &info) !=
-                                           kHidListEnd;
-             ++i) {
-            shown = info.vendorId == kSensorVendorId && info.productId == kProductBootLoader;
-        }
-        plat_hid_list_release(list);
-        if (shown) break;
     }
     std::printf("--\n");
-    return PrintPorts(kProductBootLoader, false) ? 0 : 1;
+    return PrintPorts(kProductBootLoader, false, true) ? 0 : 1;
 }
