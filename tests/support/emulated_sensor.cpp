@@ -93,6 +93,14 @@ void FormatPhysicalPath(char* phys, size_t capacity) {
     std::snprintf(phys, capacity, "usb-0000:00:14.0-%u", nextPhysicalPort.fetch_add(1));
 }
 
+// The USB serial number of the board at `phys`: each board has its own, and its boot loader
+// reports the same one. (Wine's HID bus tells a device by nothing else: the Windows edition
+// reads it as the device's port under Wine.)
+std::string SerialNumberOf(const char* phys) {
+    const char* dash = std::strrchr(phys, '-');
+    return std::string("ORV") + (dash != nullptr ? dash + 1 : "0");
+}
+
 struct ExtraDevice {
     char phys[48];
     std::string usbPath;
@@ -309,7 +317,9 @@ int AnswerIdentityIoctl(UMockdevIoctlClient* client, unsigned long request,
         // Name, physical path, unique ID: text answers.
         char physical[64];
         std::snprintf(physical, sizeof physical, "%s/input0", phys);
-        const char* text = nr == 0x04 ? "ORVELL USB Sensor" : (nr == 0x05 ? physical : "");
+        const std::string serial = SerialNumberOf(phys);
+        const char* text =
+            nr == 0x04 ? "ORVELL USB Sensor" : (nr == 0x05 ? physical : serial.c_str());
         const uint32_t size = _IOC_SIZE(request);
         UMockdevIoctlData* data = Resolve(client, size);
         if (data == nullptr || size == 0) {
@@ -449,11 +459,13 @@ bool AddDeviceTree(const char* usbName, const char* phys, uint16_t vendorId, uin
     std::snprintf(hidPhys, sizeof hidPhys, "%s/input0", phys);
     // The port's place in the bus, as the kernel's devpath: the physical path's last part.
     const char* devpath = std::strrchr(phys, '-') != nullptr ? std::strrchr(phys, '-') + 1 : "1";
+    const std::string serial = SerialNumberOf(phys);
 
     gchar* usb = umockdev_testbed_add_device(
         testbed, "usb", usbName, nullptr,
         "idVendor", vid, "idProduct", pid, "bcdDevice", bcd, "manufacturer", "ORVELL",
-        "product", "ORVELL USB Sensor", "busnum", "1", "devpath", devpath, "devnum", "5", "speed", "12", nullptr,
+        "product", "ORVELL USB Sensor", "serial", serial.c_str(), "busnum", "1", "devpath", devpath,
+        "devnum", "5", "speed", "12", nullptr,
         "DEVTYPE", "usb_device", "PRODUCT", product, "TYPE", "0/0/0", "BUSNUM", "001",
         "DEVNUM", "005", nullptr);
     if (usb == nullptr) return false;
@@ -467,7 +479,7 @@ bool AddDeviceTree(const char* usbName, const char* phys, uint16_t vendorId, uin
                      : umockdev_testbed_add_device(
                            testbed, "hid", hidName, interface, nullptr,
                            "HID_ID", hidId, "HID_NAME", "ORVELL USB Sensor",
-                           "HID_PHYS", hidPhys, "HID_UNIQ", "",
+                           "HID_PHYS", hidPhys, "HID_UNIQ", serial.c_str(),
                            "DRIVER", "hid-generic", nullptr);
     if (hid != nullptr) {
         umockdev_testbed_set_attribute_binary(testbed, hid, "report_descriptor",

@@ -12,7 +12,7 @@ if(MAX_BYTES)
     message(STATUS "${size} bytes, under ${MAX_BYTES}")
 endif()
 
-set(system_dlls advapi32.dll comctl32.dll gdi32.dll hid.dll kernel32.dll msvcrt.dll
+set(system_dlls advapi32.dll cfgmgr32.dll comctl32.dll gdi32.dll hid.dll kernel32.dll msvcrt.dll
                 setupapi.dll user32.dll)
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
 if(NOT status EQUAL 0)

@@ -113,13 +113,17 @@ constexpr uint32_t kMaxOpenInterfaces = 32;
 SRWLOCK connectionsLock = SRWLOCK_INIT;
 HidConnection connections[kMaxOpenInterfaces];
 
-HidConnection* TakeConnection(HANDLE device, uint32_t featureReportLength) {
+HidConnection* TakeConnection(HANDLE device, uint32_t featureReportLength, const char* path) {
     AcquireSRWLockExclusive(&connectionsLock);
     HidConnection* taken = nullptr;
     for (HidConnection& row : connections) {
         if (row.device != nullptr) continue;
         row.device = device;
         row.featureReportLength = featureReportLength;
+        // The path opened, so it fits: the seam's paths are shorter than kHidPathCapacity.
+        const size_t length = strnlen(path, sizeof row.path - 1);
+        std::memcpy(row.path, path, length);
+        row.path[length] = '\0';
         taken = &row;
         break;
     }
@@ -165,7 +169,7 @@ PlatResult plat_hid_open(const char* path, HidConnection** connection, HidInterf
     DWORD error = ERROR_TOO_MANY_OPEN_FILES;
     uint32_t featureReportLength = 0;
     if (Describe(device, info, &featureReportLength)) {
-        *connection = TakeConnection(device, featureReportLength);
+        *connection = TakeConnection(device, featureReportLength, path);
         if (*connection != nullptr) return win32_result(ERROR_SUCCESS);
     } else {
         error = GetLastError();
@@ -225,13 +229,13 @@ PlatResult plat_hid_get_feature(HidConnection* connection, uint8_t* buffer, uint
     return result;
 }
 
+bool plat_hid_port(HidConnection* connection, char* port, size_t capacity) {
+    return win32_hid_port(connection, port, capacity);
+}
+
 // WriteFile on a HID handle takes exactly OutputReportByteLength bytes. The handle is
 // opened with FILE_FLAG_OVERLAPPED, so a device that does not take the report leaves the
 // write pending instead of blocking the thread; after `timeoutMs` it is cancelled.
-bool plat_hid_port(HidConnection*, char* port, size_t capacity) {
-    if (capacity > 0) port[0] = '\0';
-    return false;
-}
 
 PlatResult plat_hid_write_output(HidConnection* connection, const uint8_t* buffer,
                                  uint32_t length, uint32_t timeoutMs) {

@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
@@ -203,6 +204,40 @@ TEST_F(WineE2eTest, UpdatesFamilyOneSensorAcrossReEnumeration) {
     EXPECT_EQ(model->normalVersion, 0x0139);
     EXPECT_EQ(model->report5Word, 6);
     emulated_sensor_unlock(sensor);
+}
+
+// The port through Wine's HID stack (plat_hid_port, printed by win32_hid_port_probe.exe):
+// the sensor's is the same before its switch request and in the boot loader it restarts
+// into; a second device (a board of another maker on a port of its own) has another.
+TEST_F(WineE2eTest, SensorKeepsItsPortInItsBootLoaderAndAnotherDeviceHasItsOwn) {
+    const std::string exe = WindowsExe(), probe = exe.substr(0, exe.rfind('/')) +
+                                                  "/win32_hid_port_probe.exe";
+    if (access(probe.c_str(), R_OK) != 0) GTEST_SKIP() << "no " << probe;
+    const uint8_t vendorDescriptor[] = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00,
+                                        0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x08, 0x09, 0x02,
+                                        0xB1, 0x02, 0xC0};
+    ASSERT_EQ(emulated_extra_device_add(0x0483, 0x5750, 0x0200, vendorDescriptor,
+                                        sizeof vendorDescriptor), 1);
+    Start(QuickSensorConfig(0, 0x0140));
+    const ProgramRun run =
+        run_program({WINE_UMOCKDEV_SCRIPT, WINE_STATE_DIR, probe, "--switch"}, {}, 60);
+    emulated_extra_devices_clear();
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    std::map<std::string, std::string> before, after;
+    std::istringstream lines(run.out);
+    std::map<std::string, std::string>* ports = &before;
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();  // Windows' line ends
+        if (line == "--") ports = &after;
+        if (line.size() > 10) (*ports)[line.substr(0, 9)] = line.substr(10);
+    }
+    // Each line "vvvv:pppp <port>", "-" for a port the platform cannot tell.
+    const auto told = [](const std::string& port) { return !port.empty() && port != "-"; };
+    EXPECT_TRUE(told(before["f0a5:0090"])) << run.out;
+    EXPECT_EQ(after["f0a5:0094"], before["f0a5:0090"]) << run.out;
+    EXPECT_TRUE(told(before["0483:5750"])) << run.out;
+    EXPECT_NE(before["0483:5750"], before["f0a5:0090"]) << run.out;
+    EXPECT_EQ(after["0483:5750"], before["0483:5750"]) << run.out;
 }
 
 // A boot loader of a generation the update does not speak: sent back to normal mode after

@@ -7,6 +7,7 @@
 #include <initguid.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -277,6 +278,19 @@ TEST(HidSeam, OpeningAMissingPathFailsWithTheHandleInvalid) {
     EXPECT_EQ(device.connection, nullptr);
 }
 
+// An interface whose device cannot be found (a path no interface has, or no connection)
+// has no port: false, and the caller's text emptied, so that nothing is sent on a guess.
+TEST(HidSeam, PortOfAnInterfaceNotFoundIsNotTold) {
+    char port[kHidPortCapacity] = "stale";
+    EXPECT_FALSE(plat_hid_port(nullptr, port, sizeof port));
+    EXPECT_STREQ(port, "");
+    HidConnection gone{INVALID_HANDLE_VALUE, 0,
+                       "\\\\?\\hid#vid_f0a5&pid_0090#0&0&0#{4d1e55b2-f16f-11cf-88cb-001111000030}"};
+    std::memcpy(port, "stale", 6);
+    EXPECT_FALSE(plat_hid_port(&gone, port, sizeof port));
+    EXPECT_STREQ(port, "");
+}
+
 // ---- The bounded output-report write, over a pipe that takes data only when read ------
 
 struct Pipe {
@@ -312,7 +326,7 @@ TEST(OutputWrite, PendingWriteIsCancelledAfterTheBoundAndFails) {
     ASSERT_NE(pipe.client, INVALID_HANDLE_VALUE);
     const HANDLE nextHandle = NextHandleValue();
     const DWORD start = GetTickCount();
-    HidConnection connection{pipe.client, 0};
+    HidConnection connection{pipe.client, 0, {}};
     const PlatResult written = plat_hid_write_output(&connection, bigReport, sizeof bigReport, 200);
     EXPECT_EQ(static_cast<int>(written.status), static_cast<int>(PlatStatus::TimedOut));
     EXPECT_GE(GetTickCount() - start, 190u) << "returned before the bound";
@@ -355,7 +369,7 @@ TEST(OutputWrite, WriteThatCompletesWithinTheBoundSucceeds) {
     ASSERT_NE(pipe.client, INVALID_HANDLE_VALUE);
     HANDLE reader = CreateThread(nullptr, 0, DrainPipe, pipe.server, 0, nullptr);
     const HANDLE nextHandle = NextHandleValue();
-    HidConnection connection{pipe.client, 0};
+    HidConnection connection{pipe.client, 0, {}};
     EXPECT_TRUE(plat_succeeded(plat_hid_write_output(&connection, bigReport, sizeof bigReport,
                                                      10000)));
     EXPECT_EQ(NextHandleValue(), nextHandle) << "the write's event is closed";
@@ -373,7 +387,7 @@ TEST(OutputWrite, WriteThatIsRefusedAtOnceFailsWithoutWaiting) {
     ASSERT_NE(pipe.server, INVALID_HANDLE_VALUE);
     const DWORD start = GetTickCount();
     // The server end was opened for reading only.
-    HidConnection connection{pipe.server, 0};
+    HidConnection connection{pipe.server, 0, {}};
     const PlatResult written = plat_hid_write_output(&connection, bigReport, 64, 5000);
     EXPECT_FALSE(plat_succeeded(written));
     EXPECT_NE(written.systemCode, 0u);
