@@ -151,7 +151,9 @@ std::string ImageSum(uint16_t kind) {
 // command the sensor comes back with its new version.
 TEST_F(WineE2eTest, UpdatesFamilyZeroSensorAcrossReEnumeration) {
     Start(QuickSensorConfig(0, 0x0140));
-    const ProgramRun run = Run({"/F0", "image.bin"}, "", 150);
+    // Windows keeps the key of every USB device attached; Wine keeps none, so the key of the
+    // sensor attached now is made, without which its switch is refused.
+    const ProgramRun run = Run({"/F0", "image.bin"}, "VID_F0A5&PID_0090", 150);
     EXPECT_EQ(run.exitCode, 2) << run.err;
     EXPECT_TRUE(FlashHolds(ImageForKind(0)));
     std::vector<Report> expected;
@@ -178,7 +180,7 @@ TEST_F(WineE2eTest, UpdatesFamilyOneSensorAcrossReEnumeration) {
     Start(config);
     // --update: the sensor now runs the carried firmware, status 0, and the Application log
     // has an information entry.
-    const ProgramRun run = Run({"--update"}, "", 150, "", kEventLogTrace);
+    const ProgramRun run = Run({"--update"}, "VID_F0A5&PID_00E6", 150, "", kEventLogTrace);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(FlashHolds(ImageForKind(1)));
     EXPECT_EQ(EventTexts(run.err, "trace"),
