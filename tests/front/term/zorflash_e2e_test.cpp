@@ -920,6 +920,35 @@ INSTANTIATE_TEST_SUITE_P(
                     [](HostileRun& h) { EXPECT_NE(access((h.folder + "/marker").c_str(), F_OK), 0); }},
         // Identified as family 0 by the dialog, then a family-1 sensor is there when Update is
         // pressed: it must not be switched and given image A.
+        // Identified as family 0, then a family-1 board sitting in its boot loader is there
+        // when Update is pressed: a boot loader nothing switched is another board.
+        HostileCase{"boot_loader_by_update", 0, false, nullptr, {}, 2, Sent::Nothing,
+                    "Status : The sensor attached now is not the one this update was chosen "
+                    "for; nothing was sent to it.", 30, 0, {}, nullptr,
+                    [](HostileRun& h, const std::string& printed) -> const char* {
+                        if (printed.find("Current Version : 0140") == std::string::npos) return nullptr;
+                        emulated_sensor_stop(h.sensor);
+                        SimSensorConfig family1 = QuickSensorConfig(1, 0x0139);
+                        family1.startInBootLoader = true;
+                        h.sensor = emulated_sensor_start(family1, ScaledSensorOptions());
+                        return emulated_sensor_wait_for_product(h.sensor, 0x0094, 5000) ? "u" : "";
+                    }},
+        // A disk cloned from a family-0 tablet: the record's stale 0090 beside the family-1
+        // sensor's note would leave an interrupted update's boot loader without a family, so
+        // the sensor is not switched; likewise when its note cannot be written at all.
+        HostileCase{"stale_record_beside_the_note", 1, false,
+                    [](HostileRun&) { std::ofstream("/var/lib/zorflash/products-met") << "0090\n"; },
+                    kUpdate, 10, Sent::Nothing,
+                    "To fix it, remove the line 0090 from /var/lib/zorflash/products-met; then start "
+                    "the update again.", 20},
+        HostileCase{"stale_record_note_not_written", 1, false,
+                    [](HostileRun&) {
+                        std::ofstream("/var/lib/zorflash/products-met") << "0090\n";
+                        ASSERT_EQ(mount("/var/lib/zorflash", "/var/lib/zorflash", nullptr, MS_BIND, nullptr), 0);
+                        ASSERT_EQ(mount(nullptr, "/var/lib/zorflash", nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
+                    },
+                    kUpdate, 10, Sent::Nothing, "The record holds: /var/lib/zorflash/products-met: 0090", 20,
+                    0, {}, [](HostileRun&) { umount("/var/lib/zorflash"); }},
         HostileCase{"other_family_by_update", 0, false, nullptr, {}, 2, Sent::Nothing,
                     "Status : The sensor attached now is not the one this update was chosen "
                     "for; nothing was sent to it.", 30, 0, {}, nullptr,
