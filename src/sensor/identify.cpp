@@ -24,7 +24,10 @@ bool ReadWordReport(const HidDevice* device, uint8_t* report, uint8_t reportId, 
 
 }  // namespace
 
-bool IdentifySensor(SensorInfo* info) {
+namespace {
+
+// IdentifySensor's work; `readReports`: family 1's report words are read too.
+bool Identify(SensorInfo* info, bool readReports) {
     info->kind = kSensorNone;
     info->firmwareVersion = kValueNotRead;
     info->report5Word = kValueNotRead;
@@ -52,6 +55,7 @@ bool IdentifySensor(SensorInfo* info) {
     case kProductFamily1: {
         info->kind = kSensorFamily1;
         info->firmwareVersion = device.info.versionNumber;
+        if (!readReports) break;
         uint8_t report[kWordReportLength] = {};
         uint16_t value = 0;
         if (ReadWordReport(&device, report, kReport5, &value)) info->report5Word = value;
@@ -74,6 +78,12 @@ bool IdentifySensor(SensorInfo* info) {
     CloseHidDevice(&device);
     return result;
 }
+
+}  // namespace
+
+bool IdentifySensor(SensorInfo* info) { return Identify(info, true); }
+
+bool LocateSensor(SensorInfo* info) { return Identify(info, false); }
 
 bool RecordNamesOnly(uint16_t normalProduct) {
     static const uint16_t kFamilies[2] = {kProductFamily0, kProductFamily1};

@@ -29,6 +29,9 @@ struct SensorInfo {
 // Fills every value (kind 2 and 0xFFFF for what was not read, product 0 without a sensor).
 // Returns false when no sensor was found or when a family-1 sensor's report-6 read failed.
 bool IdentifySensor(SensorInfo* info);
+// As IdentifySensor, from what the bus tells alone: no report is sent or read (the report
+// words stay 0xFFFF).
+bool LocateSensor(SensorInfo* info);
 // Waits for the sensor to come back in normal mode at `port` (up to 60 one-second
 // attempts) and reads its version; writes only the outputs it has a value for. True when
 // found.

@@ -71,18 +71,12 @@ uint16_t ProductForImage(uint16_t kind) {
     return kind == kSensorFamily0 ? kProductFamily0 : kProductFamily1;
 }
 
-// A report word read both times must read the same; one that could not be read once (a
-// read may fail now and then) tells nothing.
-bool SameWord(uint16_t now, uint16_t then) {
-    return now == kValueNotRead || then == kValueNotRead || now == then;
-}
-
 // How the sensor found as the update starts compares with the one the update was chosen for.
 // Gone: nothing is there now; the attempts look for it at its port, where it may come back
 // as it was.
 enum class TargetCheck { Confirmed, Gone, Other, FamilyUnknown };
 
-// Identifies the sensor again now: the answer the update was chosen on may be minutes old,
+// Finds the sensor again now, from what the bus tells (nothing is sent): the answer the update was chosen on may be minutes old,
 // and the board may have been swapped since. The image's family is established here, for
 // the device that will be written: a normal-mode sensor by its own product, as it answered
 // then and answers now at the same port; a boot loader by the record as it reads now, or by
@@ -93,7 +87,7 @@ TargetCheck EstablishTarget(const UpdateRequest& request, UpdateTarget* target) 
     std::snprintf(target->port, sizeof target->port, "%s", chosen.port);
     target->bootLoaderExpected = chosen.productId == kProductBootLoader;
     SensorInfo now;
-    IdentifySensor(&now);
+    LocateSensor(&now);
     if (now.productId == 0) return TargetCheck::Gone;
     if (now.productId != chosen.productId || now.port[0] == '\0' ||
         std::strcmp(now.port, chosen.port) != 0) {
@@ -104,9 +98,7 @@ TargetCheck EstablishTarget(const UpdateRequest& request, UpdateTarget* target) 
         if (recordTells ? now.kind != chosen.kind : !request.familyGiven) {
             return TargetCheck::FamilyUnknown;
         }
-    } else if (now.kind != chosen.kind || now.firmwareVersion != chosen.firmwareVersion ||
-               !SameWord(now.report5Word, chosen.report5Word) ||
-               !SameWord(now.report6Word, chosen.report6Word)) {
+    } else if (now.kind != chosen.kind || now.firmwareVersion != chosen.firmwareVersion) {
         return TargetCheck::Other;
     }
     return TargetCheck::Confirmed;

@@ -44,7 +44,7 @@ uint16_t versionReadKind = 0xFFFF;
 // The sensor as the update starts: the one the request was made for, unless a row says otherwise.
 SensorInfo identifiedNow;
 
-bool IdentifySensor(SensorInfo* info) {
+bool LocateSensor(SensorInfo* info) {
     *info = identifiedNow;
     return info->productId != 0;
 }
