@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "run_program.h"
+
 #ifndef ZORFLASH_SIM_PROGRAM
 #error "ZORFLASH_SIM_PROGRAM names the program under test"
 #endif
@@ -38,8 +40,7 @@ struct Child {
 
 std::string LockPath() {
     static int counter = 0;
-    return "/tmp/zorflash-e2e-" + std::to_string(getpid()) + "-" + std::to_string(counter++) +
-           ".lock";
+    return test_temp_folder() + "/" + std::to_string(counter++) + ".lock";
 }
 
 // The environment of the child: the case, the clock, a lock of its own.
