@@ -2,7 +2,8 @@
 # Sets up a Debian 12 machine and runs every test suite of zorflash:
 # the native suite, the same suite under ASan+UBSan and under TSan, the Windows edition
 # under Wine, and the bounded fuzz runs; builds the release folder twice and compares the
-# bytes. Prints one summary line at the end.
+# bytes; checks that the suites left the machine's folders as they were. Prints one summary
+# line at the end.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -44,6 +45,8 @@ run_ctest() {
 }
 
 mkdir -p "$root/build-logs"
+# What the suites could leave on the machine, listed now and compared after the last one.
+tests/linux/machine_untouched.sh build-logs/machine-before.txt
 # The native build is the release configuration, as a distributor makes it: given image
 # files (the placeholders' bytes, which the tests against the emulated sensor expect), so
 # the suite checks the programs that carry images; the rows about a program that carries
@@ -129,6 +132,9 @@ run_ctest tests/win32/run.sh build-logs/win32.log tests/win32/run.sh
 run_ctest tests/linux/run.sh build-logs/linux.log tests/linux/run.sh -L linux -LE gtk
 # Each fuzz target runs 30 s from its corpus here (60 s when run by hand), one per core.
 run_ctest tests/fuzz/run.sh build-logs/fuzz.log env ZORFLASH_FUZZ_SECONDS=30 tests/fuzz/run.sh
+
+run_ctest "machine untouched" build-logs/machine.log \
+    tests/linux/machine_untouched.sh build-logs/machine-before.txt --compare
 
 echo "Summary: $passed passed, $failed failed"
 exit $status

@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -117,34 +118,89 @@ std::vector<std::string> split_lines(const std::string& text) {
     return lines;
 }
 
+namespace {
+
+// The private root of this test process (isolate_program_state), or the folder
+// test_temp_folder made; removed at exit.
+char tempRoot[] = "/tmp/zorflash-state-XXXXXX";
+
+// Makes the root, to be removed at exit: in the mount namespace of isolate_program_state a
+// tmpfs covers it, which is let go first (the folder under it is the machine's, and empty).
+bool MakeTempRoot() {
+    if (mkdtemp(tempRoot) == nullptr) return false;
+    std::atexit([] {
+        umount2(tempRoot, MNT_DETACH);
+        std::error_code ignored;
+        std::filesystem::remove_all(tempRoot, ignored);
+    });
+    return true;
+}
+
+// Covers the machine's `folder` with an overlay whose changes go to `layers` (in the private
+// root's tmpfs): this namespace sees every file the machine has there, and what it makes
+// there (a mount point for one of the binds) stays its own and goes with it.
+bool OverlayFolder(const std::string& folder, const std::string& layers) {
+    const std::string options = "lowerdir=" + folder + ",upperdir=" + layers + "/upper,workdir=" + layers + "/work";
+    return std::system(("mkdir -p " + layers + "/upper " + layers + "/work").c_str()) == 0 &&
+           mount("overlay", folder.c_str(), "overlay", 0, options.c_str()) == 0;
+}
+
+}  // namespace
+
 int isolate_program_state() {
     // A test program started by another one (a part run as another user) shares its state.
     if (std::getenv("ZORFLASH_TEST_STATE") != nullptr) return 1;
-    static char root[] = "/tmp/zorflash-state-XXXXXX";
-    if (mkdtemp(root) == nullptr) return 0;
-    std::atexit([] { std::error_code ignored; std::filesystem::remove_all(root, ignored); });
-    setenv("ZORFLASH_TEST_STATE", root, 1);
-    setenv("HOME", root, 1);
+    if (!MakeTempRoot()) return 0;
+    const std::string root = tempRoot;
+    setenv("ZORFLASH_TEST_STATE", root.c_str(), 1);
+    setenv("HOME", root.c_str(), 1);
     unsetenv("XDG_STATE_HOME");
-    if (geteuid() != 0) return 1;  // the machine's folders are not writable then anyway
-    // Private propagation, or the binds would show in the machine's namespace too.
-    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return 0;
-    mkdir("/var/lib/zorflash", 0755);
-    mkdir("/run/zorflash", 0755);
-    // The journal's folder too: a test may listen there as the journal would.
-    mkdir("/run/systemd", 0755);
-    mkdir("/run/systemd/journal", 0755);
+    // Temporary files of the test and of what it starts (the umockdev testbed among them).
+    setenv("TMPDIR", test_temp_folder().c_str(), 1);
+    if (geteuid() != 0) {  // the machine's folders are not writable then anyway
+        return std::system(("mkdir -m 1777 " + test_temp_folder()).c_str()) == 0;
+    }
+    // Private propagation, or the mounts would show in the machine's namespace too. Nothing
+    // is made on the machine: the root is a tmpfs of this namespace, and /var/lib and /run
+    // are overlays whose changes go into it, so a missing mount point (/var/lib/zorflash
+    // without the package, /run/systemd/journal without systemd) and whatever a run makes
+    // there (/run/zorflash, Xvfb's /var/lib/xkb) are this namespace's. An overlay rather than
+    // a tmpfs with binds of what the machine has there: every file of /var/lib (dpkg's
+    // database, which the Wine runs ask) and of /run stays readable; the mounts below /run
+    // (/run/user/N) are hidden, which no test uses.
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", root.c_str(), "tmpfs", 0, "mode=0755") != 0 ||
+        std::system(("mkdir -m 1777 " + test_temp_folder()).c_str()) != 0 ||
+        !OverlayFolder("/var/lib", root + "/overlay/var-lib") || !OverlayFolder("/run", root + "/overlay/run")) {
+        return 0;
+    }
     // The machine's record folder as the package makes it: root's, which a run of another
-    // user reads but may not write (a record anybody may write is ignored).
+    // user reads but may not write (a record anybody may write is ignored). The journal's
+    // folder too: a test may listen there as the journal would.
     // The instance lock's folder as the package makes it: root's 0755.
     for (const char* target : {"/var/lib/zorflash", "/run/lock", "/run/systemd/journal", "/run/zorflash"}) {
-        const std::string folder = std::string(root) + target;
+        const std::string folder = root + target;
         const bool rootOnly = std::strcmp(target, "/var/lib/zorflash") == 0 || std::strcmp(target, "/run/zorflash") == 0;
         const std::string mode = rootOnly ? "0755" : "1777";
-        if (std::system(("mkdir -p -m " + mode + " " + folder).c_str()) != 0 ||
+        if (std::system(("mkdir -p -m " + mode + " " + folder + " " + target).c_str()) != 0 ||
             mount(folder.c_str(), target, nullptr, MS_BIND, nullptr) != 0) {
             return 0;
         }
     }
     return 1;
+}
+
+const std::string& test_temp_folder() {
+    static std::string folder;
+    if (folder.empty()) {
+        if (const char* state = std::getenv("ZORFLASH_TEST_STATE")) {
+            folder = std::string(state) + "/tmp";
+        } else if (MakeTempRoot() && chmod(tempRoot, 01777) == 0) {
+            folder = tempRoot;
+        } else {
+            std::perror("test_temp_folder");
+            std::abort();
+        }
+    }
+    return folder;
 }

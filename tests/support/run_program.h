@@ -26,12 +26,18 @@ ProgramRun run_program(const std::vector<std::string>& argv,
                        const std::function<const char*(const ProgramRun&)>& typeNow = nullptr);
 
 // Gives this test process and the programs it starts state of their own (the record of the
-// sensors met, lock files): a private mount namespace with fresh folders bound over
-// /var/lib/zorflash and /run/zorflash (the mount points made where missing; the programs'
-// instance lock lives in the latter) and /run/lock, and a fresh HOME
-// without XDG_STATE_HOME. The whole process, since the platform tests identify in-process.
+// sensors met, lock files, the journal's socket, temporary files): a private mount namespace
+// with fresh folders bound over /var/lib/zorflash, /run/zorflash (the instance lock's), /run/lock and /run/systemd/journal (the
+// mount points made where missing, in overlays of /var/lib and /run that the machine does
+// not see), a fresh HOME without XDG_STATE_HOME and TMPDIR test_temp_folder(), all removed
+// when the process ends. The whole process, since the platform tests identify in-process.
 // Call first in main, before any thread (a namespace is the calling thread's). 0: failed.
 int isolate_program_state();
+
+// A folder of this test process's own for the files its tests make, mode 1777 as /tmp is (a
+// program run as another user makes files there too), removed when the process ends: in the
+// private root of isolate_program_state, else made on the first call.
+const std::string& test_temp_folder();
 
 // The lines of `text` (without their line feeds).
 std::vector<std::string> split_lines(const std::string& text);

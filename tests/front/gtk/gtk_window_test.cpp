@@ -51,7 +51,7 @@ void OpenNodesToAll() {
 TEST_P(GtkWindowTest, DrivenThroughTheAccessibilityBus) {
     const GtkCase& c = GetParam();
     ASSERT_TRUE(emulated_testbed_ready());
-    const std::string dir = "/tmp/zorflash-gtk-" + std::to_string(getpid());
+    const std::string dir = test_temp_folder() + "/gtk";
     ASSERT_EQ(std::system(("mkdir -p " + dir + " && chown 65534:65534 " + dir).c_str()), 0);
     const FirmwareImage& image = ImageForKind(c.family);
     std::ofstream(dir + "/" + ImageShapeForKind(c.family).fileName, std::ios::binary)

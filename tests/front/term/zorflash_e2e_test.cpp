@@ -59,8 +59,7 @@ bool HasLine(const std::string& text, const std::string& line) {
 // Writes image files into a folder of this test process: the placeholder images the tests
 // expect, changed by `flip` so that a run can tell whose bytes were written, or cut short.
 std::string ImageFolder(const std::string& name, uint8_t flip, uint32_t cutTo = 0) {
-    const std::string dir = "/tmp/zorflash-e2e-" + std::to_string(getpid()) + "-" + name;
-    // Fresh: a folder of an earlier test process that had the same number may be left.
+    const std::string dir = test_temp_folder() + "/" + name;
     EXPECT_EQ(std::system(("rm -rf " + dir + " && mkdir -p " + dir).c_str()), 0);
     for (uint16_t kind = 0; kind <= 1; ++kind) {
         const FirmwareImage& image = ImageForKind(kind);
@@ -726,7 +725,7 @@ class ZorflashHostileTest : public ZorflashE2eTest,
 TEST_P(ZorflashHostileTest, RefusesOrWritesTheRightImage) {
     const HostileCase& c = GetParam();
     HostileRun h;
-    h.folder = "/tmp/zorflash-e2e-" + std::to_string(getpid()) + "-hostile-" + c.name;
+    h.folder = test_temp_folder() + "/hostile-" + c.name;
     ASSERT_EQ(std::system(("rm -rf " + h.folder + " && mkdir -p -m 755 " + h.folder).c_str()), 0);
     unlink("/var/lib/zorflash/products-met");  // each row starts from a machine that met nothing
     h.firmwareDir = firmwareDir;

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "run_program.h"
+
 #ifndef ZORFLASH_SIM_PROGRAM
 #error "ZORFLASH_SIM_PROGRAM names the program under test"
 #endif
@@ -40,12 +42,9 @@ struct Child {
 // A lock of the child's own: zorflash-sim locks in XDG_RUNTIME_DIR, a folder only the user
 // may write, here one per child below a folder removed when the test ends.
 std::string LockPath() {
-    static char base[] = "/tmp/zorflash-sim-e2e-XXXXXX";
     static int counter = 0;
-    if (counter == 0 && mkdtemp(base) != nullptr) {
-        std::atexit([] { std::system((std::string("rm -rf ") + base).c_str()); });
-    }
-    const std::string folder = base + std::string("/") + std::to_string(counter++);
+    // A folder of the user's own, as XDG_RUNTIME_DIR is, in the test's temporary folder.
+    const std::string folder = test_temp_folder() + "/" + std::to_string(counter++);
     mkdir(folder.c_str(), 0700);
     return folder + "/zorflash-sim.lock";
 }

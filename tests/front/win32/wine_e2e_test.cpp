@@ -88,7 +88,7 @@ std::string WindowsPath(std::string path) {
 // with 0 and --update with its "no sensor found", 3. A sensor that does not fit ends
 // --update with 5, nothing sent. --report writes what happened with --update and with /V.
 TEST_F(WineE2eTest, NoSensorAndMismatchEndWithTheirExitStatus) {
-    const std::string reportFile = "/tmp/zorflash-wine-report-" + std::to_string(getpid()) + ".json";
+    const std::string reportFile = test_temp_folder() + "/report.json";
     unlink(reportFile.c_str());
     EXPECT_EQ(Run({"/F0", "image.bin"}, "", 60).exitCode, 0);
     EXPECT_EQ(Run({"--update", "--report", WindowsPath(reportFile)}, "", 60).exitCode, 3);
