@@ -6,7 +6,6 @@
 #include "update/update_worker.h"
 
 #include <cstdio>
-
 #include <cstring>
 
 #include "platform/platform.h"
@@ -76,11 +75,12 @@ uint16_t ProductForImage(uint16_t kind) {
 // as it was.
 enum class TargetCheck { Confirmed, Gone, Other, FamilyUnknown };
 
-// Finds the sensor again now, from what the bus tells (nothing is sent): the answer the update was chosen on may be minutes old,
-// and the board may have been swapped since. The image's family is established here, for
-// the device that will be written: a normal-mode sensor by its own product, as it answered
-// then and answers now at the same port; a boot loader by the record as it reads now, or by
-// the family the user named where the record tells none.
+// Finds the sensor again now, from what the bus tells (nothing is sent): the answer the
+// update was chosen on may be minutes old, and the board may have been swapped since. The
+// image's family is established here, for the device that will be written: a normal-mode
+// sensor by its own product, as it answered then and answers now at the same port; a boot
+// loader by the record as it reads now, or by the family the user named where the record
+// tells none. The target is the chosen sensor's port and mode in every case.
 TargetCheck EstablishTarget(const UpdateRequest& request, UpdateTarget* target) {
     const SensorInfo& chosen = request.sensor;
     target->normalProduct = ProductForImage(chosen.kind);
@@ -114,12 +114,14 @@ void DescribeUnsafeRecord(uint16_t normalProduct, char* text, size_t capacity) {
     }
     const uint16_t other = normalProduct == kProductFamily0 ? kProductFamily1 : kProductFamily0;
     char clearing[kRecordTextCapacity];
-    const size_t cleared = plat_products_met_clearing(kSensorVendorId, other, clearing, sizeof clearing);
+    const size_t cleared =
+        plat_products_met_clearing(kSensorVendorId, other, clearing, sizeof clearing);
     char noting[160];
     std::snprintf(noting, sizeof noting,
                   "make sure product %04x can be noted (a record that can be written, or a run "
                   "as root)", normalProduct);
-    std::snprintf(text, capacity, "%s The record holds: %s. To fix it, %s; then start the update again.",
+    std::snprintf(text, capacity,
+                  "%s The record holds: %s. To fix it, %s; then start the update again.",
                   UpdateResultText(UpdateResult::RecordUnsafe), records,
                   cleared > 0 ? clearing : noting);
 }
@@ -219,7 +221,9 @@ void RunUpdate(UpdateRequest* request, UpdateOutcome* outcome) {
             request->familyUnknownText != nullptr ? request->familyUnknownText : kNoConnectionText;
         return;
     case TargetCheck::Other:
-        LogDiagnostic(0, "Another sensor is attached than the one the image was chosen for; left alone.",
+        LogDiagnostic(0,
+                      "Another sensor is attached than the one the image was chosen for; left "
+                      "alone.",
                       "Module Name : FlashWriteVerify", false);
         outcome->end = UpdateEnd::Failed;
         outcome->result = UpdateResult::OtherSensor;

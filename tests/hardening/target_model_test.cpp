@@ -21,7 +21,11 @@
 #include <random>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
+#include "app/json_report.h"
 #include "app/reports.h"
+#include "firmware/sha256.h"
 #include "flash/flash_protocol.h"
 #include "hardening_support.h"
 #include "platform/instance_lock.h"
@@ -151,6 +155,8 @@ struct Model {
     uint32_t wrongBlocks;        // image blocks that reached a board of another family
     uint32_t sentThisRun;        // feature sets and output writes the boards received
     uint32_t sentToBoard;        // ... of which the board there now received
+    uint32_t blocksThisRun;      // image blocks written to the board there now
+    SensorInfo sensor;           // the sensor as the run found it
     bool duringFired;
     bool killed;
     bool secondRunLocked;        // a second run took the lock while one ran
@@ -167,7 +173,8 @@ void Harvest(Model* m) {
         const SimTranscriptEntry& e = transcript[i];
         // What reached the board: a call through a connection to a board that has left is
         // in the transcript too, failed.
-        if ((e.kind != kSimEventSetFeature && e.kind != kSimEventWriteOutput) || e.outcome != kSimOk) {
+        const bool sent = e.kind == kSimEventSetFeature || e.kind == kSimEventWriteOutput;
+        if (!sent || e.outcome != kSimOk) {
             continue;
         }
         ++m->sentThisRun;
@@ -177,10 +184,13 @@ void Harvest(Model* m) {
             e.data[1] != kFlashOpWrite || e.data[7] != 0x10) {
             continue;
         }
+        ++m->blocksThisRun;
         const uint32_t address = static_cast<uint32_t>(e.data[3]) | e.data[4] << 8 |
                                  e.data[5] << 16 | static_cast<uint32_t>(e.data[6]) << 24;
-        const bool inImage = address >= kFlashStartAddress && address + 128 <= ImageEndAddress(own) + 1;
-        if (!inImage || std::memcmp(e.data + 8, ImageBytes(own) + (address - kFlashStartAddress), 128) != 0) {
+        const bool inImage =
+            address >= kFlashStartAddress && address + 128 <= ImageEndAddress(own) + 1;
+        const uint8_t* expected = ImageBytes(own) + (address - kFlashStartAddress);
+        if (!inImage || std::memcmp(e.data + 8, expected, 128) != 0) {
             ++m->wrongBlocks;
         }
     }
@@ -193,6 +203,7 @@ void SwapBoard(Model* m, bool inBootLoader) {
     sim_swap_sensor(Board(m->boardFamily, inBootLoader));
     m->harvested = 0;
     m->sentToBoard = 0;
+    m->blocksThisRun = 0;
 }
 
 void Happen(Model* m, Happening what) {
@@ -247,11 +258,13 @@ void OnStep(void* context, uint32_t step) {
 int RunProgram(Model* m, bool withEvents, UpdateOutcome* outcome) {
     m->sentThisRun = 0;
     m->sentToBoard = 0;
+    m->blocksThisRun = 0;
+    m->sensor = SensorInfo{kSensorNone, kValueNotRead, kValueNotRead, kValueNotRead, 0};
     char reason[256];
     if (plat_lock_instance(m->lockPath, reason, sizeof reason) != InstanceLock::Taken) {
         return kExitAlreadyRunning;
     }
-    SensorInfo sensor;
+    SensorInfo& sensor = m->sensor;
     QuerySensor(&sensor);
     if (withEvents) Happen(m, m->sequence->beforeUpdate);
     UpdateRequest request{kModelView, sensor, nullptr};
@@ -281,8 +294,9 @@ void CheckExit(Model* m, const char* which, int exitStatus, const UpdateOutcome&
     case kExitCurrent:
         // Success only with the image of the board's own family in place and the board back.
         ok = sim_mode() == kSimModeNormal && FlashHoldsImage(m->boardFamily) &&
-             (outcome.attempts == 0 || sim_sensor_version() ==
-                                           sim_sensor_config_for_family(m->boardFamily).versionAfterUpdate);
+             (outcome.attempts == 0 ||
+              sim_sensor_version() ==
+                  sim_sensor_config_for_family(m->boardFamily).versionAfterUpdate);
         break;
     case kExitNoSensor:
     case kExitUsage:
@@ -301,10 +315,35 @@ void CheckExit(Model* m, const char* which, int exitStatus, const UpdateOutcome&
         break;
     }
     if (!ok) {
-        std::snprintf(text, sizeof text, "%s run: exit %d, %u reports sent, end %d, result %u, mode %d; ",
+        std::snprintf(text, sizeof text,
+                      "%s run: exit %d, %u reports sent, end %d, result %u, mode %d; ",
                       which, exitStatus, m->sentThisRun, static_cast<int>(outcome.end),
                       static_cast<unsigned>(outcome.result), static_cast<int>(sim_mode()));
         m->failure += text;
+    }
+}
+
+// The JSON object the run prints with --json (and leaves with --report) against what the
+// board received: its exit status, and the image's SHA-256 exactly when blocks were written.
+void CheckJson(Model* m, const char* which, int exitStatus, const SensorInfo& sensor,
+               const UpdateOutcome& outcome) {
+    static char text[kJsonReportCapacity];
+    const JsonReport report{"zorflash", exitStatus, &sensor, &outcome, nullptr};
+    if (FormatJsonReport(report, text, sizeof text) == 0) {
+        m->failure += std::string(which) + " run: no JSON object; ";
+        return;
+    }
+    nlohmann::json object = nlohmann::json::parse(text, nullptr, false);
+    const FirmwareImage& own = ImageForKind(m->boardFamily);
+    char ownSum[kSha256HexCapacity];
+    Sha256Hex(ImageBytes(own), ImageByteCount(own), ownSum);
+    const nlohmann::json sha = object.is_object() ? object["update"]["sha256"] : nlohmann::json();
+    const bool shaTellsTheWrite = m->blocksThisRun == 0 || (sha.is_string() && sha == ownSum);
+    if (object.is_discarded() || object["exitStatus"] != exitStatus || !shaTellsTheWrite ||
+        (object["update"]["end"] == "updated" && exitStatus != kExitCurrent &&
+         exitStatus != kExitUpdateFailed)) {
+        m->failure += std::string(which) + " run: the JSON object does not tell what happened: " +
+                      std::string(text) + "; ";
     }
 }
 
@@ -314,7 +353,9 @@ std::string RunSequence(const Sequence& s, const char* lockPath) {
     scenario.sensor.startInBootLoader = s.startInBootLoader;
     sim_reset(scenario);
     SetRecord(s.record, s.family);
-    Model m{&s, s.family, 0, 0, 0, 0, false, false, false, {}, {}};
+    Model m{};
+    m.sequence = &s;
+    m.boardFamily = s.family;
     std::snprintf(m.lockPath, sizeof m.lockPath, "%s", lockPath);
     unlink(lockPath);
     if (s.lockIsALink && symlink("/nonexistent-zorflash-target", lockPath) != 0) return "no link";
@@ -322,7 +363,10 @@ std::string RunSequence(const Sequence& s, const char* lockPath) {
     UpdateOutcome first{};
     const int firstExit = RunProgram(&m, true, &first);
     if (s.lockIsALink) unlink(lockPath);
-    if (firstExit >= 0) CheckExit(&m, "first", firstExit, first);
+    if (firstExit >= 0) {
+        CheckExit(&m, "first", firstExit, first);
+        CheckJson(&m, "first", firstExit, m.sensor, first);
+    }
     const bool interrupted = sim_mode() == kSimModeBootLoader;
     const bool killedMidWrite = m.killed && interrupted && m.boardFamily == s.family;
 
@@ -335,6 +379,7 @@ std::string RunSequence(const Sequence& s, const char* lockPath) {
     UpdateOutcome next{};
     const int nextExit = RunProgram(&m, false, &next);
     CheckExit(&m, "next", nextExit, next);
+    CheckJson(&m, "next", nextExit, m.sensor, next);
     if (killedMidWrite) {
         const bool finished = nextExit == kExitCurrent;
         const bool refused = nextExit == kExitFamilyUnknown && m.sentThisRun == 0;
@@ -343,7 +388,8 @@ std::string RunSequence(const Sequence& s, const char* lockPath) {
         }
     }
     if (m.wrongBlocks > 0) {
-        m.failure += std::to_string(m.wrongBlocks) + " blocks reached a board of the other family; ";
+        m.failure +=
+            std::to_string(m.wrongBlocks) + " blocks reached a board of the other family; ";
     }
     if (sim_counters().otherSets > 0) m.failure += "reports reached the second board; ";
     if (m.secondRunLocked) m.failure += "a second run took the lock while one ran; ";

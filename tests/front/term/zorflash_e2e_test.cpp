@@ -675,6 +675,7 @@ struct HostileRun {
     std::string lockPath;     // the run's lock file, /run/zorflash/zorflash.lock
     std::string sumA;         // SHA_A: the SHA-256 of image A's file, as sha256sum gives it
     EmulatedSensor* sensor = nullptr;
+    EmulatedSensor* secondBoard = nullptr;  // another board, on a port of its own
     std::vector<int> heldFds;  // closed once the run has ended
     std::string noted;         // what a row's hook keeps for its check
 };
@@ -935,6 +936,22 @@ INSTANTIATE_TEST_SUITE_P(
                         family1.startInBootLoader = true;
                         h.sensor = emulated_sensor_start(family1, ScaledSensorOptions());
                         return emulated_sensor_wait_for_product(h.sensor, 0x0094, 5000) ? "u" : "";
+                    }},
+        // A second board waiting in its boot loader on another port (a jig, a gadget) is
+        // never taken for the switched sensor's boot loader: the sensor is updated, the
+        // other board is sent nothing.
+        HostileCase{"second_board_in_its_boot_loader", 0, false,
+                    [](HostileRun& h) {
+                        SimSensorConfig other = QuickSensorConfig(1, 0x0139);
+                        other.startInBootLoader = true;
+                        h.secondBoard = emulated_sensor_start(other, ScaledSensorOptions());
+                        ASSERT_NE(h.secondBoard, nullptr);
+                    },
+                    kUpdate, 0, Sent::ImageA, "Status : Update complete.", kUpdateTimeoutSeconds, 0, {},
+                    [](HostileRun& h) {
+                        EXPECT_EQ(emulated_sensor_lock(h.secondBoard)->counters.featureSets, 0u);
+                        emulated_sensor_unlock(h.secondBoard);
+                        emulated_sensor_stop(h.secondBoard);
                     }},
         // A disk cloned from a family-0 tablet: the record's stale 0090 beside the family-1
         // sensor's note would leave an interrupted update's boot loader without a family, so

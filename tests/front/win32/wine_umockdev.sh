@@ -111,6 +111,10 @@ case "${1:-}" in
     wineserver -k >/dev/null 2>&1 8>&- || true
     wineserver -w >/dev/null 2>&1 8>&- || true
     usb='HKLM\SYSTEM\CurrentControlSet\Enum\USB'
+    # The slot's prefix holds only the keys this run asks for: a run killed before its keys
+    # were deleted, or a server stopped before it saved their deletion, leaves them in the
+    # copy on disk, where the next run in this slot would meet a device it never had.
+    wine reg delete "$usb" /f >/dev/null 2>&1 8>&- || true
     for key in ${ZORFLASH_WINE_USB_KEYS:-}; do
         wine reg add "$usb\\$key" /f >/dev/null 2>&1 8>&-
     done
