@@ -4,7 +4,8 @@
 // step, a record of the sensors met that is stale, ambiguous, missing or read-only, a
 // second run while one writes, a planted lock. After every sequence:
 //   - no block of an image ever reaches a board of the other family, nor another board;
-//   - a second run never takes the lock while one runs;
+//   - a second run never takes the lock while one runs, and a signal never ends a run
+//     while the sensor is written;
 //   - each run's exit status tells what happened to the sensor (0 only with the image
 //     written and the sensor back; a refusal only when nothing was sent);
 //   - a run that was killed is finished by the next one, or that one refuses with 9 and
@@ -18,11 +19,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 #include <random>
 #include <string>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
+#include "app/app.h"
 #include "app/json_report.h"
 #include "app/reports.h"
 #include "firmware/sha256.h"
@@ -49,11 +53,12 @@ enum class Happening {
     SecondBoard,      // a second board in its boot loader is plugged in elsewhere
     RecordReadOnly,   // the record can no longer be written
     SecondRun,        // a second program starts and asks for the lock
+    Signal,           // SIGTERM, SIGHUP or Ctrl-C: the window is closed
 };
 const char* const kHappeningWords[] = {"nothing", "kill", "swap for the other family",
                                        "swap for the other family in its boot loader",
                                        "second board in its boot loader", "record read-only",
-                                       "second run"};
+                                       "second run", "signal"};
 
 struct Sequence {
     uint16_t family;
@@ -107,11 +112,11 @@ Sequence Generate(std::mt19937& rng) {
     // A swap into a boot loader at the same port while the sensor is being switched is the
     // one change no program can see: a boot loader does not tell its family. It is left to
     // the times between runs and before Update.
-    static const Happening kDuring[] = {Happening::Nothing,    Happening::Kill,
-                                        Happening::Kill,       Happening::SwapFamily,
+    static const Happening kDuring[] = {Happening::Nothing,     Happening::Kill,
+                                        Happening::Kill,        Happening::SwapFamily,
                                         Happening::SecondBoard, Happening::RecordReadOnly,
-                                        Happening::SecondRun};
-    s.duringRun = kDuring[pick(7)];
+                                        Happening::SecondRun,   Happening::Signal};
+    s.duringRun = kDuring[pick(8)];
     // Most runs end within a few thousand HID calls; some steps fall past the end.
     s.atStep = 1 + pick(pick(2) == 0 ? 60 : 2500);
     s.recordGoneAfter = pick(8) == 0;
@@ -159,6 +164,7 @@ struct Model {
     SensorInfo sensor;           // the sensor as the run found it
     bool duringFired;
     bool killed;
+    std::atomic<bool> signalled;  // a signal came: the loop closes the window
     bool secondRunLocked;        // a second run took the lock while one ran
     char lockPath[128];
     std::string failure;
@@ -236,6 +242,9 @@ void Happen(Model* m, Happening what) {
         sim_set_products_met(kept, count, true);
         break;
     }
+    case Happening::Signal:
+        m->signalled.store(true);
+        break;
     case Happening::SecondRun: {
         char reason[256];
         if (plat_lock_instance(m->lockPath, reason, sizeof reason) == InstanceLock::Taken) {
@@ -253,8 +262,10 @@ void OnStep(void* context, uint32_t step) {
     Happen(m, m->sequence->duringRun);
 }
 
-// One program run, as the terminal edition makes it with --update: the lock, the sensor
-// looked at, Update, the worker to its end. Returns its exit status (-1: killed).
+// One program run, as a front end makes it with --update over the app's driver: the lock,
+// the window's first tick (the sensor looked at), Update, the loop until the worker has
+// ended, Exit. A signal at the chosen step is the window's close, which must be refused while
+// the worker runs. Returns the exit status (-1: killed).
 int RunProgram(Model* m, bool withEvents, UpdateOutcome* outcome) {
     m->sentThisRun = 0;
     m->sentToBoard = 0;
@@ -264,25 +275,43 @@ int RunProgram(Model* m, bool withEvents, UpdateOutcome* outcome) {
     if (plat_lock_instance(m->lockPath, reason, sizeof reason) != InstanceLock::Taken) {
         return kExitAlreadyRunning;
     }
-    SensorInfo& sensor = m->sensor;
-    QuerySensor(&sensor);
-    if (withEvents) Happen(m, m->sequence->beforeUpdate);
-    UpdateRequest request{kModelView, sensor, nullptr};
-    request.familyUnknownText = "family unknown";
+    LaunchOptions options;
+    ResetLaunchOptions(&options);
+    const AppSettings settings{nullptr, true, kSensorNone, "family unknown"};
+    static AppState app;
+    AppStart(&app, kModelView, options, settings);
+    AppTick(&app);
+    m->sensor = AppSensor(&app);
     if (withEvents) {
+        Happen(m, m->sequence->beforeUpdate);
         m->duringFired = false;
+        m->signalled.store(false);
         sim_set_step_hook(OnStep, m);
     }
-    UpdateWorker(&request);
+    AppPress(&app, AppButton::Update);
+    while (AppUpdating(&app)) {
+        if (m->signalled.exchange(false) && !AppClose(&app) && AppUpdating(&app)) {
+            m->failure += "a close ended the run while the worker ran; ";
+        }
+        std::this_thread::yield();
+    }
+    AppPress(&app, AppButton::Exit);
+    int exitStatus = -1;
+    while (!AppFinished(&app, &exitStatus)) AppTick(&app);
     sim_set_step_hook(nullptr, nullptr);
     Harvest(m);
     plat_unlock_instance();
-    *outcome = request.outcome;
+    *outcome = AppOutcome(&app);
+    // The exit status is the worker's final word, never one decided while it still ran.
+    if (!m->killed && exitStatus != UpdateExitStatusFor(*outcome)) {
+        m->failure += "the exit status " + std::to_string(exitStatus) +
+                      " is not the one the update's end gives; ";
+    }
     if (m->killed) {
         sim_sever_program(false);
         return -1;
     }
-    return UpdateExitStatusFor(request.outcome);
+    return exitStatus;
 }
 
 // The exit status against the board as it is now and what it received.
