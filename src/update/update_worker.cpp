@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "platform/sensor_ids.h"
 #include "sensor/diag_log.h"
+#include "sensor/hid_device.h"
 #include "update/firmware_catalogue.h"
 #include "update/firmware_source.h"
 
@@ -94,6 +95,9 @@ TargetCheck EstablishTarget(const UpdateRequest& request, UpdateTarget* target) 
         return TargetCheck::Other;
     }
     if (chosen.productId == kProductBootLoader) {
+        // Beside another board of the sensor's, neither the record nor a family the user
+        // named says which of the two boot loaders it speaks of.
+        if (SensorDeviceElsewhere(now.port)) return TargetCheck::Other;
         const bool recordTells = now.kind != kSensorNone;
         if (recordTells ? now.kind != chosen.kind : !request.familyGiven) {
             return TargetCheck::FamilyUnknown;

@@ -32,6 +32,7 @@
 #include "firmware/sha256.h"
 #include "flash/flash_protocol.h"
 #include "hardening_support.h"
+#include "recording_view.h"
 #include "platform/instance_lock.h"
 #include "update/firmware_catalogue.h"
 #include "update/update_worker.h"
@@ -281,6 +282,8 @@ int RunProgram(Model* m, bool withEvents, UpdateOutcome* outcome) {
     if (plat_lock_instance(m->lockPath, reason, sizeof reason) != InstanceLock::Taken) {
         return kExitAlreadyRunning;
     }
+    // The recording view keeps the workers' threads: the last run's is joined here.
+    recording_view_reset();
     LaunchOptions options;
     ResetLaunchOptions(&options);
     const AppSettings settings{nullptr, true, kSensorNone, "family unknown"};
@@ -461,6 +464,7 @@ TEST(TargetModel, EveryGeneratedSequenceKeepsTheRules) {
             shortestFailure = failure;
         }
     }
+    recording_view_reset();
     unlink(lockPath.c_str());
     rmdir(folder);
     std::printf("model: %u of %u sequences broke a rule\n", failures, count);

@@ -44,10 +44,18 @@ uint16_t versionReadKind = 0xFFFF;
 // The sensor as the update starts: the one the request was made for, unless a row says otherwise.
 SensorInfo identifiedNow;
 
+// What changed between the first look and Update, where a row says so; another board of
+// the sensor's on another port.
+void (*changeBeforeUpdate)(SensorInfo* now) = nullptr;
+bool otherBoardAttached = false;
+
 bool LocateSensor(SensorInfo* info) {
     *info = identifiedNow;
+    if (changeBeforeUpdate != nullptr) changeBeforeUpdate(info);
     return info->productId != 0;
 }
+
+bool SensorDeviceElsewhere(const char*) { return otherBoardAttached; }
 
 UpdateResult RunWriteAndVerify(const FlashProgress& progress, const uint8_t* image,
                                uint32_t endAddress, UpdateTarget*) {
@@ -132,6 +140,8 @@ protected:
         versionReads = 0;
         versionReadKind = 0xFFFF;
         history.clear();
+        changeBeforeUpdate = nullptr;
+        otherBoardAttached = false;
     }
 
     unsigned Run(SensorInfo sensor) {
@@ -453,5 +463,69 @@ TEST_F(Worker, RequestIsNotWritten) {
     EXPECT_EQ(request.sensor.report5Word, 0x1111);
     EXPECT_EQ(request.sensor.report6Word, 0x2222);
 }
+
+// ---- The sensor found again at Update -----------------------------------------------------
+
+struct TargetCase {
+    const char* name;
+    uint16_t productThen;  // as the first look found it: family 0 at 0140, or its boot loader
+    bool familyGiven;
+    void (*change)(SensorInfo* now);
+    bool otherBoard;
+    UpdateEnd end;  // NotRun: the attempts ran
+};
+
+const TargetCase kTargets[] = {
+    {"ProductChanged", 0x0090, false, [](SensorInfo* n) { n->productId = 0x00E6, n->kind = 1; },
+     false, UpdateEnd::Failed},
+    {"PortChanged", 0x0090, false, [](SensorInfo* n) { n->port[17] = '2'; }, false,
+     UpdateEnd::Failed},
+    {"VersionChanged", 0x0090, false, [](SensorInfo* n) { n->firmwareVersion = 0x0141; }, false,
+     UpdateEnd::Failed},
+    {"BootLoaderNow", 0x0090, false, [](SensorInfo* n) { n->productId = 0x0094; }, false,
+     UpdateEnd::Failed},
+    {"GoneNowAttemptsLookForIt", 0x0090, false, [](SensorInfo* n) { n->productId = 0; }, false,
+     UpdateEnd::NotRun},
+    {"BootLoaderRecordNowOtherFamily", 0x0094, false, [](SensorInfo* n) { n->kind = 1; }, false,
+     UpdateEnd::FamilyUnknown},
+    {"BootLoaderRecordNowSilent", 0x0094, false, [](SensorInfo* n) { n->kind = kSensorNone; },
+     false, UpdateEnd::FamilyUnknown},
+    {"BootLoaderFamilyGiven", 0x0094, true, [](SensorInfo* n) { n->kind = kSensorNone; }, false,
+     UpdateEnd::NotRun},
+    {"BootLoaderBesideAnotherBoard", 0x0094, true, [](SensorInfo* n) { n->kind = kSensorNone; },
+     true, UpdateEnd::Failed},
+};
+
+class Target : public Worker, public ::testing::WithParamInterface<TargetCase> {};
+
+// Only the sensor the update was chosen for is written: anything else found at Update ends
+// the update before the first attempt, with nothing sent.
+TEST_P(Target, ChosenSensorOrNothing) {
+    const TargetCase& c = GetParam();
+    script.results = {0};
+    changeBeforeUpdate = c.change;
+    otherBoardAttached = c.otherBoard;
+    SensorInfo sensor{0, 0x0140, 0xFFFF, 0xFFFF, c.productThen};
+    std::snprintf(sensor.port, sizeof sensor.port, "usb-0000:00:14.0-1");
+    identifiedNow = sensor;
+    request = UpdateRequest{kView, sensor, nullptr, "family unknown", c.familyGiven};
+    EXPECT_EQ(UpdateWorker(&request), c.end == UpdateEnd::FamilyUnknown ? 0u : 2u);
+    if (c.end == UpdateEnd::NotRun) {
+        EXPECT_FALSE(sequenceCalls.empty());
+        return;
+    }
+    EXPECT_TRUE(sequenceCalls.empty());
+    EXPECT_EQ(request.outcome.end, c.end);
+    EXPECT_EQ(request.outcome.attempts, 0u);
+    EXPECT_EQ(Status(), c.end == UpdateEnd::FamilyUnknown
+                            ? "family unknown"
+                            : "The sensor attached now is not the one this update was chosen for; "
+                              "nothing was sent to it. Start the update again.");
+}
+
+INSTANTIATE_TEST_SUITE_P(AtUpdate, Target, ::testing::ValuesIn(kTargets),
+                         [](const ::testing::TestParamInfo<TargetCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace
