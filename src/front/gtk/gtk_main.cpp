@@ -270,11 +270,6 @@ bool TakeLock(GtkRun* run) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Before anything of GTK or GIO is loaded.
-    if (geteuid() == 0) {
-        std::fprintf(stderr, "%s\n", kRootRefusedText);
-        return kExitUsage;
-    }
     const Edition edition = {kEditionGtk, kProgramName};
     static GtkRun run;
     run.firmware = FirmwareSource{nullptr, kSystemFirmwareDirectory, {}, {}};
@@ -298,6 +293,12 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
 
+    // --help and --version are answered above without GTK; the window itself is refused to
+    // root before anything of GTK or GIO is loaded.
+    if (geteuid() == 0) {
+        std::fprintf(stderr, "%s\n", kRootRefusedText);
+        return kExitUsage;
+    }
     const bool locked = TakeLock(&run);
     ResetLaunchOptions(&run.options);
     run.settings = AppSettings{&run.firmware, false, longOptions.family, kFamilyUnknownText};

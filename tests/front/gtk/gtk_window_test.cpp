@@ -61,6 +61,10 @@ TEST_P(GtkWindowTest, DrivenThroughTheAccessibilityBus) {
     // process's own, from isolate_program_state).
     ASSERT_NE(std::getenv("ZORFLASH_TEST_STATE"), nullptr);
     std::system("rm -rf /var/lib/zorflash/products-met \"$HOME/.local/state/zorflash\"");
+    // The window is user 65534's: the nodes and ioctl sockets the emulated sensor makes as it
+    // restarts must be open to it from the moment they exist, or its first open of the boot
+    // loader may come before OpenNodesToAll has been round.
+    const mode_t umaskBefore = umask(0);
     EmulatedSensor* sensor = nullptr;
     if (c.sensor) {
         SimSensorConfig config = sim_sensor_config_for_family(c.family);
@@ -83,6 +87,7 @@ TEST_P(GtkWindowTest, DrivenThroughTheAccessibilityBus) {
     argv.insert(argv.end(), {ZORFLASH_GTK_BINARY, "--firmware-dir", dir});
     OpenNodesToAll();
     ProgramRun run = run_program(argv, {}, 240, [] { return OpenNodesToAll(), false; });
+    umask(umaskBefore);
     if (asRoot) run.out = "\n" + run.err + "exit: " + std::to_string(run.exitCode) + "\n";
     unlink("/run/zorflash/zorflash.lock");
     // The lines in order; one marked "~" may come anywhere after the line before it: the
