@@ -5,8 +5,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <glib-unix.h>
 #include <gtk/gtk.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -226,6 +228,20 @@ gboolean OnCloseRequest(GtkWindow*, gpointer data) {
     return TRUE;
 }
 
+// SIGTERM (logout, shutdown), SIGHUP (a closed terminal) and SIGINT (Ctrl-C): the window's
+// close, refused while the sensor is being written, as the terminal edition refuses them.
+// The request is kept: the run ends once the update has ended.
+gboolean OnSignal(gpointer data) {
+    GtkRun* run = static_cast<GtkRun*>(data);
+    if (run->finished) return G_SOURCE_CONTINUE;
+    if (AppClose(&run->app)) {
+        gtk_view_show_note(&run->view, kCloseRefusedText);
+        AppPress(&run->app, AppButton::Exit);
+    }
+    AfterAppCall(run);
+    return G_SOURCE_CONTINUE;
+}
+
 void OnActivate(GtkApplication* application, gpointer data) {
     GtkRun* run = static_cast<GtkRun*>(data);
     if (run->view.window != nullptr || run->finished) return;
@@ -238,6 +254,8 @@ void OnActivate(GtkApplication* application, gpointer data) {
     g_signal_connect(view->familyButtons[0], "clicked", G_CALLBACK(OnFamily0), run);
     g_signal_connect(view->familyButtons[1], "clicked", G_CALLBACK(OnFamily1), run);
     g_signal_connect(view->window, "close-request", G_CALLBACK(OnCloseRequest), run);
+    static const int kCloseSignals[] = {SIGTERM, SIGHUP, SIGINT};
+    for (const int number : kCloseSignals) g_unix_signal_add(number, OnSignal, run);
 
     if (run->refusal != nullptr) {
         // Another instance runs (or the lock is unusable): said in the window, nothing sent.

@@ -13,9 +13,12 @@ middle of an update ("-": none).
 CASE: update   press Update, try to close while the sensor is written, wait for the end,
                press Exit
       family   the same; when the family buttons come, press "Family 0 (...)", wait again
+      signals  press Update; SIGHUP, SIGINT and SIGTERM while the sensor is written; the
+               update ends, and the run with it, without Exit
 """
 import ctypes
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -226,7 +229,24 @@ def follow_update(watcher, display, shot):
     return watcher.wait(step, 120)
 
 
-def run_case(case, shot, app, display, watcher):
+def signal_while_written(watcher, program):
+    """Update, then SIGHUP while the flash is erased, SIGINT and SIGTERM while it is
+    programmed: each is the window's close, refused; the update ends, and so does the run."""
+    sent = []
+
+    def step(found):
+        for stage, number in (("Erasing", signal.SIGHUP), ("Program", signal.SIGINT),
+                              ("Program", signal.SIGTERM)):
+            if status(found).startswith(stage) and number not in sent:
+                sent.append(number)
+                program.send_signal(number)
+                print(f"driver: {number.name} sent", flush=True)
+        return status(found).startswith("Update complete")
+
+    return watcher.wait(step, 120)
+
+
+def run_case(case, shot, app, display, watcher, program):
     # The first tick identifies the sensor (up to three queries a second apart).
     if not watcher.wait(lambda f: text_of(f.get(("field", "Current version"))), 15):
         print("driver: the current version never showed", flush=True)
@@ -235,6 +255,10 @@ def run_case(case, shot, app, display, watcher):
     if case in ("update", "family"):
         press(app, watcher, "Update")
         follow_update(watcher, display, shot)
+    if case == "signals":
+        press(app, watcher, "Update")
+        signal_while_written(watcher, program)
+        return
     if case == "family":
         if watcher.wait(lambda f: ("push button", family) in f and showing(f[("push button", family)]), 10):
             press(app, watcher, family)
@@ -258,7 +282,7 @@ def main():
         if app is None:
             print("driver: the window never reached the accessibility bus", flush=True)
         else:
-            run_case(case, shot, app, display, Watcher(app))
+            run_case(case, shot, app, display, Watcher(app), program)
         try:
             status_code = program.wait(timeout=30)
         except subprocess.TimeoutExpired:
