@@ -241,7 +241,8 @@ def signal_while_written(watcher, program):
                 sent.append(number)
                 program.send_signal(number)
                 print(f"driver: {number.name} sent", flush=True)
-        return status(found).startswith("Update complete")
+        # The run ends with the update: the window may be gone before its last status.
+        return status(found).startswith("Update complete") or program.poll() is not None
 
     return watcher.wait(step, 120)
 

@@ -134,7 +134,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "Refused: The sensor is being written: the window cannot close until the "
                  "update has ended.",
                  "Status: Program....", "driver: SIGINT sent", "driver: SIGTERM sent",
-                 "Status: Verify....", "Status: Update complete.", "exit: 2"},
+                 "Status: Verify....", "exit: 2"},
                 true},
         GtkCase{"no_sensor", "update", false, 0, 0, false,
                 {"Current version: ????", "driver: pressing Update",
