@@ -29,7 +29,7 @@ const char* BootModeFailureText(UpdateResult result) {
     case UpdateResult::SwitchRequestFailed:
         return "Failed to send the Feature Report.";
     case UpdateResult::OtherSensor:
-        return "Another sensor is attached than the one the image was chosen for; left alone.";
+        return kOtherSensorDiagnostic;
     case UpdateResult::RecordUnsafe:
         return "The record of the sensors met would not tell the family after the switch; left alone.";
     default:

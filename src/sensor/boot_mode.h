@@ -16,6 +16,11 @@ struct UpdateTarget {
     bool bootLoaderExpected;
 };
 
+// The diagnostic line of an update that left another sensor than its target alone, found
+// at Update or at boot-mode entry.
+constexpr char kOtherSensorDiagnostic[] =
+    "Another sensor is attached than the one the image was chosen for; left alone.";
+
 // Success, NoSensor, OtherSensor, RecordUnsafe, SwitchRequestFailed or BootModeTimeout.
 // Success leaves `device` open on the boot loader; every other result leaves it closed.
 //

@@ -225,10 +225,7 @@ void RunUpdate(UpdateRequest* request, UpdateOutcome* outcome) {
             request->familyUnknownText != nullptr ? request->familyUnknownText : kNoConnectionText;
         return;
     case TargetCheck::Other:
-        LogDiagnostic(0,
-                      "Another sensor is attached than the one the image was chosen for; left "
-                      "alone.",
-                      "Module Name : FlashWriteVerify", false);
+        LogDiagnostic(0, kOtherSensorDiagnostic, "Module Name : FlashWriteVerify", false);
         outcome->end = UpdateEnd::Failed;
         outcome->result = UpdateResult::OtherSensor;
         outcome->status = UpdateResultText(outcome->result);
