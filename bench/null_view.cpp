@@ -3,9 +3,8 @@
 
 void view_show_text(View*, ViewText, const char*) {}
 void view_enable_button(View*, ViewButton, bool) {}
-void view_show_progress(View*, uint32_t, uint32_t) {}
-void view_start_progress(View*, uint32_t) {}
+void view_show_progress(View*, uint32_t, uint32_t, bool) {}
 void view_enable_progress(View*, bool) {}
 void view_show_window(View*, bool) {}
-void view_message_box(View*, const char*, const char*) {}
-void view_keep_awake(View*, bool) {}
+void view_show_error(View*, ViewError) {}
+void view_run_on_loop(View*, void (*)(void*), void*) {}

@@ -12,33 +12,38 @@ const char kMainWindowModule[] = "Firmware Write Utility for Orvell sensor";
 
 namespace {
 
-constexpr uint32_t kExitNoWorker = 2;
+constexpr int kExitNoWorker = 2;
 const char kUnknownVersion[] = "????";
-const char kThreadStartErrorText[] = "_beginthreadex ERROR";
-const char kThreadStartErrorCaption[] = "ZORFLASH";
+// What an unattended run whose worker cannot start leaves in the diagnostic log.
+const char kWorkerNotStartedText[] = "The update could not start: no thread could be made for it.";
 
 bool Interactive(const AppState* app) { return LaunchInteractive(app->options); }
 
-bool WorkerRunning(const AppState* app) {
-    return app->worker != nullptr && !plat_thread_ended(app->worker, nullptr);
-}
+bool WorkerRunning(const AppState* app) { return app->workerRunning; }
 
-// The run is over: the worker's result is the exit code. Every way here has seen the worker
-// end first (close and Exit are refused while it runs), so the result is always there.
-void Finish(AppState* app) {
-    if (!Interactive(app)) app->ticking = false;
-    uint32_t exitCode = kExitNoWorker;
+void ReleaseWorker(AppState* app) {
     if (app->worker != nullptr) {
-        plat_thread_ended(app->worker, &exitCode);
         plat_thread_close(app->worker);
         app->worker = nullptr;
-        // --update tells how the update ended; the worker has written it and ended.
-        if (app->settings.updateExitStatus) exitCode = UpdateExitStatusFor(app->request.outcome);
+    }
+}
+
+// The run is over. Every way here has seen the worker end first (close and Exit wait for
+// it), so its outcome is final: it gives the exit code.
+void Finish(AppState* app) {
+    app->ticking = false;
+    ReleaseWorker(app);
+    int exitCode = kExitNoWorker;
+    if (app->workerEnded) {
+        // --update tells how the update ended; the slash options and the window tell 0
+        // when no sensor was found, 2 otherwise.
+        exitCode = app->settings.updateExitStatus ? UpdateExitStatusFor(app->request.outcome)
+                                                  : UpdateWorkerExitCode(app->request.outcome);
     } else if (app->settings.updateExitStatus) {
         exitCode = kExitUpdateFailed;  // the worker could not even start
     }
     app->finished = true;
-    app->exitCode = static_cast<int>(exitCode);
+    app->exitCode = exitCode;
     view_show_window(app->view, false);
 }
 
@@ -66,21 +71,27 @@ bool EndOnFamilyRefusal(AppState* app) {
     return true;
 }
 
-// The worker's thread procedure: the machine stays awake from the worker's first step to
-// its last. Both calls come from the worker thread, whose lifetime the inhibitor follows.
-unsigned RunUpdateWorker(void* parameter) {
-    View* const view = static_cast<const UpdateRequest*>(parameter)->view;
-    view_keep_awake(view, true);
-    const unsigned result = UpdateWorker(parameter);
-    view_keep_awake(view, false);
-    return result;
+// On the loop, once the worker's last step is done: a run nobody watches, or one whose Exit
+// or close came meanwhile, ends now.
+void WorkerEnded(void* parameter) {
+    AppState* app = static_cast<AppState*>(parameter);
+    if (app->finished || !app->workerRunning) return;
+    app->workerRunning = false;
+    app->workerEnded = true;
+    ReleaseWorker(app);
+    if (!Interactive(app) || app->exitRequested) Finish(app);
 }
 
-void ReleaseWorker(AppState* app) {
-    if (app->worker != nullptr) {
-        plat_thread_close(app->worker);
-        app->worker = nullptr;
-    }
+// The worker's thread procedure: the machine stays awake from the worker's first step to
+// its last; both calls come from the worker thread, whose lifetime the inhibitor follows.
+// Its end is handed to the loop as its very last step, after which it touches nothing.
+unsigned RunUpdateWorker(void* parameter) {
+    AppState* app = static_cast<AppState*>(parameter);
+    plat_keep_awake(true);
+    UpdateWorker(&app->request);
+    plat_keep_awake(false);
+    view_run_on_loop(app->view, WorkerEnded, app);
+    return 0;
 }
 
 // The request lives in the state, which outlives every worker: the worker reads it after
@@ -91,16 +102,17 @@ void StartUpdateWorker(AppState* app) {
     app->request.firmware = app->settings.firmware;
     app->request.familyUnknownText = app->settings.familyUnknownText;
     app->request.familyGiven = app->settings.familyOption != kSensorNone;
-    app->worker = plat_thread_start(RunUpdateWorker, &app->request);
-    if (app->worker == nullptr) {
-        // A box would hold --update, which a script runs and nobody watches, for good: its
-        // reason goes to the diagnostic output and the exit status (1). The slash options
-        // keep the box they have always shown.
-        if (app->settings.updateExitStatus) {
-            LogDiagnostic(0, kThreadStartErrorText, kMainWindowModule, false);
-        } else {
-            view_message_box(app->view, kThreadStartErrorText, kThreadStartErrorCaption);
-        }
+    app->workerEnded = false;
+    app->workerRunning = true;
+    app->worker = plat_thread_start(RunUpdateWorker, app);
+    if (app->worker != nullptr) return;
+    app->workerRunning = false;
+    // A box would hold a run nobody watches for good: its reason goes to the diagnostic
+    // output and the exit status.
+    if (app->settings.unattended) {
+        LogDiagnostic(0, kWorkerNotStartedText, kMainWindowModule, false);
+    } else {
+        view_show_error(app->view, ViewError::UpdateNotStarted);
     }
 }
 
@@ -147,12 +159,11 @@ void UnattendedTick(AppState* app) {
     // it the worker would judge an all-zero record and never update anything.
     QuerySensorOnce(app);
     if (EndOnFamilyRefusal(app)) return;
+    // Once started, the worker's end ends the run; no tick is needed for it.
+    app->ticking = false;
     StartUpdateWorker(app);
-    if (app->worker == nullptr) {
-        // Nobody is there to press a button: end with the "not updated" code, 2.
-        app->ticking = false;
-        Finish(app);
-    }
+    // Nobody is there to press a button: end with the "not updated" code, 2.
+    if (app->worker == nullptr) Finish(app);
 }
 
 }  // namespace
@@ -162,6 +173,8 @@ void AppStart(AppState* app, View* view, const LaunchOptions& options, const App
     app->options = options;
     app->settings = settings;
     app->worker = nullptr;
+    app->workerRunning = false;
+    app->workerEnded = false;
     app->sensor = SensorInfo{kSensorNone, kValueNotRead, kValueNotRead, kValueNotRead, 0};
     app->sensorQueried = false;
     app->exitRequested = false;
@@ -171,20 +184,12 @@ void AppStart(AppState* app, View* view, const LaunchOptions& options, const App
     app->request = UpdateRequest{view, app->sensor, settings.firmware};
     // The tick starts with the window; then the bar is set up, greyed until an update.
     app->ticking = true;
-    view_show_progress(view, 0, kProgressStartMaximum);
+    view_show_progress(view, 0, kProgressStartMaximum, false);
     view_enable_progress(view, false);
 }
 
 void AppTick(AppState* app) {
-    if (app->finished || !app->ticking) return;
-    if (app->worker != nullptr) {
-        // An unattended run, or an Exit that came meanwhile, ends once the worker has.
-        if (plat_thread_ended(app->worker, nullptr) && (!Interactive(app) || app->exitRequested)) {
-            app->ticking = false;
-            Finish(app);
-        }
-        return;
-    }
+    if (app->finished || !app->ticking || WorkerRunning(app)) return;
     if (Interactive(app)) {
         ShowSensor(app);
         return;
@@ -202,11 +207,10 @@ void AppPress(AppState* app, AppButton button) {
     }
     // While a worker runs its result is not final yet and the sensor may be mid-write, so
     // Exit waits for the worker's end. The worker enables Exit as its last step, a moment
-    // before its thread ends: an Exit in that moment is remembered and carried out by the
-    // tick once the worker has ended, rather than dropped.
+    // before its end reaches the loop: an Exit in that moment is remembered and carried out
+    // then, rather than dropped.
     if (WorkerRunning(app)) {
         app->exitRequested = true;
-        app->ticking = true;
     } else {
         Finish(app);
     }
@@ -218,6 +222,12 @@ bool AppClose(AppState* app) {
     if (WorkerRunning(app)) return true;
     if (!app->finished) Finish(app);
     return false;
+}
+
+bool AppCloseWhenDone(AppState* app) {
+    if (!AppClose(app)) return false;
+    app->exitRequested = true;
+    return true;
 }
 
 bool AppFinished(const AppState* app, int* exitCode) {

@@ -2,7 +2,8 @@
 // options, the sensor found, the update worker's thread and how it ended) and tells the view
 // what to show. The front end owns its loop: it creates the window, calls AppStart, then
 // AppTick every kAppTickMs while AppWantsTicks says so, and AppPress / AppClose on the
-// user's actions, until AppFinished gives the exit code.
+// user's actions, until AppFinished gives the exit code. The worker's end reaches the loop
+// as work the app hands to it (view_run_on_loop): nothing polls for it.
 #pragma once
 
 #include <cstddef>
@@ -25,6 +26,7 @@ struct AppSettings {
     uint16_t familyOption;           // --family; kSensorNone when not given
     const char* familyUnknownText;   // status line for a boot loader of unknown family; null:
                                      // the no-connection text
+    bool unattended;                 // nobody watches: nothing is shown that waits for a click
 };
 
 // One run's state: a plain struct defined here, owned by the front end (its fields are the
@@ -35,9 +37,11 @@ struct AppState {
     LaunchOptions options;  // launchMode 5 and up is interactive
     AppSettings settings;
     PlatThread* worker;     // the update worker's thread; null when none is held
+    bool workerRunning;     // from its start until its end has reached the loop
+    bool workerEnded;       // a worker ran to its end: `request.outcome` is final
     SensorInfo sensor;      // the sensor query's result
     bool sensorQueried;     // the query runs once per run
-    bool exitRequested;     // an Exit came while the worker was still ending
+    bool exitRequested;     // an Exit or a close came while the worker ran: done at its end
     bool ticking;           // the periodic tick runs
     bool finished;
     int exitCode;
@@ -55,16 +59,20 @@ extern const char kMainWindowModule[];   // "Firmware Write Utility for Orvell s
 // parsed from its command line (ParseCommandLine gives LaunchOptions; the file name travels
 // in them as data).
 void AppStart(AppState* app, View* view, const LaunchOptions& options, const AppSettings& settings);
-// The periodic tick (the design's 100 ms timer): the first identifies the sensor, later ones
-// watch the worker. Returns nothing; see AppWantsTicks.
+// The periodic tick: the first identifies the sensor (an unattended run then starts its
+// worker). Returns nothing; see AppWantsTicks.
 void AppTick(AppState* app);
 // Whether the front end should keep calling AppTick (the Windows front end maps this onto
 // SetTimer/KillTimer at the moments the design gives).
 bool AppWantsTicks(const AppState* app);
 void AppPress(AppState* app, AppButton button);
-// The window's close (the title bar's X, Ctrl-C, hang-up): true when refused because the
-// sensor is being written; false when the run is ending.
+// The window's close (the title bar's X): true when refused because the sensor is being
+// written; false when the run is ending.
 bool AppClose(AppState* app);
+// A close nobody can be asked about again (a signal, the session's end): refused the same
+// way while the sensor is written, and then carried out as soon as the update has ended.
+// True when refused.
+bool AppCloseWhenDone(AppState* app);
 // True once the run is over, with the process exit code.
 bool AppFinished(const AppState* app, int* exitCode);
 // True while the update worker runs (the sensor may be being written).

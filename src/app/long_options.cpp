@@ -22,20 +22,20 @@ struct LongOptionRow {
 };
 
 constexpr uint32_t kAllEditions = kEditionLinux | kEditionWindows | kEditionSim;
-// Every edition, the window too (which offers no report and no unattended run).
+// Every edition, the window too (which offers no unattended update).
 constexpr uint32_t kWindowEditions = kAllEditions | kEditionGtk;
 
 constexpr uint32_t kTerminalEditions = kEditionLinux | kEditionSim;
 
 const LongOptionRow kLongOptions[] = {
-    {"info", nullptr, kAllEditions, LongOptionId::Info,
+    {"info", nullptr, kWindowEditions, LongOptionId::Info,
      "show the sensor, its version, the version written and the verdict; change nothing"},
     {"update", nullptr, kAllEditions, LongOptionId::Update,
      "update unattended (as /V) and end with an exit status that tells how it went"},
-    {"json", nullptr, kTerminalEditions, LongOptionId::Json,
+    {"json", nullptr, kTerminalEditions | kEditionGtk, LongOptionId::Json,
      "with --info, --update, --help or --version: one JSON object on standard\n"
      "                      output, whatever happens"},
-    {"report", "FILE", kAllEditions, LongOptionId::Report,
+    {"report", "FILE", kWindowEditions, LongOptionId::Report,
      "write the object --json prints to FILE (replaced whole), whatever happens;\n"
      "                      also with /V and /F0 to /F2"},
     {"family", "N", kTerminalEditions | kEditionGtk, LongOptionId::Family,
@@ -90,6 +90,20 @@ void TakePath(const char* value, char* path, size_t capacity, const char* kind, 
     Fail(options, edition, what, word);
 }
 
+// The options a script gives: a word that is one of them, begins with one, or is a beginning
+// of one at least three letters long ("--updat", "--update=1", "--rep", "--json" where the
+// edition has no JSON) was written for a run nobody watches, even when it is refused.
+const char* const kUnattendedOptionNames[] = {"update", "report", "json"};
+
+bool NamesUnattendedOption(const char* name, size_t nameLength) {
+    for (const char* option : kUnattendedOptionNames) {
+        const size_t optionLength = std::strlen(option);
+        const size_t shared = std::min(nameLength, optionLength);
+        if (shared >= 3 && std::strncmp(name, option, shared) == 0) return true;
+    }
+    return false;
+}
+
 // Takes one word that begins with "--"; `next` is the word after it (null at the end).
 // Returns how many words were used.
 int TakeLongOption(const char* word, const char* next, const Edition& edition,
@@ -97,6 +111,7 @@ int TakeLongOption(const char* word, const char* next, const Edition& edition,
     const char* name = word + 2;
     const char* equals = std::strchr(name, '=');
     const size_t nameLength = equals != nullptr ? static_cast<size_t>(equals - name) : std::strlen(name);
+    if (NamesUnattendedOption(name, nameLength)) options->scripted = true;
     for (const LongOptionRow& row : kLongOptions) {
         if ((row.editions & edition.flag) == 0 || std::strlen(row.name) != nameLength ||
             std::strncmp(row.name, name, nameLength) != 0) {
@@ -170,6 +185,7 @@ void ResetLongOptions(LongOptions* options, char* rest, size_t restCapacity) {
     options->error[0] = '\0';
     options->update = false;
     options->json = false;
+    options->scripted = false;
     options->family = kSensorNone;
     if (restCapacity > 0) rest[0] = '\0';
 }
@@ -379,7 +395,9 @@ void FormatHelpText(const Edition& edition, char* text, size_t capacity) {
         AppendLongOptions(edition, text, capacity, &length);
         Append(text, capacity, &length,
                "\nExit status: 0 --help or --version, or the last update found no sensor;\n"
-               "2 the window was closed, or another zorflash is running; 4 usage error.\n");
+               "2 the window was closed, or another zorflash is running; 4 usage error.\n"
+               "Exit status of --info: 0 a sensor was found, 3 none was, 4 usage error,\n"
+               "6 another zorflash is running.\n");
         return;
     }
     Append(text, capacity, &length,

@@ -39,6 +39,9 @@ struct LongOptions {
     char error[kLongOptionErrorCapacity];           // one line for UsageError
     bool update;      // --update: the unattended update with an exit status that tells
     bool json;        // --json: one JSON object on standard output, all else on standard error
+    // A word of --update, --report or --json, given whole, with a value, or cut short: the
+    // line was written by a script, so nothing may wait for a click, even to refuse it.
+    bool scripted;
     uint16_t family;  // --family: 0 or 1; kSensorNone (2) when not given
 };
 

@@ -1,6 +1,6 @@
-// One instance at a time on Linux, shared by every front end there (the terminal editions
-// and a desktop window): an advisory lock on a file, released by the kernel when the process
-// ends however it ends. Implemented in src/platform/linux.
+// One instance at a time, shared by every front end of a system (the terminal editions and a
+// desktop window): on Linux an advisory lock on a file, on Windows a named mutex; released
+// by the system when the process ends however it ends.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +22,7 @@ InstanceLock plat_lock_instance(const char* path, char* reason, size_t capacity)
 // a folder of its own (tests/support isolate_program_state).
 InstanceLock plat_lock_editions(const char* path, char* refusal, size_t capacity);
 void plat_unlock_instance();
+// Windows: `path` is the mutex's name, the reasons are the dialog's sentences.
 // The lock every Linux edition that drives the real sensor shares, so that two users cannot
 // update the sensor at once: /run/zorflash/zorflash.lock, in the package's folder (made by
 // root's run where it is missing). A user's run without that folder locks in a folder of

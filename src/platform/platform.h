@@ -192,6 +192,11 @@ bool plat_thread_ended(PlatThread* thread, uint32_t* result);
 // Releases the handle; a thread still running goes on and ends by itself.
 void plat_thread_close(PlatThread* thread);
 
+// Keeps the machine from sleeping (and the session from ending unasked) while on: the update
+// worker's first step to its last, from the worker's thread. Linux: a logind "sleep"
+// inhibitor; Windows: the thread's execution state; the simulated machine: nothing.
+void plat_keep_awake(bool on);
+
 // ---- Time -------------------------------------------------------------------------------
 
 void plat_sleep(uint32_t milliseconds);  // 0 gives up the rest of the time slice

@@ -48,19 +48,19 @@ void ResetBar(void* context, uint16_t maximum) {
     ViewBar* bar = static_cast<ViewBar*>(context);
     bar->done = 0;
     bar->total = maximum > 0 ? maximum : 1;
-    view_start_progress(bar->view, bar->total);
+    view_show_progress(bar->view, 0, bar->total, true);
 }
 
 // One block done; past the end the bar stays full.
 void StepBar(void* context) {
     ViewBar* bar = static_cast<ViewBar*>(context);
     if (bar->done < bar->total) ++bar->done;
-    view_show_progress(bar->view, bar->done, bar->total);
+    view_show_progress(bar->view, bar->done, bar->total, false);
 }
 
 void ResetProgress(ViewBar* bar) {
     bar->done = 0;
-    view_show_progress(bar->view, 0, bar->total);
+    view_show_progress(bar->view, 0, bar->total, false);
 }
 
 // The normal-mode product that runs the family whose image is written: the only sensor the
@@ -276,6 +276,11 @@ void RecordHistory(const UpdateOutcome& outcome) {
 
 FlashProgress ViewFlashProgress(ViewBar* bar) {
     return FlashProgress{bar, ShowStatus, ResetBar, StepBar};
+}
+
+int UpdateWorkerExitCode(const UpdateOutcome& outcome) {
+    const bool noSensor = outcome.end == UpdateEnd::NoSensor || outcome.end == UpdateEnd::FamilyUnknown;
+    return static_cast<int>(noSensor ? kWorkerNoSensor : kWorkerDone);
 }
 
 unsigned UpdateWorker(void* parameter) {

@@ -68,6 +68,8 @@ struct UpdateRequest {
 // Thread procedure; `request` points to an UpdateRequest that outlives the thread.
 // Returns 0 on the no-sensor path, 2 on every other path (the process exit codes).
 unsigned UpdateWorker(void* request);
+// The same exit code from how a worker ended.
+int UpdateWorkerExitCode(const UpdateOutcome& outcome);
 
 // The sequence's status texts and progress steps, shown in the view's status line and bar.
 // `bar` outlives the sequence.

@@ -26,10 +26,10 @@ SimScenario Scenario(const char* name) {
 class Program : public ::testing::Test {
 protected:
     AppState state;
-    AppSettings settings = {nullptr, false, kSensorNone, nullptr};
+    AppSettings settings = {nullptr, false, kSensorNone, nullptr, false};
     void SetUp() override {
         recording_view_reset();
-        settings = AppSettings{nullptr, false, kSensorNone, nullptr};
+        settings = AppSettings{nullptr, false, kSensorNone, nullptr, false};
     }
     void TearDown() override { recording_view_join_threads(); }
 
@@ -178,16 +178,16 @@ TEST_F(Program, InteractiveFailedUpdateGivesTwo) {
     EXPECT_EQ(QuitCode(), 2);
 }
 
-TEST_F(Program, ThreadStartFailureShowsTheMessageBox) {
+TEST_F(Program, ThreadStartFailureShowsTheError) {
     Start("family0", "");
     Tick();
     recording_view_fail_thread_start(true);
     AppPress(&state, AppButton::Update);
     EXPECT_EQ(state.worker, nullptr);
-    ASSERT_EQ(Count(ViewCallKind::MessageBox), 1);
+    ASSERT_EQ(Count(ViewCallKind::Error), 1);
     for (const ViewCall& call : recording_view_calls()) {
-        if (call.kind == ViewCallKind::MessageBox) {
-            EXPECT_EQ(call.text, "_beginthreadex ERROR|ZORFLASH");
+        if (call.kind == ViewCallKind::Error) {
+            EXPECT_EQ(call.value, static_cast<uint32_t>(ViewError::UpdateNotStarted));
         }
     }
     AppPress(&state, AppButton::Exit);
@@ -196,12 +196,11 @@ TEST_F(Program, ThreadStartFailureShowsTheMessageBox) {
 
 // ---- While a worker runs --------------------------------------------------------------------
 
-// A worker that runs until the test lets it go, to hold the program in the "worker runs"
-// state for as long as a check needs.
+// The worker is held at its first call of the sensor until the test lets it go, to hold the
+// program in the "worker runs" state for as long as a check needs.
 std::atomic<bool> releaseWorker{false};
-unsigned HeldWorker(void*) {
+void HoldWorker(void*, uint32_t) {
     while (!releaseWorker.load()) std::this_thread::yield();
-    return 2;
 }
 
 class WhileWorkerRuns : public Program {
@@ -211,20 +210,21 @@ protected:
         Start("family0", "");
         Tick();
         releaseWorker = false;
-        state.worker = plat_thread_start(HeldWorker, nullptr);
+        sim_set_step_hook(HoldWorker, nullptr);
+        AppPress(&state, AppButton::Update);
         ASSERT_NE(state.worker, nullptr);
     }
     void TearDown() override {
         releaseWorker = true;
         Program::TearDown();
+        sim_set_step_hook(nullptr, nullptr);
     }
 };
 
-TEST_F(WhileWorkerRuns, CloseIsRefusedUntilTheWorkerHasEnded) {
+TEST_F(WhileWorkerRuns, CloseIsRefusedUntilTheWorkersEndHasReachedTheLoop) {
     EXPECT_TRUE(AppUpdating(&state));
     EXPECT_TRUE(AppClose(&state));
     EXPECT_EQ(QuitCode(), -1);
-    
     releaseWorker = true;
     recording_view_join_threads();
     EXPECT_FALSE(AppUpdating(&state));
@@ -237,24 +237,26 @@ TEST_F(WhileWorkerRuns, ExitIsRefused) {
     EXPECT_EQ(QuitCode(), -1);
     releaseWorker = true;
     recording_view_join_threads();
-    AppPress(&state, AppButton::Exit);
-    EXPECT_EQ(QuitCode(), 2);
+    EXPECT_EQ(QuitCode(), 2) << "the Exit that came meanwhile";
 }
 
-TEST_F(WhileWorkerRuns, ExitDuringTheWorkersLastMomentEndsTheProgramWhenItHasEnded) {
-    // The interactive ticks stopped after the first; the Exit brings them back so that the
-    // end of the worker is seen.
-    ASSERT_FALSE(AppWantsTicks(&state));
-    AppPress(&state, AppButton::Exit);
-    EXPECT_EQ(QuitCode(), -1);
-    EXPECT_TRUE(AppWantsTicks(&state));
-    AppTick(&state);
-    EXPECT_EQ(QuitCode(), -1) << "the worker still runs";
-    releaseWorker = true;
-    recording_view_join_threads();
-    AppTick(&state);
-    EXPECT_EQ(QuitCode(), 2) << "the worker's result";
-    EXPECT_FALSE(AppWantsTicks(&state));
+// Nothing polls for the worker's end: no tick runs while it works, and its end, handed to the
+// loop, carries out an Exit or a signal's close that came meanwhile.
+TEST_F(WhileWorkerRuns, ExitOrSignalMeanwhileEndsTheRunWhenTheEndReachesTheLoop) {
+    for (const bool signal : {false, true}) {
+        if (signal) {
+            SetUp();
+            EXPECT_TRUE(AppCloseWhenDone(&state));
+        } else {
+            AppPress(&state, AppButton::Exit);
+        }
+        EXPECT_FALSE(AppWantsTicks(&state));
+        EXPECT_EQ(QuitCode(), -1);
+        releaseWorker = true;
+        recording_view_join_threads();
+        EXPECT_EQ(QuitCode(), 2) << "the worker's outcome, signal " << signal;
+        EXPECT_EQ(sim_sensor_version(), 0x0610) << "the update finished, signal " << signal;
+    }
 }
 
 TEST_F(WhileWorkerRuns, SecondUpdateIsRefused) {
@@ -263,10 +265,11 @@ TEST_F(WhileWorkerRuns, SecondUpdateIsRefused) {
     EXPECT_EQ(recording_view_threads_closed(), 0);
     releaseWorker = true;
     recording_view_join_threads();
+    EXPECT_EQ(recording_view_threads_closed(), 1) << "released once its end reached the loop";
     AppPress(&state, AppButton::Update);  // after the end a new worker may start
     recording_view_join_threads();
     EXPECT_EQ(recording_view_threads_started(), 2);
-    EXPECT_EQ(recording_view_threads_closed(), 1);
+    EXPECT_EQ(recording_view_threads_closed(), 2);
 }
 
 // ---- Unattended ----------------------------------------------------------------------------
@@ -324,34 +327,32 @@ INSTANTIATE_TEST_SUITE_P(Rows, Unattended, ::testing::ValuesIn(kUnattended),
                              return std::string(info.param.name);
                          });
 
-TEST_F(Program, UnattendedWorkerStartsOnTheFirstTickAndEndsOnTheNextAfterIt) {
+TEST_F(Program, UnattendedWorkerStartsOnTheFirstTickAndEndsWhenItsEndReachesTheLoop) {
     Start("family0", "/F0 fw.bin");
     EXPECT_EQ(recording_view_threads_started(), 0);
     Tick();
     EXPECT_EQ(recording_view_threads_started(), 1);
+    EXPECT_FALSE(AppWantsTicks(&state)) << "no tick watches the worker";
     recording_view_join_threads();
-    EXPECT_EQ(QuitCode(), -1);
-    Tick();  // the first tick after the worker's end ends the run
     EXPECT_EQ(QuitCode(), 2);
     EXPECT_FALSE(recording_view_shown());
 }
 
-TEST_F(Program, UnattendedWorkerThatCannotStartEndsWithTwo) {
-    Start("family0", "/F0 fw.bin");
-    recording_view_fail_thread_start(true);
-    Tick();
-    EXPECT_EQ(QuitCode(), 2);
-    EXPECT_EQ(Count(ViewCallKind::MessageBox), 1);
-    EXPECT_FALSE(AppWantsTicks(&state));
-    EXPECT_EQ(sim_sensor_counters().switchRequests, 0u);
-    // --update, which a script runs, shows no box that would wait: it ends with 1.
-    SetUp();
-    settings.updateExitStatus = true;
-    Start("family0", "/V");
-    recording_view_fail_thread_start(true);
-    Tick();
-    EXPECT_EQ(QuitCode(), 1);
-    EXPECT_EQ(Count(ViewCallKind::MessageBox), 0);
+// Nobody watches an unattended run: a worker that cannot start shows nothing that waits, and
+// the run ends with 2 (the slash options) or 1 (--update).
+TEST_F(Program, UnattendedWorkerThatCannotStartEndsWithoutABox) {
+    for (const bool update : {false, true}) {
+        SetUp();
+        settings.unattended = true;
+        settings.updateExitStatus = update;
+        Start("family0", update ? "/V" : "/F0 fw.bin");
+        recording_view_fail_thread_start(true);
+        Tick();
+        EXPECT_EQ(QuitCode(), update ? 1 : 2);
+        EXPECT_EQ(Count(ViewCallKind::Error), 0);
+        EXPECT_FALSE(AppWantsTicks(&state));
+        EXPECT_EQ(sim_sensor_counters().switchRequests, 0u);
+    }
 }
 
 TEST_F(Program, ModeThreeWithFileNameWaitsForTheButtons) {
@@ -360,13 +361,11 @@ TEST_F(Program, ModeThreeWithFileNameWaitsForTheButtons) {
     EXPECT_EQ(recording_view_threads_started(), 0);
     EXPECT_EQ(QuitCode(), -1);
     EXPECT_EQ(sim_counters().listCreates, 0u);  // the sensor is not touched by the ticks
-    // Update identifies the sensor first, then the first tick after the worker ends quits.
+    // Update identifies the sensor first; the worker's end ends the run.
     AppPress(&state, AppButton::Update);
     recording_view_join_threads();
     EXPECT_EQ(Text(RecordedPart::CurrentVersion), "0610");
     EXPECT_EQ(Text(RecordedPart::Status), "Update complete.");
-    EXPECT_EQ(QuitCode(), -1);
-    Tick();
     EXPECT_EQ(QuitCode(), 2);
 }
 

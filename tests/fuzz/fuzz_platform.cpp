@@ -237,12 +237,12 @@ void plat_debug_output(const char* text) {
 
 void view_show_text(View*, ViewText, const char*) {}
 void view_enable_button(View*, ViewButton, bool) {}
-void view_show_progress(View*, uint32_t done, uint32_t) {
+void view_show_progress(View*, uint32_t done, uint32_t, bool restart) {
     ++fuzzMachine.progressMessages;
-    if (done > 0) ++fuzzMachine.progressSteps;
+    if (done > 0 && !restart) ++fuzzMachine.progressSteps;
 }
-void view_start_progress(View*, uint32_t) { ++fuzzMachine.progressMessages; }
 void view_enable_progress(View*, bool) {}
 void view_show_window(View*, bool) {}
-void view_message_box(View*, const char*, const char*) {}
-void view_keep_awake(View*, bool) {}
+void view_show_error(View*, ViewError) {}
+void view_run_on_loop(View*, void (*)(void*), void*) {}
+void plat_keep_awake(bool) {}

@@ -286,7 +286,7 @@ int RunProgram(Model* m, bool withEvents, UpdateOutcome* outcome) {
     recording_view_reset();
     LaunchOptions options;
     ResetLaunchOptions(&options);
-    const AppSettings settings{nullptr, true, kSensorNone, "family unknown"};
+    const AppSettings settings{nullptr, true, kSensorNone, "family unknown", true};
     static AppState app;
     AppStart(&app, kModelView, options, settings);
     AppTick(&app);
@@ -298,7 +298,9 @@ int RunProgram(Model* m, bool withEvents, UpdateOutcome* outcome) {
         sim_set_step_hook(OnStep, m);
     }
     AppPress(&app, AppButton::Update);
+    // The test's thread is the loop: the worker's end reaches the app as work handed to it.
     while (AppUpdating(&app)) {
+        recording_view_run_loop_work();
         if (m->signalled.exchange(false) && !AppClose(&app) && AppUpdating(&app)) {
             m->failure += "a close ended the run while the worker ran; ";
         }
@@ -306,7 +308,10 @@ int RunProgram(Model* m, bool withEvents, UpdateOutcome* outcome) {
     }
     AppPress(&app, AppButton::Exit);
     int exitStatus = -1;
-    while (!AppFinished(&app, &exitStatus)) AppTick(&app);
+    while (!AppFinished(&app, &exitStatus)) {
+        recording_view_run_loop_work();
+        AppTick(&app);
+    }
     sim_set_step_hook(nullptr, nullptr);
     Harvest(m);
     plat_unlock_instance();

@@ -24,6 +24,8 @@ struct RecordingState {
     bool failThreadStart = false;
     std::vector<std::unique_ptr<PlatThread>> threads;
     int threadsClosed = 0;
+    // Work handed to the loop, run by the test's thread when it acts as the loop.
+    std::vector<std::pair<void (*)(void*), void*>> loopWork;
 };
 
 RecordingState& State() {
@@ -56,6 +58,7 @@ void recording_view_reset() {
     s.failThreadStart = false;
     s.threads.clear();
     s.threadsClosed = 0;
+    s.loopWork.clear();
 }
 
 std::vector<ViewCall> recording_view_calls() {
@@ -107,6 +110,22 @@ void recording_view_join_threads() {
     for (PlatThread* t : running) {
         if (t->thread.joinable()) t->thread.join();
     }
+    recording_view_run_loop_work();
+}
+
+int recording_view_run_loop_work() {
+    int ran = 0;
+    for (;;) {
+        std::pair<void (*)(void*), void*> work;
+        {
+            std::lock_guard<std::mutex> lock(State().mutex);
+            if (State().loopWork.empty()) return ran;
+            work = State().loopWork.front();
+            State().loopWork.erase(State().loopWork.begin());
+        }
+        work.first(work.second);
+        ++ran;
+    }
 }
 
 int recording_view_threads_started() {
@@ -134,21 +153,19 @@ void view_enable_button(View*, ViewButton button, bool enabled) {
     Record({ViewCallKind::Enable, part, 0, {}, enabled});
 }
 
-void view_show_progress(View*, uint32_t done, uint32_t total) {
+void view_show_progress(View*, uint32_t done, uint32_t total, bool restart) {
     std::lock_guard<std::mutex> lock(State().mutex);
     PartState& bar = State().parts[RecordedPart::Progress];
+    if (restart) {
+        bar.total = total;
+        bar.done = 0;
+        Record({ViewCallKind::ProgressStart, RecordedPart::Progress, total, {}, 0});
+        return;
+    }
     if (done > 0 && done != bar.done) bar.steps++;
     bar.total = total;
     bar.done = done;
     Record({ViewCallKind::Progress, RecordedPart::Progress, done, {}, static_cast<int>(total)});
-}
-
-void view_start_progress(View*, uint32_t total) {
-    std::lock_guard<std::mutex> lock(State().mutex);
-    PartState& bar = State().parts[RecordedPart::Progress];
-    bar.total = total;
-    bar.done = 0;
-    Record({ViewCallKind::ProgressStart, RecordedPart::Progress, total, {}, 0});
 }
 
 void view_enable_progress(View*, bool enabled) {
@@ -163,12 +180,19 @@ void view_show_window(View*, bool show) {
     Record({ViewCallKind::Show, RecordedPart::Status, 0, {}, show});
 }
 
-void view_message_box(View*, const char* text, const char* caption) {
+void view_show_error(View*, ViewError error) {
     std::lock_guard<std::mutex> lock(State().mutex);
-    Record({ViewCallKind::MessageBox, RecordedPart::Status, 0, std::string(text) + "|" + caption, 0});
+    Record({ViewCallKind::Error, RecordedPart::Status, static_cast<uint32_t>(error), {}, 0});
 }
 
-void view_keep_awake(View*, bool on) {
+void view_run_on_loop(View*, void (*work)(void*), void* argument) {
+    std::lock_guard<std::mutex> lock(State().mutex);
+    State().loopWork.emplace_back(work, argument);
+}
+
+// ---- platform.h: keeping awake -------------------------------------------------------------
+
+void plat_keep_awake(bool on) {
     std::lock_guard<std::mutex> lock(State().mutex);
     State().keepAwake = on;
     Record({ViewCallKind::KeepAwake, RecordedPart::Status, 0, {}, on});

@@ -14,8 +14,7 @@
 #include <cstring>
 
 #include "app/app.h"
-#include "app/long_options.h"
-#include "app/reports.h"
+#include "app/program.h"
 #include "front/gtk/gtk_view.h"
 #include "platform/instance_lock.h"
 
@@ -34,27 +33,19 @@ const char kRootRefusedText[] =
 const char kSystemFirmwareDirectory[] = "/usr/lib/firmware/zorflash";
 const char kCloseRefusedText[] =
     "The sensor is being written: the window cannot close until the update has ended.";
-const char kFamilyUnknownText[] =
-    "The sensor sits in its boot loader and its family is unknown: choose Family 0 if the "
-    "sensor was product 0x0090 in normal mode, Family 1 if it was 0x00E6.";
 // The platform's diagnostic line when a sensor's node exists but may not be opened.
 const char kPermissionLine[] = "No permission to open ";
-// A run that cannot begin (the lock is held or unusable) ends with the status zorflash gives
-// a dialog run that cannot begin.
-constexpr int kExitNotStarted = 2;
-
 struct GtkRun {
     View view;
     AppState app;
-    LaunchOptions options;
-    AppSettings settings;
-    FirmwareSource firmware;
+    ProgramState* program;
     uint32_t tickSource;
     uint32_t ageSource;
     int exitCode;
     bool finished;
-    const char* refusal;     // why the run cannot begin; null when it can
-    char refusalText[512];
+    bool windowWanted;       // the run has a window (not --info)
+    const char* refusal;     // why the run cannot begin, shown in the window; null when it can
+    char refusalText[kRefusalCapacity];
 };
 
 // ---- What the platform says on standard error ------------------------------------------
@@ -145,6 +136,7 @@ void StartDiagnosticWatch(DiagnosticWatch* watch, View* view) {
 gboolean OnTick(gpointer data);
 
 void EndRun(GtkRun* run, int exitCode) {
+    gtk_view_inhibit(&run->view, false);
     run->finished = true;
     run->exitCode = exitCode;
     if (run->tickSource != 0) g_source_remove(run->tickSource);
@@ -168,6 +160,8 @@ void AfterAppCall(GtkRun* run) {
         return;
     }
     gtk_view_show_family_choice(&run->view, AppNeedsFamily(&run->app) && !AppUpdating(&run->app));
+    // The session is asked to wait, with the window's reason, while the sensor is written.
+    gtk_view_inhibit(&run->view, AppUpdating(&run->app));
     if (AppWantsTicks(&run->app) && run->tickSource == 0) {
         run->tickSource = g_timeout_add(kAppTickMs, OnTick, run);
     }
@@ -182,12 +176,12 @@ gboolean OnTick(gpointer data) {
     return again && !run->finished ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
 }
 
-// Once a second: the status line's age, and what the app's state now offers (an interactive
-// run has no tick while its worker runs, so the end of an update is noticed here).
+// After work the app handed to the loop (the worker's end).
+void AfterLoopWork(void* owner) { AfterAppCall(static_cast<GtkRun*>(owner)); }
+
+// Once a second: the status line's age.
 gboolean OnSecond(gpointer data) {
-    GtkRun* run = static_cast<GtkRun*>(data);
-    gtk_view_refresh_status_age(&run->view);
-    AfterAppCall(run);
+    gtk_view_refresh_status_age(&static_cast<GtkRun*>(data)->view);
     return G_SOURCE_CONTINUE;
 }
 
@@ -234,10 +228,7 @@ gboolean OnCloseRequest(GtkWindow*, gpointer data) {
 gboolean OnSignal(gpointer data) {
     GtkRun* run = static_cast<GtkRun*>(data);
     if (run->finished) return G_SOURCE_CONTINUE;
-    if (AppClose(&run->app)) {
-        gtk_view_show_note(&run->view, kCloseRefusedText);
-        AppPress(&run->app, AppButton::Exit);
-    }
+    if (AppCloseWhenDone(&run->app)) gtk_view_show_note(&run->view, kCloseRefusedText);
     AfterAppCall(run);
     return G_SOURCE_CONTINUE;
 }
@@ -247,6 +238,8 @@ void OnActivate(GtkApplication* application, gpointer data) {
     if (run->view.window != nullptr || run->finished) return;
     View* view = &run->view;
     gtk_view_build(view, application, kDialogCaption);
+    view->afterLoopWork = AfterLoopWork;
+    view->owner = run;
     g_signal_connect(view->buttons[static_cast<int>(ViewButton::Update)], "clicked",
                      G_CALLBACK(OnUpdate), run);
     g_signal_connect(view->buttons[static_cast<int>(ViewButton::Exit)], "clicked",
@@ -260,67 +253,65 @@ void OnActivate(GtkApplication* application, gpointer data) {
     if (run->refusal != nullptr) {
         // Another instance runs (or the lock is unusable): said in the window, nothing sent.
         view_show_window(view, true);
-        view_message_box(view, run->refusal, kDialogCaption);
-        EndRun(run, kExitNotStarted);
+        gtk_view_message(view, run->refusal, kDialogCaption);
+        EndRun(run, run->exitCode);
         return;
     }
     run->ageSource = g_timeout_add_seconds(1, OnSecond, run);
-    AppStart(&run->app, view, run->options, run->settings);
+    AppStart(&run->app, view, run->program->launch, ProgramAppSettings(run->program));
     // As the dialog's creation shows it: the window appears once the app has set it up.
     int exitCode = 0;
     if (!AppFinished(&run->app, &exitCode)) view_show_window(view, true);
     AfterAppCall(run);
 }
 
-// Takes the instance lock zorflash takes; false, with the message in `run`, when it cannot.
-bool TakeLock(GtkRun* run) {
-    char lockPath[256];
-    plat_sensor_lock_path(lockPath, sizeof lockPath);
-    if (plat_lock_editions(lockPath, run->refusalText, sizeof run->refusalText) ==
-        InstanceLock::Taken) {
-        return true;
+// Answers and the JSON object are printed; a refusal is printed too, and shown in the window
+// when the run has one: started from a menu, nobody reads standard error.
+void Print(void*, ProgramStream stream, const char* text) {
+    FILE* file = stream == ProgramStream::Out ? stdout : stderr;
+    std::fputs(text, file);
+    std::fflush(file);
+}
+
+void Show(void* context, ProgramMessage kind, const char* text) {
+    GtkRun* run = static_cast<GtkRun*>(context);
+    if (kind == ProgramMessage::Answer) {
+        Print(run, ProgramStream::Out, text);
+        return;
     }
-    run->refusal = run->refusalText;
-    std::fprintf(stderr, "%s: %s\n", kProgramName, run->refusal);
-    return false;
+    std::fprintf(stderr, "%s: %s\n", kProgramName, text);
+    if (kind == ProgramMessage::Refusal && run->windowWanted) {
+        std::snprintf(run->refusalText, sizeof run->refusalText, "%s", text);
+        run->refusal = run->refusalText;
+    }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const Edition edition = {kEditionGtk, kProgramName};
+    static ProgramState program;
     static GtkRun run;
-    run.firmware = FirmwareSource{nullptr, kSystemFirmwareDirectory, {}, {}};
-    static LongOptions longOptions;
-    char rest[kCommandLineCapacity];
-    TakeLongOptionsFromArguments(argc, argv, edition, &longOptions, rest, sizeof rest);
-    if (longOptions.firmwareDirectory[0] != '\0') run.firmware.directory = longOptions.firmwareDirectory;
-    static char text[8192];
-    const int answered = AnswerTextOptions(edition, longOptions, &run.firmware, text, sizeof text);
-    if (answered == kExitUsage) {
-        std::fprintf(stderr, "%s\n", text);
-        return answered;
-    }
-    if (answered >= 0) {
-        std::fputs(text, stdout);
-        return answered;
-    }
-    if (rest[0] != '\0') {
-        std::fprintf(stderr, "%s: %s is not an option of the window; see %s --help\n",
-                     kProgramName, rest, kProgramName);
-        return kExitUsage;
-    }
-
-    // --help and --version are answered above without GTK; the window itself is refused to
-    // root before anything of GTK or GIO is loaded.
-    if (geteuid() == 0) {
+    run.program = &program;
+    program.firmware = FirmwareSource{nullptr, kSystemFirmwareDirectory, {}, {}};
+    char lockPath[256];
+    plat_sensor_lock_path(lockPath, sizeof lockPath);
+    program.lockPath = lockPath;
+    ProgramTakeArguments(&program, Edition{kEditionGtk, kProgramName}, argc, argv);
+    const ProgramFace face{&run, Print, Show};
+    int status = ProgramAnswer(&program, face);
+    if (status != kProgramGoesOn) return status;
+    run.windowWanted = program.options.outcome == LongOptionsOutcome::Run;
+    // --help, --version and --info load nothing of GTK; the window itself is refused to root
+    // before anything of GTK or GIO is loaded.
+    if (run.windowWanted && geteuid() == 0) {
         std::fprintf(stderr, "%s\n", kRootRefusedText);
         return kExitUsage;
     }
-    const bool locked = TakeLock(&run);
-    ResetLaunchOptions(&run.options);
-    run.settings = AppSettings{&run.firmware, false, longOptions.family, kFamilyUnknownText};
-    run.exitCode = kExitNotStarted;
+    status = ProgramStart(&program, face);
+    // --info has been answered; a refusal is shown in the window, which then ends.
+    if (status != kProgramGoesOn && run.refusal == nullptr) return status;
+    run.exitCode = status != kProgramGoesOn ? status : kExitNotStarted;
+    const bool started = status == kProgramGoesOn;
     static DiagnosticWatch watch;
     StartDiagnosticWatch(&watch, &run.view);
 
@@ -331,6 +322,6 @@ int main(int argc, char** argv) {
     char* programOnly[] = {argv[0], nullptr};
     g_application_run(G_APPLICATION(application), 1, programOnly);
     g_object_unref(application);
-    if (locked) plat_unlock_instance();
-    return run.exitCode;
+    if (!started) return run.exitCode;
+    return ProgramEnd(&program, face, &run.app, run.exitCode, nullptr);
 }

@@ -17,6 +17,7 @@ const char kCurrentVersionCaption[] = "Current Version : ";
 const char kNewVersionCaption[] = "New Version      : ";
 const char kKeepAwakeReason[] =
     "The sensor firmware is being updated. Shutting down now can damage the sensor.";
+const char kUpdateNotStartedText[] = "The update could not start: no thread could be made for it.";
 
 // One view call on its way to the main thread. Lives on the caller's stack: the caller waits
 // until `finished`.
@@ -33,6 +34,28 @@ struct ViewCall {
     GCond cond;
     bool finished;
 };
+
+// Work handed to the loop that nobody waits for: a few slots, freed as the loop takes them.
+struct PostedWork {
+    View* view;
+    void (*work)(void*);
+    void* argument;
+};
+PostedWork postedWork[8];
+GMutex postedMutex;  // statically allocated: needs no g_mutex_init
+
+gboolean RunPostedWork(gpointer data) {
+    PostedWork* slot = static_cast<PostedWork*>(data);
+    g_mutex_lock(&postedMutex);
+    const PostedWork taken = *slot;
+    slot->work = nullptr;
+    g_mutex_unlock(&postedMutex);
+    // Once the window is gone the run is over: nothing is left to do the work for.
+    if (taken.view->window == nullptr) return G_SOURCE_REMOVE;
+    taken.work(taken.argument);
+    if (taken.view->afterLoopWork != nullptr) taken.view->afterLoopWork(taken.view->owner);
+    return G_SOURCE_REMOVE;
+}
 
 gboolean RunQueuedCall(gpointer data) {
     ViewCall* call = static_cast<ViewCall*>(data);
@@ -176,13 +199,11 @@ void view_enable_button(View* view, ViewButton button, bool enabled) {
     Carry(&call);
 }
 
-void view_show_progress(View* view, uint32_t done, uint32_t total) {
+// A new run of steps needs no range of its own in GTK's bar, only where it stands.
+void view_show_progress(View* view, uint32_t done, uint32_t total, bool) {
     ViewCall call{ShowProgress, view, 0, nullptr, nullptr, done, total, false, {}, {}, false};
     Carry(&call);
 }
-
-// A new run of steps: GTK's bar needs no range of its own, only where it stands.
-void view_start_progress(View* view, uint32_t total) { view_show_progress(view, 0, total); }
 
 void view_enable_progress(View* view, bool enabled) {
     ViewCall call{EnableProgress, view, 0, nullptr, nullptr, 0, 0, enabled, {}, {}, false};
@@ -194,14 +215,38 @@ void view_show_window(View* view, bool show) {
     Carry(&call);
 }
 
-void view_message_box(View* view, const char* text, const char* caption) {
+void gtk_view_message(View* view, const char* text, const char* caption) {
     ViewCall call{MessageBox, view, 0, text, caption, 0, 0, false, {}, {}, false};
     Carry(&call);
 }
 
-void view_keep_awake(View* view, bool on) {
+void view_show_error(View* view, ViewError error) {
+    switch (error) {
+    case ViewError::UpdateNotStarted:
+        gtk_view_message(view, kUpdateNotStartedText, gtk_window_get_title(GTK_WINDOW(view->window)));
+        break;
+    }
+}
+
+void gtk_view_inhibit(View* view, bool on) {
     ViewCall call{KeepAwake, view, 0, nullptr, nullptr, 0, 0, on, {}, {}, false};
     Carry(&call);
+}
+
+void view_run_on_loop(View* view, void (*work)(void*), void* argument) {
+    for (;;) {
+        g_mutex_lock(&postedMutex);
+        for (PostedWork& slot : postedWork) {
+            if (slot.work != nullptr) continue;
+            slot = PostedWork{view, work, argument};
+            g_mutex_unlock(&postedMutex);
+            g_idle_add_full(G_PRIORITY_DEFAULT, RunPostedWork, &slot, nullptr);
+            return;
+        }
+        g_mutex_unlock(&postedMutex);
+        // Every slot waits for the loop, which frees them without waiting for anyone.
+        g_usleep(1000);
+    }
 }
 
 void gtk_view_build(View* view, GtkApplication* application, const char* title) {

@@ -23,6 +23,9 @@ struct View {
     GThread* mainThread;            // the thread that runs the GTK loop
     int64_t statusChangedUs;        // monotonic time of the last status change; 0: none yet
     uint32_t inhibitCookie;         // gtk_application_inhibit's, 0 when not held
+    // Called on the loop after each piece of work the app hands to it (view_run_on_loop).
+    void (*afterLoopWork)(void* owner);
+    void* owner;
 };
 
 // Builds the window (hidden) and its controls for `application`.
@@ -33,5 +36,9 @@ void gtk_view_show_note(View* view, const char* text);
 void gtk_view_show_permission(View* view, const char* text);
 // Shows or hides the two family buttons.
 void gtk_view_show_family_choice(View* view, bool show);
+// A message with an OK button, modal over the window; returns once it has been read.
+void gtk_view_message(View* view, const char* text, const char* caption);
+// Asks the session not to suspend or log out while on, with the window's reason.
+void gtk_view_inhibit(View* view, bool on);
 // Refreshes the seconds beside the status line.
 void gtk_view_refresh_status_age(View* view);

@@ -14,8 +14,6 @@
 
 #include "app/app.h"
 #include "front/term/term_front.h"
-#include "front/term/term_report.h"
-#include "platform/instance_lock.h"
 #include "platform/term/term_view.h"
 
 namespace {
@@ -104,10 +102,9 @@ Key DecodeKeys(const char* bytes, ssize_t count, ssize_t* index) {
 struct LoopState {
     AppState* app;
     bool readKeys;
-    // A close (Ctrl-C, hang-up, SIGTERM) or Exit that came while the worker ran: carried out
-    // once the worker has ended.
+    // A close (Ctrl-C, hang-up, SIGTERM) came while the worker ran: the app ends the run
+    // once the worker's end reaches the loop; the note is written once.
     bool closePending;
-    bool exitPending;
     // Standard input has ended (a script's keys ran out, or `< /dev/null`): nobody can press
     // Exit any more, so it is pressed for them once the program is idle: after the first
     // tick's work and after a running update.
@@ -127,25 +124,20 @@ void FollowTicks(LoopState* loop, bool restart) {
     loop->ticking = wanted;
 }
 
+// An Exit while the worker runs is remembered by the app and carried out at its end.
 void RequestExit(LoopState* loop) {
     AppPress(loop->app, AppButton::Exit);
     FollowTicks(loop, true);
-    loop->exitPending = !Finished(loop) && AppUpdating(loop->app);
 }
 
 void RequestClose(LoopState* loop, const char* programName) {
-    if (AppClose(loop->app)) {
-        if (!loop->closePending) {
-            char note[256];
-            std::snprintf(note, sizeof note,
-                          "%s: the update goes on; the program ends when it is done.",
-                          programName);
-            term_view_note(note);
-        }
+    if (AppCloseWhenDone(loop->app) && !loop->closePending) {
+        char note[256];
+        std::snprintf(note, sizeof note, "%s: the update goes on; the program ends when it is done.",
+                      programName);
+        term_view_note(note);
         loop->closePending = true;
-        return;
     }
-    loop->closePending = false;
 }
 
 void HandleInput(LoopState* loop) {
@@ -179,10 +171,12 @@ void RunTick(LoopState* loop) {
     FollowTicks(loop, false);
 }
 
-// While the worker runs, its end is looked for every tick period.
+// The worker's end arrives through the view's wake-up like every change: the loop waits for
+// a key, a change, a signal, the next tick or frame, and at the longest a second, for the
+// clock beside the status line.
 int PollTimeout(const LoopState* loop, uint64_t lastFrame) {
     const uint64_t now = term_now_ms();
-    uint64_t wait = AppUpdating(loop->app) ? kAppTickMs : 1000;
+    uint64_t wait = 1000;
     if (loop->ticking) wait = loop->tickDueMs > now ? std::min<uint64_t>(wait, loop->tickDueMs - now) : 0;
     if (term_view_frame_pending()) {
         const uint64_t frameDue = lastFrame + kFrameIntervalMs;
@@ -203,137 +197,40 @@ void HandleSignal(LoopState* loop, const char* programName) {
     RequestClose(loop, programName);
 }
 
-}  // namespace
-
-namespace {
-
-// Answers --help, --version and a wrong long option on standard output (an error on
-// standard error) without touching the sensor; -1 when the program goes on. With --json the
-// answer is the one JSON object on standard output; --report writes that object too.
-int AnswerOnTerminal(const Edition& edition, const LongOptions& options,
-                     FirmwareSource* firmware) {
-    static char text[8192];
-    const int status = AnswerTextOptions(edition, options, firmware, text, sizeof text);
-    if (status == kExitUsage) {
-        std::fprintf(stderr, "%s\n", text);
-        term_emit_json_report(options,
-                              JsonReport{edition.programName, status, nullptr, nullptr, text});
-        return status;
-    }
-    if (status < 0) return status;
-    if (!options.json) std::fputs(text, stdout);
-    if (!term_wants_json_report(options)) return status;
-    JsonReport report{edition.programName, status, nullptr, nullptr, nullptr};
-    static ImageSourceDescription images[2];
-    if (options.outcome == LongOptionsOutcome::ShowHelp) {
-        report.help = text;
-    } else {
-        for (uint16_t kind = kSensorFamily0; kind <= kSensorFamily1; ++kind) {
-            DescribeImageSource(kind, firmware, &images[kind]);
-        }
-        report.images = images;
-    }
-    term_emit_json_report(options, report);
-    return status;
-}
-
-// --info: the sensor as the dialog's first tick finds it, nothing sent to it.
-int RunInfo(const Edition& edition, const LongOptions& options) {
-    SensorInfo sensor;
-    QuerySensor(&sensor);
-    char refusal[kRefusalCapacity];
-    int status = InfoExitStatus(sensor);
-    const bool refused = !ApplyFamilyOption(options.family, &sensor, refusal, sizeof refusal);
-    if (refused) {
-        std::fprintf(stderr, "%s: %s\n", edition.programName, refusal);
-        status = kExitUsage;
-    }
-    term_emit_json_report(options, JsonReport{edition.programName, status, &sensor, nullptr,
-                                              refused ? refusal : nullptr});
-    if (!options.json && !refused) {
-        char text[kSensorReportCapacity];
-        FormatSensorReport(sensor, text, sizeof text);
-        std::fputs(text, stdout);
-    }
-    return status;
+// The terminal has no messages of its own: every answer and refusal is printed.
+void Print(void*, ProgramStream stream, const char* text) {
+    FILE* file = stream == ProgramStream::Out ? stdout : stderr;
+    std::fputs(text, file);
+    std::fflush(file);
 }
 
 }  // namespace
 
-int term_refuse(const Edition& edition, const LongOptions& longOptions, int status,
-                const char* reason) {
-    std::fprintf(stderr, "%s: %s\n", edition.programName, reason);
-    term_emit_json_report(longOptions,
-                          JsonReport{edition.programName, status, nullptr, nullptr, reason});
-    return status;
+ProgramFace term_face() { return ProgramFace{nullptr, Print, nullptr}; }
+
+int term_program(ProgramState* run) {
+    const ProgramFace face = term_face();
+    int status = ProgramAnswer(run, face);
+    if (status == kProgramGoesOn) status = ProgramStart(run, face);
+    if (status != kProgramGoesOn) return status;
+    AppState app;
+    // --json keeps standard output for the object: the window's lines go to standard error.
+    status = term_run(run, &app, run->options.json ? stderr : stdout);
+    return ProgramEnd(run, face, &app, status, nullptr);
 }
 
-void term_take_arguments(int argc, char** argv, const Edition& edition, LongOptions* longOptions,
-                         char* commandLine, size_t capacity, FirmwareSource* firmware) {
-    TakeLongOptionsFromArguments(argc, argv, edition, longOptions, commandLine, capacity);
-    if (longOptions->firmwareDirectory[0] != '\0') firmware->directory = longOptions->firmwareDirectory;
-}
-
-int term_program(const Edition& edition, const LongOptions& longOptions, const char* commandLine,
-                 const TermRunOptions& options) {
-    const int answered = AnswerOnTerminal(edition, longOptions, options.firmware);
-    if (answered >= 0) return answered;
-    const bool info = longOptions.outcome == LongOptionsOutcome::ShowInfo;
-    const bool reportsStatus = info || longOptions.update;
-    // From here on the run may be refused, fail or be killed: an earlier run's report must
-    // not stay at --report's file meanwhile.
-    term_begin_json_report(longOptions, edition.programName);
-
-    char error[512];
-    if (plat_lock_editions(options.lockPath, error, sizeof error) != InstanceLock::Taken) {
-        return term_refuse(edition, longOptions, reportsStatus ? kExitAlreadyRunning : 2, error);
-    }
-    int status = 0;
-    if (info) {
-        status = RunInfo(edition, longOptions);
-    } else {
-        // Where nothing tells the family of a sensor in its boot loader, the way out is the
-        // edition's own option.
-        char familyUnknownText[kRefusalCapacity];
-        std::snprintf(familyUnknownText, sizeof familyUnknownText,
-                      "The sensor sits in its boot loader and its family is unknown: finish the "
-                      "update with %s --update --family N (N is 0 if the sensor was product "
-                      "0x0090 in normal mode, 1 if it was 0x00E6).",
-                      edition.programName);
-        UpdateOutcome outcome = {};
-        SensorInfo sensor = {kSensorNone, kValueNotRead, kValueNotRead, kValueNotRead, 0};
-        TermRunSettings settings = {longOptions.update, longOptions.family, familyUnknownText,
-                                    longOptions.json ? stderr : stdout, &outcome, &sensor};
-        status = term_run(longOptions.update ? "/V" : commandLine, options, settings);
-        const bool ran = outcome.end != UpdateEnd::NotRun;
-        term_emit_json_report(longOptions, JsonReport{edition.programName, status, &sensor,
-                                                      ran ? &outcome : nullptr, nullptr});
-    }
-    plat_unlock_instance();
-    return status;
-}
-
-int term_run(const char* commandLine, const TermRunOptions& options,
-             const TermRunSettings& settings) {
+int term_run(ProgramState* run, AppState* app, FILE* display) {
     pendingSignal = 0;
     hungUp = false;
     InstallSignals();
     const TerminalState terminal = EnterRawInput();
-    View* view =
-        term_view_begin(isatty(fileno(settings.display)) != 0 && settings.display == stdout,
-                        kDialogCaption, settings.display);
-    // The run's state lives here, on the main thread, for the whole run.
-    AppState app;
-    LaunchOptions launch;
-    ResetLaunchOptions(&launch);
-    ParseCommandLine(commandLine, &launch);
-    AppStart(&app, view, launch,
-             AppSettings{options.firmware, settings.updateExitStatus, settings.familyOption,
-                         settings.familyUnknownText});
+    View* view = term_view_begin(isatty(fileno(display)) != 0 && display == stdout,
+                                 kDialogCaption, display);
+    AppStart(app, view, run->launch, ProgramAppSettings(run));
     view_show_window(view, true);
     term_view_flush();
 
-    LoopState loop{&app, true, false, false, false, false, false, 0};
+    LoopState loop{app, true, false, false, false, false, 0};
     FollowTicks(&loop, true);
     uint64_t lastFrame = term_now_ms();
     while (!Finished(&loop)) {
@@ -343,17 +240,13 @@ int term_run(const char* commandLine, const TermRunOptions& options,
         if (loop.readKeys) fds[count++] = pollfd{STDIN_FILENO, POLLIN, 0};
         const int ready = poll(fds, count, PollTimeout(&loop, lastFrame));
         term_view_run_queued_calls();
-        HandleSignal(&loop, options.programName);
+        HandleSignal(&loop, run->edition.programName);
         if (ready > 0 && count > 1 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
             HandleInput(&loop);
         }
-        if (!Finished(&loop) && !AppUpdating(&app)) {
-            if (loop.closePending) RequestClose(&loop, options.programName);
-            if (loop.exitPending && !Finished(&loop)) RequestExit(&loop);
-            if (loop.inputEnded && loop.ticked && !Finished(&loop) &&
-                term_view_button_enabled(ViewButton::Exit)) {
-                RequestExit(&loop);
-            }
+        if (!Finished(&loop) && !AppUpdating(app) && loop.inputEnded && loop.ticked &&
+            term_view_button_enabled(ViewButton::Exit)) {
+            RequestExit(&loop);
         }
         if (!Finished(&loop)) RunTick(&loop);
         if (term_view_frame_pending() && term_now_ms() >= lastFrame + kFrameIntervalMs) {
@@ -366,11 +259,6 @@ int term_run(const char* commandLine, const TermRunOptions& options,
     LeaveRawInput(terminal);
     RestoreSignals();
     int exitCode = 0;
-    AppFinished(&app, &exitCode);
-    *settings.sensor = AppSensor(&app);
-    // A status line of the outcome's own (an image problem) moves with it.
-    const UpdateOutcome& outcome = AppOutcome(&app);
-    *settings.outcome = outcome;
-    if (outcome.status == outcome.problem) settings.outcome->status = settings.outcome->problem;
+    AppFinished(app, &exitCode);
     return exitCode;
 }

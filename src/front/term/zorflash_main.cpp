@@ -1,5 +1,4 @@
 // zorflash: the Linux program over the sensor's hidraw interfaces.
-#include "app/command_line.h"
 #include "front/term/term_front.h"
 #include "platform/instance_lock.h"
 
@@ -9,19 +8,15 @@ namespace {
 // apart. Looked in for a family whose image the program was not built with.
 const char kSystemFirmwareDirectory[] = "/usr/lib/firmware/zorflash";
 
-FirmwareSource firmware = {nullptr, kSystemFirmwareDirectory, {}, {}};
-LongOptions longOptions;
+ProgramState run;
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const Edition edition = {kEditionLinux, "zorflash"};
-    char commandLine[kCommandLineCapacity];
-    term_take_arguments(argc, argv, edition, &longOptions, commandLine, sizeof commandLine,
-                        &firmware);
-
+    run.firmware = FirmwareSource{nullptr, kSystemFirmwareDirectory, {}, {}};
     char lockPath[256];
     plat_sensor_lock_path(lockPath, sizeof lockPath);
-    return term_program(edition, longOptions, commandLine,
-                        TermRunOptions{lockPath, "zorflash", &firmware});
+    run.lockPath = lockPath;
+    ProgramTakeArguments(&run, Edition{kEditionLinux, "zorflash"}, argc, argv);
+    return term_program(&run);
 }

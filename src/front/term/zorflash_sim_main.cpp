@@ -8,28 +8,40 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/command_line.h"
 #include "front/term/term_front.h"
 #include "platform/sim/sim_control.h"
 
 namespace {
 
-// Placeholders are carried; --firmware-dir tries real files on the simulated sensor.
-FirmwareSource firmware = {nullptr, nullptr, {}, {}};
-LongOptions longOptions;
+ProgramState run;
+
+// A simulated run touches no real device, so it has a lock of its own, per user, in a folder
+// of the user's own (the lock refuses one others may write). A simulated run writes nothing
+// of anyone's, so the environment may name that folder.
+void SimLockPath(char* path, size_t capacity) {
+    const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
+    if (runtimeDir != nullptr && runtimeDir[0] != '\0') {
+        std::snprintf(path, capacity, "%s/zorflash-sim.lock", runtimeDir);
+    } else {
+        std::snprintf(path, capacity, "/run/user/%u/zorflash-sim.lock",
+                      static_cast<unsigned>(getuid()));
+    }
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const Edition edition = {kEditionSim, "zorflash-sim"};
-    char commandLine[kCommandLineCapacity];
-    term_take_arguments(argc, argv, edition, &longOptions, commandLine, sizeof commandLine,
-                        &firmware);
+    // Placeholders are carried; --firmware-dir tries real files on the simulated sensor.
+    run.firmware = FirmwareSource{nullptr, nullptr, {}, {}};
+    char lockPath[256];
+    SimLockPath(lockPath, sizeof lockPath);
+    run.lockPath = lockPath;
+    ProgramTakeArguments(&run, Edition{kEditionSim, "zorflash-sim"}, argc, argv);
     // Real time with a per-command latency, unless ZORFLASH_SIM_FAST=1 asks for the
     // virtual clock; both variables are read by the simulated machine itself. Texts that
     // touch no sensor are answered whatever the case.
-    const bool sensorNeeded = longOptions.outcome == LongOptionsOutcome::Run ||
-                              longOptions.outcome == LongOptionsOutcome::ShowInfo;
+    const bool sensorNeeded = run.options.outcome == LongOptionsOutcome::Run ||
+                              run.options.outcome == LongOptionsOutcome::ShowInfo;
     if (sensorNeeded && !sim_configure_from_environment(true)) {
         char reason[1024];
         size_t length = static_cast<size_t>(std::snprintf(
@@ -41,21 +53,7 @@ int main(int argc, char** argv) {
                     std::snprintf(reason + length, sizeof reason - length, " %s", *name));
             }
         }
-        return term_refuse(edition, longOptions, 2, reason);
+        return ProgramRefuse(&run, term_face(), 2, reason);
     }
-
-    // A simulated run touches no real device, so it has a lock of its own, per user, in a
-    // folder of the user's own (the lock refuses one others may write). A simulated run
-    // writes nothing of anyone's, so the environment may name that folder.
-    char lockPath[256];
-    const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
-    if (runtimeDir != nullptr && runtimeDir[0] != '\0') {
-        std::snprintf(lockPath, sizeof lockPath, "%s/zorflash-sim.lock", runtimeDir);
-    } else {
-        std::snprintf(lockPath, sizeof lockPath, "/run/user/%u/zorflash-sim.lock",
-                      static_cast<unsigned>(getuid()));
-    }
-
-    return term_program(edition, longOptions, commandLine,
-                        TermRunOptions{lockPath, "zorflash-sim", &firmware});
+    return term_program(&run);
 }

@@ -6,9 +6,6 @@
 
 #include "app/long_options.h"
 
-// Name of the mutex that lets one instance at a time run.
-constexpr char kSingleInstanceMutexName[] = "Global\\ZorflashFirmwareUpdate";
-
 // Window procedure of the class "ZFLASHUSB".
 LRESULT CALLBACK win32_main_window_proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -35,6 +35,13 @@ std::mutex queueMutex;
 std::condition_variable queueDone;
 QueuedCall* queue[kQueueSlots];
 int queueLength = 0;
+// Work handed to the loop that nobody waits for (view_run_on_loop).
+struct PostedWork {
+    void (*work)(void*);
+    void* argument;
+};
+PostedWork posted[kQueueSlots];
+int postedLength = 0;
 std::thread::id loopThreadId;
 std::atomic<bool> loopThreadSet{false};
 int wakePipe[2] = {-1, -1};
@@ -264,6 +271,10 @@ uint64_t term_now_ms() {
 
 View* term_view_begin(bool terminal, const char* dialogCaption, FILE* stream) {
     std::memset(&window, 0, sizeof window);
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        postedLength = 0;  // work an earlier run left unrun belongs to that run
+    }
     window.buttons[0] = window.buttons[1] = window.barEnabled = true;
     window.total = 100;
     if (wakePipe[0] < 0 && pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -312,6 +323,16 @@ void term_view_run_queued_calls() {
         lock.lock();
         call->done = true;
         queueDone.notify_all();
+    }
+    // Posted work runs after the changes asked for before it, one at a time, unlocked.
+    while (postedLength > 0) {
+        const PostedWork work = posted[0];
+        std::memmove(posted, posted + 1, sizeof(posted[0]) * static_cast<size_t>(postedLength - 1));
+        --postedLength;
+        queueDone.notify_all();
+        lock.unlock();
+        work.work(work.argument);
+        lock.lock();
     }
 }
 
@@ -376,12 +397,8 @@ void view_enable_button(View* view, ViewButton button, bool enabled) {
     });
 }
 
-void view_show_progress(View*, uint32_t done, uint32_t total) {
+void view_show_progress(View*, uint32_t done, uint32_t total, bool) {
     RunOnLoopThread([done, total] { ChangeBar(done, total); });
-}
-
-void view_start_progress(View*, uint32_t total) {
-    RunOnLoopThread([total] { ChangeBar(0, total); });
 }
 
 void view_enable_progress(View* view, bool enabled) {
@@ -400,10 +417,20 @@ void view_show_window(View* view, bool show) {
     });
 }
 
-void view_message_box(View*, const char* text, const char* caption) {
-    RunOnLoopThread([text, caption] {
-        char line[kTermTextCapacity];
-        std::snprintf(line, sizeof line, "%s: %s", caption, text);
-        term_view_note(line);
+void view_show_error(View*, ViewError error) {
+    RunOnLoopThread([error] {
+        switch (error) {
+        case ViewError::UpdateNotStarted:
+            term_view_note("The update could not start: no thread could be made for it.");
+            break;
+        }
     });
+}
+
+void view_run_on_loop(View*, void (*work)(void*), void* argument) {
+    std::unique_lock<std::mutex> lock(queueMutex);
+    // Slots free up as the loop runs them; the loop never waits for a poster.
+    queueDone.wait(lock, [] { return postedLength < kQueueSlots; });
+    posted[postedLength++] = PostedWork{work, argument};
+    term_view_wake();
 }

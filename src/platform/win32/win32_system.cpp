@@ -12,6 +12,12 @@ void plat_sleep(uint32_t milliseconds) { Sleep(milliseconds); }
 
 uint32_t plat_tick_count() { return GetTickCount(); }
 
+// The execution state belongs to the calling thread (the worker's) and ends with it at the
+// latest.
+void plat_keep_awake(bool on) {
+    SetThreadExecutionState(on ? ES_CONTINUOUS | ES_SYSTEM_REQUIRED : ES_CONTINUOUS);
+}
+
 void plat_run_stamp(RunStamp* stamp) {
     SYSTEMTIME utc;
     GetSystemTime(&utc);

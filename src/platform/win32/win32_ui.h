@@ -14,6 +14,5 @@ struct View {
     uint32_t position;
 };
 
-// Posted to the main dialog when a worker starts (wParam 1) and ends (wParam 0), so that
-// the shutdown-block reason is set and removed on the dialog's own thread.
-constexpr UINT kWin32MsgShutdownBlock = WM_APP + 1;
+// Posted to the main dialog by view_run_on_loop: wParam is the work, lParam its argument.
+constexpr UINT kWin32MsgRunOnLoop = WM_APP + 2;

@@ -40,9 +40,16 @@ void view_enable_button(View* view, ViewButton button, bool enabled) {
     EnableWindow(GetDlgItem(view->dialog, id), enabled ? TRUE : FALSE);
 }
 
-// A new total sets the range (a new bar stands at 0 already: the window's set-up sends no
-// position); one more than the bar shows is the control's step; anything else a position.
-void view_show_progress(View* view, uint32_t done, uint32_t total) {
+// A restart, or a new total, sets the range (a new bar stands at 0 already: the window's
+// set-up sends no position); one more than the bar shows is the control's step; anything
+// else a position. The sequence's restart sends the range and the position, as the dialog
+// always has at that point.
+void view_show_progress(View* view, uint32_t done, uint32_t total, bool restart) {
+    if (restart) {
+        SetRange(view, total);
+        SetPosition(view, done);
+        return;
+    }
     if (total != view->range) {
         SetRange(view, total);
         if (done == view->position) return;
@@ -55,33 +62,25 @@ void view_show_progress(View* view, uint32_t done, uint32_t total) {
     }
 }
 
-void view_start_progress(View* view, uint32_t total) {
-    SetRange(view, total);
-    SetPosition(view, 0);
-}
-
 void view_enable_progress(View* view, bool enabled) {
     EnableWindow(GetDlgItem(view->dialog, IDC_PROGRESS), enabled ? TRUE : FALSE);
 }
 
 void view_show_window(View* view, bool show) { ShowWindow(view->dialog, show ? SW_SHOW : SW_HIDE); }
 
-void view_message_box(View*, const char* text, const char* caption) {
-    MessageBoxA(nullptr, text, caption, MB_OK);
+// The dialog's own words for a thread that could not be made, in its box.
+void view_show_error(View*, ViewError error) {
+    switch (error) {
+    case ViewError::UpdateNotStarted:
+        MessageBoxA(nullptr, "_beginthreadex ERROR", "ZORFLASH", MB_OK);
+        break;
+    }
 }
 
-// The app calls this from the worker thread at the worker's first and last step. The
-// execution state belongs to the calling thread (and ends with it at the latest), so it is
-// set and cleared right here. The shutdown-block reason belongs to the dialog's thread
-// (ShutdownBlockReasonCreate fails on any other), so that part is posted to the dialog;
-// posting, not sending, so a worker never waits on a loop that has already ended.
-void view_keep_awake(View* view, bool on) {
-    if (on) {
-        SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
-    } else {
-        SetThreadExecutionState(ES_CONTINUOUS);
-    }
-    if (view != nullptr && view->dialog != nullptr) {
-        PostMessageA(view->dialog, kWin32MsgShutdownBlock, on ? 1 : 0, 0);
-    }
+// Posted, never sent: a worker never waits on a loop, which may have ended already (then
+// the message finds no window and is dropped with the run).
+void view_run_on_loop(View* view, void (*work)(void*), void* argument) {
+    if (view == nullptr || view->dialog == nullptr) return;
+    PostMessageA(view->dialog, kWin32MsgRunOnLoop, reinterpret_cast<WPARAM>(work),
+                 reinterpret_cast<LPARAM>(argument));
 }

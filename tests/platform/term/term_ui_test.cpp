@@ -63,9 +63,9 @@ TEST_F(TermUi, ManyChangesFromAWorkerArriveInOrder) {
     std::atomic<bool> done{false};
     int positions = 0;
     std::thread worker([&] {
-        view_start_progress(view, 2000);
+        view_show_progress(view, 0, 2000, true);
         for (int i = 0; i < 1500; ++i) {
-            view_show_progress(view, static_cast<uint32_t>(i + 1), 2000);
+            view_show_progress(view, static_cast<uint32_t>(i + 1), 2000, false);
             if (i % 100 == 0) {
                 char text[32];
                 std::snprintf(text, sizeof text, "step %d", i);
@@ -86,17 +86,17 @@ TEST_F(TermUi, ManyChangesFromAWorkerArriveInOrder) {
 }
 
 TEST_F(TermUi, ProgressBar) {
-    view_start_progress(view, 570);
+    view_show_progress(view, 0, 570, true);
     EXPECT_EQ(view->total, 570u);
     EXPECT_EQ(view->done, 0u);
-    view_show_progress(view, 568, 570);
+    view_show_progress(view, 568, 570, false);
     EXPECT_EQ(view->done, 568u);
-    view_show_progress(view, 570, 570);
+    view_show_progress(view, 570, 570, false);
     EXPECT_EQ(view->done, 570u);
     // The bar stays within its total: past it the bar stays full.
-    view_show_progress(view, 571, 570);
+    view_show_progress(view, 571, 570, false);
     EXPECT_EQ(view->done, 570u);
-    view_show_progress(view, 0, 570);
+    view_show_progress(view, 0, 570, false);
     EXPECT_EQ(view->done, 0u);
 }
 
@@ -261,27 +261,3 @@ TEST(LongOptions, AreTakenOffTheCommandLine) {
 
 }  // namespace
 
-namespace {
-
-int OpenDescriptors() {
-    int count = 0;
-    for (int fd = 0; fd < 1024; ++fd) count += fcntl(fd, F_GETFD) != -1;
-    return count;
-}
-
-// Without logind (as on this build machine) nothing is held; with it, the inhibitor's
-// descriptor is held between the two calls. Either way the pair leaves nothing open.
-TEST(TermKeepAwake, OnThenOffLeavesNothingOpen) {
-    const int before = OpenDescriptors();
-    view_keep_awake(nullptr, true);
-    const int during = OpenDescriptors();
-    EXPECT_LE(during - before, 1);
-    view_keep_awake(nullptr, true);  // a second "on" takes no second inhibitor
-    EXPECT_EQ(OpenDescriptors(), during);
-    view_keep_awake(nullptr, false);
-    EXPECT_EQ(OpenDescriptors(), before);
-    view_keep_awake(nullptr, false);
-    EXPECT_EQ(OpenDescriptors(), before);
-}
-
-}  // namespace

@@ -448,12 +448,12 @@ TEST(SystemSeam, TickCountFollowsSleep) {
 // ---- The worker thread and the view's calls from it -----------------------------------------
 
 // SetThreadExecutionState answers the calling thread's previous state, which shows what
-// view_keep_awake left; each query puts back what it found.
+// plat_keep_awake left; each query puts back what it found.
 TEST(ThreadSeam, KeepAwakeSetsAndClearsTheSystemRequiredState) {
-    view_keep_awake(nullptr, true);
+    plat_keep_awake(true);
     EXECUTION_STATE previous = SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
     EXPECT_EQ(previous, static_cast<EXECUTION_STATE>(ES_CONTINUOUS | ES_SYSTEM_REQUIRED));
-    view_keep_awake(nullptr, false);
+    plat_keep_awake(false);
     previous = SetThreadExecutionState(ES_CONTINUOUS);
     EXPECT_EQ(previous, static_cast<EXECUTION_STATE>(ES_CONTINUOUS));
 }
@@ -518,10 +518,10 @@ DWORD WINAPI InspectAndCloseBox(void* parameter) {
     return 0;
 }
 
-TEST(MessageBoxSeam, ShowsTextAndCaptionWithOnlyAnOkButton) {
+TEST(MessageBoxSeam, TheUpdateThatCannotStartShowsTheDialogsBoxWithOnlyAnOkButton) {
     BoxSeen seen = {std::string(), 0, false};
     HANDLE inspector = CreateThread(nullptr, 0, InspectAndCloseBox, &seen, 0, nullptr);
-    view_message_box(nullptr, "_beginthreadex ERROR", "ZORFLASH");  // returns once OK is pressed
+    view_show_error(nullptr, ViewError::UpdateNotStarted);  // returns once OK is pressed
     WaitForSingleObject(inspector, 15000);
     CloseHandle(inspector);
     ASSERT_TRUE(seen.found) << "no window captioned ZORFLASH";

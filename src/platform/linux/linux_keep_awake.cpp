@@ -1,4 +1,4 @@
-// view_keep_awake on Linux: a logind "sleep" inhibitor held while the update worker runs.
+// plat_keep_awake on Linux: a logind "sleep" inhibitor held while the update worker runs.
 //
 // libsystemd is loaded at run time, so the program also runs where it is missing; no system
 // bus or no logind means no inhibitor, silently. The inhibitor lasts as long as the file
@@ -14,7 +14,7 @@
 
 #include <mutex>
 
-#include "platform/view.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -83,7 +83,7 @@ int TakeInhibitor() {
 }  // namespace
 
 // The terminal has no session end to hold back, so the window plays no part here.
-void view_keep_awake(View*, bool on) {
+void plat_keep_awake(bool on) {
     std::lock_guard<std::mutex> lock(inhibitMutex);
     if (on && inhibitFd < 0) {
         inhibitFd = TakeInhibitor();
