@@ -3,7 +3,6 @@
 file(READ "${SOURCE_DIR}/packaging/70-zorflash.rules" rules)
 file(READ "${SOURCE_DIR}/packaging/zorflash.1" manual)
 file(READ "${SOURCE_DIR}/packaging/zorflash-gtk.1" windowManual)
-file(READ "${SOURCE_DIR}/README.md" readme)
 file(READ "${SOURCE_DIR}/docs/linux.md" linuxDocs)
 
 string(REGEX MATCH "KERNEL==\"hidraw\\*\"[^\n]*" rule "${rules}")
@@ -17,10 +16,11 @@ foreach(needed [[ATTRS{idVendor}=="f0a5"]] [[ATTRS{idProduct}=="0090|00e6|0094"]
     endif()
 endforeach()
 # The README's install steps and the Linux edition's page quote the rule.
-foreach(name readme linuxDocs)
-    string(FIND "${${name}}" "${rule}" at)
+foreach(page README.md docs/linux.md)
+    file(READ "${SOURCE_DIR}/${page}" text)
+    string(FIND "${text}" "${rule}" at)
     if(at LESS 0)
-        message(FATAL_ERROR "${name} (README.md, docs/linux.md) does not quote the rule as it is:\n${rule}")
+        message(FATAL_ERROR "${page} does not quote the rule as it is:\n${rule}")
     endif()
 endforeach()
 # The note of each sensor that appears: its RUN+= quoted by docs/linux.md, run again by the
