@@ -7,7 +7,8 @@
 #                                  (tmpfiles.d/zorflash.conf)
 #   cd build && cpack -G DEB       zorflash_<version>_amd64.deb, everything under /usr, and
 #                                  zorflash-gtk_<version>_amd64.deb with the window (its
-#                                  program, desktop entry, AppStream metadata and icons)
+#                                  program, manual page, desktop entry, AppStream metadata
+#                                  and icons)
 #                                  when it is built (ZORFLASH_GTK)
 include(GNUInstallDirs)
 # What the command line's package holds: every install rule below.
@@ -22,6 +23,12 @@ install(TARGETS zorflash-note-met RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR
 # The manual page's header and JSON keys name the project's version.
 configure_file(${PROJECT_SOURCE_DIR}/packaging/zorflash.1 ${ZORFLASH_GENERATED_DIR}/zorflash.1 @ONLY)
 install(FILES ${ZORFLASH_GENERATED_DIR}/zorflash.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The window's manual page goes with the window, in its package.
+if(TARGET zorflash-gtk)
+    configure_file(${PROJECT_SOURCE_DIR}/packaging/zorflash-gtk.1 ${ZORFLASH_GENERATED_DIR}/zorflash-gtk.1 @ONLY)
+    install(FILES ${ZORFLASH_GENERATED_DIR}/zorflash-gtk.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+            COMPONENT gtk)
+endif()
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/zorflash.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME zorflash)
 

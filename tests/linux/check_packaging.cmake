@@ -1,8 +1,9 @@
-# Keeps the udev rule, the manual page and the README saying the same thing.
+# Keeps the udev rule, the manual pages, the README and docs/linux.md saying the same thing.
 #   cmake -DSOURCE_DIR=<repo> -P check_packaging.cmake
 file(READ "${SOURCE_DIR}/packaging/70-zorflash.rules" rules)
 file(READ "${SOURCE_DIR}/packaging/zorflash.1" manual)
-file(READ "${SOURCE_DIR}/README.md" docs)
+file(READ "${SOURCE_DIR}/packaging/zorflash-gtk.1" windowManual)
+file(READ "${SOURCE_DIR}/docs/linux.md" linuxDocs)
 
 string(REGEX MATCH "KERNEL==\"hidraw\\*\"[^\n]*" rule "${rules}")
 if(NOT rule)
@@ -14,11 +15,15 @@ foreach(needed [[ATTRS{idVendor}=="f0a5"]] [[ATTRS{idProduct}=="0090|00e6|0094"]
         message(FATAL_ERROR "the rule lacks ${needed}: ${rule}")
     endif()
 endforeach()
-string(FIND "${docs}" "${rule}" at)
-if(at LESS 0)
-    message(FATAL_ERROR "README.md does not quote the rule as it is:\n${rule}")
-endif()
-# The note of each sensor that appears: its RUN+= quoted by the README, run again by the
+# The README's install steps and the Linux edition's page quote the rule.
+foreach(page README.md docs/linux.md)
+    file(READ "${SOURCE_DIR}/${page}" text)
+    string(FIND "${text}" "${rule}" at)
+    if(at LESS 0)
+        message(FATAL_ERROR "${page} does not quote the rule as it is:\n${rule}")
+    endif()
+endforeach()
+# The note of each sensor that appears: its RUN+= quoted by docs/linux.md, run again by the
 # systemd unit the rule wants, which runs the same program.
 string(REGEX MATCH [[ACTION=="add"[^
 ]*RUN\+="/usr/libexec/zorflash/zorflash-note-met \$attr{idProduct}"]] note "${rules}")
@@ -28,14 +33,23 @@ string(FIND "${unit}" "ExecStart=/usr/libexec/zorflash/zorflash-note-met %i" exe
 if(NOT note OR wants LESS 0 OR exec LESS 0)
     message(FATAL_ERROR "70-zorflash.rules and zorflash-note-met@.service do not run the note alike")
 endif()
-string(FIND "${docs}" "${note}" at)
+string(FIND "${linuxDocs}" "${note}" at)
 if(at LESS 0)
-    message(FATAL_ERROR "README.md does not quote the note's rule as it is:\n${note}")
+    message(FATAL_ERROR "docs/linux.md does not quote the note's rule as it is:\n${note}")
 endif()
 foreach(needed "70-zorflash.rules" "0090" "00e6" "0094" "/F0" "/V" "products-met" "zorflash\\-note\\-met")
     string(FIND "${manual}" "${needed}" at)
     if(at LESS 0)
         message(FATAL_ERROR "zorflash.1 does not mention ${needed}")
+    endif()
+endforeach()
+# The window's page: its options, the rule that gives it the sensor, the lock it shares.
+foreach(needed [[\-\-firmware\-dir]] [[\-\-family]] [[\-\-info]] [[\-\-json]] [[\-\-report]]
+               [[\-\-help]] [[\-\-version]] "70-zorflash.rules" "/run/zorflash/zorflash.lock"
+               "org.zorflash.ZorflashGtk.desktop")
+    string(FIND "${windowManual}" "${needed}" at)
+    if(at LESS 0)
+        message(FATAL_ERROR "zorflash-gtk.1 does not mention ${needed}")
     endif()
 endforeach()
 # The rule file name the program names in its permission diagnostic.
@@ -44,4 +58,4 @@ string(FIND "${source}" "kUdevRuleName[] = \"70-zorflash.rules\"" at)
 if(at LESS 0)
     message(FATAL_ERROR "the program names another rule file than packaging/70-zorflash.rules")
 endif()
-message(STATUS "udev rule, manual page and README agree")
+message(STATUS "udev rule, manual pages, README and docs/linux.md agree")

@@ -2,8 +2,8 @@
 # The Debian packages and the install rules, as an administrator uses them: builds the .deb
 # with CPack from the build folder, checks that its members are dated and moded alike
 # whoever packs them, installs it with dpkg, runs the installed zorflash --version, does the
-# same with the window's package where the build has the window (zorflash-gtk; its desktop
-# entry and AppStream metadata validated), removes them, and checks what `cmake --install`
+# same with the window's package where the build has the window (zorflash-gtk; its manual
+# page there, its desktop entry and AppStream metadata validated), removes them, and checks what `cmake --install`
 # with the default prefix leaves (into a staging folder).
 # Needs root for dpkg. Prints a ctest-style summary line.
 #
@@ -40,6 +40,12 @@ for package in "$deb" "${deb/zorflash_/zorflash-gtk_}"; do
                      \$2 != \"0/0\" || \$4 \" \" \$5 != t || (\$1 ~ /^d/ && \$1 != \"drwxr-xr-x\") { bad = 1 }
                      { n++ } END { exit bad || n == 0 }'"
 done
+# Each manual page in the package of its program: the window's never in the command line's.
+if [[ -f ${deb/zorflash_/zorflash-gtk_} ]]; then
+    check "the window's manual page is in the window's package, not the command line's" \
+        bash -c "dpkg-deb -c '${deb/zorflash_/zorflash-gtk_}' | grep -q ' ./usr/share/man/man1/zorflash-gtk.1\$' &&
+                 ! dpkg-deb -c '$deb' | grep -q 'zorflash-gtk.1'"
+fi
 # The note's unit as the package ships it, sandboxed: systemd-analyze's exposure under 3
 # (it judges the unit file alone; a template needs an instance name).
 unitdir=$(mktemp -d)
@@ -109,7 +115,7 @@ elif [[ $(id -u) -eq 0 ]] && [[ -f $deb ]]; then
         check "dpkg installs the window's package" dpkg -i "$gtkdeb"
         app=/usr/share/applications/org.zorflash.ZorflashGtk.desktop
         info=/usr/share/metainfo/org.zorflash.ZorflashGtk.metainfo.xml
-        for f in /usr/bin/zorflash-gtk "$app" "$info" \
+        for f in /usr/bin/zorflash-gtk "$app" "$info" /usr/share/man/man1/zorflash-gtk.1 \
                  /usr/share/icons/hicolor/{32x32,48x48,64x64,128x128,256x256}/apps/zorflash-gtk.png; do
             check "the window's package installs $f" test -f "$f"
         done
@@ -119,7 +125,8 @@ elif [[ $(id -u) -eq 0 ]] && [[ -f $deb ]]; then
             bash -c '/usr/bin/zorflash-gtk --version | head -n1 | grep -qx "zorflash-gtk 1.0.0.3"'
         check "dpkg purges the window's package" dpkg --purge zorflash-gtk
         check "nothing of the window's package is left" \
-            bash -c "! test -e /usr/bin/zorflash-gtk && ! test -e $app && ! test -e $info"
+            bash -c "! test -e /usr/bin/zorflash-gtk && ! test -e $app && ! test -e $info &&
+                     ! test -e /usr/share/man/man1/zorflash-gtk.1"
     fi
     check "dpkg purges the package" dpkg --purge zorflash
     check "nothing of the package is left" \
