@@ -8,6 +8,8 @@
 #include "platform/instance_lock.h"
 #include "platform/sensor_ids.h"
 
+const char kSystemFirmwareDirectory[] = "/usr/lib/firmware/zorflash";
+
 namespace {
 
 void ParseLaunch(ProgramState* run) {

@@ -24,6 +24,9 @@
 #include "sensor/sensor_info.h"
 
 constexpr int kProgramGoesOn = -1;
+// Where distributions install firmware files: the program and the vendor's images ship
+// apart. Looked in, on Linux, for a family whose image the program was not built with.
+extern const char kSystemFirmwareDirectory[];
 // The exit status of a run with the window or the slash options that cannot begin (another
 // instance runs, the lock cannot be taken).
 constexpr int kExitNotStarted = 2;

@@ -29,8 +29,6 @@ const char kRootRefusedText[] =
     "zorflash-gtk: the window does not run as root. On a machine with the zorflash package "
     "installed, its udev rule (/usr/lib/udev/rules.d/70-zorflash.rules) lets the user at the "
     "seat update the sensor, so the window never needs root; as root, use zorflash --update.";
-// Where distributions install firmware files, as for zorflash.
-const char kSystemFirmwareDirectory[] = "/usr/lib/firmware/zorflash";
 const char kCloseRefusedText[] =
     "The sensor is being written: the window cannot close until the update has ended.";
 // The platform's diagnostic line when a sensor's node exists but may not be opened.

@@ -11,6 +11,11 @@
 // How the terminal prints: answers on standard output, the rest on standard error.
 ProgramFace term_face();
 
+// Takes the program's arguments into `run`, with where its images come from beside the
+// carried ones (null: nowhere) and its instance lock, which outlives the run.
+void term_take_arguments(ProgramState* run, const Edition& edition, const char* firmwareDirectory,
+                         const char* lockPath, int argc, char** argv);
+
 // The whole program once ProgramTakeArguments has taken the options into `run` (with its
 // firmware and lock path): the answers, the lock, --info, the dialog's run and the report.
 // Returns the exit status.

@@ -208,6 +208,13 @@ void Print(void*, ProgramStream stream, const char* text) {
 
 ProgramFace term_face() { return ProgramFace{nullptr, Print, nullptr}; }
 
+void term_take_arguments(ProgramState* run, const Edition& edition, const char* firmwareDirectory,
+                         const char* lockPath, int argc, char** argv) {
+    run->firmware = FirmwareSource{nullptr, firmwareDirectory, {}, {}};
+    run->lockPath = lockPath;
+    ProgramTakeArguments(run, edition, argc, argv);
+}
+
 int term_program(ProgramState* run) {
     const ProgramFace face = term_face();
     int status = ProgramAnswer(run, face);

@@ -2,21 +2,11 @@
 #include "front/term/term_front.h"
 #include "platform/instance_lock.h"
 
-namespace {
-
-// Where distributions install firmware files: the program and the vendor's images ship
-// apart. Looked in for a family whose image the program was not built with.
-const char kSystemFirmwareDirectory[] = "/usr/lib/firmware/zorflash";
-
-ProgramState run;
-
-}  // namespace
-
 int main(int argc, char** argv) {
-    run.firmware = FirmwareSource{nullptr, kSystemFirmwareDirectory, {}, {}};
+    static ProgramState run;
     char lockPath[256];
     plat_sensor_lock_path(lockPath, sizeof lockPath);
-    run.lockPath = lockPath;
-    ProgramTakeArguments(&run, Edition{kEditionLinux, "zorflash"}, argc, argv);
+    term_take_arguments(&run, Edition{kEditionLinux, "zorflash"}, kSystemFirmwareDirectory,
+                        lockPath, argc, argv);
     return term_program(&run);
 }

@@ -31,12 +31,10 @@ void SimLockPath(char* path, size_t capacity) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Placeholders are carried; --firmware-dir tries real files on the simulated sensor.
-    run.firmware = FirmwareSource{nullptr, nullptr, {}, {}};
     char lockPath[256];
     SimLockPath(lockPath, sizeof lockPath);
-    run.lockPath = lockPath;
-    ProgramTakeArguments(&run, Edition{kEditionSim, "zorflash-sim"}, argc, argv);
+    // Placeholders are carried; --firmware-dir tries real files on the simulated sensor.
+    term_take_arguments(&run, Edition{kEditionSim, "zorflash-sim"}, nullptr, lockPath, argc, argv);
     // Real time with a per-command latency, unless ZORFLASH_SIM_FAST=1 asks for the
     // virtual clock; both variables are read by the simulated machine itself. Texts that
     // touch no sensor are answered whatever the case.

@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -360,38 +361,76 @@ TEST(LongOptions, AreAnsweredInABoxCaptionedAsTheDialog) {
 
 // ---- Runs nobody watches: they end by themselves, never in a box ---------------------
 
+enum class LockName { Free, Instance, OtherObject };
+
 struct UnattendedCase {
-    const char* arguments;
+    const char* arguments;  // REPORT stands for a file in the temporary folder
     int exitCode;
     const char* debugText;  // what the debugger output must hold; "" when nothing is asked
-    bool lockNameTaken;     // another object holds the single-instance mutex's name
+    LockName lock;          // who holds the single-instance mutex's name meanwhile
+    const char* reportHolds = "";  // what the --report file must hold; "" when none is asked
 };
+
+std::string ReadWhole(const std::string& path) {
+    std::ifstream file(path.c_str(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
 
 TEST(UnattendedRuns, EndByThemselvesWithTheirStatusAndTellWhyOnTheDebuggerOutput) {
     const UnattendedCase cases[] = {
         {"--firmware-dir C:\\fw /V", 4,
-         "zorflash: unknown option --firmware-dir; see zorflash --help", false},
-        {"/F0 x --json", 4, "zorflash: unknown option --json", false},
-        {"--update --bogus", 4, "zorflash: unknown option --bogus", false},
+         "zorflash: unknown option --firmware-dir; see zorflash --help", LockName::Free},
+        {"/F0 x --json", 4, "zorflash: unknown option --json", LockName::Free},
+        {"--update --bogus", 4, "zorflash: unknown option --bogus", LockName::Free},
         {"--update /F0 x", 4, "--info and --update take no slash option or file name: /F0 x",
-         false},
+         LockName::Free},
+        // A script's option, even mistyped or with a value it does not take, is never
+        // answered in a box.
+        {"--update=1", 4, "zorflash: no value is taken by --update=1", LockName::Free},
+        {"--updat", 4, "zorflash: unknown option --updat", LockName::Free},
+        {"--rep", 4, "zorflash: unknown option --rep", LockName::Free},
+        {"--info --report REPORT", 3, "", LockName::Free, "\"exitStatus\": 3"},
+        {"--version --report REPORT", 0, "", LockName::Free, "\"images\""},
+        {"--help --report REPORT", 0, "", LockName::Free, "\"help\""},
+        // --info while another instance runs (it may be writing the sensor) ends at once.
+        {"--info", 6, "Another copy of this utility is already running.", LockName::Instance},
+        {"--info --report REPORT", 6, "Another copy of this utility is already running.",
+         LockName::Instance, "\"exitStatus\": 6"},
+        {"--update --report REPORT", 6, "lock Global\\ZorflashFirmwareUpdate cannot be taken",
+         LockName::OtherObject, "\"exitStatus\": 6"},
         // The slash options see the line as typed: a trailing blank is an empty file name, a
         // tab is part of its word, and a "--" inside a quoted name belongs to the name (which
         // runs the update: no sensor under Wine, so the no-sensor path's 0).
-        {"/F0 x ", 4, "", false},
-        {"/F0\tx", 4, "", false},
-        {"/F0 \"fw --new.bin\"", 0, "", false},
-        {"--update", 6, "lock Global\\ZorflashFirmwareUpdate cannot be taken", true},
-        {"/V", 2, "lock Global\\ZorflashFirmwareUpdate cannot be taken", true},
+        {"/F0 x ", 4, "", LockName::Free},
+        {"/F0\tx", 4, "", LockName::Free},
+        {"/F0 \"fw --new.bin\"", 0, "", LockName::Free},
+        {"--update", 6, "lock Global\\ZorflashFirmwareUpdate cannot be taken", LockName::OtherObject},
+        {"/V", 2, "lock Global\\ZorflashFirmwareUpdate cannot be taken", LockName::OtherObject},
+        {"/V", 2, "Another copy of this utility is already running.", LockName::Instance},
     };
+    char temporary[MAX_PATH];
+    GetTempPathA(sizeof temporary, temporary);
+    const std::string report = std::string(temporary) + "zorflash-unattended-report.json";
     for (const UnattendedCase& c : cases) {
-        const HANDLE squatter =
-            c.lockNameTaken ? CreateEventA(nullptr, FALSE, FALSE, "Global\\ZorflashFirmwareUpdate")
-                            : nullptr;
+        const char* const kName = "Global\\ZorflashFirmwareUpdate";
+        const HANDLE squatter = c.lock == LockName::Instance ? CreateMutexA(nullptr, FALSE, kName)
+                                : c.lock == LockName::OtherObject
+                                    ? CreateEventA(nullptr, FALSE, FALSE, kName)
+                                    : nullptr;
+        std::string arguments = c.arguments;
+        const size_t at = arguments.find("REPORT");
+        if (at != std::string::npos) arguments.replace(at, 6, "\"" + report + "\"");
+        DeleteFileA(report.c_str());
         std::vector<std::string> lines;
         const int code =
-            RunUnderDebugger("\"" + RealProgram() + "\" " + c.arguments, kExitTimeoutMs, &lines);
+            RunUnderDebugger("\"" + RealProgram() + "\" " + arguments, kExitTimeoutMs, &lines);
         if (squatter != nullptr) CloseHandle(squatter);
+        if (c.reportHolds[0] != '\0') {
+            const std::string written = ReadWhole(report);
+            EXPECT_NE(written.find(c.reportHolds), std::string::npos) << c.arguments << ": " << written;
+            EXPECT_NE(written.find("\"state\": \"ended\""), std::string::npos) << c.arguments;
+        }
+        DeleteFileA(report.c_str());
         // A box would hold the run until the time-out (-1).
         EXPECT_EQ(code, c.exitCode) << c.arguments;
         std::string output;
