@@ -649,6 +649,21 @@ TEST_F(ZorflashE2eTest, InfoGivesTheVerdictAndSendsNothing) {
         EXPECT_TRUE(HasLine(run.out, std::string("Verdict: ") + c.verdict)) << run.out;
         EXPECT_TRUE(HasLine(run.out, std::string("  /var/lib/zorflash/products-met: ") + c.record))
             << run.out;
+#ifdef ZORFLASH_GTK_BINARY
+        // The window's --info --json is zorflash's object: only the program and the run's
+        // stamp differ.
+        nlohmann::json objects[2];
+        const char* const programs[2] = {ZORFLASH_BINARY, ZORFLASH_GTK_BINARY};
+        for (int i = 0; i < 2; ++i) {
+            const ProgramRun json = RunBare({"--info", "--json"}, {}, 30, programs[i]);
+            EXPECT_EQ(json.exitCode, c.exitStatus) << programs[i] << json.err;
+            objects[i] = nlohmann::json::parse(json.out, nullptr, false);
+            for (const char* key : {"program", "runId", "startTime"}) objects[i].erase(key);
+        }
+        EXPECT_FALSE(objects[0].is_discarded());
+        EXPECT_EQ(objects[0]["verdict"], c.verdict);
+        EXPECT_EQ(objects[0], objects[1]);
+#endif
         if (sensor != nullptr) {
             ExpectStream(Transcript(), {});
             EXPECT_EQ(emulated_sensor_lock(sensor)->counters.featureSets, 0u);
