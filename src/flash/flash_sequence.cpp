@@ -5,9 +5,9 @@
 namespace {
 
 constexpr char kModule[] = "Module Name : FlashWriteVerify";
-constexpr char kEraseText[] = "Erasing....               ";
-constexpr char kProgramText[] = "Program....              ";
-constexpr char kVerifyText[] = "Verify....          ";
+constexpr char kEraseText[] = "Erasing....";
+constexpr char kProgramText[] = "Program....";
+constexpr char kVerifyText[] = "Verify....";
 constexpr uint32_t kProgressSetupPauseMs = 1000;
 // The sequence serves boot loaders from version 16 up to, not including, 32.
 constexpr uint16_t kFirstServedVersion = 16;

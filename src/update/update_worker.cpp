@@ -26,15 +26,13 @@ constexpr unsigned kWorkerDone = 2;
 const char kNoticeText[] =
     "Update firmware takes several minutes.\n"
     "During updating, you should NOT shut down and restart PC.";
-const char kConnectingText[] = "Connecting ....               ";
+const char kConnectingText[] = "Connecting ....";
 const char kNoConnectionText[] =
     "A connection was not established. Update can not be performed.";
 const char kUpToDateText[] = "The current version matches this version. No update is needed.";
 const char kMismatchText[] = "Version Mismatch. This update is not appropriate for this system.";
 const char kUpdatingText[] = "Now Updating....";
 const char kUnknownVersion[] = "????";
-// After an update the field is rewritten over its old text, so the unknown text is padded.
-const char kUnknownVersionAfterUpdate[] = "????       ";
 // The history's one-line summary of an update.
 constexpr size_t kSummaryCapacity = 384;
 // What the record of the products met holds, and how to clear a line of it.
@@ -170,7 +168,7 @@ bool ShowVersionAfterUpdate(View* view, SensorInfo* sensor) {
         return false;
     }
     char text[kVersionTextCapacity];
-    FormatCurrentVersion(*sensor, kUnknownVersionAfterUpdate, text, sizeof text);
+    FormatCurrentVersion(*sensor, kUnknownVersion, text, sizeof text);
     view_show_text(view, ViewText::CurrentVersion, text);
     return true;
 }

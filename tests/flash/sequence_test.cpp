@@ -8,9 +8,9 @@
 
 namespace {
 
-constexpr char kEraseText[] = "Erasing....               ";
-constexpr char kProgramText[] = "Program....              ";
-constexpr char kVerifyText[] = "Verify....          ";
+constexpr char kEraseText[] = "Erasing....";
+constexpr char kProgramText[] = "Program....";
+constexpr char kVerifyText[] = "Verify....";
 
 uint32_t RunUpdate(uint16_t kind) {
     const FirmwareImage& image = ImageForKind(kind);

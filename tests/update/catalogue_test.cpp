@@ -89,7 +89,7 @@ TEST(VersionText, CurrentVersionByKind) {
         {Info(0, 0xFFFF), "????", "????"},
         {Info(1, 0xFFFF, 6, 1), "????", "????"},
         {Info(2, 0x0140), "????", "????"},
-        {Info(0, 0xFFFF), "????       ", "????       "},
+        {Info(0, 0xFFFF), "----", "----"},  // the caller's text for an unknown version
     };
     for (const Case& c : cases) {
         char text[kVersionTextCapacity];

@@ -121,7 +121,7 @@ View* const kView = reinterpret_cast<View*>(0x1234);
 const char kNotice[] =
     "Update firmware takes several minutes.\nDuring updating, you should NOT shut down and "
     "restart PC.";
-const char kConnecting[] = "Connecting ....               ";
+const char kConnecting[] = "Connecting ....";
 const char kNoConnection[] = "A connection was not established. Update can not be performed.";
 const char kUpToDate[] = "The current version matches this version. No update is needed.";
 const char kMismatch[] = "Version Mismatch. This update is not appropriate for this system.";
@@ -452,7 +452,7 @@ TEST_F(Worker, VersionReadBackAsUnknownIsPadded) {
     script.results = {0};
     script.versionAfter = 0xFFFF;
     Run(SensorInfo{0, 0x0141, 0xFFFF, 0xFFFF});
-    EXPECT_EQ(recording_view_part(RecordedPart::CurrentVersion).text, "????       ");
+    EXPECT_EQ(recording_view_part(RecordedPart::CurrentVersion).text, "????");
 }
 
 TEST_F(Worker, RequestIsNotWritten) {

@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstring>
+
 #include "platform/view.h"
 #include "platform/win32/resource.h"
 #include "platform/win32/win32_ui.h"
@@ -13,6 +15,35 @@
 namespace {
 
 const int kTextControls[] = {IDC_CURRENT_VERSION, IDC_NEW_VERSION, IDC_STATUS, IDC_NOTICE};
+
+// The dialog's status texts carry the blanks that have always followed them in its
+// fixed-width line; the program's own texts have none.
+struct PaddedText {
+    const char* text;
+    const char* shown;
+};
+const PaddedText kPaddedStatus[] = {
+    {"Connecting ....", "Connecting ....               "},
+    {"Erasing....", "Erasing....               "},
+    {"Program....", "Program....              "},
+    {"Verify....", "Verify....          "},
+};
+const char kUnknownVersion[] = "????";
+// The version field rewritten over its old text (after an update) pads the unknown version.
+const char kUnknownVersionOverText[] = "????       ";
+
+const char* ShownText(View* view, ViewText field, const char* text) {
+    if (field == ViewText::Status) {
+        for (const PaddedText& padded : kPaddedStatus) {
+            if (std::strcmp(text, padded.text) == 0) return padded.shown;
+        }
+    }
+    if (field == ViewText::CurrentVersion && std::strcmp(text, kUnknownVersion) == 0 &&
+        GetWindowTextLengthA(GetDlgItem(view->dialog, IDC_CURRENT_VERSION)) > 0) {
+        return kUnknownVersionOverText;
+    }
+    return text;
+}
 
 // The common control's own step is used, set to one unit with every range, so that the
 // bar moves exactly as the dialog has always moved it.
@@ -32,7 +63,8 @@ void SetPosition(View* view, uint32_t done) {
 }  // namespace
 
 void view_show_text(View* view, ViewText field, const char* text) {
-    SetDlgItemTextA(view->dialog, kTextControls[static_cast<int>(field)], text);
+    SetDlgItemTextA(view->dialog, kTextControls[static_cast<int>(field)],
+                    ShownText(view, field, text));
 }
 
 void view_enable_button(View* view, ViewButton button, bool enabled) {

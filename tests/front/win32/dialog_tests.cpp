@@ -459,6 +459,10 @@ TEST_F(Dialog, SimulatedSensorCompleteUpdateEndsUpdateCompleteAndCode2) {
     ClickButton(dialog, kUpdate);
     ASSERT_TRUE(WaitUntil([&] { return ProgressPosition(dialog) > 0; }, kUpdateTimeoutMs))
         << "the progress bar never moved; status: " << ControlText(dialog, kStatus);
+    // The dialog's status texts keep the blanks its fixed-width line has always had.
+    const std::string moving = ControlText(dialog, kStatus);
+    EXPECT_TRUE(moving == "Program....              " || moving == "Verify....          ")
+        << "[" << moving << "]";
     EXPECT_FALSE(ControlEnabled(dialog, kUpdate));
     EXPECT_FALSE(ControlEnabled(dialog, kExit));
     EXPECT_TRUE(ControlEnabled(dialog, kProgress));
