@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"  // kDiagLineCapacity: 1023 characters and the terminator
+#include "platform/system.h"  // kDiagLineCapacity: 1023 characters and the terminator
 
 constexpr unsigned kSystemTextCapacity = 1024;
 

@@ -17,7 +17,7 @@
 #include "app/long_options.h"
 #include "app/reports.h"
 #include "front/gtk/gtk_view.h"
-#include "platform/instance_lock.h"
+#include "platform/system.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "app/app.h"
 #include "front/term/term_front.h"
 #include "front/term/term_report.h"
-#include "platform/instance_lock.h"
+#include "platform/system.h"
 #include "platform/term/term_view.h"
 
 namespace {

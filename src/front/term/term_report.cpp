@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "platform/platform.h"
+#include "platform/system.h"
 
 namespace {
 

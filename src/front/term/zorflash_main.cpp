@@ -1,7 +1,7 @@
 // zorflash: the Linux program over the sensor's hidraw interfaces.
 #include "app/command_line.h"
 #include "front/term/term_front.h"
-#include "platform/instance_lock.h"
+#include "platform/system.h"
 
 namespace {
 

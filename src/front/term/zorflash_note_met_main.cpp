@@ -11,7 +11,7 @@
 
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/records.h"
 #include "platform/sensor_ids.h"
 
 int main(int argc, char** argv) {

@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/hid.h"
 #include "platform/linux/hid_report_descriptor.h"
-#include "platform/platform.h"
 
 // Interface paths: "/dev/hidrawN" for a node with one top-level collection, and
 // "/dev/hidrawN#K" (K counted from 0) for collection K of a node with several, since

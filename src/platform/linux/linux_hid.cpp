@@ -22,10 +22,11 @@
 #include <thread>
 #include <vector>
 
+#include "platform/hid.h"
 #include "platform/linux/hidraw_node.h"
 #include "platform/linux/linux_internal.h"
-#include "platform/platform.h"
 #include "platform/sensor_ids.h"
+#include "platform/system.h"
 
 namespace {
 

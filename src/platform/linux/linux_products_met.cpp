@@ -32,8 +32,9 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/platform.h"
+#include "platform/records.h"
 #include "platform/sensor_ids.h"
+#include "platform/system.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include "platform/linux/hidraw_node.h"
 #include "platform/linux/linux_internal.h"
-#include "platform/platform.h"
+#include "platform/system.h"
 
 namespace {
 

@@ -5,7 +5,9 @@
 
 #include <cstdio>
 
-#include "platform/platform.h"
+#include "platform/hid.h"
+#include "platform/records.h"
+#include "platform/system.h"
 #include "platform/win32/win32_hid_connection.h"
 
 void plat_sleep(uint32_t milliseconds) { Sleep(milliseconds); }

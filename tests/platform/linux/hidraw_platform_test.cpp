@@ -16,9 +16,11 @@
 
 #include "emulated_sensor.h"
 #include "flash/flash_protocol.h"
-#include "run_program.h"
+#include "platform/hid.h"
 #include "platform/linux/hidraw_node.h"
-#include "platform/platform.h"
+#include "platform/records.h"
+#include "platform/system.h"
+#include "run_program.h"
 #include "sensor/hid_device.h"
 #include "sensor/sensor_info.h"
 

@@ -18,8 +18,7 @@
 
 #include "app/long_options.h"
 #include "front/term/term_front.h"
-#include "platform/instance_lock.h"
-#include "platform/platform.h"
+#include "platform/system.h"
 #include "platform/term/term_view.h"
 
 namespace {
