@@ -15,8 +15,8 @@
 #include "app/app.h"
 #include "front/term/term_front.h"
 #include "front/term/term_report.h"
+#include "front/term/term_view.h"
 #include "platform/system.h"
-#include "platform/term/term_view.h"
 
 namespace {
 

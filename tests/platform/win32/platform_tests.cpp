@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "front/win32/win32_ui.h"
 #include "platform/hid.h"
 #include "platform/records.h"
 #include "platform/system.h"
@@ -19,7 +20,6 @@
 #include "platform/win32/win32_hid_connection.h"
 #include "platform/win32/win32_interfaces.h"
 #include "platform/win32/win32_registry.h"
-#include "platform/win32/win32_ui.h"
 #include "sensor/hid_device.h"
 
 namespace {

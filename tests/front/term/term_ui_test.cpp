@@ -18,8 +18,8 @@
 
 #include "app/long_options.h"
 #include "front/term/term_front.h"
+#include "front/term/term_view.h"
 #include "platform/system.h"
-#include "platform/term/term_view.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "front/win32/resource.h"
+#include "front/win32/win32_ui.h"
 #include "platform/view.h"
-#include "platform/win32/resource.h"
-#include "platform/win32/win32_ui.h"
 
 namespace {
 
