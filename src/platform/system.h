@@ -97,6 +97,33 @@ size_t plat_error_text(uint32_t code, char* buffer, size_t capacity);
 constexpr unsigned kDiagLineCapacity = 1024;
 void plat_debug_output(const char* text);
 
+// ---- Notices ----------------------------------------------------------------------------
+
+// Something the platform met on its own that a person should hear of, given as data: the
+// core's diagnostic log words each notice into its line (sensor/diag_log.h), and a front end
+// may show it as well.
+enum class PlatNoticeKind : uint8_t {
+    NoPermission,      // a sensor's node is there, but this user may not open it
+    RecordIgnored,     // the record of the products met is not to be trusted, and not read
+    RecordUnreadable,  // the record of the products met could not be read
+    RecordNotWritten,  // the record of the products met could not be written
+};
+
+struct PlatNotice {
+    PlatNoticeKind kind;
+    const char* place;   // NoPermission: the device node; else the record's file or folder
+    uint16_t vendorId;   // NoPermission: the sensor's identity on the bus; else 0
+    uint16_t productId;
+    const char* rule;    // NoPermission: the rule that gives the user the sensor; else ""
+    const char* reason;  // the record's notices: why, in the system's words; else ""
+};
+
+// Where the platform's notices go: `handler(notice, context)`, on whichever thread met the
+// notice, once each; the notice's texts live only for the call. Until a handler is set (or
+// once null is set) notices are dropped. Set it before any other call of the platform.
+using PlatNoticeHandler = void (*)(const PlatNotice& notice, void* context);
+void plat_set_notice_handler(PlatNoticeHandler handler, void* context);
+
 // ---- One instance at a time (Linux) -------------------------------------------------------
 
 // Shared by every Linux front end (the terminal editions and a desktop window): an advisory

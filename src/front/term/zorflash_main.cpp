@@ -2,6 +2,7 @@
 #include "app/command_line.h"
 #include "front/term/term_front.h"
 #include "platform/system.h"
+#include "sensor/diag_log.h"
 
 namespace {
 
@@ -11,11 +12,14 @@ const char kSystemFirmwareDirectory[] = "/usr/lib/firmware/zorflash";
 
 FirmwareSource firmware = {nullptr, kSystemFirmwareDirectory, {}, {}};
 LongOptions longOptions;
+// The platform's notices are written as diagnostic lines, as every other line.
+DiagnosticLog diagnosticLog = {nullptr, nullptr};
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const Edition edition = {kEditionLinux, "zorflash"};
+    StartDiagnosticLog(&diagnosticLog);
     char commandLine[kCommandLineCapacity];
     term_take_arguments(argc, argv, edition, &longOptions, commandLine, sizeof commandLine,
                         &firmware);

@@ -11,17 +11,20 @@
 #include "app/command_line.h"
 #include "front/term/term_front.h"
 #include "platform/sim/sim_control.h"
+#include "sensor/diag_log.h"
 
 namespace {
 
 // Placeholders are carried; --firmware-dir tries real files on the simulated sensor.
 FirmwareSource firmware = {nullptr, nullptr, {}, {}};
 LongOptions longOptions;
+DiagnosticLog diagnosticLog = {nullptr, nullptr};
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const Edition edition = {kEditionSim, "zorflash-sim"};
+    StartDiagnosticLog(&diagnosticLog);
     char commandLine[kCommandLineCapacity];
     term_take_arguments(argc, argv, edition, &longOptions, commandLine, sizeof commandLine,
                         &firmware);

@@ -46,5 +46,5 @@ enum LinuxDiagSink { kDiagSinkAuto = 0, kDiagSinkStderr = 1, kDiagSinkSyslog = 2
 void linux_set_diag_sink(LinuxDiagSink sink);
 
 // The udev rule file that gives the logged-in user access to the sensor; named in the
-// diagnostic line written when a sensor node cannot be opened for lack of permission.
+// notice given when a sensor node cannot be opened for lack of permission.
 extern const char kUdevRuleName[];  // "70-zorflash.rules"

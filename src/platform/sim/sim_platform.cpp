@@ -67,6 +67,9 @@ struct Machine {
     uint64_t virtualNowMs;
     SimStepHook stepHook = nullptr;
     void* stepContext = nullptr;
+    // Where notices go: the program's, kept across resets.
+    PlatNoticeHandler noticeHandler = nullptr;
+    void* noticeContext = nullptr;
     uint32_t steps = 0;
     bool severed = false;
     std::chrono::steady_clock::time_point realStart;
@@ -554,6 +557,12 @@ size_t plat_error_text(uint32_t code, char* buffer, size_t capacity) {
     return 0;
 }
 
+void plat_set_notice_handler(PlatNoticeHandler handler, void* context) {
+    auto lock = Lock();
+    machine.noticeHandler = handler;
+    machine.noticeContext = context;
+}
+
 void plat_debug_output(const char* text) {
     auto lock = Lock();
     machine.debugLines.emplace_back(text);
@@ -708,6 +717,18 @@ void sim_flash_read(uint32_t address, uint8_t* out, uint32_t length) {
 std::vector<std::string> sim_debug_lines() {
     auto lock = Lock();
     return machine.debugLines;
+}
+
+void sim_notice(const PlatNotice& notice) {
+    PlatNoticeHandler handler = nullptr;
+    void* context = nullptr;
+    {
+        auto lock = Lock();
+        handler = machine.noticeHandler;
+        context = machine.noticeContext;
+    }
+    // Outside the lock: the handler writes its line through plat_debug_output.
+    if (handler != nullptr) handler(notice, context);
 }
 
 uint64_t sim_now_ms() {

@@ -76,6 +76,9 @@ size_t plat_error_text(uint32_t code, char* buffer, size_t capacity) {
 
 void plat_debug_output(const char* text) { OutputDebugStringA(text); }
 
+// The Windows platform has no notice to give, so the handler is not kept.
+void plat_set_notice_handler(PlatNoticeHandler, void*) {}
+
 // ---- The history of updates: one entry in the Application event log -------------------
 
 namespace {
