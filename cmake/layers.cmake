@@ -6,7 +6,7 @@
 #   zorflash_flash     flash/      links sensor
 #   zorflash_sensor    sensor/     links the seams
 #   zorflash_firmware  firmware/   links nothing
-#   zorflash_seams     platform/platform.h, view.h, sensor_ids.h, instance_lock.h alone
+#   zorflash_seams     platform/hid.h, system.h, records.h, view.h, sensor_ids.h alone
 #
 # Headers are named by their path under src ("sensor/hid_device.h"), but src itself is on no
 # library's include path. Each layer offers its headers through a folder of its own,
@@ -19,7 +19,7 @@
 # calls the seams, whose implementations each executable links after it; one archive keeps
 # that a single pass of the linker.
 set(ZORFLASH_INCLUDE_ROOT "${CMAKE_BINARY_DIR}/include")
-set(ZORFLASH_SEAM_HEADERS platform.h view.h sensor_ids.h instance_lock.h)
+set(ZORFLASH_SEAM_HEADERS hid.h system.h records.h view.h sensor_ids.h)
 
 # zorflash_header_link(folder path target): <build>/include/<folder>/<path> becomes a link to
 # target.

@@ -6,7 +6,7 @@
 #                                          of the Windows resource script)
 #
 # and the files configured beside it where they are built: the Windows manifest
-# (src/platform/win32) and the manual page (packaging/packaging.cmake).
+# (src/front/win32) and the manual page (packaging/packaging.cmake).
 # ZORFLASH_GENERATED_DIR names the folder; it goes on the include path of every target that
 # includes zorflash_version.h, windres included. A build of its own over the core's sources
 # (tests/fuzz) has no zorflash project: it reads the version from the top CMakeLists.txt.

@@ -4,7 +4,7 @@
 # hicolor/<size>x<size>/apps/zorflash-gtk.png. Needs ImageMagick; the output is committed.
 set -eu
 here=$(dirname "$0")
-ico="$here/../../src/platform/win32/icon/zorflash.ico"
+ico="$here/../../src/front/win32/icon/zorflash.ico"
 for size in 32 48 64 128 256; do
     mkdir -p "$here/hicolor/${size}x$size/apps"
     convert "$ico[1]" -filter point -resize "${size}x$size" -strip \

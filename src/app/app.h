@@ -11,7 +11,7 @@
 
 #include "app/command_line.h"      // LaunchOptions: mode and file name, as data
 #include "app/reports.h"           // kRefusalCapacity
-#include "platform/platform.h"     // PlatThread
+#include "platform/system.h"     // PlatThread
 #include "platform/view.h"
 #include "sensor/sensor_info.h"
 #include "update/update_worker.h"  // UpdateOutcome, FirmwareSource

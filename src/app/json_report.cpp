@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "app/reports.h"
-#include "platform/platform.h"
+#include "platform/records.h"
 #include "update/firmware_catalogue.h"
 #include "zorflash_version.h"
 

@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/instance_lock.h"
+#include "platform/system.h"
+#include "platform/records.h"
 #include "platform/sensor_ids.h"
 
 const char kSystemFirmwareDirectory[] = "/usr/lib/firmware/zorflash";

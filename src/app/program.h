@@ -20,7 +20,7 @@
 #include "app/json_report.h"
 #include "app/long_options.h"
 #include "app/reports.h"
-#include "platform/platform.h"
+#include "platform/system.h"
 #include "sensor/sensor_info.h"
 
 constexpr int kProgramGoesOn = -1;

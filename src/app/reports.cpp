@@ -3,8 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/records.h"
 #include "platform/sensor_ids.h"
+#include "platform/system.h"
 #include "update/firmware_catalogue.h"
 
 namespace {

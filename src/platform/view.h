@@ -1,6 +1,6 @@
 // The dialog seam: what the window shows, in the update's terms. Each front end implements
-// it with its own toolkit (src/platform/win32 with the dialog's messages, src/platform/term or
-// src/front/term for the terminal, src/front/gtk with GTK 4, tests with a recorder).
+// it with its own toolkit (src/front/win32 with the dialog's messages, src/front/term for the
+// terminal, src/front/gtk with GTK 4, tests with a recorder).
 // Every call may come from any thread and is synchronous: it returns once the window shows
 // the change, so what the user sees follows the order of the calls. view_run_on_loop is the
 // one way to hand work to the window's loop.

@@ -1,5 +1,7 @@
 #include "sensor/boot_mode.h"
 
+#include "platform/records.h"
+#include "platform/system.h"
 #include "sensor/sensor_info.h"
 
 namespace {

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/system.h"
+
 namespace {
 
 struct SensorInterfaceRow {

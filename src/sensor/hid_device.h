@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "platform/hid.h"
 #include "platform/sensor_ids.h"
 
 // Owned by the operation that declares it; never shared between threads, never copied.

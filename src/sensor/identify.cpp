@@ -1,5 +1,6 @@
 #include "sensor/sensor_info.h"
 
+#include "platform/records.h"
 #include "sensor/diag_log.h"
 #include "sensor/hid_device.h"
 

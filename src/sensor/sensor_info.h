@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "platform/hid.h"
 
 enum SensorKind : uint16_t {
     kSensorFamily0 = 0,  // product 0x0090, image A

@@ -8,8 +8,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/records.h"
 #include "platform/sensor_ids.h"
+#include "platform/system.h"
 #include "sensor/diag_log.h"
 #include "sensor/hid_device.h"
 #include "update/firmware_catalogue.h"

@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/hid.h"
+#include "platform/records.h"
+#include "platform/system.h"
 #include "platform/view.h"
 
 FuzzMachine fuzzMachine;
@@ -64,7 +66,7 @@ void fuzz_machine_reset(const FuzzSetup& setup, const uint8_t* stream, size_t st
     m.progressSteps = m.progressMessages = 0;
 }
 
-// ---- platform.h ---------------------------------------------------------------------------
+// ---- hid.h, system.h, records.h -----------------------------------------------------------
 
 HidInterfaceList* plat_hid_list_present() {
     ++fuzzMachine.listsOut;

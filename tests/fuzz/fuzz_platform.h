@@ -1,6 +1,6 @@
-// A scripted machine behind src/platform/platform.h and src/platform/view.h for the fuzz
-// targets: one sensor whose boot loader answers each command as the fuzzer's bytes say, a
-// virtual clock, a settable system error text, and captured debugger lines and view calls.
+// A scripted machine behind the platform seams (src/platform/hid.h, system.h, records.h) and
+// src/platform/view.h for the fuzz targets: one sensor whose boot loader answers each command
+// as the fuzzer's bytes say, a virtual clock, a settable system error text, and captured debugger lines and view calls.
 //
 // Everything is plain fixed-size state reset by fuzz_machine_reset; nothing here allocates.
 #pragma once

@@ -32,8 +32,9 @@
 #include "firmware/sha256.h"
 #include "flash/flash_protocol.h"
 #include "hardening_support.h"
+#include "platform/records.h"
+#include "platform/system.h"
 #include "recording_view.h"
-#include "platform/instance_lock.h"
 #include "update/firmware_catalogue.h"
 #include "update/update_worker.h"
 

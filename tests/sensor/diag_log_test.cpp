@@ -1,4 +1,4 @@
-// Framing of the diagnostic lines.
+// Framing of the diagnostic lines, the core's own and the platform's notices.
 #include <cstring>
 #include <string>
 
@@ -70,6 +70,71 @@ TEST(LogDiagnostic, LeavesTheCallersMessageAsItWas) {
     LogDiagnostic(0x2A, message, "Module Name : flash_verify", 1);
     EXPECT_STREQ(message, "020");
     EXPECT_EQ(std::strlen(message), 3u);
+}
+
+// The platform's notices, each worded into the line the platform itself once wrote, and
+// handed to the front end's hook with the line's message.
+struct HookCalls {
+    int count = 0;
+    PlatNoticeKind kind = PlatNoticeKind::NoPermission;
+    std::string message;
+};
+
+void RecordHookCall(const PlatNotice& notice, const char* message, void* context) {
+    HookCalls* calls = static_cast<HookCalls*>(context);
+    ++calls->count;
+    calls->kind = notice.kind;
+    calls->message = message;
+}
+
+TEST(DiagnosticLog, NoticesAreWrittenAsTheirLinesThenGivenToTheHook) {
+    struct Case {
+        PlatNotice notice;
+        const char* frame;
+        const char* message;
+    } cases[] = {
+        {{PlatNoticeKind::NoPermission, "/dev/hidraw3", 0xF0A5, 0x0094, "70-zorflash.rules", ""},
+         "---------- < Module Name : OpenHidDevice > ---------\n",
+         "No permission to open /dev/hidraw3 (sensor f0a5:0094): install the udev rule "
+         "70-zorflash.rules and plug the sensor in again"},
+        {{PlatNoticeKind::RecordIgnored, "/var/lib/zorflash/products-met", 0, 0, "",
+          "a symbolic link"},
+         "---------- < Module Name : ProductsMet > ---------\n",
+         "The record of the sensors met in /var/lib/zorflash/products-met is ignored: a "
+         "symbolic link"},
+        {{PlatNoticeKind::RecordUnreadable, "/home/u/.local/state/zorflash/products-met", 0, 0,
+          "", "Permission denied"},
+         "---------- < Module Name : ProductsMet > ---------\n",
+         "The record of the sensors met in /home/u/.local/state/zorflash/products-met cannot "
+         "be read: Permission denied"},
+        {{PlatNoticeKind::RecordNotWritten, "/var/lib/zorflash", 0, 0, "",
+          "Read-only file system"},
+         "---------- < Module Name : ProductsMet > ---------\n",
+         "The record of the sensors met in /var/lib/zorflash cannot be written: Read-only file "
+         "system"},
+    };
+    HookCalls calls;
+    DiagnosticLog log = {RecordHookCall, &calls};
+    StartDiagnosticLog(&log);
+    for (const Case& c : cases) {
+        ResetAll(sim_scenario_for_family(0));
+        calls = HookCalls();
+        sim_notice(c.notice);
+        EXPECT_EQ(OnlyLine(), std::string(c.frame) + c.message);
+        EXPECT_EQ(calls.count, 1);
+        EXPECT_EQ(calls.kind, c.notice.kind);
+        EXPECT_EQ(calls.message, c.message);
+    }
+    // Without a hook the line is written alone; a path too long for the line is cut there.
+    DiagnosticLog linesOnly = {nullptr, nullptr};
+    StartDiagnosticLog(&linesOnly);
+    ResetAll(sim_scenario_for_family(0));
+    const std::string longPath(2000, 'p');
+    sim_notice({PlatNoticeKind::RecordIgnored, longPath.c_str(), 0, 0, "", "a symbolic link"});
+    EXPECT_EQ(OnlyLine(), "---------- < Module Name : ProductsMet > ---------\n"
+                          "The record of the sensors met in " +
+                              longPath.substr(0, 1023 - 51 - 33));
+    plat_set_notice_handler(nullptr, nullptr);
 }
 
 }  // namespace

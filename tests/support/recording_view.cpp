@@ -198,7 +198,7 @@ void plat_keep_awake(bool on) {
     Record({ViewCallKind::KeepAwake, RecordedPart::Status, 0, {}, on});
 }
 
-// ---- platform.h: the worker's thread -----------------------------------------------------
+// ---- system.h: the worker's thread -------------------------------------------------------
 
 PlatThread* plat_thread_start(unsigned (*procedure)(void*), void* argument) {
     std::lock_guard<std::mutex> lock(State().mutex);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/system.h"
 #include "platform/view.h"
 
 // What the window holds: the four texts, the two buttons and the bar.

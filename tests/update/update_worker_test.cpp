@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "flash/flash_protocol.h"
-#include "platform/platform.h"
+#include "platform/records.h"
+#include "platform/system.h"
 #include "support/recording_view.h"
 #include "update/firmware_catalogue.h"
 #include "update/update_worker.h"

@@ -2,7 +2,6 @@
 // The GTK loop is the front end's loop: it starts the app, calls its tick every 100 ms while
 // the app wants ticks, hands it Update, Exit, close and the family choice, and ends with the
 // app's exit code. One instance at a time with the terminal editions: the same lock.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <glib-unix.h>
@@ -11,12 +10,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "app/app.h"
 #include "app/program.h"
 #include "front/gtk/gtk_view.h"
-#include "platform/instance_lock.h"
+#include "platform/system.h"
+#include "sensor/diag_log.h"
 
 namespace {
 
@@ -31,8 +30,6 @@ const char kRootRefusedText[] =
     "seat update the sensor, so the window never needs root; as root, use zorflash --update.";
 const char kCloseRefusedText[] =
     "The sensor is being written: the window cannot close until the update has ended.";
-// The platform's diagnostic line when a sensor's node exists but may not be opened.
-const char kPermissionLine[] = "No permission to open ";
 struct GtkRun {
     View view;
     AppState app;
@@ -46,87 +43,44 @@ struct GtkRun {
     char refusalText[kRefusalCapacity];
 };
 
-// ---- What the platform says on standard error ------------------------------------------
+// ---- What the platform notices ----------------------------------------------------------
 
-// The platform writes its diagnostic lines to standard error. They still go there, through
-// a pipe whose reader also looks for the line that says the sensor may not be opened, which
-// the window must show: started from a menu, nobody reads standard error.
-struct DiagnosticWatch {
-    int readFd;
-    int stderrFd;
+// The platform's notice that a sensor's node may not be opened is written as its diagnostic
+// line, and the window shows that line too: started from a menu, nobody reads standard error.
+// Notices come on whichever thread met them (the worker's too), so the line is kept here and
+// shown from the loop.
+struct PermissionShelf {
     View* view;
     GMutex mutex;
     char permission[kDiagLineCapacity];  // the line to show; "" once shown
 };
 
 gboolean ShowPermissionLine(gpointer data) {
-    DiagnosticWatch* watch = static_cast<DiagnosticWatch*>(data);
-    g_mutex_lock(&watch->mutex);
-    if (watch->view->window != nullptr && watch->permission[0] != '\0') {
-        gtk_view_show_permission(watch->view, watch->permission);
+    PermissionShelf* shelf = static_cast<PermissionShelf*>(data);
+    g_mutex_lock(&shelf->mutex);
+    if (shelf->view->window != nullptr && shelf->permission[0] != '\0') {
+        gtk_view_show_permission(shelf->view, shelf->permission);
     }
-    watch->permission[0] = '\0';
-    g_mutex_unlock(&watch->mutex);
+    shelf->permission[0] = '\0';
+    g_mutex_unlock(&shelf->mutex);
     return G_SOURCE_REMOVE;
 }
 
-void WriteAll(int fd, const char* bytes, size_t count) {
-    while (count > 0) {
-        const ssize_t n = write(fd, bytes, count);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        bytes += n;
-        count -= static_cast<size_t>(n);
-    }
+void OnNotice(const PlatNotice& notice, const char* message, void* context) {
+    if (notice.kind != PlatNoticeKind::NoPermission) return;
+    PermissionShelf* shelf = static_cast<PermissionShelf*>(context);
+    g_mutex_lock(&shelf->mutex);
+    std::snprintf(shelf->permission, sizeof shelf->permission, "%s", message);
+    g_mutex_unlock(&shelf->mutex);
+    g_idle_add(ShowPermissionLine, shelf);
 }
 
-gpointer WatchDiagnostics(gpointer data) {
-    DiagnosticWatch* watch = static_cast<DiagnosticWatch*>(data);
-    char line[kDiagLineCapacity];
-    size_t length = 0;
-    char chunk[512];
-    for (;;) {
-        const ssize_t n = read(watch->readFd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return nullptr;
-        WriteAll(watch->stderrFd, chunk, static_cast<size_t>(n));
-        for (ssize_t i = 0; i < n; ++i) {
-            if (chunk[i] != '\n') {
-                // An overlong line keeps its beginning, which is what is looked at.
-                if (length + 1 < sizeof line) line[length++] = chunk[i];
-                continue;
-            }
-            line[length] = '\0';
-            if (std::strncmp(line, kPermissionLine, sizeof kPermissionLine - 1) == 0) {
-                g_mutex_lock(&watch->mutex);
-                std::snprintf(watch->permission, sizeof watch->permission, "%s", line);
-                g_mutex_unlock(&watch->mutex);
-                g_idle_add(ShowPermissionLine, watch);
-            }
-            length = 0;
-        }
-    }
-}
-
-// Puts the pipe in place of standard error. Without it (no descriptors left) the lines go to
-// standard error as before and the window does not show them.
-void StartDiagnosticWatch(DiagnosticWatch* watch, View* view) {
-    watch->view = view;
-    watch->permission[0] = '\0';
-    g_mutex_init(&watch->mutex);
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return;
-    const int saved = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
-    if (saved < 0 || dup2(fds[1], STDERR_FILENO) < 0) {
-        close(fds[0]);
-        close(fds[1]);
-        if (saved >= 0) close(saved);
-        return;
-    }
-    close(fds[1]);
-    watch->readFd = fds[0];
-    watch->stderrFd = saved;
-    g_thread_unref(g_thread_new("diagnostics", WatchDiagnostics, watch));
+void StartNotices(DiagnosticLog* log, PermissionShelf* shelf, View* view) {
+    shelf->view = view;
+    shelf->permission[0] = '\0';
+    g_mutex_init(&shelf->mutex);
+    *log = DiagnosticLog{OnNotice, shelf};
+    StartDiagnosticLog(log);
 }
 
 // ---- The loop's side of the app ----------------------------------------------------------
@@ -294,6 +248,9 @@ int main(int argc, char** argv) {
     char lockPath[256];
     plat_sensor_lock_path(lockPath, sizeof lockPath);
     program.lockPath = lockPath;
+    static PermissionShelf shelf;
+    static DiagnosticLog log;
+    StartNotices(&log, &shelf, &run.view);
     ProgramTakeArguments(&program, Edition{kEditionGtk, kProgramName}, argc, argv);
     const ProgramFace face{&run, Print, Show};
     int status = ProgramAnswer(&program, face);
@@ -310,8 +267,6 @@ int main(int argc, char** argv) {
     if (status != kProgramGoesOn && run.refusal == nullptr) return status;
     run.exitCode = status != kProgramGoesOn ? status : kExitNotStarted;
     const bool started = status == kProgramGoesOn;
-    static DiagnosticWatch watch;
-    StartDiagnosticWatch(&watch, &run.view);
 
     // Not unique on the session bus: the lock decides, so that a second start says why.
     GtkApplication* application = gtk_application_new(kApplicationId, G_APPLICATION_NON_UNIQUE);

@@ -14,7 +14,9 @@
 
 #include "app/app.h"
 #include "front/term/term_front.h"
-#include "platform/term/term_view.h"
+#include "front/term/term_view.h"
+#include "platform/system.h"
+#include "sensor/diag_log.h"
 
 namespace {
 
@@ -210,6 +212,9 @@ ProgramFace term_face() { return ProgramFace{nullptr, Print, nullptr}; }
 
 void term_take_arguments(ProgramState* run, const Edition& edition, const char* firmwareDirectory,
                          const char* lockPath, int argc, char** argv) {
+    // The platform's notices are written as diagnostic lines, as every other line.
+    static DiagnosticLog diagnosticLog = {nullptr, nullptr};
+    StartDiagnosticLog(&diagnosticLog);
     run->firmware = FirmwareSource{nullptr, firmwareDirectory, {}, {}};
     run->lockPath = lockPath;
     ProgramTakeArguments(run, edition, argc, argv);

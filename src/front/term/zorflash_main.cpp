@@ -1,6 +1,7 @@
 // zorflash: the Linux program over the sensor's hidraw interfaces.
 #include "front/term/term_front.h"
-#include "platform/instance_lock.h"
+#include "platform/system.h"
+#include "sensor/diag_log.h"
 
 int main(int argc, char** argv) {
     static ProgramState run;

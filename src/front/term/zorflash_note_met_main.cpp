@@ -11,8 +11,9 @@
 
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/records.h"
 #include "platform/sensor_ids.h"
+#include "sensor/diag_log.h"
 
 int main(int argc, char** argv) {
     if (argc != 2 || std::strlen(argv[1]) != 4) return 2;
@@ -20,6 +21,9 @@ int main(int argc, char** argv) {
     if (strcasecmp(argv[1], "0090") == 0) product = kProductFamily0;
     if (strcasecmp(argv[1], "00e6") == 0) product = kProductFamily1;
     if (product == 0) return 2;
+    // A record that cannot be written is a notice of the platform's: its line is the reason.
+    static DiagnosticLog diagnosticLog = {nullptr, nullptr};
+    StartDiagnosticLog(&diagnosticLog);
     plat_note_product_met(kSensorVendorId, product);
     bool met = false;
     plat_usb_products_met(kSensorVendorId, &product, 1, &met);

@@ -10,6 +10,7 @@
 
 #include "front/term/term_front.h"
 #include "platform/sim/sim_control.h"
+#include "sensor/diag_log.h"
 
 namespace {
 

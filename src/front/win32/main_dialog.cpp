@@ -12,9 +12,8 @@
 #include "app/app.h"
 #include "app/program.h"
 #include "front/win32/main_dialog.h"
-#include "platform/instance_lock.h"
-#include "platform/win32/resource.h"
-#include "platform/win32/win32_ui.h"
+#include "front/win32/resource.h"
+#include "front/win32/win32_ui.h"
 #include "sensor/diag_log.h"
 
 static_assert(DLGWINDOWEXTRA == 30, "window extra bytes of a dialog of a private class");

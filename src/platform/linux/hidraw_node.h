@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/hid.h"
 #include "platform/linux/hid_report_descriptor.h"
-#include "platform/platform.h"
 
 // Interface paths: "/dev/hidrawN" for a node with one top-level collection, and
 // "/dev/hidrawN#K" (K counted from 0) for collection K of a node with several, since
@@ -46,5 +46,5 @@ enum LinuxDiagSink { kDiagSinkAuto = 0, kDiagSinkStderr = 1, kDiagSinkSyslog = 2
 void linux_set_diag_sink(LinuxDiagSink sink);
 
 // The udev rule file that gives the logged-in user access to the sensor; named in the
-// diagnostic line written when a sensor node cannot be opened for lack of permission.
+// notice given when a sensor node cannot be opened for lack of permission.
 extern const char kUdevRuleName[];  // "70-zorflash.rules"

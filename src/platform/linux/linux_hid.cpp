@@ -22,10 +22,11 @@
 #include <thread>
 #include <vector>
 
+#include "platform/hid.h"
 #include "platform/linux/hidraw_node.h"
 #include "platform/linux/linux_internal.h"
-#include "platform/platform.h"
 #include "platform/sensor_ids.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -59,8 +60,8 @@ PlatResult Failed(int error) {
 
 constexpr PlatResult kSucceeded{PlatStatus::Ok, 0};
 
-// A sensor node that cannot be opened for lack of permission is named once per process in
-// the diagnostic log, with the rule that fixes it. Every scan (and the version query polls
+// A sensor node that cannot be opened for lack of permission is noticed once per process
+// (the diagnostic log names it with the rule that fixes it). Every scan (and the version query polls
 // once a second) meets the node again, hence the memory of nodes already named.
 //
 // Right after a node appears (the boot loader's, or the sensor's back in normal mode) udev
@@ -84,7 +85,7 @@ bool RecentlyChanged(const char* node) {
     return ageMs < kPermissionSettleMs;
 }
 
-void LogPermissionDenied(const char* node) {
+void NoticePermissionDenied(const char* node) {
     if (RecentlyChanged(node)) return;
     HidrawNodeInfo info;
     if (!linux_hidraw_read_node_info(node, &info) ||
@@ -99,14 +100,8 @@ void LogPermissionDenied(const char* node) {
         std::snprintf(permissionLogged[permissionLogNext], kNodePathCapacity, "%s", node);
         permissionLogNext = (permissionLogNext + 1) % kPermissionLogMemory;
     }
-    // Framed as the core frames its diagnostic lines, under the name of the core's open.
-    char line[320];
-    std::snprintf(line, sizeof(line),
-                  "---------- < Module Name : OpenHidDevice > ---------\n"
-                  "No permission to open %s (sensor %04x:%04x): install the udev rule %s "
-                  "and plug the sensor in again",
-                  node, info.vendorId, info.productId, kUdevRuleName);
-    plat_debug_output(line);
+    linux_notice(PlatNotice{PlatNoticeKind::NoPermission, node, info.vendorId, info.productId,
+                            kUdevRuleName, ""});
 }
 
 }  // namespace
@@ -195,7 +190,7 @@ PlatResult plat_hid_open(const char* path, HidConnection** connection, HidInterf
     const int fd = open(node, O_RDWR | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
-        if (error == EACCES || error == EPERM) LogPermissionDenied(node);
+        if (error == EACCES || error == EPERM) NoticePermissionDenied(node);
         return Failed(error);
     }
     HidrawNodeInfo nodeInfo;

@@ -8,7 +8,7 @@
 
 #include <mutex>
 
-#include "platform/platform.h"
+#include "platform/records.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include <mutex>
 
-#include "platform/platform.h"
+#include "platform/system.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 // A file or folder of a record is trusted only when root or the run's own user owns it,
 // nobody else may write it, and no symbolic link leads to it (each folder from the base on is
 // opened from the one before without following links, and checked on the open descriptor).
-// Anything else is ignored with one diagnostic line: whoever may change it could name either
+// Anything else is ignored with one notice: whoever may change it could name either
 // family. Nothing is taken from a trusted file beyond which of the two product lines it holds.
 #include <fcntl.h>
 #include <strings.h>
@@ -32,8 +32,10 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/platform.h"
+#include "platform/linux/linux_internal.h"
+#include "platform/records.h"
 #include "platform/sensor_ids.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -80,8 +82,7 @@ struct Places {
 
 // Notes come from the thread that identifies the sensor and from the update's worker.
 std::mutex writeMutex;
-// A record that cannot be read or written costs one diagnostic line per run, not one per
-// question.
+// A record that cannot be read or written costs one notice per run, not one per question.
 std::atomic<bool> complained{false};
 
 ProductSet ProductBit(uint16_t vendorId, uint16_t productId) {
@@ -92,14 +93,9 @@ ProductSet ProductBit(uint16_t vendorId, uint16_t productId) {
     return 0;
 }
 
-void Complain(const char* where, const char* what) {
+void Complain(PlatNoticeKind kind, const char* where, const char* why) {
     if (complained.exchange(true)) return;
-    char line[kDiagLineCapacity];
-    // A path too long for the line is cut: the line stays one line.
-    const int length = std::snprintf(line, sizeof line,
-                  "---------- < Module Name : ProductsMet > ---------\n"
-                  "The record of the sensors met in %s %s", where, what);
-    if (length > 0) plat_debug_output(line);
+    linux_notice(PlatNotice{kind, where, 0, 0, "", why});
 }
 
 const char* ErrorWords(int error) {
@@ -319,20 +315,18 @@ void ReadPlaces(Places* places) {
     for (unsigned i = 0; i < places->count; ++i) ReadPlace(&places->place[i]);
 }
 
-// One diagnostic line for the first record this run cannot use.
+// One notice for the first record this run cannot use.
 void ComplainAboutPlaces(const Places& places) {
     for (unsigned i = 0; i < places.count; ++i) {
         const Place& p = places.place[i];
-        char what[kWhyCapacity + 32];
         if (p.state == PlaceState::Ignored) {
-            std::snprintf(what, sizeof what, "is ignored: %s", p.why);
-        } else if (p.state == PlaceState::Unreadable) {
-            std::snprintf(what, sizeof what, "cannot be read: %s", p.why);
-        } else {
-            continue;
+            Complain(PlatNoticeKind::RecordIgnored, p.path, p.why);
+            return;
         }
-        Complain(p.path, what);
-        return;
+        if (p.state == PlaceState::Unreadable) {
+            Complain(PlatNoticeKind::RecordUnreadable, p.path, p.why);
+            return;
+        }
     }
 }
 
@@ -431,9 +425,7 @@ void plat_note_product_met(uint16_t vendorId, uint16_t productId) {
     std::snprintf(folder, sizeof folder, "%s", mine.path);
     char* slash = std::strrchr(folder, '/');
     if (slash != nullptr) *slash = '\0';
-    char what[kWhyCapacity + 32];
-    std::snprintf(what, sizeof what, "cannot be written: %s", ErrorWords(error));
-    Complain(folder, what);
+    Complain(PlatNoticeKind::RecordNotWritten, folder, ErrorWords(error));
 }
 
 void plat_usb_products_met(uint16_t vendorId, const uint16_t* productIds, uint32_t count,

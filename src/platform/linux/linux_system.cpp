@@ -1,4 +1,4 @@
-// Time, the run's stamp, error texts and the diagnostic sink.
+// Time, the run's stamp, error texts, the diagnostic sink and where notices go.
 #include <sched.h>
 #include <sys/random.h>
 #include <syslog.h>
@@ -14,12 +14,17 @@
 
 #include "platform/linux/hidraw_node.h"
 #include "platform/linux/linux_internal.h"
-#include "platform/platform.h"
+#include "platform/system.h"
 
 namespace {
 
 std::atomic<int> chosenSink{kDiagSinkAuto};
 std::once_flag syslogOpened;
+
+// Set once at the start; read by the scan and the record's notes on any thread.
+std::mutex noticeMutex;
+PlatNoticeHandler noticeHandler = nullptr;
+void* noticeContext = nullptr;
 
 LinuxDiagSink ResolveSink() {
     const int sink = chosenSink.load();
@@ -32,6 +37,23 @@ LinuxDiagSink ResolveSink() {
 }  // namespace
 
 void linux_set_diag_sink(LinuxDiagSink sink) { chosenSink.store(sink); }
+
+void plat_set_notice_handler(PlatNoticeHandler handler, void* context) {
+    std::lock_guard<std::mutex> lock(noticeMutex);
+    noticeHandler = handler;
+    noticeContext = context;
+}
+
+void linux_notice(const PlatNotice& notice) {
+    PlatNoticeHandler handler = nullptr;
+    void* context = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(noticeMutex);
+        handler = noticeHandler;
+        context = noticeContext;
+    }
+    if (handler != nullptr) handler(notice, context);
+}
 
 void plat_sleep(uint32_t milliseconds) {
     if (milliseconds == 0) {

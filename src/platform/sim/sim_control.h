@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/system.h"
 #include "platform/sim/sim_sensor_model.h"
 
 // ---- Scenario --------------------------------------------------------------------------
@@ -167,6 +168,8 @@ void sim_flash_read(uint32_t address, uint8_t* out, uint32_t length);
 
 // Lines given to plat_debug_output, in order (copies).
 std::vector<std::string> sim_debug_lines();
+// Gives `notice` as a real platform gives one: to the handler of plat_set_notice_handler.
+void sim_notice(const PlatNotice& notice);
 
 // Milliseconds since the last reset, on the machine's clock.
 uint64_t sim_now_ms();

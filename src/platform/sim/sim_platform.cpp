@@ -1,5 +1,5 @@
-// The sim platform: every call of platform.h answered by one simulated machine (the sensor
-// model, interfaces of other devices, the USB products met, a virtual or real clock).
+// The sim platform: every call of the platform seams answered by one simulated machine (the
+// sensor model, interfaces of other devices, the USB products met, a virtual or real clock).
 //
 // One mutex guards the whole machine. Waits (plat_sleep, the per-command latency, the
 // bounded output write on the real clock) happen outside it, so readers on other threads
@@ -15,7 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/hid.h"
+#include "platform/records.h"
+#include "platform/system.h"
 #include "platform/sim/sim_control.h"
 
 namespace {
@@ -65,6 +67,9 @@ struct Machine {
     uint64_t virtualNowMs;
     SimStepHook stepHook = nullptr;
     void* stepContext = nullptr;
+    // Where notices go: the program's, kept across resets.
+    PlatNoticeHandler noticeHandler = nullptr;
+    void* noticeContext = nullptr;
     uint32_t steps = 0;
     bool severed = false;
     std::chrono::steady_clock::time_point realStart;
@@ -276,7 +281,7 @@ const ErrorText kErrorTexts[] = {
 
 }  // namespace
 
-// ---- platform.h: HID interfaces ----------------------------------------------------------
+// ---- hid.h: HID interfaces ---------------------------------------------------------------
 
 HidInterfaceList* plat_hid_list_present() {
     Step();
@@ -447,7 +452,7 @@ bool plat_hid_port(HidConnection* connection, char* port, size_t capacity) {
     return n > 0 && static_cast<size_t>(n) < capacity;
 }
 
-// ---- platform.h: USB products met ----------------------------------------------------------
+// ---- records.h: USB products met -----------------------------------------------------------
 
 void plat_usb_products_met(uint16_t vendorId, const uint16_t* productIds, uint32_t count,
                            bool* met) {
@@ -522,7 +527,7 @@ size_t plat_products_met_clearing(uint16_t vendorId, uint16_t productId, char* t
     return 0;
 }
 
-// ---- platform.h: time, errors, debugger output --------------------------------------------
+// ---- system.h: time, errors, debugger output ----------------------------------------------
 
 void plat_sleep(uint32_t milliseconds) {
     auto lock = Lock();
@@ -550,6 +555,12 @@ size_t plat_error_text(uint32_t code, char* buffer, size_t capacity) {
         return length;
     }
     return 0;
+}
+
+void plat_set_notice_handler(PlatNoticeHandler handler, void* context) {
+    auto lock = Lock();
+    machine.noticeHandler = handler;
+    machine.noticeContext = context;
 }
 
 void plat_debug_output(const char* text) {
@@ -706,6 +717,18 @@ void sim_flash_read(uint32_t address, uint8_t* out, uint32_t length) {
 std::vector<std::string> sim_debug_lines() {
     auto lock = Lock();
     return machine.debugLines;
+}
+
+void sim_notice(const PlatNotice& notice) {
+    PlatNoticeHandler handler = nullptr;
+    void* context = nullptr;
+    {
+        auto lock = Lock();
+        handler = machine.noticeHandler;
+        context = machine.noticeContext;
+    }
+    // Outside the lock: the handler writes its line through plat_debug_output.
+    if (handler != nullptr) handler(notice, context);
 }
 
 uint64_t sim_now_ms() {

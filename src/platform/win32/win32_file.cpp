@@ -1,4 +1,4 @@
-// Reading a whole regular file without ever waiting on it. Also linked into the simulated
+// Reading a whole regular file without ever waiting on it. Shared with the simulated
 // edition for Windows: its firmware folder is on the real machine.
 //
 // Only a file on a disk is read: a named pipe would wait for its server, and a console or
@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/system.h"
 
 namespace {
 

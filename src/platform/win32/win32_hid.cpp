@@ -10,7 +10,7 @@ extern "C" {
 
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/hid.h"
 #include "platform/win32/win32_hid_connection.h"
 #include "platform/win32/win32_interfaces.h"
 

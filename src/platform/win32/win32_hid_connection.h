@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "platform/hid.h"
 
 // One open interface: the file handle, and the collection's feature-report length, kept
 // so that a feature report needs no call (and no allocation) to learn it. A length of 0

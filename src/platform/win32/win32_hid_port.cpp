@@ -29,7 +29,7 @@ extern "C" {
 
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/hid.h"
 #include "platform/win32/win32_hid_connection.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "platform/instance_lock.h"
+#include "platform/system.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/records.h"
 #include "platform/sensor_ids.h"
 
 static_assert(KEY_READ == 0x20019, "read access as the products-met question opens the branch");

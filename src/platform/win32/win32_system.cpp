@@ -5,7 +5,9 @@
 
 #include <cstdio>
 
-#include "platform/platform.h"
+#include "platform/hid.h"
+#include "platform/records.h"
+#include "platform/system.h"
 #include "platform/win32/win32_hid_connection.h"
 
 void plat_sleep(uint32_t milliseconds) { Sleep(milliseconds); }
@@ -79,6 +81,9 @@ size_t plat_error_text(uint32_t code, char* buffer, size_t capacity) {
 }
 
 void plat_debug_output(const char* text) { OutputDebugStringA(text); }
+
+// The Windows platform has no notice to give, so the handler is not kept.
+void plat_set_notice_handler(PlatNoticeHandler, void*) {}
 
 // ---- The history of updates: one entry in the Application event log -------------------
 

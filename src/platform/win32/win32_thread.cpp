@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <process.h>
 
-#include "platform/platform.h"
+#include "platform/system.h"
 
 namespace {
 

@@ -260,6 +260,13 @@ def run_case(case, shot, app, display, watcher, program):
         press(app, watcher, "Update")
         signal_while_written(watcher, program)
         return
+    if case == "permission":
+        # The node is named once it has settled (two seconds after its last change); a scan
+        # after that names it, the first tick's queries or the one Update makes.
+        access = lambda f: ("field", "Sensor access") in f and showing(f[("field", "Sensor access")])
+        if not watcher.wait(access, 5):
+            press(app, watcher, "Update")
+            watcher.wait(access, 10)
     if case == "family":
         if watcher.wait(lambda f: ("push button", family) in f and showing(f[("push button", family)]), 10):
             press(app, watcher, family)

@@ -27,6 +27,8 @@ struct GtkCase {
     bool inBootLoader;       // starts in its boot loader (its family unknown to the machine)
     std::vector<const char*> lines;  // the driver's lines, in this order (others between)
     bool written;            // the flash holds the image afterwards
+    bool nodeClosed = false;  // the sensor's node is not open to the window's user: NODE in
+                              // the lines stands for it
 };
 
 std::ostream& operator<<(std::ostream& out, const GtkCase& c) { return out << c.name; }
@@ -87,7 +89,18 @@ TEST_P(GtkWindowTest, DrivenThroughTheAccessibilityBus) {
     if (asRoot) argv.clear();
     argv.insert(argv.end(), {ZORFLASH_GTK_BINARY, "--firmware-dir", dir});
     OpenNodesToAll();
-    ProgramRun run = run_program(argv, {}, 240, [] { return OpenNodesToAll(), false; });
+    std::string node;
+    if (c.nodeClosed) {
+        // As without the udev rule: the node is root's alone, its ioctl socket still open.
+        char name[64];
+        emulated_sensor_node(sensor, name, sizeof name);
+        node = name;
+        chmod((std::string(std::getenv("UMOCKDEV_DIR")) + node).c_str(), 0600);
+    }
+    ProgramRun run = run_program(argv, {}, 240, [&c] {
+        if (!c.nodeClosed) OpenNodesToAll();
+        return false;
+    });
     umask(umaskBefore);
     if (asRoot) run.out = "\n" + run.err + "exit: " + std::to_string(run.exitCode) + "\n";
     unlink("/run/zorflash/zorflash.lock");
@@ -95,10 +108,13 @@ TEST_P(GtkWindowTest, DrivenThroughTheAccessibilityBus) {
     // driver sees two labels that change together (the status and the version, or the
     // status and its own close) in either order.
     size_t at = 0;
-    for (const char* line : c.lines) {
-        const bool unordered = line[0] == '~';
-        if (unordered) ++line;
-        const size_t found = run.out.find(std::string("\n") + line, at);
+    for (const char* text : c.lines) {
+        const bool unordered = text[0] == '~';
+        if (unordered) ++text;
+        std::string line = text;
+        const size_t placeholder = line.find("NODE");
+        if (placeholder != std::string::npos) line.replace(placeholder, 4, node);
+        const size_t found = run.out.find("\n" + line, at);
         EXPECT_NE(found, std::string::npos) << "no line " << line << " after " << at << " in\n"
                                             << run.out << run.err;
         if (found != std::string::npos && !unordered) at = found + 1;
@@ -154,6 +170,13 @@ INSTANTIATE_TEST_SUITE_P(
                  "driver: pressing Family 0 (was product 0x0090)", "Status: Program....", "Status: Update complete.",
                  "exit: 2"},
                 true},
+        // Without the udev rule the sensor's node may not be opened: the window says so, with
+        // the diagnostic line's own words.
+        GtkCase{"no_permission", "permission", true, 0, 0, false,
+                {"Current version: ????",
+                 "~Sensor access: No permission to open NODE (sensor f0a5:0090): install the "
+                 "udev rule 70-zorflash.rules and plug the sensor in again"},
+                false, true},
         // As root (sudo, maybe with the user's environment): refused before GTK or GIO loads
         // anything, with the way to run it as the seat's user; the sensor is left alone.
         GtkCase{"refused_as_root", "root", true, 0, 0, false,

@@ -16,9 +16,12 @@
 
 #include "emulated_sensor.h"
 #include "flash/flash_protocol.h"
-#include "run_program.h"
+#include "platform/hid.h"
 #include "platform/linux/hidraw_node.h"
-#include "platform/platform.h"
+#include "platform/records.h"
+#include "platform/system.h"
+#include "run_program.h"
+#include "sensor/diag_log.h"
 #include "sensor/hid_device.h"
 #include "sensor/sensor_info.h"
 
@@ -415,6 +418,8 @@ TEST(PermissionChild, OpensAsAnotherUser) {
     ASSERT_EQ(setgid(65534), 0);
     ASSERT_EQ(setuid(65534), 0);
     linux_set_diag_sink(kDiagSinkStderr);
+    static DiagnosticLog log = {nullptr, nullptr};
+    StartDiagnosticLog(&log);
     HidConnection* connection = nullptr;
     HidInterfaceInfo info;
     ExpectFailure(plat_hid_open(node, &connection, &info), PlatStatus::NoAccess, EACCES);

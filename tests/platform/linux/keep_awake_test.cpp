@@ -2,7 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
-#include "platform/platform.h"
+#include "platform/system.h"
 
 namespace {
 

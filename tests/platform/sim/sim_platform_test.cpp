@@ -1,4 +1,4 @@
-// The sim platform through the seam functions of platform.h and the control header.
+// The sim platform through the seam functions of hid.h, system.h and records.h and the control header.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,8 +8,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/hid.h"
+#include "platform/records.h"
 #include "platform/sim/sim_control.h"
+#include "platform/system.h"
 #include "sim_test_support.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/hid.h"
 #include "platform/sensor_ids.h"
 
 namespace {

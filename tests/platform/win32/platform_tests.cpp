@@ -12,10 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "front/win32/win32_ui.h"
+#include "platform/hid.h"
+#include "platform/records.h"
+#include "platform/system.h"
 #include "platform/view.h"
 #include "platform/win32/win32_hid_connection.h"
-#include "platform/win32/win32_ui.h"
 #include "platform/win32/win32_interfaces.h"
 #include "platform/win32/win32_registry.h"
 #include "sensor/hid_device.h"

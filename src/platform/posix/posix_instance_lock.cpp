@@ -18,7 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/instance_lock.h"
+#include "platform/system.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The window in a terminal. On a terminal it is drawn in place, a block of lines that each
 // frame rewrites; elsewhere (a pipe, a log file) every change of a field, of the status line
 // or of a button is printed as one line, so that scripts can follow it.
-#include "platform/term/term_view.h"
+#include "front/term/term_view.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>

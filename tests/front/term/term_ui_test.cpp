@@ -18,9 +18,8 @@
 
 #include "app/long_options.h"
 #include "front/term/term_front.h"
-#include "platform/instance_lock.h"
-#include "platform/platform.h"
-#include "platform/term/term_view.h"
+#include "front/term/term_view.h"
+#include "platform/system.h"
 
 namespace {
 

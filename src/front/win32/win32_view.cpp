@@ -8,9 +8,9 @@
 
 #include <cstring>
 
+#include "front/win32/resource.h"
+#include "front/win32/win32_ui.h"
 #include "platform/view.h"
-#include "platform/win32/resource.h"
-#include "platform/win32/win32_ui.h"
 
 namespace {
 

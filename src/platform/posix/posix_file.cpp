@@ -1,5 +1,5 @@
-// Reading a whole regular file without ever waiting on it. Also linked into the simulated
-// edition on Linux: its firmware folder is on the real machine.
+// Reading a whole regular file without ever waiting on it. Shared by the Linux platform and
+// the simulated edition on Linux: its firmware folder is on the real machine.
 //
 // fopen() of a FIFO waits for a writer that may never come, and ftell() on a folder answers
 // LONG_MAX; so the path is looked at first, only a regular file is opened, and the open
@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/system.h"
 
 namespace {
 

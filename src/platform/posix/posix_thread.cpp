@@ -5,7 +5,7 @@
 #include <system_error>
 #include <thread>
 
-#include "platform/platform.h"
+#include "platform/system.h"
 
 struct PlatThread {
     std::thread thread;
