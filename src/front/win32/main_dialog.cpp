@@ -53,24 +53,16 @@ void WriteStandardHandle(DWORD which, const char* text) {
 }
 
 // Nobody reads a GUI program's standard error but a script: a line there also goes to the
-// debugger output, as the diagnostic log's lines do, without the program's name.
+// debugger output, as the diagnostic log's lines do.
 void Print(void*, ProgramStream stream, const char* text) {
-    if (stream == ProgramStream::Out) {
-        WriteStandardHandle(STD_OUTPUT_HANDLE, text);
-        return;
+    if (stream == ProgramStream::Error) {
+        char line[kDiagLineCapacity];
+        std::snprintf(line, sizeof line, "%s", text);
+        const size_t end = std::strlen(line);
+        if (end > 0 && line[end - 1] == '\n') line[end - 1] = '\0';
+        LogDiagnostic(0, line, kMainWindowModule, false);
     }
-    const char* name = program.edition.programName;
-    const size_t nameLength = std::strlen(name);
-    const char* reason = text;
-    if (std::strncmp(text, name, nameLength) == 0 && std::strncmp(text + nameLength, ": ", 2) == 0) {
-        reason = text + nameLength + 2;
-    }
-    char line[kDiagLineCapacity];
-    std::snprintf(line, sizeof line, "%s", reason);
-    const size_t end = std::strlen(line);
-    if (end > 0 && line[end - 1] == '\n') line[end - 1] = '\0';
-    LogDiagnostic(0, line, kMainWindowModule, false);
-    WriteStandardHandle(STD_ERROR_HANDLE, text);
+    WriteStandardHandle(stream == ProgramStream::Out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE, text);
 }
 
 // A run somebody watches gets its answers and refusals in a box captioned as the dialog.

@@ -337,7 +337,7 @@ TEST(LongOptions, AreAnsweredInABoxCaptionedAsTheDialog) {
     const LongOptionCase cases[] = {
         {"--help", 0, "Usage: zorflash [OPTION]..."},
         // This build embeds both images: their files and sums are named.
-        {"/F0 x --version", 0, "zorflash 1.0.0.3\nimage A, firmware 0610 (family 0): embedded (from "},
+        {"--version", 0, "zorflash 1.0.0.3\nimage A, firmware 0610 (family 0): embedded (from "},
         // Interactive: the box waits for its reader. Unattended, the same error has no box
         // (UnattendedRuns below).
         {"--firmware-dir C:\\fw", 4,
@@ -392,6 +392,8 @@ TEST(UnattendedRuns, EndByThemselvesWithTheirStatusAndTellWhyOnTheDebuggerOutput
         {"--info --report REPORT", 3, "", LockName::Free, "\"exitStatus\": 3"},
         {"--version --report REPORT", 0, "", LockName::Free, "\"images\""},
         {"--help --report REPORT", 0, "", LockName::Free, "\"help\""},
+        // The slash options of an unattended update are a script's too.
+        {"/F0 x --version --report REPORT", 0, "", LockName::Free, "\"images\""},
         // --info while another instance runs (it may be writing the sensor) ends at once.
         {"--info", 6, "Another copy of this utility is already running.", LockName::Instance},
         {"--info --report REPORT", 6, "Another copy of this utility is already running.",
