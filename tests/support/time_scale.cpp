@@ -21,7 +21,7 @@ ProgramRun run_time_scaled(const TimeScale& scale, const std::string& program,
     fcntl(mark[1], F_SETFD, 0);
     const char* preloads = std::getenv("LD_PRELOAD");
     std::vector<std::string> env = {
-        std::string("LD_PRELOAD=") + (preloads != nullptr ? std::string(preloads) + " " : "") + scale.preload,
+        "LD_PRELOAD=" + (preloads != nullptr ? std::string(preloads) + " " : "") + scale.preload,
         "ZORFLASH_TEST_TIME_SCALE=" + std::to_string(scale.scale),
         "ZORFLASH_TEST_TIME_SCALE_MARK_FD=" + std::to_string(mark[1])};
     env.insert(env.end(), extraEnv.begin(), extraEnv.end());
@@ -29,7 +29,9 @@ ProgramRun run_time_scaled(const TimeScale& scale, const std::string& program,
     close(mark[1]);
     std::string said;
     char buffer[4096];
-    for (ssize_t n; (n = read(mark[0], buffer, sizeof buffer)) > 0;) said.append(buffer, static_cast<size_t>(n));
+    for (ssize_t n; (n = read(mark[0], buffer, sizeof buffer)) > 0;) {
+        said.append(buffer, static_cast<size_t>(n));
+    }
     close(mark[0]);
     for (const std::string& line : split_lines(said)) {
         if (line == std::to_string(scale.scale) + " " + program) *loaded = true;

@@ -1,5 +1,5 @@
 // Loaded into a program under test (LD_PRELOAD) so that its time runs
-// ZORFLASH_TEST_TIME_SCALE times faster than the real one: the monotonic clocks it reads
+// ZORFLASH_TEST_TIME_SCALE (1 to 1000) times faster than the real one: the monotonic clocks it reads
 // go that much faster, and each of its sleeps, timed waits, poll timeouts and timers lasts
 // that much less. The emulated sensor runs its clock at the same rate (EmulatedSensorOptions::
 // timeScale), so the program and the sensor see the same seconds go by while the
@@ -7,8 +7,8 @@
 //
 // A scaled clock goes on from where it stood when the library loaded: it reads
 // base + (real - base) * scale, base being that clock's real reading at load. It starts
-// where the machine's clock stands, as an unscaled run's would, and a 32-bit tick count
-// taken from it wraps no sooner than the machine's does. A deadline on a scaled clock is
+// where the machine's clock stands, as in an unscaled run, rather than at the machine's
+// uptime times the scale, a reading no real run sees. A deadline on a scaled clock is
 // mapped back on the same line: the first real moment at which the scaled clock has reached
 // it. Lengths are divided by the scale, rounded up, so that a wait that runs its course finds
 // the scaled clock at or past its end, as the real one is after a real wait.
@@ -272,7 +272,8 @@ const timespec* RealDeadline(clockid_t clock, const timespec* deadline, bool asT
     const int base = BaseOf(clock);
     if (!Valid(deadline)) return deadline;
     if (base >= 0) {
-        *real = FromNanos(zorflash_time_scale_real_deadline(l.scale, l.bases[base], ToNanos(*deadline)));
+        const int64_t nanos = ToNanos(*deadline);
+        *real = FromNanos(zorflash_time_scale_real_deadline(l.scale, l.bases[base], nanos));
         return real;
     }
     timespec now;
@@ -364,7 +365,9 @@ int nanosleep(const timespec* wanted, timespec* remaining) {
 int clock_nanosleep(clockid_t clock, int flags, const timespec* wanted, timespec* remaining) {
     const auto next = Load().next.clockNanosleep;
     timespec real;
-    if ((flags & TIMER_ABSTIME) != 0) return next(clock, flags, RealDeadline(clock, wanted, false, &real), remaining);
+    if ((flags & TIMER_ABSTIME) != 0) {
+        return next(clock, flags, RealDeadline(clock, wanted, false, &real), remaining);
+    }
     if (BaseOf(clock) == kOtherClock) return next(clock, flags, wanted, remaining);
     const int result = next(clock, flags, RealLength(wanted, &real), remaining);
     if (result == EINTR) ScaledRemaining(wanted, remaining);
@@ -407,7 +410,8 @@ int __ppoll_chk(pollfd* fds, nfds_t count, const timespec* timeout, const sigset
 // Linux leaves the time not waited in select's timeout; it is given back scaled.
 int select(int count, fd_set* readable, fd_set* writable, fd_set* failed, timeval* timeout) {
     const auto next = Load().next.select;
-    if (timeout == nullptr || timeout->tv_sec < 0 || timeout->tv_usec < 0 || timeout->tv_usec >= 1000000) {
+    if (timeout == nullptr || timeout->tv_sec < 0 || timeout->tv_usec < 0 ||
+        timeout->tv_usec >= 1000000) {
         return next(count, readable, writable, failed, timeout);
     }
     const timespec wanted{timeout->tv_sec, timeout->tv_usec * 1000};
@@ -440,7 +444,8 @@ int epoll_pwait2(int epoll, epoll_event* events, int capacity, const timespec* t
     return Load().next.epollPwait2(epoll, events, capacity, RealLength(timeout, &real), mask);
 }
 
-int pthread_cond_timedwait(pthread_cond_t* condition, pthread_mutex_t* mutex, const timespec* deadline) {
+int pthread_cond_timedwait(pthread_cond_t* condition, pthread_mutex_t* mutex,
+                           const timespec* deadline) {
     const clockid_t clock = CondIsMonotonic(condition) ? CLOCK_MONOTONIC : CLOCK_REALTIME;
     timespec real;
     return Load().next.condTimedwait(condition, mutex, RealDeadline(clock, deadline, true, &real));
@@ -449,7 +454,8 @@ int pthread_cond_timedwait(pthread_cond_t* condition, pthread_mutex_t* mutex, co
 int pthread_cond_clockwait(pthread_cond_t* condition, pthread_mutex_t* mutex, clockid_t clock,
                            const timespec* deadline) {
     timespec real;
-    return Load().next.condClockwait(condition, mutex, clock, RealDeadline(clock, deadline, true, &real));
+    return Load().next.condClockwait(condition, mutex, clock,
+                                     RealDeadline(clock, deadline, true, &real));
 }
 
 int sem_timedwait(sem_t* semaphore, const timespec* deadline) {
@@ -474,7 +480,9 @@ int timerfd_settime(int fd, int flags, const itimerspec* value, itimerspec* old)
     const bool absolute = (flags & TFD_TIMER_ABSTIME) != 0;
     itimerspec real = *value;
     if (TimerScaled(clock, absolute)) {
-        if (absolute && !IsZero(value->it_value)) RealDeadline(clock, &value->it_value, false, &real.it_value);
+        if (absolute && !IsZero(value->it_value)) {
+            RealDeadline(clock, &value->it_value, false, &real.it_value);
+        }
         if (!absolute) RealLength(&value->it_value, &real.it_value);
         RealLength(&value->it_interval, &real.it_interval);
     }
@@ -487,7 +495,9 @@ int timerfd_gettime(int fd, itimerspec* current) {
     const int result = Load().next.timerfdGettime(fd, current);
     clockid_t clock;
     bool absolute;
-    if (result == 0 && TimerOf(fd, &clock, &absolute) && TimerScaled(clock, absolute)) ScaleTimerUp(current);
+    if (result == 0 && TimerOf(fd, &clock, &absolute) && TimerScaled(clock, absolute)) {
+        ScaleTimerUp(current);
+    }
     return result;
 }
 

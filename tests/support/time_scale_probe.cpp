@@ -24,15 +24,16 @@ namespace {
 constexpr int kWaitSeconds = 60;
 constexpr timespec kWait{kWaitSeconds, 0};
 
-int64_t Nanos(clockid_t clock) {
+int64_t Nanos(const timespec& t) { return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec; }
+
+timespec Now(clockid_t clock) {
     timespec t;
     clock_gettime(clock, &t);
-    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+    return t;
 }
 
 timespec Later(clockid_t clock) {
-    timespec t;
-    clock_gettime(clock, &t);
+    timespec t = Now(clock);
     t.tv_sec += kWaitSeconds;
     return t;
 }
@@ -66,9 +67,16 @@ bool TimerExpires(int flags) {
     itimerspec got;
     uint64_t expiries;
     return timerfd_settime(fd, flags, &set, nullptr) == 0 && timerfd_gettime(fd, &got) == 0 &&
-           got.it_interval.tv_sec == kWaitSeconds && got.it_interval.tv_nsec == 0 &&
-           read(fd, &expiries, sizeof expiries) == sizeof expiries;
+           Nanos(got.it_interval) == Nanos(kWait) && read(fd, &expiries, sizeof expiries) == 8;
 }
+
+bool EpollTimesOut(bool pwait) {
+    epoll_event event;
+    const int fd = epoll_create1(0), ms = kWaitSeconds * 1000;
+    return (pwait ? epoll_pwait(fd, &event, 1, ms, nullptr) : epoll_wait(fd, &event, 1, ms)) == 0;
+}
+
+timeval selectTimeout{kWaitSeconds, 0};
 
 struct Wait {
     const char* name;
@@ -79,26 +87,17 @@ const Wait kWaits[] = {
     {"sleep", [] { return sleep(kWaitSeconds) == 0; }},
     {"nanosleep", [] { return nanosleep(&kWait, nullptr) == 0; }},
     {"clock_nanosleep", [] { return clock_nanosleep(CLOCK_MONOTONIC, 0, &kWait, nullptr) == 0; }},
-    {"clock_nanosleep_wall_length", [] { return clock_nanosleep(CLOCK_REALTIME, 0, &kWait, nullptr) == 0; }},
+    {"clock_nanosleep_wall", [] { return clock_nanosleep(CLOCK_REALTIME, 0, &kWait, nullptr) == 0; }},
     {"clock_nanosleep_deadline", [] {
          const timespec deadline = Later(CLOCK_BOOTTIME);
          return clock_nanosleep(CLOCK_BOOTTIME, TIMER_ABSTIME, &deadline, nullptr) == 0;
      }},
     {"poll", [] { return poll(nullptr, 0, kWaitSeconds * 1000) == 0; }},
     {"ppoll", [] { return ppoll(nullptr, 0, &kWait, nullptr) == 0; }},
-    {"select", [] {
-         timeval timeout{kWaitSeconds, 0};
-         return select(0, nullptr, nullptr, nullptr, &timeout) == 0 && timeout.tv_sec == 0;
-     }},
+    {"select", [] { return select(0, nullptr, nullptr, nullptr, &selectTimeout) == 0; }},
     {"pselect", [] { return pselect(0, nullptr, nullptr, nullptr, &kWait, nullptr) == 0; }},
-    {"epoll_wait", [] {
-         epoll_event event;
-         return epoll_wait(epoll_create1(0), &event, 1, kWaitSeconds * 1000) == 0;
-     }},
-    {"epoll_pwait", [] {
-         epoll_event event;
-         return epoll_pwait(epoll_create1(0), &event, 1, kWaitSeconds * 1000, nullptr) == 0;
-     }},
+    {"epoll_wait", [] { return EpollTimesOut(false); }},
+    {"epoll_pwait", [] { return EpollTimesOut(true); }},
     {"cond_timedwait_monotonic", [] { return CondTimesOut(CLOCK_MONOTONIC, false); }},
     {"cond_timedwait_wall", [] { return CondTimesOut(CLOCK_REALTIME, false); }},
     {"cond_clockwait", [] { return CondTimesOut(CLOCK_MONOTONIC, true); }},
@@ -108,22 +107,22 @@ const Wait kWaits[] = {
     {"timerfd_deadline", [] { return TimerExpires(TFD_TIMER_ABSTIME); }},
 };
 
-int64_t RealMonotonic() {
-    timespec t;
-    syscall(SYS_clock_gettime, CLOCK_MONOTONIC, &t);
-    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
+// A reading between two real ones lies between their places on the preload's line.
 int CheckClock() {
     using Line = int64_t (*)(int64_t, int64_t, int64_t);
     const auto line = reinterpret_cast<Line>(dlsym(RTLD_DEFAULT, "zorflash_time_scale_clock"));
-    const auto base = reinterpret_cast<int64_t (*)(clockid_t)>(dlsym(RTLD_DEFAULT, "zorflash_time_scale_base"));
-    const auto factor = reinterpret_cast<int64_t (*)()>(dlsym(RTLD_DEFAULT, "zorflash_time_scale_factor"));
-    if (line == nullptr || base == nullptr || factor == nullptr) return std::puts("no preload"), 1;
-    const int64_t before = RealMonotonic(), scaled = Nanos(CLOCK_MONOTONIC), after = RealMonotonic();
-    const int64_t at = base(CLOCK_MONOTONIC), scale = factor();
+    const auto base =
+        reinterpret_cast<int64_t (*)(clockid_t)>(dlsym(RTLD_DEFAULT, "zorflash_time_scale_base"));
+    const auto scale = reinterpret_cast<int64_t (*)()>(dlsym(RTLD_DEFAULT, "zorflash_time_scale_factor"));
+    if (line == nullptr || base == nullptr || scale == nullptr) return std::puts("no preload"), 1;
+    timespec before, after;
+    syscall(SYS_clock_gettime, CLOCK_MONOTONIC, &before);
+    const int64_t scaled = Nanos(Now(CLOCK_MONOTONIC));
+    syscall(SYS_clock_gettime, CLOCK_MONOTONIC, &after);
+    const int64_t at = base(CLOCK_MONOTONIC);
     std::printf("%" PRId64 "\n", at);
-    return at <= before && line(scale, at, before) <= scaled && scaled <= line(scale, at, after) ? 0 : 1;
+    return at <= Nanos(before) && line(scale(), at, Nanos(before)) <= scaled &&
+                   scaled <= line(scale(), at, Nanos(after)) ? 0 : 1;
 }
 
 }  // namespace
@@ -133,10 +132,10 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], "clock") == 0) return CheckClock();
     for (const Wait& wait : kWaits) {
         if (std::strcmp(wait.name, argv[1]) != 0) continue;
-        const int64_t start = Nanos(CLOCK_MONOTONIC);
+        const int64_t start = Nanos(Now(CLOCK_MONOTONIC));
         if (!wait.timesOut()) return std::printf("%s did not time out\n", wait.name), 1;
-        const int64_t passed = Nanos(CLOCK_MONOTONIC) - start;
-        if (passed >= kWaitSeconds * int64_t{1000000000}) return 0;
+        const int64_t passed = Nanos(Now(CLOCK_MONOTONIC)) - start;
+        if (passed >= Nanos(kWait)) return 0;
         return std::printf("%s ended after %" PRId64 " ns\n", wait.name, passed), 1;
     }
     return 2;
