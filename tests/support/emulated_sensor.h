@@ -39,7 +39,7 @@ struct EmulatedSensorOptions {
     // Period of the pump that follows the model's mode changes.
     uint32_t pumpPeriodMs = 2;
     // The sensor's clock runs this many times faster than the real one, as the program under
-    // test's does under the time-scale preload (time_scaled_program_env).
+    // test's does under the time-scale preload (run_time_scaled in time_scale.h).
     uint32_t timeScale = 1;
 };
 

@@ -31,6 +31,7 @@
 
 #include "emulated_e2e.h"
 #include "run_program.h"
+#include "time_scale.h"
 #include "update_stream.h"
 #include "firmware/sha256.h"
 #include "update/firmware_catalogue.h"
@@ -87,10 +88,6 @@ protected:
         lockPath = "/run/zorflash/zorflash.lock";
         unlink(lockPath.c_str());
         sensorOptions = ScaledSensorOptions();
-        const char* preload = std::getenv("LD_PRELOAD");
-        programEnv = {"ZORFLASH_TEST_TIME_SCALE=" + std::to_string(kTimeScale),
-                      std::string("LD_PRELOAD=") + (preload ? preload : "") + " " +
-                          ZORFLASH_TIME_SCALE_PRELOAD};
         // The tests' images come as files, as a distribution ships them (a build given the
         // images carries the same bytes).
         firmwareDir = ImageFolder("images", 0);
@@ -103,12 +100,25 @@ protected:
                        double timeoutSeconds, const char* program = ZORFLASH_BINARY) {
         argv.insert(argv.begin(), program);
         argv.insert(argv.end(), args.begin(), args.end());
-        ProgramRun run = run_program(argv, programEnv, timeoutSeconds);
+        ProgramRun run = RunScaled(program, argv, {}, timeoutSeconds);
         EXPECT_FALSE(run.timedOut) << "zorflash did not end within " << timeoutSeconds << " s";
         return run;
     }
+    // Runs `argv` with `program`'s clock kTimeScale times faster (argv[0] may be a launcher
+    // that starts it).
+    ProgramRun RunScaled(const std::string& program, const std::vector<std::string>& argv,
+                         const std::vector<std::string>& env, double timeoutSeconds,
+                         const std::function<bool()>& killNow = nullptr,
+                         const std::function<const char*(const ProgramRun&)>& typeNow = nullptr) {
+        bool loaded = false;
+        ProgramRun run = run_time_scaled({ZORFLASH_TIME_SCALE_PRELOAD, kTimeScale}, program, argv, env,
+                                         timeoutSeconds, &loaded, killNow, typeNow);
+        EXPECT_TRUE(loaded) << "the time-scale preload " << ZORFLASH_TIME_SCALE_PRELOAD
+                            << " is not in effect in " << program << ": its waits took real time\n"
+                            << run.err;
+        return run;
+    }
     std::string lockPath;
-    std::vector<std::string> programEnv;  // the program's clock scaled
     std::string firmwareDir;
 };
 
@@ -139,8 +149,8 @@ TEST_F(ZorflashE2eTest, UpdateKilledWhileProgrammingIsFinishedByTheNextRun) {
         return reached;
     };
     const ProgramRun killed =
-        run_program({ZORFLASH_BINARY, "--firmware-dir", firmwareDir, "/F0", "x"}, programEnv,
-                    kUpdateTimeoutSeconds, [&] { return programmed(40); });
+        RunScaled(ZORFLASH_BINARY, {ZORFLASH_BINARY, "--firmware-dir", firmwareDir, "/F0", "x"}, {},
+                  kUpdateTimeoutSeconds, [&] { return programmed(40); });
     ASSERT_TRUE(killed.killed) << killed.out << killed.err;
     EXPECT_FALSE(programmed(ImageByteCount(ImageForKind(0)) / 128)) << "killed too late";
     EXPECT_EQ(emulated_sensor_lock(sensor)->mode, kSimModeBootLoader);
@@ -764,11 +774,11 @@ TEST_P(ZorflashHostileTest, RefusesOrWritesTheRightImage) {
     argv.push_back(ZORFLASH_BINARY);
     for (const std::string& a : std::vector<std::string>{"--firmware-dir", "DIR"}) argv.push_back(Expand(a, h));
     for (const std::string& a : c.args) argv.push_back(Expand(a, h));
-    std::vector<std::string> env = programEnv;
+    std::vector<std::string> env;
     for (const std::string& e : c.env) env.push_back(Expand(e, h));
     std::function<const char*(const ProgramRun&)> typeNow;
     if (c.typed) typeNow = [&](const ProgramRun& soFar) { return c.typed(h, soFar.out + soFar.err); };
-    const ProgramRun run = run_program(argv, env, c.withinSeconds, nullptr, typeNow);
+    const ProgramRun run = RunScaled(ZORFLASH_BINARY, argv, env, c.withinSeconds, nullptr, typeNow);
     sensor = h.sensor;  // a hook may have put another sensor in its place
     for (int fd : h.heldFds) close(fd);
     unlink(h.lockPath.c_str());
