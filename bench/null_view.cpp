@@ -7,4 +7,5 @@ void view_show_progress(View*, uint32_t, uint32_t, bool) {}
 void view_enable_progress(View*, bool) {}
 void view_show_window(View*, bool) {}
 void view_show_error(View*, ViewError) {}
+void view_show_state(View*, const RunState&) {}
 void view_run_on_loop(View*, void (*)(void*), void*) {}

@@ -19,7 +19,7 @@
 # calls the seams, whose implementations each executable links after it; one archive keeps
 # that a single pass of the linker.
 set(ZORFLASH_INCLUDE_ROOT "${CMAKE_BINARY_DIR}/include")
-set(ZORFLASH_SEAM_HEADERS hid.h system.h records.h view.h sensor_ids.h)
+set(ZORFLASH_SEAM_HEADERS hid.h system.h records.h view.h run_state.h sensor_ids.h)
 
 # zorflash_header_link(folder path target): <build>/include/<folder>/<path> becomes a link to
 # target.

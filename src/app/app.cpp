@@ -10,6 +10,8 @@
 const char kDialogCaption[] = "Digitizer Firmware Update Utility Ver." ZORFLASH_VERSION;
 const char kMainWindowModule[] = "Firmware Write Utility for Orvell sensor";
 
+static_assert(kRunNoSensor == kSensorNone, "the run's sensor and the query's share their none");
+
 namespace {
 
 constexpr int kExitNoWorker = 2;
@@ -52,6 +54,14 @@ void Quit(AppState* app, int exitCode) {
     app->finished = true;
     app->exitCode = exitCode;
     view_show_window(app->view, false);
+}
+
+// Before and after the first query: the run as data, with the sensor as far as it is known.
+void ShowRunStage(AppState* app, RunStage stage) {
+    const SensorInfo& sensor = app->sensor;
+    const RunState state = {stage, 0, 0, 0, kProgressStartMaximum, RunEnd::NotRun,
+                            RunSensor{sensor.kind, sensor.productId, sensor.firmwareVersion}};
+    view_show_state(app->view, state);
 }
 
 void QuerySensorOnce(AppState* app) {
@@ -135,6 +145,7 @@ void ShowSensor(AppState* app) {
     app->ticking = false;
     QuerySensorOnce(app);
     if (EndOnFamilyRefusal(app)) return;
+    ShowRunStage(app, RunStage::Ready);
     if (app->sensor.kind != kSensorNone) {
         char text[kVersionTextCapacity];
         FormatCurrentVersion(app->sensor, kUnknownVersion, text, sizeof text);
@@ -186,6 +197,7 @@ void AppStart(AppState* app, View* view, const LaunchOptions& options, const App
     app->ticking = true;
     view_show_progress(view, 0, kProgressStartMaximum, false);
     view_enable_progress(view, false);
+    ShowRunStage(app, RunStage::Identifying);
 }
 
 void AppTick(AppState* app) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "platform/run_state.h"
 #include "sensor/boot_mode.h"
 #include "sensor/hid_device.h"
 #include "sensor/update_result.h"
@@ -66,6 +67,7 @@ struct FlashProgress {
     void (*showStatus)(void* context, const char* text);
     void (*resetBar)(void* context, uint16_t maximum);  // range 0..maximum, at 0
     void (*stepBar)(void* context);                     // one block done
+    void (*showStage)(void* context, RunStage stage);   // the sequence enters a stage
 };
 
 // The flash steps, each true on success. A failed exchange or an unacknowledged command

@@ -43,6 +43,7 @@ UpdateResult RunWriteAndVerify(const FlashProgress& progress, const uint8_t* ima
                                uint32_t endAddress, UpdateTarget* target) {
     HidDevice device = ClosedHidDevice();
     bool wasInBootMode = false;
+    progress.showStage(progress.context, RunStage::Switching);
     const UpdateResult entered = EnterBootMode(&device, target, &wasInBootMode);
     if (entered != UpdateResult::Success) {
         Log(BootModeFailureText(entered));
@@ -63,19 +64,23 @@ UpdateResult RunWriteAndVerify(const FlashProgress& progress, const uint8_t* ima
     progress.resetBar(progress.context, static_cast<uint16_t>(2 * blocks));
     plat_sleep(kProgressSetupPauseMs);
 
+    progress.showStage(progress.context, RunStage::Erasing);
     progress.showStatus(progress.context, kEraseText);
     plat_sleep(0);
     if (!EraseFlash(&device)) return Fail(&device, "Filed to erase!!", UpdateResult::EraseFailed);
 
+    progress.showStage(progress.context, RunStage::Writing);
     progress.showStatus(progress.context, kProgramText);
     plat_sleep(0);
     if (!WriteBlocks(progress, &device, image, endAddress, kFlashStartAddress)) {
         return Fail(&device, "Filed to write firmware!!", UpdateResult::WriteFailed);
     }
+    progress.showStage(progress.context, RunStage::Marking);
     if (!WriteUpdateMark(&device)) {
         return Fail(&device, "Filed to erase a writing mark!!", UpdateResult::MarkFailed);
     }
 
+    progress.showStage(progress.context, RunStage::Verifying);
     progress.showStatus(progress.context, kVerifyText);
     if (!VerifyBlocks(progress, &device, image, endAddress, kFlashStartAddress)) {
         return Fail(&device, "Filed to verify firmware!!", UpdateResult::VerifyFailed);
@@ -83,6 +88,7 @@ UpdateResult RunWriteAndVerify(const FlashProgress& progress, const uint8_t* ima
     if (!CheckUpdateMark(&device)) {
         return Fail(&device, "faild to verify a writing mark!!", UpdateResult::MarkCheckFailed);
     }
+    progress.showStage(progress.context, RunStage::Returning);
     if (!ExitFlashMode(&device)) {
         return Fail(&device, "Filed to exit flash mode!!", UpdateResult::ExitFailed);
     }

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "platform/run_state.h"
+
 struct View;  // the front end's window; the app only passes it on
 
 enum class ViewText : uint8_t { CurrentVersion, NewVersion, Status, Notice };
@@ -28,6 +30,9 @@ void view_show_progress(View* view, uint32_t done, uint32_t total, bool restart)
 void view_enable_progress(View* view, bool enabled);
 // Shows or hides the window.
 void view_show_window(View* view, bool show);
+// The run's state as data, at each change of stage or attempt and at the run's end. The
+// texts above say the same in the design's words; a window may show this its own way.
+void view_show_state(View* view, const RunState& state);
 // Tells the person at the screen what went wrong; returns once it is shown. Only ever called
 // for a run somebody watches.
 void view_show_error(View* view, ViewError error);

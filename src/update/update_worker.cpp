@@ -57,6 +57,18 @@ void StepBar(void* context) {
     view_show_progress(bar->view, bar->done, bar->total, false);
 }
 
+void ShowStage(void* context, RunStage stage) {
+    ViewBar* bar = static_cast<ViewBar*>(context);
+    bar->state.stage = stage;
+    bar->state.done = bar->done;
+    bar->state.total = bar->total;
+    view_show_state(bar->view, bar->state);
+}
+
+RunSensor AsRunSensor(const SensorInfo& sensor) {
+    return RunSensor{sensor.kind, sensor.productId, sensor.firmwareVersion};
+}
+
 void ResetProgress(ViewBar* bar) {
     bar->done = 0;
     view_show_progress(bar->view, 0, bar->total, false);
@@ -140,6 +152,8 @@ UpdateResult RunUpdateAttempts(ViewBar* bar, const FirmwareImage& image, UpdateT
         view_enable_button(view, ViewButton::Update, false);
         view_enable_button(view, ViewButton::Exit, false);
         ResetProgress(bar);
+        bar->state.attempt = *attempts + 1;
+        bar->state.attemptLimit = kMaxAttempts;
         const UpdateResult result =
             RunWriteAndVerify(ViewFlashProgress(bar), ImageBytes(image),
                               ImageEndAddress(image), target);
@@ -274,7 +288,7 @@ void RecordHistory(const UpdateOutcome& outcome) {
 }  // namespace
 
 FlashProgress ViewFlashProgress(ViewBar* bar) {
-    return FlashProgress{bar, ShowStatus, ResetBar, StepBar};
+    return FlashProgress{bar, ShowStatus, ResetBar, StepBar, ShowStage};
 }
 
 int UpdateWorkerExitCode(const UpdateOutcome& outcome) {
@@ -301,11 +315,18 @@ unsigned UpdateWorker(void* parameter) {
     outcome.after = request->sensor;
     outcome.problem[0] = '\0';
     outcome.sha256[0] = '\0';
+    ViewBar& bar = request->bar;
+    bar.view = view;
+    bar.state = RunState{RunStage::Ready, 0, kMaxAttempts, bar.done, bar.total, RunEnd::NotRun,
+                         AsRunSensor(request->sensor)};
     RunUpdate(request, &outcome);
     outcome.elapsedMs = plat_tick_count() - start;
     RecordHistory(outcome);
 
     view_show_text(view, ViewText::Status, outcome.status);
+    bar.state.end = outcome.end;
+    bar.state.sensor = AsRunSensor(outcome.after);
+    ShowStage(&bar, RunStage::Ended);
     if (outcome.end == UpdateEnd::NoSensor || outcome.end == UpdateEnd::FamilyUnknown) {
         // The notice stays and both buttons come back: the user may plug the sensor in and
         // try again, or leave.

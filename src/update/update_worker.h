@@ -11,17 +11,7 @@
 
 // How one run of the worker ended, for the exit status of `--update`, its JSON and the
 // history. Every end leaves one final status line.
-enum class UpdateEnd : uint8_t {
-    NotRun,         // the worker has not ended (or never started)
-    NoSensor,       // nothing found
-    FamilyUnknown,  // found in its boot loader, and nothing tells its family
-    UpToDate,
-    Mismatch,       // the version policy refuses this sensor
-    NoImage,        // no image to write for its family
-    Updated,        // written, verified, back in normal mode
-    NotBack,        // written and verified, but not back in normal mode
-    Failed,         // the last attempt failed; `result` says how
-};
+using UpdateEnd = RunEnd;
 
 struct UpdateOutcome {
     UpdateEnd end;
@@ -45,6 +35,7 @@ struct ViewBar {
     View* view;
     uint32_t done;
     uint32_t total;
+    RunState state = {};  // the run as data, as last shown
 };
 
 struct UpdateRequest {

@@ -410,4 +410,61 @@ TEST_F(Program, KeepAwakeFollowsTheWorker) {
     EXPECT_FALSE(recording_view_keep_awake());
 }
 
+// ---- The run as data --------------------------------------------------------------------
+
+struct RunStateCase {
+    const char* scenario;
+    std::vector<RunStage> stages;  // as shown, in order
+    uint32_t lastAttempt;          // the attempt of the last write-and-verify run
+    RunEnd end;
+    uint16_t versionAtEnd;         // the sensor's version in the ended state
+};
+
+// The stages in the order the run goes through them, each attempt's from the switch to its
+// return, the attempt counted from 1 of 10, and the end as the enum with the sensor after it.
+TEST_F(Program, TheRunsStateFollowsItsStagesAttemptsAndEnd) {
+    using S = RunStage;
+    const S kStart[] = {S::Identifying, S::Ready};
+    const S kAttempt[] = {S::Switching, S::Erasing, S::Writing, S::Marking, S::Verifying,
+                          S::Returning};
+    // The first attempt of "refused-once" fails while writing.
+    const auto run = [&](int attempts, bool firstFails) {
+        std::vector<S> all(std::begin(kStart), std::end(kStart));
+        for (int a = 0; a < attempts; ++a) {
+            for (const S stage : kAttempt) {
+                all.push_back(stage);
+                if (firstFails && a == 0 && stage == S::Writing) break;
+            }
+        }
+        all.push_back(S::Ended);
+        return all;
+    };
+    const RunStateCase cases[] = {
+        {"family0", run(1, false), 1, RunEnd::Updated, 0x0610},
+        {"refused-once", run(2, true), 2, RunEnd::Updated, 0x0610},
+        {"uptodate", run(0, false), 0, RunEnd::UpToDate, 0x0610},
+        {"nosensor", run(0, false), 0, RunEnd::NoSensor, 0xFFFF},
+    };
+    for (const RunStateCase& c : cases) {
+        SetUp();
+        Start(c.scenario, "");
+        Tick();
+        AppPress(&state, AppButton::Update);
+        recording_view_join_threads();
+        const std::vector<RunState> states = recording_view_states();
+        std::vector<S> stages;
+        for (const RunState& shown : states) stages.push_back(shown.stage);
+        EXPECT_EQ(stages, c.stages) << c.scenario;
+        ASSERT_FALSE(states.empty());
+        const RunState& ended = states.back();
+        EXPECT_EQ(ended.end, c.end) << c.scenario;
+        EXPECT_EQ(ended.attempt, c.lastAttempt) << c.scenario;
+        EXPECT_EQ(ended.attemptLimit, 10u) << c.scenario;
+        EXPECT_EQ(ended.sensor.version, c.versionAtEnd) << c.scenario;
+        for (const RunState& shown : states) {
+            EXPECT_TRUE(shown.end == RunEnd::NotRun || shown.stage == S::Ended) << c.scenario;
+        }
+    }
+}
+
 }  // namespace

@@ -246,5 +246,6 @@ void view_show_progress(View*, uint32_t done, uint32_t, bool restart) {
 void view_enable_progress(View*, bool) {}
 void view_show_window(View*, bool) {}
 void view_show_error(View*, ViewError) {}
+void view_show_state(View*, const RunState&) {}
 void view_run_on_loop(View*, void (*)(void*), void*) {}
 void plat_keep_awake(bool) {}

@@ -24,6 +24,7 @@ struct RecordingState {
     bool failThreadStart = false;
     std::vector<std::unique_ptr<PlatThread>> threads;
     int threadsClosed = 0;
+    std::vector<RunState> states;
     // Work handed to the loop, run by the test's thread when it acts as the loop.
     std::vector<std::pair<void (*)(void*), void*>> loopWork;
 };
@@ -59,6 +60,7 @@ void recording_view_reset() {
     s.threads.clear();
     s.threadsClosed = 0;
     s.loopWork.clear();
+    s.states.clear();
 }
 
 std::vector<ViewCall> recording_view_calls() {
@@ -80,6 +82,11 @@ const char* recording_view_part_name(RecordedPart part) {
 bool recording_view_shown() {
     std::lock_guard<std::mutex> lock(State().mutex);
     return State().shown;
+}
+
+std::vector<RunState> recording_view_states() {
+    std::lock_guard<std::mutex> lock(State().mutex);
+    return State().states;
 }
 
 bool recording_view_keep_awake() {
@@ -183,6 +190,11 @@ void view_show_window(View*, bool show) {
 void view_show_error(View*, ViewError error) {
     std::lock_guard<std::mutex> lock(State().mutex);
     Record({ViewCallKind::Error, RecordedPart::Status, static_cast<uint32_t>(error), {}, 0});
+}
+
+void view_show_state(View*, const RunState& state) {
+    std::lock_guard<std::mutex> lock(State().mutex);
+    State().states.push_back(state);
 }
 
 void view_run_on_loop(View*, void (*work)(void*), void* argument) {

@@ -39,6 +39,8 @@ PartState recording_view_part(RecordedPart part);
 const char* recording_view_part_name(RecordedPart part);
 bool recording_view_shown();
 bool recording_view_keep_awake();
+// The run's states shown so far, in order.
+std::vector<RunState> recording_view_states();
 // Texts that `part` has shown, in order (repeats included).
 std::vector<std::string> recording_view_texts(RecordedPart part);
 

@@ -220,6 +220,10 @@ void gtk_view_message(View* view, const char* text, const char* caption) {
     Carry(&call);
 }
 
+// The window shows the run in the dialog's words for now; the state is there for a face of
+// its own.
+void view_show_state(View*, const RunState&) {}
+
 void view_show_error(View* view, ViewError error) {
     switch (error) {
     case ViewError::UpdateNotStarted:

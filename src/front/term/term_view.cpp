@@ -434,3 +434,6 @@ void view_run_on_loop(View*, void (*work)(void*), void* argument) {
     posted[postedLength++] = PostedWork{work, argument};
     term_view_wake();
 }
+
+// The terminal shows the run in the dialog's words: the status line and the bar say it.
+void view_show_state(View*, const RunState&) {}
