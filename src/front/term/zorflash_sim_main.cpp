@@ -14,8 +14,6 @@
 
 namespace {
 
-ProgramState run;
-
 // A simulated run touches no real device, so it has a lock of its own, per user, in a folder
 // of the user's own (the lock refuses one others may write). A simulated run writes nothing
 // of anyone's, so the environment may name that folder.
@@ -32,15 +30,16 @@ void SimLockPath(char* path, size_t capacity) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    static ProgramState program;
     char lockPath[256];
     SimLockPath(lockPath, sizeof lockPath);
     // Placeholders are carried; --firmware-dir tries real files on the simulated sensor.
-    term_take_arguments(&run, Edition{kEditionSim, "zorflash-sim"}, nullptr, lockPath, argc, argv);
+    term_take_arguments(&program, Edition{kEditionSim, "zorflash-sim"}, nullptr, lockPath, argc, argv);
     // Real time with a per-command latency, unless ZORFLASH_SIM_FAST=1 asks for the
     // virtual clock; both variables are read by the simulated machine itself. Texts that
     // touch no sensor are answered whatever the case.
-    const bool sensorNeeded = run.options.outcome == LongOptionsOutcome::Run ||
-                              run.options.outcome == LongOptionsOutcome::ShowInfo;
+    const bool sensorNeeded = program.options.outcome == LongOptionsOutcome::Run ||
+                              program.options.outcome == LongOptionsOutcome::ShowInfo;
     if (sensorNeeded && !sim_configure_from_environment(true)) {
         char reason[1024];
         size_t length = static_cast<size_t>(std::snprintf(
@@ -52,7 +51,7 @@ int main(int argc, char** argv) {
                     std::snprintf(reason + length, sizeof reason - length, " %s", *name));
             }
         }
-        return ProgramRefuse(&run, term_face(), 2, reason);
+        return ProgramRefuse(&program, term_face(), 2, reason);
     }
-    return term_program(&run);
+    return term_program(&program);
 }
