@@ -7,6 +7,7 @@
 
 #include "app/reports.h"
 #include "firmware/sha256.h"
+#include "firmware_layout.h"
 #include "zorflash_version.h"
 
 namespace {
@@ -42,7 +43,7 @@ const LongOptionRow kLongOptions[] = {
      "the family (0 or 1) of a sensor found in its boot loader that nothing else tells:\n"
      "                      0 if it was product 0x0090 in normal mode, 1 if 0x00E6"},
     {"firmware-dir", "DIR", kTerminalEditions | kEditionGtk, LongOptionId::FirmwareDirectory,
-     "write image-a.bin or image-b.bin from DIR"},
+     "write " ZORFLASH_IMAGE_A_FILE_NAME " or " ZORFLASH_IMAGE_B_FILE_NAME " from DIR"},
     {"help", nullptr, kWindowEditions, LongOptionId::Help, "show this text and end"},
     {"version", nullptr, kWindowEditions, LongOptionId::Version,
      "show the version, the firmware carried and its SHA-256, and end"},
