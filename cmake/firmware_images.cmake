@@ -29,9 +29,48 @@ set(ZORFLASH_IMAGE_TABLE
 # ZORFLASH_LAYOUT_DIR holds firmware_layout.h alone: it goes on the include path of the
 # firmware library and of the seams (cmake/layers.cmake), so that the version header beside
 # it in generated/ stays the app's.
-set(ZORFLASH_LAYOUT_DIR "${CMAKE_BINARY_DIR}/generated/layout")
+if(NOT ZORFLASH_LAYOUT_DIR)
+    set(ZORFLASH_LAYOUT_DIR "${CMAKE_BINARY_DIR}/generated/layout")
+endif()
+set(ZORFLASH_IMAGE_LETTERS)
+set(ZORFLASH_LAYOUT_IMAGES "")
+set(ZORFLASH_LARGEST_IMAGE 0)
+foreach(row ${ZORFLASH_IMAGE_TABLE})
+    separate_arguments(row UNIX_COMMAND "${row}")
+    list(GET row 0 letter)
+    list(GET row 1 family)
+    list(GET row 2 file_name)
+    list(GET row 3 end_address)
+    list(GET row 4 seed)
+    math(EXPR byte_count "${end_address} + 1 - ${ZORFLASH_FLASH_START}")
+    math(EXPR blocks_left "${byte_count} % ${ZORFLASH_FLASH_BLOCK_SIZE}")
+    if(NOT blocks_left EQUAL 0)
+        message(FATAL_ERROR "image ${letter}: ${byte_count} bytes is not a whole number of "
+                            "${ZORFLASH_FLASH_BLOCK_SIZE}-byte blocks")
+    endif()
+    if(byte_count GREATER ZORFLASH_LARGEST_IMAGE)
+        set(ZORFLASH_LARGEST_IMAGE ${byte_count})
+    endif()
+    list(APPEND ZORFLASH_IMAGE_LETTERS ${letter})
+    set(ZORFLASH_IMAGE_${letter}_END ${end_address})
+    set(ZORFLASH_IMAGE_${letter}_BYTES ${byte_count})
+    set(ZORFLASH_IMAGE_${letter}_SEED ${seed})
+    string(APPEND ZORFLASH_LAYOUT_IMAGES
+           "#define ZORFLASH_IMAGE_${letter}_FILE_NAME \"${file_name}\"\n"
+           "constexpr ImageShape kImageShape${letter} = {'${letter}', ${family}, "
+           "ZORFLASH_IMAGE_${letter}_FILE_NAME, ${end_address}, ${byte_count}};\n"
+           "constexpr uint32_t kPlaceholderSeed${letter} = ${seed};\n")
+endforeach()
+configure_file("${CMAKE_CURRENT_LIST_DIR}/firmware_layout.h.in"
+               "${ZORFLASH_LAYOUT_DIR}/firmware_layout.h" @ONLY)
+# Run as a script, this file makes the header alone, for a tool built before any configure
+# (tests/win32/write_placeholder_images.cpp):
+#   cmake -DZORFLASH_LAYOUT_DIR=<folder> -P cmake/firmware_images.cmake
+if(CMAKE_SCRIPT_MODE_FILE)
+    return()
+endif()
 
-# zorflash_embed_image(letter path end seed out_release out_placeholder out_none)
+# zorflash_embed_image(letter path end count seed out_release out_placeholder out_none)
 function(zorflash_embed_image letter path end_address byte_count seed out_release out_placeholder
          out_none)
     set(release "${CMAKE_BINARY_DIR}/generated/firmware_image_${letter}.cpp")
@@ -87,35 +126,14 @@ endfunction()
 set(ZORFLASH_IMAGE_NONE_SOURCES)
 set(ZORFLASH_IMAGE_RELEASE_SOURCES)
 set(ZORFLASH_IMAGE_PLACEHOLDER_SOURCES)
-set(ZORFLASH_LAYOUT_IMAGES "")
-set(ZORFLASH_LARGEST_IMAGE 0)
-foreach(row ${ZORFLASH_IMAGE_TABLE})
-    separate_arguments(row UNIX_COMMAND "${row}")
-    list(GET row 0 letter)
-    list(GET row 1 family)
-    list(GET row 2 file_name)
-    list(GET row 3 end_address)
-    list(GET row 4 seed)
-    math(EXPR byte_count "${end_address} + 1 - ${ZORFLASH_FLASH_START}")
-    math(EXPR blocks_left "${byte_count} % ${ZORFLASH_FLASH_BLOCK_SIZE}")
-    if(NOT blocks_left EQUAL 0)
-        message(FATAL_ERROR "image ${letter}: ${byte_count} bytes is not a whole number of "
-                            "${ZORFLASH_FLASH_BLOCK_SIZE}-byte blocks")
-    endif()
-    if(byte_count GREATER ZORFLASH_LARGEST_IMAGE)
-        set(ZORFLASH_LARGEST_IMAGE ${byte_count})
-    endif()
+foreach(letter ${ZORFLASH_IMAGE_LETTERS})
+    set(end_address ${ZORFLASH_IMAGE_${letter}_END})
+    set(byte_count ${ZORFLASH_IMAGE_${letter}_BYTES})
     set(ZORFLASH_IMAGE_${letter} "" CACHE FILEPATH
         "Image ${letter} file: flash bytes ${ZORFLASH_FLASH_START}..${end_address} (${byte_count} bytes)")
-    zorflash_embed_image(${letter} "${ZORFLASH_IMAGE_${letter}}" ${end_address} ${byte_count} ${seed}
-                         release placeholder none)
+    zorflash_embed_image(${letter} "${ZORFLASH_IMAGE_${letter}}" ${end_address} ${byte_count}
+                         ${ZORFLASH_IMAGE_${letter}_SEED} release placeholder none)
     list(APPEND ZORFLASH_IMAGE_NONE_SOURCES "${none}")
     list(APPEND ZORFLASH_IMAGE_RELEASE_SOURCES "${release}")
     list(APPEND ZORFLASH_IMAGE_PLACEHOLDER_SOURCES "${placeholder}")
-    string(APPEND ZORFLASH_LAYOUT_IMAGES
-           "#define ZORFLASH_IMAGE_${letter}_FILE_NAME \"${file_name}\"\n"
-           "constexpr ImageShape kImageShape${letter} = {'${letter}', ${family}, "
-           "ZORFLASH_IMAGE_${letter}_FILE_NAME, ${end_address}, ${byte_count}};\n")
 endforeach()
-configure_file("${CMAKE_CURRENT_LIST_DIR}/firmware_layout.h.in"
-               "${ZORFLASH_LAYOUT_DIR}/firmware_layout.h" @ONLY)
