@@ -13,7 +13,6 @@ const char kMainWindowModule[] = "Firmware Write Utility for Orvell sensor";
 namespace {
 
 constexpr uint32_t kExitNoWorker = 2;
-const char kUnknownVersion[] = "????";
 const char kThreadStartErrorText[] = "_beginthreadex ERROR";
 const char kThreadStartErrorCaption[] = "ZORFLASH";
 

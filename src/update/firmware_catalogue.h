@@ -33,6 +33,9 @@ enum class VersionVerdict { Proceed, UpToDate, Mismatch };
 VersionVerdict CheckFirmwareVersion(const SensorInfo& info);
 
 constexpr size_t kVersionTextCapacity = 32;
+// The version shown where none was read (the dialog's field, --info, the JSON report, the
+// history's summary): FormatCurrentVersion's `unknownText`.
+constexpr char kUnknownVersion[] = "????";
 void FormatNewVersion(uint16_t kind, char* text, size_t capacity);
 void FormatCurrentVersion(const SensorInfo& info, const char* unknownText, char* text,
                           size_t capacity);

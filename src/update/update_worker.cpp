@@ -32,9 +32,9 @@ const char kNoConnectionText[] =
 const char kUpToDateText[] = "The current version matches this version. No update is needed.";
 const char kMismatchText[] = "Version Mismatch. This update is not appropriate for this system.";
 const char kUpdatingText[] = "Now Updating....";
-const char kUnknownVersion[] = "????";
-// After an update the field is rewritten over its old text, so the unknown text is padded.
-const char kUnknownVersionAfterUpdate[] = "????       ";
+// After an update the field is rewritten over its old text, so the unknown text is padded
+// with spaces to this width.
+constexpr int kUnknownVersionAfterUpdateWidth = 11;
 // The history's one-line summary of an update.
 constexpr size_t kSummaryCapacity = 384;
 // What the record of the products met holds, and how to clear a line of it.
@@ -169,8 +169,10 @@ bool ShowVersionAfterUpdate(View* view, SensorInfo* sensor) {
                              &sensor->report6Word, &sensor->report5Word)) {
         return false;
     }
+    char unknown[kVersionTextCapacity];
+    std::snprintf(unknown, sizeof unknown, "%-*s", kUnknownVersionAfterUpdateWidth, kUnknownVersion);
     char text[kVersionTextCapacity];
-    FormatCurrentVersion(*sensor, kUnknownVersionAfterUpdate, text, sizeof text);
+    FormatCurrentVersion(*sensor, unknown, text, sizeof text);
     view_show_text(view, ViewText::CurrentVersion, text);
     return true;
 }
