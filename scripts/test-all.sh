@@ -54,7 +54,8 @@ tests/linux/machine_untouched.sh build-logs/machine-before.txt
 # zorflash-gtk and its tests.
 images="$root/build/test-images"
 mkdir -p "$images" &&
-    g++ -std=c++17 -I"$root/src" -o "$images/write_placeholder_images" \
+    cmake -DZORFLASH_LAYOUT_DIR="$images" -P cmake/firmware_images.cmake &&
+    g++ -std=c++17 -I"$root/src" -I"$images" -o "$images/write_placeholder_images" \
         tests/win32/write_placeholder_images.cpp &&
     "$images/write_placeholder_images" "$images" || exit 1
 build_started=$SECONDS
@@ -82,7 +83,9 @@ echo "=== release folder, built twice"
 rm -rf build-release
 mkdir -p build-release/images build-release/1 build-release/2
 release_ok=1
-if g++ -std=c++17 -Isrc -o build-release/images/write tests/win32/write_placeholder_images.cpp &&
+if cmake -DZORFLASH_LAYOUT_DIR=build-release/images -P cmake/firmware_images.cmake &&
+    g++ -std=c++17 -Isrc -Ibuild-release/images -o build-release/images/write \
+        tests/win32/write_placeholder_images.cpp &&
     build-release/images/write build-release/images &&
     openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=zorflash throwaway" \
         -keyout build-release/images/key.pem -out build-release/images/cert.pem 2>/dev/null; then

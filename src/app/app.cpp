@@ -15,7 +15,6 @@ static_assert(kRunNoSensor == kSensorNone, "the run's sensor and the query's sha
 namespace {
 
 constexpr int kExitNoWorker = 2;
-const char kUnknownVersion[] = "????";
 // What an unattended run whose worker cannot start leaves in the diagnostic log.
 const char kWorkerNotStartedText[] = "The update could not start: no thread could be made for it.";
 

@@ -166,7 +166,7 @@ void SecondsMember(JsonText* out, const char* name, uint32_t milliseconds) {
 
 void VersionMember(JsonText* out, const char* name, const SensorInfo& sensor) {
     char text[kVersionTextCapacity];
-    FormatCurrentVersion(sensor, "????", text, sizeof text);
+    FormatCurrentVersion(sensor, kUnknownVersion, text, sizeof text);
     StringMember(out, name, text);
 }
 

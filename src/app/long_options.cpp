@@ -7,6 +7,8 @@
 
 #include "app/reports.h"
 #include "firmware/sha256.h"
+#include "firmware_layout.h"
+#include "platform/sensor_ids.h"
 #include "zorflash_version.h"
 
 namespace {
@@ -27,6 +29,14 @@ constexpr uint32_t kWindowEditions = kAllEditions | kEditionGtk;
 
 constexpr uint32_t kTerminalEditions = kEditionLinux | kEditionSim;
 
+// Names the normal-mode products by number, as sensor_ids.h has them.
+constexpr char kFamilyHelp[] =
+    "the family (0 or 1) of a sensor found in its boot loader that nothing else tells:\n"
+    "                      0 if it was product 0x0090 in normal mode, 1 if 0x00E6";
+static_assert(ProductNumberInText(kFamilyHelp, 0) == kProductFamily0 &&
+                  ProductNumberInText(kFamilyHelp, 1) == kProductFamily1,
+              "--family's help names family 0's product first, then family 1's");
+
 const LongOptionRow kLongOptions[] = {
     {"info", nullptr, kWindowEditions, LongOptionId::Info,
      "show the sensor, its version, the version written and the verdict; change nothing"},
@@ -38,11 +48,9 @@ const LongOptionRow kLongOptions[] = {
     {"report", "FILE", kWindowEditions, LongOptionId::Report,
      "write the object --json prints to FILE (replaced whole), whatever happens;\n"
      "                      also with /V and /F0 to /F2"},
-    {"family", "N", kTerminalEditions | kEditionGtk, LongOptionId::Family,
-     "the family (0 or 1) of a sensor found in its boot loader that nothing else tells:\n"
-     "                      0 if it was product 0x0090 in normal mode, 1 if 0x00E6"},
+    {"family", "N", kTerminalEditions | kEditionGtk, LongOptionId::Family, kFamilyHelp},
     {"firmware-dir", "DIR", kTerminalEditions | kEditionGtk, LongOptionId::FirmwareDirectory,
-     "write image-a.bin or image-b.bin from DIR"},
+     "write " ZORFLASH_IMAGE_A_FILE_NAME " or " ZORFLASH_IMAGE_B_FILE_NAME " from DIR"},
     {"help", nullptr, kWindowEditions, LongOptionId::Help, "show this text and end"},
     {"version", nullptr, kWindowEditions, LongOptionId::Version,
      "show the version, the firmware carried and its SHA-256, and end"},

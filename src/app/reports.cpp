@@ -12,7 +12,6 @@ namespace {
 
 constexpr uint32_t kSensorQueries = 3;
 constexpr uint32_t kSensorQueryPauseMs = 1000;
-const char kUnknownVersion[] = "????";
 
 }  // namespace
 

@@ -6,9 +6,11 @@
 #include <array>
 #include <cstdint>
 
+#include "firmware_layout.h"
+
 template <uint32_t EndAddress>
 struct PlaceholderBlob {
-    static constexpr uint32_t kByteCount = EndAddress + 1 - 0x4000;
+    static constexpr uint32_t kByteCount = EndAddress + 1 - kFlashStartAddress;
     std::array<uint8_t, 4 + kByteCount> bytes{};
 };
 
@@ -20,9 +22,9 @@ constexpr PlaceholderBlob<EndAddress> MakePlaceholderBlob(uint32_t seed) {
     blob.bytes[2] = static_cast<uint8_t>(EndAddress >> 16);
     blob.bytes[3] = static_cast<uint8_t>(EndAddress >> 24);
     uint32_t state = seed;
-    const uint32_t blocks = PlaceholderBlob<EndAddress>::kByteCount / 128;
+    const uint32_t blocks = PlaceholderBlob<EndAddress>::kByteCount / kFlashBlockSize;
     for (uint32_t i = 0; i < PlaceholderBlob<EndAddress>::kByteCount; ++i) {
-        const uint32_t block = i / 128;
+        const uint32_t block = i / kFlashBlockSize;
         const bool erased = (block % 37 == 5) || block + 2 >= blocks;
         state = state * 1664525u + 1013904223u;
         blob.bytes[4 + i] = erased ? 0xFF : static_cast<uint8_t>(state >> 24);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "firmware_layout.h"  // kFlashStartAddress, kFlashBlockSize
 #include "platform/run_state.h"
 #include "sensor/boot_mode.h"
 #include "sensor/hid_device.h"
@@ -16,10 +17,8 @@ enum FlashOpcode : uint8_t {
 };
 
 constexpr uint32_t kFlashReportLength = 137;
-constexpr uint32_t kFlashBlockSize = 128;
 constexpr uint8_t kFlashCommandReportId = 1;
 constexpr uint8_t kFlashReplyReportId = 2;
-constexpr uint32_t kFlashStartAddress = 0x4000;
 
 // Host to device, feature report 1. Every byte a command does not name is 0.
 struct FlashCommand {
@@ -28,7 +27,7 @@ struct FlashCommand {
     uint8_t sequence;
     uint8_t address[4];  // little-endian
     uint8_t length;      // units of 8 bytes
-    uint8_t data[128];
+    uint8_t data[kFlashBlockSize];
     uint8_t spare;
 };
 static_assert(sizeof(FlashCommand) == kFlashReportLength, "command report is 137 bytes");

@@ -60,7 +60,7 @@ UpdateResult RunWriteAndVerify(const FlashProgress& progress, const uint8_t* ima
     }
 
     // Two passes of one step per block; the maximum counts one block more per pass.
-    const uint32_t blocks = (endAddress - 0x3FFF) / kFlashBlockSize + 1;
+    const uint32_t blocks = (endAddress + 1 - kFlashStartAddress) / kFlashBlockSize + 1;
     progress.resetBar(progress.context, static_cast<uint16_t>(2 * blocks));
     plat_sleep(kProgressSetupPauseMs);
 

@@ -21,3 +21,36 @@ inline bool IsSensorProduct(uint16_t vendorId, uint16_t productId) {
            (productId == kProductFamily0 || productId == kProductFamily1 ||
             productId == kProductBootLoader);
 }
+
+// A text that is built at run time formats a product from the constants above ("0x%04X");
+// one that must stay a literal (a help text, a table of record lines) is held to them by a
+// static_assert beside it, reading the numbers back out of it with these.
+
+// The number written in hex digits (either case) at the start of `text`.
+constexpr uint32_t HexNumberAt(const char* text) {
+    uint32_t value = 0;
+    for (;; ++text) {
+        const char c = *text;
+        uint32_t digit = 0;
+        if (c >= '0' && c <= '9') {
+            digit = static_cast<uint32_t>(c - '0');
+        } else if (c >= 'A' && c <= 'F') {
+            digit = static_cast<uint32_t>(c - 'A' + 10);
+        } else if (c >= 'a' && c <= 'f') {
+            digit = static_cast<uint32_t>(c - 'a' + 10);
+        } else {
+            return value;
+        }
+        value = value * 16 + digit;
+    }
+}
+
+// The number after the `n`th "0x" of `text` (counted from 0); 0 when there is none.
+constexpr uint32_t ProductNumberInText(const char* text, unsigned n) {
+    for (; *text != '\0'; ++text) {
+        if (text[0] != '0' || text[1] != 'x') continue;
+        if (n == 0) return HexNumberAt(text + 2);
+        --n;
+    }
+    return 0;
+}

@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr uint32_t kImageStart = 0x4000;
-
 const FirmwareImage kImageA = {kCarriedImageA.blob, kCarriedImageA.blobSize};
 const FirmwareImage kImageB = {kCarriedImageB.blob, kCarriedImageB.blobSize};
 
@@ -42,7 +40,7 @@ uint32_t ImageEndAddress(const FirmwareImage& image) {
 
 const uint8_t* ImageBytes(const FirmwareImage& image) { return image.blob + 4; }
 
-uint32_t ImageByteCount(const FirmwareImage& image) { return ImageEndAddress(image) + 1 - kImageStart; }
+uint32_t ImageByteCount(const FirmwareImage& image) { return ImageEndAddress(image) + 1 - kFlashStartAddress; }
 
 const FirmwareImage& ImageForKind(uint16_t kind) { return kind == kSensorFamily0 ? kImageA : kImageB; }
 
@@ -50,10 +48,12 @@ const CarriedImage& CarriedImageForKind(uint16_t kind) {
     return kind == kSensorFamily0 ? kCarriedImageA : kCarriedImageB;
 }
 
+// The build's table of images names each image's family by the sensor's kinds.
+static_assert(kImageShapeA.family == kSensorFamily0 && kImageShapeB.family == kSensorFamily1,
+              "image A is family 0's, image B family 1's");
+
 const ImageShape& ImageShapeForKind(uint16_t kind) {
-    static const ImageShape kShapeA = {'A', "image-a.bin", 0xCDFF};
-    static const ImageShape kShapeB = {'B', "image-b.bin", 0x133FF};
-    return kind == kSensorFamily0 ? kShapeA : kShapeB;
+    return kind == kSensorFamily0 ? kImageShapeA : kImageShapeB;
 }
 
 VersionVerdict CheckFirmwareVersion(const SensorInfo& info) {

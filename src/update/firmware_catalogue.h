@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "firmware/firmware_images.h"
+#include "firmware_layout.h"
 #include "sensor/sensor_info.h"
 
 // One built-in image: `blob` holds the 32-bit little-endian end address followed by the
@@ -23,20 +24,18 @@ uint32_t ImageByteCount(const FirmwareImage& image);
 const FirmwareImage& ImageForKind(uint16_t kind);
 const CarriedImage& CarriedImageForKind(uint16_t kind);
 
-// What an image for a family must look like, wherever it comes from.
-struct ImageShape {
-    char letter;            // 'A' or 'B'
-    const char* fileName;   // its file in a firmware folder
-    uint32_t endAddress;    // the flash holds it from 0x4000 up to and including this
-};
+// What the image for `kind` must look like (firmware_layout.h): A for kind 0, B for any
+// other kind.
 const ImageShape& ImageShapeForKind(uint16_t kind);
-constexpr uint32_t ShapeByteCount(const ImageShape& shape) { return shape.endAddress + 1 - 0x4000; }
 
 enum class VersionVerdict { Proceed, UpToDate, Mismatch };
 
 VersionVerdict CheckFirmwareVersion(const SensorInfo& info);
 
 constexpr size_t kVersionTextCapacity = 32;
+// The version shown where none was read (the dialog's field, --info, the JSON report, the
+// history's summary): FormatCurrentVersion's `unknownText`.
+constexpr char kUnknownVersion[] = "????";
 void FormatNewVersion(uint16_t kind, char* text, size_t capacity);
 void FormatCurrentVersion(const SensorInfo& info, const char* unknownText, char* text,
                           size_t capacity);

@@ -31,7 +31,7 @@ bool JoinPath(const char* directory, const char* name, char* path, size_t capaci
 // the image's is refused before a byte of it is used: a short image would leave the rest of
 // the flash erased, a long one was made for another sensor.
 bool ReadImageFile(const ImageShape& shape, uint8_t* blob, ImageChoice* choice) {
-    const uint32_t expected = ShapeByteCount(shape);
+    const uint32_t expected = shape.byteCount;
     PlatFileRead read;
     plat_read_regular_file(choice->path, blob + 4, expected, &read);
     const unsigned long long size = read.kind == kFileRegular ? read.length : read.size;
@@ -174,7 +174,7 @@ bool TakeFile(const char* directory, const ImageShape& shape, FirmwareSource* so
         return false;
     }
     if (!ReadImageFile(shape, source->loaded, choice)) return false;
-    const uint32_t expected = ShapeByteCount(shape);
+    const uint32_t expected = shape.byteCount;
     Sha256Hex(source->loaded + 4, expected, choice->sha256);
     if (!CheckListedSum(directory, shape, source, choice)) return false;
     choice->origin = ImageOriginKind::File;

@@ -15,7 +15,7 @@
 #include "firmware/sha256.h"
 #include "update/firmware_catalogue.h"
 
-constexpr uint32_t kLargestImageBlobSize = 4 + 62464;  // end address and image B
+constexpr uint32_t kLargestImageBlobSize = 4 + kLargestImageByteCount;  // end address and image
 constexpr size_t kFirmwarePathCapacity = 1024;
 // Two paths (an image and its folder's SHA256SUMS) and two sums fit in one sentence.
 constexpr size_t kImageProblemCapacity = 2 * kFirmwarePathCapacity + 384;

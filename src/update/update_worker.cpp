@@ -33,7 +33,6 @@ const char kNoConnectionText[] =
 const char kUpToDateText[] = "The current version matches this version. No update is needed.";
 const char kMismatchText[] = "Version Mismatch. This update is not appropriate for this system.";
 const char kUpdatingText[] = "Now Updating....";
-const char kUnknownVersion[] = "????";
 // The history's one-line summary of an update.
 constexpr size_t kSummaryCapacity = 384;
 // What the record of the products met holds, and how to clear a line of it.

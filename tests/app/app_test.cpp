@@ -9,13 +9,14 @@
 
 #include "app/app.h"
 #include "platform/sim/sim_control.h"
+#include "support/expected_texts.h"
 #include "support/recording_view.h"
 
 namespace {
 
 View* const kView = reinterpret_cast<View*>(0x5151);
-const char kNoConnection[] = "A connection was not established. Update can not be performed.";
-const char kUpToDate[] = "The current version matches this version. No update is needed.";
+const char kNoConnection[] = TEXT_NO_CONNECTION;
+const char kUpToDate[] = TEXT_UP_TO_DATE;
 
 SimScenario Scenario(const char* name) {
     SimScenario scenario;
@@ -99,7 +100,7 @@ TEST_F(Program, InteractiveUpdateThenExitGivesTwo) {
     EXPECT_EQ(Text(RecordedPart::NewVersion), "0610");
     AppPress(&state, AppButton::Update);
     recording_view_join_threads();
-    EXPECT_EQ(Text(RecordedPart::Status), "Update complete.");
+    EXPECT_EQ(Text(RecordedPart::Status), TEXT_UPDATE_COMPLETE);
     EXPECT_EQ(sim_sensor_version(), 0x0610);
     EXPECT_EQ(QuitCode(), -1);  // no tick ends an interactive run
     AppPress(&state, AppButton::Exit);
@@ -285,10 +286,10 @@ struct UnattendedCase {
 };
 
 const UnattendedCase kUnattended[] = {
-    {"F0Updates", "family0", "/F0 fw.bin", 2, 1, 0x0610, "Update complete."},
-    {"F1Updates", "family0", "/F1 fw.bin", 2, 1, 0x0610, "Update complete."},
-    {"F2Updates", "family0", "/F2 fw.bin", 2, 1, 0x0610, "Update complete."},
-    {"F0FamilyOne", "family1", "/F0 fw.bin", 2, 1, 0x0139, "Update complete."},
+    {"F0Updates", "family0", "/F0 fw.bin", 2, 1, 0x0610, TEXT_UPDATE_COMPLETE},
+    {"F1Updates", "family0", "/F1 fw.bin", 2, 1, 0x0610, TEXT_UPDATE_COMPLETE},
+    {"F2Updates", "family0", "/F2 fw.bin", 2, 1, 0x0610, TEXT_UPDATE_COMPLETE},
+    {"F0FamilyOne", "family1", "/F0 fw.bin", 2, 1, 0x0139, TEXT_UPDATE_COMPLETE},
     {"F0UpToDate", "uptodate", "/F0 fw.bin", 2, 1, 0x0610, kUpToDate},
     {"F0NoSensor", "nosensor", "/F0 fw.bin", 0, 1, 0x0140, kNoConnection},
     {"F0RefusedBlock", "refused-block", "/F0 fw.bin", 2, 1, 0x0140, "Program Error. "},
@@ -296,9 +297,9 @@ const UnattendedCase kUnattended[] = {
     {"F1TrailingBlank", "family0", "/F1 ", 4, 0, 0x0140, nullptr},
     {"F2EmptyFileName", "family0", "/F2", 4, 0, 0x0140, nullptr},
     {"F3EmptyFileName", "family0", "/F3", 4, 0, 0x0140, nullptr},
-    {"VWithoutFileName", "family0", "/V", 2, 1, 0x0610, "Update complete."},
+    {"VWithoutFileName", "family0", "/V", 2, 1, 0x0610, TEXT_UPDATE_COMPLETE},
     {"VNoSensor", "nosensor", "/V", 0, 1, 0x0140, kNoConnection},
-    {"VBootLoaderRunning", "bootloader", "/V x", 2, 1, 0x0610, "Update complete."},
+    {"VBootLoaderRunning", "bootloader", "/V x", 2, 1, 0x0610, TEXT_UPDATE_COMPLETE},
 };
 
 class Unattended : public Program, public ::testing::WithParamInterface<UnattendedCase> {};
@@ -365,7 +366,7 @@ TEST_F(Program, ModeThreeWithFileNameWaitsForTheButtons) {
     AppPress(&state, AppButton::Update);
     recording_view_join_threads();
     EXPECT_EQ(Text(RecordedPart::CurrentVersion), "0610");
-    EXPECT_EQ(Text(RecordedPart::Status), "Update complete.");
+    EXPECT_EQ(Text(RecordedPart::Status), TEXT_UPDATE_COMPLETE);
     EXPECT_EQ(QuitCode(), 2);
 }
 

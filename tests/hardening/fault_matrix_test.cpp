@@ -254,7 +254,7 @@ void RunScenario(const Scenario& s) {
         EXPECT_TRUE(MarkSet()) << context;
         EXPECT_EQ(run.currentVersion, run.currentBefore) << context;
     } else {
-        EXPECT_NE(run.status, "Update complete.") << context;
+        EXPECT_NE(run.status, TEXT_UPDATE_COMPLETE) << context;
         EXPECT_EQ(mode, gone ? kSimModeGone : kSimModeBootLoader) << context;
     }
 }

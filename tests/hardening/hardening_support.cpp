@@ -99,7 +99,7 @@ WorkerRun RunWorker(const SimScenario& scenario, const SensorInfo* requestOverri
 
 std::string ExpectedMessage(uint32_t result) {
     switch (result) {
-    case kResultOk: return "Update complete.";
+    case kResultOk: return TEXT_UPDATE_COMPLETE;
     case kResultBootTimeout: return "Failed to enter a flash mode.";
     case kResultWrite: return "Program Error. ";
     case kResultExit: return "Failed to entr a normal mode.";
@@ -108,7 +108,7 @@ std::string ExpectedMessage(uint32_t result) {
     case kResultErase: return "Failed to erase a firmware.";
     case kResultSwitch: return "Failed to send a Feature Report.";
     case kResultMarkCheck: return "Failed to verify a updating mark.";
-    case kResultUnsupported: return "MCU Mismatch. This update is not appropriate for this system.";
+    case kResultUnsupported: return TEXT_MCU_MISMATCH;
     default: return "File type mismatch.";  // 6 among them
     }
 }

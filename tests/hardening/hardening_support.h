@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "expected_texts.h"
 #include "platform/sim/sim_control.h"
 #include "sensor/sensor_info.h"
 

@@ -93,7 +93,7 @@ const char* const kFailureMessages[] = {
     "Failed to erase a firmware.",
     "Failed to send a Feature Report.",
     "Failed to verify a updating mark.",
-    "MCU Mismatch. This update is not appropriate for this system.",
+    TEXT_MCU_MISMATCH,
     "File type mismatch.",
 };
 
@@ -218,7 +218,7 @@ TEST(Soak, HundredUpdatesWithRandomFaults) {
 
             if (run.results.back() == kResultOk) {
                 ++completed;
-                EXPECT_EQ(run.status, "Update complete.") << context;
+                EXPECT_EQ(run.status, TEXT_UPDATE_COMPLETE) << context;
                 EXPECT_EQ(sim_mode(), kSimModeNormal) << context;
                 EXPECT_TRUE(FlashHoldsImage(family)) << context;
                 EXPECT_TRUE(MarkSet()) << context;
@@ -231,7 +231,7 @@ TEST(Soak, HundredUpdatesWithRandomFaults) {
                 if (run.results.back() != kResultMark) {
                     EXPECT_TRUE(IsFailureMessage(run.status)) << context;
                 }
-                EXPECT_NE(run.status, "Update complete.") << context;
+                EXPECT_NE(run.status, TEXT_UPDATE_COMPLETE) << context;
             }
             for (size_t i = 0; i < Attempts().size(); ++i) {
                 const AttemptRecord& a = Attempts()[i];

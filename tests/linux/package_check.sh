@@ -26,7 +26,9 @@ check() {  # check DESCRIPTION COMMAND...
     fi
 }
 
-deb="$build/zorflash_$(sed -nE 's/^project\(zorflash VERSION ([0-9.]+).*/\1/p' CMakeLists.txt)_amd64.deb"
+# The version the build was made with (cmake/version.cmake).
+version=$(sed -nE 's/^#define ZORFLASH_VERSION "(.*)"$/\1/p' "$build/generated/zorflash_version.h")
+deb="$build/zorflash_${version}_amd64.deb"
 rm -f "$deb" "${deb/zorflash_/zorflash-gtk_}"
 # Packed under a umask that would leave folders private: the packages must not show it.
 check "cpack -G DEB builds $deb" bash -c "umask 077 && cd '$build' && cpack -G DEB >/dev/null && test -f '${deb#"$build"/}'"
@@ -106,7 +108,7 @@ elif [[ $(id -u) -eq 0 ]] && [[ -f $deb ]]; then
     check "the note refuses anything but the two products" \
         bash -c "! /usr/libexec/zorflash/zorflash-note-met 0094 && ! /usr/libexec/zorflash/zorflash-note-met"
     check "the installed zorflash --version answers" \
-        bash -c '/usr/bin/zorflash --version | head -n1 | grep -qx "zorflash 1.0.0.3"'
+        bash -c "/usr/bin/zorflash --version | head -n1 | grep -qxF 'zorflash $version'"
     check "the command line's package does not pull in GTK" \
         bash -c "! dpkg-deb -f '$deb' Depends | grep -qi gtk"
     # The window's package, where the build has the window (ZORFLASH_GTK).
@@ -122,7 +124,7 @@ elif [[ $(id -u) -eq 0 ]] && [[ -f $deb ]]; then
         check "the desktop entry is valid" desktop-file-validate "$app"
         check "the AppStream metadata is valid" appstreamcli validate --no-net "$info"
         check "the installed zorflash-gtk --version answers" \
-            bash -c '/usr/bin/zorflash-gtk --version | head -n1 | grep -qx "zorflash-gtk 1.0.0.3"'
+            bash -c "/usr/bin/zorflash-gtk --version | head -n1 | grep -qxF 'zorflash-gtk $version'"
         check "dpkg purges the window's package" dpkg --purge zorflash-gtk
         check "nothing of the window's package is left" \
             bash -c "! test -e /usr/bin/zorflash-gtk && ! test -e $app && ! test -e $info &&

@@ -11,6 +11,7 @@
 #include "flash/flash_protocol.h"
 #include "platform/records.h"
 #include "platform/system.h"
+#include "support/expected_texts.h"
 #include "support/recording_view.h"
 #include "update/firmware_catalogue.h"
 #include "update/update_worker.h"
@@ -123,10 +124,10 @@ const char kNotice[] =
     "Update firmware takes several minutes.\nDuring updating, you should NOT shut down and "
     "restart PC.";
 const char kConnecting[] = "Connecting ....";
-const char kNoConnection[] = "A connection was not established. Update can not be performed.";
-const char kUpToDate[] = "The current version matches this version. No update is needed.";
-const char kMismatch[] = "Version Mismatch. This update is not appropriate for this system.";
-const char kMcuMismatch[] = "MCU Mismatch. This update is not appropriate for this system.";
+const char kNoConnection[] = TEXT_NO_CONNECTION;
+const char kUpToDate[] = TEXT_UP_TO_DATE;
+const char kMismatch[] = TEXT_VERSION_MISMATCH;
+const char kMcuMismatch[] = TEXT_MCU_MISMATCH;
 
 class Worker : public ::testing::Test {
 protected:
@@ -168,7 +169,7 @@ struct MessageCase {
 };
 
 const MessageCase kMessages[] = {
-    {0, "Update complete."},
+    {0, TEXT_UPDATE_COMPLETE},
     {6, "File type mismatch."},
     {7, "Failed to enter a flash mode."},
     {8, "Failed to enter a flash mode."},
@@ -181,7 +182,7 @@ const MessageCase kMessages[] = {
     {24, "A writing mark is set."},
     {25, "Failed to send a Feature Report."},
     {40, "Failed to verify a updating mark."},
-    {42, "MCU Mismatch. This update is not appropriate for this system."},
+    {42, TEXT_MCU_MISMATCH},
     {1, "File type mismatch."},
     {27, "File type mismatch."},
     {34, "File type mismatch."},
@@ -224,19 +225,19 @@ struct AttemptCase {
 
 const UpdateEnd kUpdated = UpdateEnd::Updated, kFailed = UpdateEnd::Failed;
 const AttemptCase kAttempts[] = {
-    {"SuccessFirst", {0}, 1, "Update complete.", kUpdated,
-     "Sensor firmware update: 0140 -> 0610, result 0 (Update complete.), 1 attempt, 0.000 s"},
+    {"SuccessFirst", {0}, 1, TEXT_UPDATE_COMPLETE, kUpdated,
+     "Sensor firmware update: 0140 -> 0610, result 0 (" TEXT_UPDATE_COMPLETE "), 1 attempt, 0.000 s"},
     {"McuMismatchFirst", {42}, 1, kMcuMismatch, kFailed},
     {"EraseFailsEveryTime", {21}, 10, "Failed to erase a firmware.", kFailed,
      "Sensor firmware update: 0140 -> 0140, result 21 (Failed to erase a firmware.), "
      "10 attempts, 50.000 s"},
-    {"EraseFailsThenSuccess", {21, 0}, 2, "Update complete.", kUpdated},
+    {"EraseFailsThenSuccess", {21, 0}, 2, TEXT_UPDATE_COMPLETE, kUpdated},
     {"VerifyFailsThenMcuMismatch", {15, 15, 15, 42}, 4, kMcuMismatch, kFailed},
-    {"NineFailuresThenSuccess", {10, 10, 10, 10, 10, 10, 10, 10, 10, 0}, 10, "Update complete.",
+    {"NineFailuresThenSuccess", {10, 10, 10, 10, 10, 10, 10, 10, 10, 0}, 10, TEXT_UPDATE_COMPLETE,
      kUpdated},
     {"TenthFailureDiffers", {10, 10, 10, 10, 10, 10, 10, 10, 10, 25, 0}, 10,
      "Failed to send a Feature Report.", kFailed},
-    {"MarkFailureTwiceThenSuccess", {17, 17, 0}, 3, "Update complete.", kUpdated},
+    {"MarkFailureTwiceThenSuccess", {17, 17, 0}, 3, TEXT_UPDATE_COMPLETE, kUpdated},
 };
 
 class Attempts : public Worker, public ::testing::WithParamInterface<AttemptCase> {};
@@ -269,7 +270,7 @@ TEST_P(Attempts, CountPausesAndMessage) {
     }
     size_t updating = 0;
     for (const std::string& text : recording_view_texts(RecordedPart::Status)) {
-        updating += text == "Now Updating....";
+        updating += text == TEXT_UPDATING;
     }
     EXPECT_EQ(updating, c.attempts);
 
@@ -397,14 +398,14 @@ TEST_F(Worker, AttemptAndSuccessStates) {
         "enable Update 0",
         "text CurrentVersion 0140",
         "text NewVersion 0610",
-        "text Status Now Updating....",
+        "text Status " TEXT_UPDATING,
         "enable Progress 1",
         "enable Update 0",
         "enable Exit 0",
         kBarAtZero,
         "text CurrentVersion 0610",  // read back after the update
         kBarAtZero,
-        "text Status Update complete.",
+        "text Status " TEXT_UPDATE_COMPLETE,
         "text Notice ",
         "enable Progress 0",
         "enable Update 0",
@@ -446,7 +447,7 @@ TEST_F(Worker, VersionNotReadBackKeepsTheField) {
     script.versionFound = 0;
     Run(SensorInfo{0, 0x0141, 0xFFFF, 0xFFFF});
     EXPECT_EQ(recording_view_texts(RecordedPart::CurrentVersion), std::vector<std::string>{"0141"});
-    EXPECT_EQ(Status(), "Update complete.");
+    EXPECT_EQ(Status(), TEXT_UPDATE_COMPLETE);
 }
 
 TEST_F(Worker, VersionReadBackAsUnknownIsPadded) {

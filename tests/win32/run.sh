@@ -37,7 +37,8 @@ fi
 # sensor of the Linux tests, which expect exactly these bytes.
 images="$root/build-mingw/test-images"
 mkdir -p "$images"
-g++ -std=c++17 -I"$root/src" -o "$images/write_placeholder_images" \
+cmake -DZORFLASH_LAYOUT_DIR="$images" -P cmake/firmware_images.cmake
+g++ -std=c++17 -I"$root/src" -I"$images" -o "$images/write_placeholder_images" \
     tests/win32/write_placeholder_images.cpp
 "$images/write_placeholder_images" "$images"
 # A throwaway code-signing certificate, made once per build folder: the build signs

@@ -1,6 +1,8 @@
 // Writes the placeholder images as image files (image-a.bin, image-b.bin) into a folder, so
 // that the Windows edition under test can be built with "real" images: a zorflash.exe
-// built without them would, rightly, write nothing to the emulated sensor.
+// built without them would, rightly, write nothing to the emulated sensor. Built with the
+// build's firmware_layout.h on its include path (cmake -P cmake/firmware_images.cmake makes
+// it before any configure).
 //   write_placeholder_images FOLDER
 #include <cstdio>
 #include <string>
@@ -26,11 +28,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: write_placeholder_images FOLDER\n");
         return 2;
     }
-    // The seeds of the build's placeholders (cmake/firmware_images.cmake).
-    static constexpr auto kImageA = MakePlaceholderBlob<0xCDFF>(0x5A0A);
-    static constexpr auto kImageB = MakePlaceholderBlob<0x133FF>(0x5A0B);
+    // The build's placeholders, from its table of images.
+    static constexpr auto kImageA = MakePlaceholderBlob<kImageShapeA.endAddress>(kPlaceholderSeedA);
+    static constexpr auto kImageB = MakePlaceholderBlob<kImageShapeB.endAddress>(kPlaceholderSeedB);
     const std::string folder = argv[1];
-    if (!Write(folder + "/image-a.bin", kImageA) || !Write(folder + "/image-b.bin", kImageB)) {
+    if (!Write(folder + "/" + kImageShapeA.fileName, kImageA) ||
+        !Write(folder + "/" + kImageShapeB.fileName, kImageB)) {
         std::perror(argv[1]);
         return 1;
     }

@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+#include "platform/sensor_ids.h"
+
 namespace {
 
 // Large enough to hit with a pen or a finger (GNOME's touch target is 44 px and up).
@@ -291,8 +293,13 @@ void gtk_view_build(View* view, GtkApplication* application, const char* title) 
     gtk_box_append(GTK_BOX(box), buttons);
 
     view->familyRow = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
-    view->familyButtons[0] = LargeButton("Family 0 (was product 0x0090)");
-    view->familyButtons[1] = LargeButton("Family 1 (was product 0x00E6)");
+    const uint16_t familyProducts[2] = {kProductFamily0, kProductFamily1};
+    for (unsigned family = 0; family < 2; ++family) {
+        char label[64];
+        std::snprintf(label, sizeof label, "Family %u (was product 0x%04X)", family,
+                      static_cast<unsigned>(familyProducts[family]));
+        view->familyButtons[family] = LargeButton(label);
+    }
     gtk_box_append(GTK_BOX(view->familyRow), view->familyButtons[0]);
     gtk_box_append(GTK_BOX(view->familyRow), view->familyButtons[1]);
     gtk_widget_set_visible(view->familyRow, FALSE);

@@ -9,6 +9,7 @@
 // reason went to standard error); 2, quietly, for anything but one of the two products.
 #include <strings.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/records.h"
@@ -18,8 +19,12 @@
 int main(int argc, char** argv) {
     if (argc != 2 || std::strlen(argv[1]) != 4) return 2;
     uint16_t product = 0;
-    if (strcasecmp(argv[1], "0090") == 0) product = kProductFamily0;
-    if (strcasecmp(argv[1], "00e6") == 0) product = kProductFamily1;
+    const uint16_t normalProducts[] = {kProductFamily0, kProductFamily1};
+    for (const uint16_t normalProduct : normalProducts) {
+        char text[8];
+        std::snprintf(text, sizeof text, "%04x", static_cast<unsigned>(normalProduct));
+        if (strcasecmp(argv[1], text) == 0) product = normalProduct;
+    }
     if (product == 0) return 2;
     // A record that cannot be written is a notice of the platform's: its line is the reason.
     static DiagnosticLog diagnosticLog = {nullptr, nullptr};

@@ -11,6 +11,7 @@
 #include "front/win32/resource.h"
 #include "front/win32/win32_ui.h"
 #include "platform/view.h"
+#include "update/firmware_catalogue.h"  // kUnknownVersion
 
 namespace {
 
@@ -28,7 +29,6 @@ const PaddedText kPaddedStatus[] = {
     {"Program....", "Program....              "},
     {"Verify....", "Verify....          "},
 };
-const char kUnknownVersion[] = "????";
 // The version field rewritten over its old text (after an update) pads the unknown version.
 const char kUnknownVersionOverText[] = "????       ";
 

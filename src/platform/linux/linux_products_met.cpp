@@ -54,10 +54,13 @@ struct RecordedProduct {
     const char* line;
 };
 // The products a record may name; bit i of a ProductSet stands for row i.
-const RecordedProduct kRecorded[2] = {
+constexpr RecordedProduct kRecorded[2] = {
     {kProductFamily0, "0090"},
     {kProductFamily1, "00e6"},
 };
+static_assert(HexNumberAt(kRecorded[0].line) == kRecorded[0].productId &&
+                  HexNumberAt(kRecorded[1].line) == kRecorded[1].productId,
+              "each record line is its product's number");
 typedef unsigned ProductSet;
 
 enum class PlaceState { Absent, Read, Ignored, Unreadable };

@@ -5,7 +5,7 @@
 #include <cstring>
 
 const SimEraseBlock kSimEraseBlocks[kSimEraseBlockCount] = {
-    {0x04000, 0x8000},  // block 0: 0x04000..0x0BFFF
+    {kSimBootLoaderEnd, 0x8000},  // block 0: 0x04000..0x0BFFF
     {0x0C000, 0x8000},  // block 1: 0x0C000..0x13FFF
     {0x14000, 0x8000},  // block 2: 0x14000..0x1BFFF
     {0x1C000, 0x8000},  // block 3: 0x1C000..0x23FFF, holds both write marks

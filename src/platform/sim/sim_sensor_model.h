@@ -30,12 +30,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "firmware_layout.h"      // where the boot loader ends and the images begin
 #include "platform/sensor_ids.h"  // the sensor's vendor and products
 
 // ---- Fixed facts of the device ---------------------------------------------------------
 
 constexpr uint32_t kSimFlashSize = 0x28000;          // 160 KiB of NOR flash
-constexpr uint32_t kSimBootLoaderEnd = 0x4000;       // 0x0000..0x3FFF hold the boot loader itself
+constexpr uint32_t kSimBootLoaderEnd = kFlashStartAddress;  // below it: the boot loader itself
 constexpr uint32_t kSimMarkAddress = 0x23FF8;        // write mark that makes an image valid
 constexpr uint32_t kSimSecondMarkAddress = 0x1FBF0;  // second copy, never checked by the device
 constexpr uint32_t kSimBootReportLength = 137;       // feature reports 1 and 2 of the boot loader

@@ -77,18 +77,22 @@ namespace {
 // What the HID class driver tells about an open interface: its attributes, and the caps
 // read from its preparsed data (fetched, read and freed here, once per open). The
 // feature-report length stays with the platform, which pads short feature reports to it.
-bool Describe(HANDLE device, HidInterfaceInfo* info, uint32_t* featureReportLength) {
+PlatResult Describe(HANDLE device, HidInterfaceInfo* info, uint32_t* featureReportLength) {
     HIDD_ATTRIBUTES attributes;
     std::memset(&attributes, 0, sizeof(attributes));
     attributes.Size = sizeof(attributes);
-    if (!HidD_GetAttributes(device, &attributes)) return false;
+    PlatResult result = win32_call_result(HidD_GetAttributes(device, &attributes) != FALSE);
+    if (!plat_succeeded(result)) return result;
     PHIDP_PREPARSED_DATA preparsed = nullptr;
-    if (!HidD_GetPreparsedData(device, &preparsed)) return false;
+    result = win32_call_result(HidD_GetPreparsedData(device, &preparsed) != FALSE);
+    if (!plat_succeeded(result)) return result;
     HIDP_CAPS caps;
     std::memset(&caps, 0, sizeof(caps));
-    const bool ok = HidP_GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS;
+    // HidP_GetCaps answers with a status of its own and leaves the last error alone: caps it
+    // cannot read are data it does not take.
+    const bool parsed = HidP_GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS;
     HidD_FreePreparsedData(preparsed);
-    if (!ok) return false;
+    if (!parsed) return win32_failure(ERROR_INVALID_DATA);
     info->vendorId = attributes.VendorID;
     info->productId = attributes.ProductID;
     info->versionNumber = attributes.VersionNumber;
@@ -96,7 +100,7 @@ bool Describe(HANDLE device, HidInterfaceInfo* info, uint32_t* featureReportLeng
     info->usage = caps.Usage;
     info->outputReportLength = caps.OutputReportByteLength;
     *featureReportLength = caps.FeatureReportByteLength;
-    return true;
+    return result;
 }
 
 HANDLE OpenInterface(const char* path) {
@@ -153,7 +157,9 @@ int plat_hid_list_entry(HidInterfaceList* list, uint32_t index, char* path, size
     HANDLE device = OpenInterface(path);
     if (device == INVALID_HANDLE_VALUE) return kHidListFound;
     uint32_t featureReportLength = 0;
-    if (!Describe(device, info, &featureReportLength)) std::memset(info, 0, sizeof(*info));
+    if (!plat_succeeded(Describe(device, info, &featureReportLength))) {
+        std::memset(info, 0, sizeof(*info));
+    }
     CloseHandle(device);
     return kHidListFound;
 }
@@ -165,17 +171,16 @@ void plat_hid_list_release(HidInterfaceList* list) {
 PlatResult plat_hid_open(const char* path, HidConnection** connection, HidInterfaceInfo* info) {
     *connection = nullptr;
     HANDLE device = OpenInterface(path);
-    if (device == INVALID_HANDLE_VALUE) return win32_result(GetLastError());
-    DWORD error = ERROR_TOO_MANY_OPEN_FILES;
+    if (device == INVALID_HANDLE_VALUE) return win32_call_result(false);
     uint32_t featureReportLength = 0;
-    if (Describe(device, info, &featureReportLength)) {
+    PlatResult result = Describe(device, info, &featureReportLength);
+    if (plat_succeeded(result)) {
         *connection = TakeConnection(device, featureReportLength, path);
-        if (*connection != nullptr) return win32_result(ERROR_SUCCESS);
-    } else {
-        error = GetLastError();
+        if (*connection != nullptr) return result;
+        result = win32_failure(ERROR_TOO_MANY_OPEN_FILES);
     }
     CloseHandle(device);  // after the code is kept: the close must not overwrite it
-    return win32_result(error);
+    return result;
 }
 
 void plat_hid_close(HidConnection* connection) {
@@ -193,38 +198,31 @@ void plat_hid_close(HidConnection* connection) {
 // to the size it declared.
 constexpr uint32_t kMaxPaddedFeatureReport = 1024;
 
-namespace {
-
-PlatResult Outcome(bool succeeded) {
-    return win32_result(succeeded ? ERROR_SUCCESS : GetLastError());
-}
-
-}  // namespace
-
 PlatResult plat_hid_set_feature(HidConnection* connection, const uint8_t* buffer,
                                 uint32_t length) {
-    if (connection == nullptr) return win32_result(ERROR_INVALID_HANDLE);
+    if (connection == nullptr) return win32_failure(ERROR_INVALID_HANDLE);
     HANDLE device = connection->device;
     const uint32_t declared = connection->featureReportLength;
     if (length >= declared || declared > kMaxPaddedFeatureReport) {
         // HidD_SetFeature takes a non-const pointer but only reads the report.
-        return Outcome(HidD_SetFeature(device, const_cast<uint8_t*>(buffer), length));
+        return win32_call_result(
+            HidD_SetFeature(device, const_cast<uint8_t*>(buffer), length) != FALSE);
     }
     uint8_t padded[kMaxPaddedFeatureReport] = {};
     std::memcpy(padded, buffer, length);
-    return Outcome(HidD_SetFeature(device, padded, declared));
+    return win32_call_result(HidD_SetFeature(device, padded, declared) != FALSE);
 }
 
 PlatResult plat_hid_get_feature(HidConnection* connection, uint8_t* buffer, uint32_t length) {
-    if (connection == nullptr) return win32_result(ERROR_INVALID_HANDLE);
+    if (connection == nullptr) return win32_failure(ERROR_INVALID_HANDLE);
     HANDLE device = connection->device;
     const uint32_t declared = connection->featureReportLength;
     if (length >= declared || declared > kMaxPaddedFeatureReport) {
-        return Outcome(HidD_GetFeature(device, buffer, length));
+        return win32_call_result(HidD_GetFeature(device, buffer, length) != FALSE);
     }
     uint8_t padded[kMaxPaddedFeatureReport] = {};
     padded[0] = buffer[0];  // the report ID selects the report
-    const PlatResult result = Outcome(HidD_GetFeature(device, padded, declared));
+    const PlatResult result = win32_call_result(HidD_GetFeature(device, padded, declared) != FALSE);
     if (plat_succeeded(result)) std::memcpy(buffer, padded, length);
     return result;
 }
@@ -239,37 +237,38 @@ bool plat_hid_port(HidConnection* connection, char* port, size_t capacity) {
 
 PlatResult plat_hid_write_output(HidConnection* connection, const uint8_t* buffer,
                                  uint32_t length, uint32_t timeoutMs) {
-    if (connection == nullptr) return win32_result(ERROR_INVALID_HANDLE);
+    if (connection == nullptr) return win32_failure(ERROR_INVALID_HANDLE);
     HANDLE device = connection->device;
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (event == nullptr) return win32_result(GetLastError());
+    if (event == nullptr) return win32_call_result(false);
     OVERLAPPED overlapped;
     std::memset(&overlapped, 0, sizeof(overlapped));
     overlapped.hEvent = event;
 
-    PlatResult result = win32_result(ERROR_SUCCESS);
     DWORD written = 0;
-    if (!WriteFile(device, buffer, length, nullptr, &overlapped)) {
-        const DWORD error = GetLastError();
-        // Any error but ERROR_IO_PENDING means the write was never queued: the event would
-        // never be signalled, so there is nothing to wait for.
-        result = win32_result(error);
-        if (error == ERROR_IO_PENDING) {
-            const DWORD wait = WaitForSingleObject(event, timeoutMs);
-            if (wait == WAIT_OBJECT_0) {
-                // Signalled means completed, not necessarily written: a device that went
-                // away completes the write with an error.
-                result = Outcome(GetOverlappedResult(device, &overlapped, &written, FALSE));
-            } else if (wait == WAIT_TIMEOUT || wait == WAIT_ABANDONED) {
-                // CancelIo cancels only this thread's I/O, which this write is. The
-                // OVERLAPPED lives on this stack frame, so wait until the driver has
-                // finished with it.
-                CancelIo(device);
-                GetOverlappedResult(device, &overlapped, &written, TRUE);
-                result = PlatResult{PlatStatus::TimedOut, GetLastError()};
-            } else {
-                result = win32_result(GetLastError());
-            }
+    PlatResult result =
+        win32_call_result(WriteFile(device, buffer, length, nullptr, &overlapped) != FALSE);
+    // Any failure but ERROR_IO_PENDING means the write was never queued: the event would
+    // never be signalled, so there is nothing to wait for.
+    if (!plat_succeeded(result) && result.systemCode == ERROR_IO_PENDING) {
+        const DWORD wait = WaitForSingleObject(event, timeoutMs);
+        if (wait == WAIT_OBJECT_0) {
+            // Signalled means completed, not necessarily written: a device that went away
+            // completes the write with an error.
+            result = win32_call_result(GetOverlappedResult(device, &overlapped, &written, FALSE) !=
+                                       FALSE);
+        } else if (wait == WAIT_TIMEOUT || wait == WAIT_ABANDONED) {
+            // CancelIo cancels only this thread's I/O, which this write is. The OVERLAPPED
+            // lives on this stack frame, so wait until the driver has finished with it.
+            CancelIo(device);
+            const PlatResult ended = win32_call_result(
+                GetOverlappedResult(device, &overlapped, &written, TRUE) != FALSE);
+            // Cancelled (ERROR_OPERATION_ABORTED), or done between the bound and the cancel:
+            // either way not within the bound.
+            result = PlatResult{PlatStatus::TimedOut,
+                                plat_succeeded(ended) ? ERROR_TIMEOUT : ended.systemCode};
+        } else {
+            result = win32_call_result(false);
         }
     }
     CloseHandle(event);

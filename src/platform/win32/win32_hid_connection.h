@@ -21,5 +21,13 @@ struct HidConnection {
 // The port of the device behind `connection` (plat_hid_port), in win32_hid_port.cpp.
 bool win32_hid_port(HidConnection* connection, char* port, size_t capacity);
 
-// `code` (a GetLastError value; ERROR_SUCCESS for success) as the seam's result.
-PlatResult win32_result(DWORD code);
+// The seam's result of a Win32 call, decided by what the call itself returned (its BOOL,
+// handle or status, read by the caller as `succeeded`), never by the last error alone: Ok
+// when it succeeded, else win32_failure(GetLastError()), read at once. Every HID call of
+// this platform ends through it.
+PlatResult win32_call_result(bool succeeded);
+// A failed call as the seam's result, `code` (a Win32 error code) worded in the seam's
+// statuses. A call that failed while the last error reads ERROR_SUCCESS (a driver that
+// refuses a request without saying why, a call that does not set it) failed all the same:
+// it reads as ERROR_GEN_FAILURE, never as Ok.
+PlatResult win32_failure(DWORD code);

@@ -38,12 +38,14 @@ void plat_run_stamp(RunStamp* stamp) {
     std::snprintf(stamp->runId, sizeof stamp->runId, "%016llx", id);
 }
 
-PlatResult win32_result(DWORD code) {
+PlatResult win32_call_result(bool succeeded) {
+    return succeeded ? PlatResult{PlatStatus::Ok, ERROR_SUCCESS} : win32_failure(GetLastError());
+}
+
+PlatResult win32_failure(DWORD code) {
+    if (code == ERROR_SUCCESS) code = ERROR_GEN_FAILURE;
     PlatStatus status = PlatStatus::IoError;
     switch (code) {
-    case ERROR_SUCCESS:
-        status = PlatStatus::Ok;
-        break;
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
         status = PlatStatus::NotFound;

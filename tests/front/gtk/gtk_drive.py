@@ -8,7 +8,7 @@ COMMAND on it (zorflash-gtk, maybe under emulated-sensor-run), finds the window'
 their accessible names, presses them and reads the labels by theirs. Prints what it saw, one
 "field: text" line each (every status line in order, the versions, refusals), and last
 "exit: N" with COMMAND's exit status. SHOT: where to save a picture of the screen in the
-middle of an update ("-": none).
+middle of an update ("-": none). ZORFLASH_TEST_CAPTION: the window's title.
 
 CASE: update   press Update, try to close while the sensor is written, wait for the end,
                press Exit
@@ -29,7 +29,8 @@ from gi.repository import GLib
 APP = "zorflash-gtk"
 # The status lines of an update under way: the sensor is being written or checked.
 UNDER_WAY = ("Connecting", "Now Updating", "Erasing", "Program", "Verify")
-TITLE = b"Digitizer Firmware Update Utility Ver.1.0.0.3"
+# The window's title, with the build's version: gtk_window_test.cpp passes it in.
+TITLE = os.environ["ZORFLASH_TEST_CAPTION"].encode()
 FIELDS = ["Current version", "New version", "Status", "Notice", "Refused", "Sensor access"]
 
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "emulated_sensor.h"
+#include "expected_texts.h"
 #include "run_program.h"
 #include "update/firmware_catalogue.h"
 
@@ -84,6 +85,7 @@ TEST_P(GtkWindowTest, DrivenThroughTheAccessibilityBus) {
     const bool asRoot = std::string(c.drive) == "root";
     std::vector<std::string> argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--",
                                      "/usr/bin/env", "-u", "XDG_RUNTIME_DIR", "HOME=" + dir,
+                                     "ZORFLASH_TEST_CAPTION=" TEXT_CAPTION,
                                      "/usr/bin/dbus-run-session", "--", "/usr/bin/python3", GTK_DRIVER,
                                      c.drive, shot};
     if (asRoot) argv.clear();
@@ -136,12 +138,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         GtkCase{"family0_update", "update", true, 0, 0, false,
                 {"Current version: 0140", "New version: 0610", "driver: pressing Update",
-                 "Status: Now Updating....", "~Status: Erasing....",
+                 "Status: " TEXT_UPDATING, "~Status: Erasing....",
                  "driver: close sent True",
                  "Refused: The sensor is being written: the window cannot close until the "
                  "update has ended.",
                  "Status: Program....", "Status: Verify....", "~Current version: 0610",
-                 "Status: Update complete.", "exit: 2"},
+                 "Status: " TEXT_UPDATE_COMPLETE, "exit: 2"},
                 true},
         // A logout, a closed terminal, Ctrl-C while the sensor is written: each is the
         // window's close, refused; the update finishes and the run ends with it.
@@ -154,12 +156,12 @@ INSTANTIATE_TEST_SUITE_P(
                 true},
         GtkCase{"no_sensor", "update", false, 0, 0, false,
                 {"Current version: ????", "driver: pressing Update",
-                 "Status: A connection was not established. Update can not be performed.",
+                 "Status: " TEXT_NO_CONNECTION,
                  "exit: 0"},
                 false},
         GtkCase{"up_to_date", "update", true, 0, 0x0610, false,
                 {"Current version: 0610", "driver: pressing Update",
-                 "Status: The current version matches this version. No update is needed.",
+                 "Status: " TEXT_UP_TO_DATE,
                  "exit: 2"},
                 false},
         GtkCase{"boot_loader_family_chosen", "family", true, 0, 0, true,
@@ -167,7 +169,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "Status: The sensor sits in its boot loader and its family is unknown: choose "
                  "Family 0 if the sensor was product 0x0090 in normal mode, Family 1 if it was "
                  "0x00E6.",
-                 "driver: pressing Family 0 (was product 0x0090)", "Status: Program....", "Status: Update complete.",
+                 "driver: pressing Family 0 (was product 0x0090)", "Status: Program....", "Status: " TEXT_UPDATE_COMPLETE,
                  "exit: 2"},
                 true},
         // Without the udev rule the sensor's node may not be opened: the window says so, with

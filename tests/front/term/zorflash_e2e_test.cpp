@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "emulated_e2e.h"
+#include "expected_texts.h"
 #include "run_program.h"
 #include "time_scale.h"
 #include "update_stream.h"
@@ -131,7 +132,7 @@ TEST_F(ZorflashE2eTest, UpdatesFamilyZeroSensor) {
     expected.push_back({kSimEventSetFeature, 2, {0x02, 0x02}});
     BootLoaderPass(&expected, ImageForKind(0));
     ExpectStream(Transcript(), expected);
-    EXPECT_TRUE(HasLine(run.out, "Status : Update complete.")) << run.out;
+    EXPECT_TRUE(HasLine(run.out, "Status : " TEXT_UPDATE_COMPLETE)) << run.out;
     EXPECT_TRUE(HasLine(run.out, "Current Version : 0610")) << run.out;  // read back
     EXPECT_EQ(run.err, "") << "no diagnostic line on a clean update";
     // The boot loader shows up 0.3 s after the request, is found 2 s after it, and the erase
@@ -244,7 +245,7 @@ TEST_F(ZorflashE2eTest, UpdatesFamilyOneSensor) {
     BootLoaderPass(&expected, ImageForKind(1));
     WordReads(&expected);  // the version read again after the update
     ExpectStream(Transcript(), expected);
-    EXPECT_TRUE(HasLine(run.out, "Status : Update complete.")) << run.out;
+    EXPECT_TRUE(HasLine(run.out, "Status : " TEXT_UPDATE_COMPLETE)) << run.out;
     EXPECT_TRUE(HasLine(run.out, "Current Version : 0139 P0006")) << run.out;
 }
 
@@ -265,7 +266,7 @@ TEST_F(ZorflashE2eTest, BlockRefusedInFirstAttemptIsWrittenByTheSecond) {
     // Second attempt: the sensor is still in its boot loader, so no switch request.
     BootLoaderPass(&expected, ImageForKind(0));
     ExpectStream(Transcript(), expected);
-    EXPECT_TRUE(HasLine(run.out, "Status : Update complete.")) << run.out;
+    EXPECT_TRUE(HasLine(run.out, "Status : " TEXT_UPDATE_COMPLETE)) << run.out;
     // The refusal is logged on standard error (not a terminal here) as two framed lines.
     EXPECT_EQ(run.err,
               "---------- < Module Name : flash_write > ---------\n050:Not ACK\n"
@@ -285,7 +286,7 @@ TEST_F(ZorflashE2eTest, OldBootLoaderIsSentBackWithTheOutputReport) {
     ExpectStream(Transcript(), {{kSimEventSetFeature, 2, {0x02, 0x02}},
                                 {kSimEventWriteOutput, kSimDefaultBootOutputLength, exitReport}});
     EXPECT_TRUE(HasLine(run.out,
-                        "Status : MCU Mismatch. This update is not appropriate for this system."))
+                        "Status : " TEXT_MCU_MISMATCH))
         << run.out;
     EXPECT_EQ(run.err, "") << "a delivered exit command logs nothing";
     SimSensor* model = emulated_sensor_lock(sensor);
@@ -328,8 +329,8 @@ TEST_P(ZorflashNoCommandTest, SensorReceivesNoCommandAtAll) {
     emulated_sensor_unlock(sensor);
 }
 
-const char kUpToDate[] = "The current version matches this version. No update is needed.";
-const char kMismatch[] = "Version Mismatch. This update is not appropriate for this system.";
+const char kUpToDate[] = TEXT_UP_TO_DATE;
+const char kMismatch[] = TEXT_VERSION_MISMATCH;
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ZorflashNoCommandTest,
@@ -343,7 +344,7 @@ TEST_F(ZorflashE2eTest, NoSensorEndsWithExitCodeZero) {
     const ProgramRun run = Run({"/F0", "image.bin"}, 30);
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
     EXPECT_TRUE(HasLine(run.out,
-                        "Status : A connection was not established. Update can not be performed."))
+                        "Status : " TEXT_NO_CONNECTION))
         << run.out;
 }
 
@@ -387,7 +388,7 @@ TEST_P(ZorflashFirmwareSourceTest, WritesOnlyTheImageItWasGiven) {
         std::vector<Report> expected = {{kSimEventSetFeature, 2, {0x02, 0x02}}};
         BootLoaderPass(&expected, written);
         ExpectStream(Transcript(), expected);
-        EXPECT_TRUE(HasLine(run.out, "Status : Update complete.")) << run.out;
+        EXPECT_TRUE(HasLine(run.out, "Status : " TEXT_UPDATE_COMPLETE)) << run.out;
     } else {
         ExpectStream(Transcript(), {});
         EXPECT_TRUE(HasLine(run.out, "Status : " + status)) << run.out;
@@ -421,7 +422,7 @@ TEST_F(ZorflashE2eTest, LongOptionsLeaveTheSensorAlone) {
     };
     const Case cases[] = {
         {{"--help"}, 0, "Usage: zorflash [OPTION]... [/F0 | /F1 | /F2 | /F3 FILE | /V]", ""},
-        {{"--version"}, 0, "zorflash 1.0.0.3", ""},
+        {{"--version"}, 0, "zorflash " ZORFLASH_VERSION, ""},
         {{"--verbose"}, 4, "", "zorflash: unknown option --verbose; see zorflash --help\n"},
         // With --json, standard output holds one JSON object whatever else the line asks.
         {{"--json", "--help"}, 0, "help", ""},
@@ -593,7 +594,7 @@ TEST_P(ZorflashExitStatusTest, UpdateEndsWithTheTablesStatus) {
     }
 }
 
-const char kComplete[] = "Update complete.";
+const char kComplete[] = TEXT_UPDATE_COMPLETE;
 const std::vector<std::string> kUpdate = {"--update"};
 
 INSTANTIATE_TEST_SUITE_P(
@@ -601,11 +602,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ExitStatusCase{"updated", 0x0140, false, false, false, true, false, kUpdate, 0, true, kComplete},
         ExitStatusCase{"up_to_date", 0x0610, false, false, false, true, false, kUpdate, 0, false,
-                       "The current version matches this version. No update is needed."},
+                       TEXT_UP_TO_DATE},
         ExitStatusCase{"failed", 0x0140, false, true, false, true, false, kUpdate, 1, true,
                        "Failed to send a Feature Report."},
         ExitStatusCase{"no_sensor", 0, false, false, false, true, false, kUpdate, 3, false,
-                       "A connection was not established. Update can not be performed."},
+                       TEXT_NO_CONNECTION},
         ExitStatusCase{"usage", 0x0140, false, false, false, true, false, {"--update", "/F0", "x"}, 4,
                        false, nullptr},
         ExitStatusCase{"family_for_a_normal_sensor", 0x0140, false, false, false, true, false,
@@ -613,7 +614,7 @@ INSTANTIATE_TEST_SUITE_P(
                        "--family applies only to a sensor found in its boot loader; this one "
                        "runs normally as product 0x0090 (family 0)."},
         ExitStatusCase{"does_not_fit", 0x0200, false, false, false, true, false, kUpdate, 5, false,
-                       "Version Mismatch. This update is not appropriate for this system."},
+                       TEXT_VERSION_MISMATCH},
         ExitStatusCase{"already_running", 0x0140, false, false, false, true, true, kUpdate, 6, false,
                        nullptr},
         ExitStatusCase{"no_image", 0x0140, false, false, false, false, false, kUpdate, 7, false,
@@ -944,7 +945,7 @@ INSTANTIATE_TEST_SUITE_P(
         // A system bus address that runs a program (sudo -E keeps it): never used by root's
         // update, which keeps the machine awake over the bus's own socket.
         HostileCase{"system_bus_variable_ignored", 0, false, nullptr, kUpdate, 0, Sent::ImageA,
-                    "Update complete.", kUpdateTimeoutSeconds, 0,
+                    TEXT_UPDATE_COMPLETE, kUpdateTimeoutSeconds, 0,
                     {"DBUS_SYSTEM_BUS_ADDRESS=unixexec:path=/bin/sh,argv0=sh,argv1=-c,argv2=touch%20FOLDER/marker"},
                     [](HostileRun& h) { EXPECT_NE(access((h.folder + "/marker").c_str(), F_OK), 0); }},
         // Identified as family 0 by the dialog, then a family-1 sensor is there when Update is
@@ -972,7 +973,7 @@ INSTANTIATE_TEST_SUITE_P(
                         h.secondBoard = emulated_sensor_start(other, ScaledSensorOptions());
                         ASSERT_NE(h.secondBoard, nullptr);
                     },
-                    kUpdate, 0, Sent::ImageA, "Status : Update complete.", kUpdateTimeoutSeconds, 0, {},
+                    kUpdate, 0, Sent::ImageA, "Status : " TEXT_UPDATE_COMPLETE, kUpdateTimeoutSeconds, 0, {},
                     [](HostileRun& h) {
                         EXPECT_EQ(emulated_sensor_lock(h.secondBoard)->counters.featureSets, 0u);
                         emulated_sensor_unlock(h.secondBoard);

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "expected_texts.h"
 #include "run_program.h"
 
 #ifndef ZORFLASH_SIM_PROGRAM
@@ -190,14 +191,14 @@ TEST(ZorflashSimTerminal, FirstTickUpdateAndExit) {
     ASSERT_TRUE(ReadUntil(&child, [](const std::string& s) {
         return Contains(s, "Current Version : 0140") && Contains(s, "New Version      : 0610");
     })) << child.seen;
-    EXPECT_TRUE(Contains(child.seen, "Digitizer Firmware Update Utility Ver.1.0.0.3"));
+    EXPECT_TRUE(Contains(child.seen, TEXT_CAPTION));
     EXPECT_TRUE(Contains(child.seen, "[ Update ]"));
     const size_t beforeUpdate = child.seen.size();
     Send(child, "u");
-    ASSERT_TRUE(ReadUntil(&child, Seen("Update complete."))) << child.seen;
+    ASSERT_TRUE(ReadUntil(&child, Seen(TEXT_UPDATE_COMPLETE))) << child.seen;
     // Exit is enabled again at the end (drawn in brackets), Update stays disabled.
     ASSERT_TRUE(ReadUntil(&child, [](const std::string& s) {
-        const size_t last = s.rfind("Update complete.");
+        const size_t last = s.rfind(TEXT_UPDATE_COMPLETE);
         return last != std::string::npos && Contains(s.substr(last), "[ Exit ]");
     })) << child.seen;
     const std::string update = child.seen.substr(beforeUpdate);
@@ -234,16 +235,16 @@ TEST(ZorflashSimTerminal, CtrlCDuringAnUpdateWaitsForItsEnd) {
     Child child = StartInTerminal("old-bootloader", false, {}, LockPath());
     ASSERT_TRUE(ReadUntil(&child, Seen("New Version      : 0610"))) << child.seen;
     Send(child, "u");
-    ASSERT_TRUE(ReadUntil(&child, Seen("Now Updating...."))) << child.seen;
+    ASSERT_TRUE(ReadUntil(&child, Seen(TEXT_UPDATING))) << child.seen;
     // The switch and the wait for the boot loader show nothing else: the seconds go by
     // beside the status.
-    ASSERT_TRUE(ReadUntil(&child, Seen("Now Updating....\x1b[2m  1 s"))) << child.seen;
+    ASSERT_TRUE(ReadUntil(&child, Seen(TEXT_UPDATING "\x1b[2m  1 s"))) << child.seen;
     Send(child, "\x03");
     ASSERT_TRUE(ReadUntil(&child, Seen("the update goes on"))) << child.seen;
     // The program ends by itself once the worker has ended, with the worker's result.
     EXPECT_EQ(Finish(&child), 2) << child.seen;
     EXPECT_TRUE(Contains(child.seen,
-                         "MCU Mismatch. This update is not appropriate for this system."));
+                         TEXT_MCU_MISMATCH));
 }
 
 TEST(ZorflashSimLines, ScriptFollowsTheDialogLineByLine) {
@@ -255,9 +256,9 @@ TEST(ZorflashSimLines, ScriptFollowsTheDialogLineByLine) {
     Send(child, "u\n");
     close(child.input);
     child.input = -1;
-    ASSERT_TRUE(ReadUntil(&child, Seen("Status : Update complete.\n"))) << child.seen;
+    ASSERT_TRUE(ReadUntil(&child, Seen("Status : " TEXT_UPDATE_COMPLETE "\n"))) << child.seen;
     ASSERT_TRUE(ReadUntil(&child, Seen("Exit button : enabled\n"))) << child.seen;
-    EXPECT_TRUE(Contains(child.seen, "Status : Now Updating....\n"));
+    EXPECT_TRUE(Contains(child.seen, "Status : " TEXT_UPDATING "\n"));
     EXPECT_TRUE(Contains(child.seen, "Status : Erasing....\n"));
     EXPECT_TRUE(Contains(child.seen, "Progress : 50%\n"));
     EXPECT_TRUE(Contains(child.seen, "Update button : disabled\n"));
@@ -269,8 +270,7 @@ TEST(ZorflashSimLines, NoSensorThenExitGivesZero) {
     Child child = StartOnPipes("nosensor", true, {}, LockPath());
     ASSERT_TRUE(ReadUntil(&child, Seen("Current Version : ????\n"))) << child.seen;
     Send(child, "u");
-    ASSERT_TRUE(ReadUntil(&child, Seen("Status : A connection was not established. Update can "
-                                       "not be performed.\n"))) << child.seen;
+    ASSERT_TRUE(ReadUntil(&child, Seen("Status : " TEXT_NO_CONNECTION "\n"))) << child.seen;
     Send(child, "e");
     EXPECT_EQ(Finish(&child), 0);
 }
@@ -285,11 +285,11 @@ struct UnattendedRun {
 
 TEST(ZorflashSimLines, UnattendedRunsEndByThemselves) {
     const UnattendedRun runs[] = {
-        {"F0", "family0", {"/F0", "fw.bin"}, 2, "Status : Update complete.\n"},
+        {"F0", "family0", {"/F0", "fw.bin"}, 2, "Status : " TEXT_UPDATE_COMPLETE "\n"},
         {"V", "uptodate", {"/V"}, 2,
-         "Status : The current version matches this version. No update is needed.\n"},
+         "Status : " TEXT_UP_TO_DATE "\n"},
         {"VNoSensor", "nosensor", {"/V"}, 0,
-         "Status : A connection was not established. Update can not be performed.\n"},
+         "Status : " TEXT_NO_CONNECTION "\n"},
         {"F0NoFile", "family0", {"/F0"}, 4, nullptr},
         {"F2Refused", "refused-block", {"/F2", "x"}, 2, "Status : Program Error. \n"},
         // `zorflash < /dev/null`: the versions are shown, then the ended input exits.
@@ -315,7 +315,7 @@ TEST(ZorflashSimLines, HangUpDuringAnUpdateWaitsForItsEnd) {
     Child child = StartOnPipes("old-bootloader", false, {}, LockPath());
     ASSERT_TRUE(ReadUntil(&child, Seen("New Version      : 0610\n"))) << child.seen;
     Send(child, "u");
-    ASSERT_TRUE(ReadUntil(&child, Seen("Status : Now Updating....\n"))) << child.seen;
+    ASSERT_TRUE(ReadUntil(&child, Seen("Status : " TEXT_UPDATING "\n"))) << child.seen;
     kill(child.pid, SIGHUP);
     EXPECT_EQ(Finish(&child), 2) << child.seen;
 }

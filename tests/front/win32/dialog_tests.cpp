@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "driver_support.h"
+#include "expected_texts.h"
 #include "resource_reader.h"
 
 namespace {
@@ -19,8 +20,8 @@ namespace {
 constexpr int kUpdate = 1002, kExit = 1008, kFileName = 1000, kProgress = 1003,
               kCurrentVersion = 1004, kNewVersion = 1005, kStatus = 1006, kNotice = 1007;
 
-const char kCaption[] = "Digitizer Firmware Update Utility Ver.1.0.0.3";
-const char kNoSensorMessage[] = "A connection was not established. Update can not be performed.";
+const char kCaption[] = TEXT_CAPTION;
+const char kNoSensorMessage[] = TEXT_NO_CONNECTION;
 const char kNoticeText[] =
     "Update firmware takes several minutes.\nDuring updating, you should NOT shut down and "
     "restart PC.";
@@ -125,7 +126,7 @@ TEST_P(Resources, ProgramIcon109HasTwo32PixelImagesIn16And256Colours) {
 TEST_P(Resources, VersionRecordAndManifest) {
     std::string value, error;
     ASSERT_TRUE(ReadVersionString(Program(), "FileVersion", &value, &error)) << error;
-    EXPECT_EQ(value, "1.0.0.3");
+    EXPECT_EQ(value, ZORFLASH_VERSION);
     ASSERT_TRUE(ReadVersionString(Program(), "FileDescription", &value, &error)) << error;
     EXPECT_EQ(value, "Digitizer Firmware Update Utility");
     std::string manifest;
@@ -337,7 +338,7 @@ TEST(LongOptions, AreAnsweredInABoxCaptionedAsTheDialog) {
     const LongOptionCase cases[] = {
         {"--help", 0, "Usage: zorflash [OPTION]..."},
         // This build embeds both images: their files and sums are named.
-        {"--version", 0, "zorflash 1.0.0.3\nimage A, firmware 0610 (family 0): embedded (from "},
+        {"--version", 0, "zorflash " ZORFLASH_VERSION "\nimage A, firmware 0610 (family 0): embedded (from "},
         // Interactive: the box waits for its reader. Unattended, the same error has no box
         // (UnattendedRuns below).
         {"--firmware-dir C:\\fw", 4,
@@ -490,7 +491,7 @@ TEST_F(Dialog, SimulatedSensorCompleteUpdateEndsUpdateCompleteAndCode2) {
         EXPECT_TRUE(WaitUntil([&] { return Exists(done); }, 20000)) << "no screenshot taken";
     }
 
-    ASSERT_TRUE(WaitForText(dialog, kStatus, "Update complete.", kUpdateTimeoutMs))
+    ASSERT_TRUE(WaitForText(dialog, kStatus, TEXT_UPDATE_COMPLETE, kUpdateTimeoutMs))
         << "status line: " << ControlText(dialog, kStatus);
     EXPECT_TRUE(WaitForWorkerEnd(dialog)) << "Exit not enabled after the update";
     EXPECT_EQ(ControlText(dialog, kCurrentVersion), "0610");

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "emulated_e2e.h"
+#include "expected_texts.h"
 #include "firmware/sha256.h"
 #include "run_program.h"
 #include "update_stream.h"
@@ -184,9 +185,9 @@ TEST_F(WineE2eTest, UpdatesFamilyOneSensorAcrossReEnumeration) {
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(FlashHolds(ImageForKind(1)));
     EXPECT_EQ(EventTexts(run.err, "trace"),
-              "Sensor firmware update: 0139 P0002 -> 0139 P0006, result 0 (Update complete.), 1 "
+              "Sensor firmware update: 0139 P0002 -> 0139 P0006, result 0 (" TEXT_UPDATE_COMPLETE "), 1 "
               "attempt, S s|versionBefore=0139 P0002|versionAfter=0139 P0006|result=0|status="
-              "Update complete.|attempts=1|seconds=S|sha256=" + ImageSum(1));
+              TEXT_UPDATE_COMPLETE "|attempts=1|seconds=S|sha256=" + ImageSum(1));
     EXPECT_EQ(EventTexts(run.err, "err"), "") << run.err;
     const std::vector<SimTranscriptEntry> transcript = Transcript();
     const SimTranscriptEntry* request = nullptr;
@@ -252,7 +253,7 @@ TEST_F(WineE2eTest, BootLoaderOfAnotherGenerationEndsWith5AndAnErrorEntry) {
     const ProgramRun run =
         Run({"--update"}, "VID_F0A5&PID_0090 VID_F0A5&PID_0094", 90, "", kEventLogTrace);
     EXPECT_EQ(run.exitCode, 5) << run.err;
-    const std::string mismatch = "MCU Mismatch. This update is not appropriate for this system.";
+    const std::string mismatch = TEXT_MCU_MISMATCH;
     EXPECT_EQ(EventTexts(run.err, "err"),
               "Sensor firmware update: 0140 -> 0140, result 42 (" + mismatch + "), 1 attempt, S "
               "s|versionBefore=0140|versionAfter=0140|result=42|status=" + mismatch +
@@ -311,7 +312,7 @@ TEST_F(WineE2eTest, VersionAnswersInItsBoxAndLeavesTheSensorAlone) {
     config.report6Word = 1;
     Start(config);
     const ProgramRun run =
-        Run({"--version"}, "", 90, "Digitizer Firmware Update Utility Ver.1.0.0.3");
+        Run({"--version"}, "", 90, TEXT_CAPTION);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     ExpectStream(Transcript(), {});
     SimSensor* model = emulated_sensor_lock(sensor);

@@ -416,27 +416,35 @@ TEST(SystemSeam, ErrorTextsAreTheSystemsUntrimmed) {
     EXPECT_EQ(text[0], '\0');
 }
 
-TEST(SystemSeam, Win32CodesReadAsPortableResultsKeepingTheCode) {
+// A call's own result decides; the last error only words a failure. A failed call that left
+// the last error at 0 fails all the same, and one that succeeded over a stale last error
+// succeeds.
+TEST(SystemSeam, Win32CallsReadAsPortableResultsKeepingTheCode) {
     const struct {
-        DWORD code;
+        bool succeeded;
+        DWORD lastError;
         PlatStatus status;
+        DWORD code;
     } rows[] = {
-        {ERROR_SUCCESS, PlatStatus::Ok},
-        {ERROR_FILE_NOT_FOUND, PlatStatus::NotFound},
-        {ERROR_PATH_NOT_FOUND, PlatStatus::NotFound},
-        {ERROR_ACCESS_DENIED, PlatStatus::NoAccess},
-        {ERROR_SHARING_VIOLATION, PlatStatus::NoAccess},
-        {ERROR_DEVICE_NOT_CONNECTED, PlatStatus::Gone},
-        {ERROR_DEV_NOT_EXIST, PlatStatus::Gone},
-        {ERROR_SEM_TIMEOUT, PlatStatus::TimedOut},
-        {ERROR_TIMEOUT, PlatStatus::TimedOut},
-        {ERROR_GEN_FAILURE, PlatStatus::IoError},
-        {ERROR_INVALID_PARAMETER, PlatStatus::IoError},
+        {true, ERROR_SUCCESS, PlatStatus::Ok, ERROR_SUCCESS},
+        {true, ERROR_ACCESS_DENIED, PlatStatus::Ok, ERROR_SUCCESS},
+        {false, ERROR_SUCCESS, PlatStatus::IoError, ERROR_GEN_FAILURE},
+        {false, ERROR_FILE_NOT_FOUND, PlatStatus::NotFound, ERROR_FILE_NOT_FOUND},
+        {false, ERROR_PATH_NOT_FOUND, PlatStatus::NotFound, ERROR_PATH_NOT_FOUND},
+        {false, ERROR_ACCESS_DENIED, PlatStatus::NoAccess, ERROR_ACCESS_DENIED},
+        {false, ERROR_SHARING_VIOLATION, PlatStatus::NoAccess, ERROR_SHARING_VIOLATION},
+        {false, ERROR_DEVICE_NOT_CONNECTED, PlatStatus::Gone, ERROR_DEVICE_NOT_CONNECTED},
+        {false, ERROR_DEV_NOT_EXIST, PlatStatus::Gone, ERROR_DEV_NOT_EXIST},
+        {false, ERROR_SEM_TIMEOUT, PlatStatus::TimedOut, ERROR_SEM_TIMEOUT},
+        {false, ERROR_TIMEOUT, PlatStatus::TimedOut, ERROR_TIMEOUT},
+        {false, ERROR_GEN_FAILURE, PlatStatus::IoError, ERROR_GEN_FAILURE},
+        {false, ERROR_INVALID_PARAMETER, PlatStatus::IoError, ERROR_INVALID_PARAMETER},
     };
     for (const auto& row : rows) {
-        const PlatResult result = win32_result(row.code);
-        EXPECT_EQ(static_cast<int>(result.status), static_cast<int>(row.status)) << row.code;
-        EXPECT_EQ(result.systemCode, row.code);
+        SetLastError(row.lastError);
+        const PlatResult result = win32_call_result(row.succeeded);
+        EXPECT_EQ(static_cast<int>(result.status), static_cast<int>(row.status)) << row.lastError;
+        EXPECT_EQ(result.systemCode, row.code) << row.lastError;
     }
 }
 
