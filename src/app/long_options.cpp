@@ -205,7 +205,11 @@ void CheckCombination(const Edition& edition, const char* rest, LongOptions* opt
         Fail(options, edition, "one of --info and --update, not both:", "--info --update");
     } else if (options->json && !info && !options->update &&
                options->outcome == LongOptionsOutcome::Run) {
-        Fail(options, edition, "--json goes with --info, --update, --help or --version, not alone:",
+        // Only the options the edition offers are named.
+        Fail(options, edition,
+             EditionOffers(edition, "update")
+                 ? "--json goes with --info, --update, --help or --version, not alone:"
+                 : "--json goes with --info, --help or --version, not alone:",
              "--json");
     } else if ((info || options->update) && rest[0] != '\0') {
         Fail(options, edition, "--info and --update take no slash option or file name:", rest);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/program.h"
 #include "platform/sim/sim_control.h"
 #include "support/expected_texts.h"
 #include "support/recording_view.h"
@@ -465,6 +466,66 @@ TEST_F(Program, TheRunsStateFollowsItsStagesAttemptsAndEnd) {
         for (const RunState& shown : states) {
             EXPECT_TRUE(shown.end == RunEnd::NotRun || shown.stage == S::Ended) << c.scenario;
         }
+    }
+}
+
+// ---- Who watches: decided once, for every front end ----------------------------------------
+
+struct FaceRecord {
+    int shown = 0;
+    int printed = 0;
+    std::string text;
+};
+
+void RecordPrint(void* context, ProgramStream, const char* text) {
+    static_cast<FaceRecord*>(context)->printed++;
+    static_cast<FaceRecord*>(context)->text += text;
+}
+
+void RecordShow(void* context, ProgramMessage, const char* text) {
+    static_cast<FaceRecord*>(context)->shown++;
+    static_cast<FaceRecord*>(context)->text += text;
+}
+
+struct WatchCase {
+    const char* line;  // Windows' command-line text
+    bool unattended;
+    int status;        // of ProgramAnswer
+};
+
+// A script's line is never answered in a box, whatever it asks or gets wrong; a person's is.
+TEST(ProgramDriver, DecidesOnceWhoWatchesAndNeverShowsABoxToAScript) {
+    const WatchCase cases[] = {
+        {"--help", false, 0},
+        {"--version", false, 0},
+        {"--bogus", false, 4},
+        {"/F3 fw.bin --help", false, 0},
+        {"--help --report /nonexistent/r.json", true, 0},
+        {"--version --report /nonexistent/r.json", true, 0},
+        {"--update=1", true, 4},
+        {"--updat", true, 4},
+        {"--upd --help", true, 4},
+        {"--rep", true, 4},
+        {"--json --info", true, 4},  // no JSON on Windows: refused, but a script's
+        {"/F0 fw.bin --version", true, 0},
+        {"/V --bogus", true, 4},
+        {"/F2", true, kProgramGoesOn},
+        {"/F3 fw.bin", false, kProgramGoesOn},
+        {"--info", false, kProgramGoesOn},
+        {"--update", true, kProgramGoesOn},
+    };
+    for (const WatchCase& c : cases) {
+        static ProgramState program;
+        program.firmware = FirmwareSource{nullptr, nullptr, {}, {}};
+        ProgramTakeLine(&program, Edition{kEditionWindows, "zorflash"}, c.line);
+        EXPECT_EQ(program.unattended, c.unattended) << c.line;
+        FaceRecord record;
+        EXPECT_EQ(ProgramAnswer(&program, ProgramFace{&record, RecordPrint, RecordShow}), c.status)
+            << c.line;
+        if (c.status == kProgramGoesOn) continue;
+        // A report that cannot be written is told in a line of its own.
+        EXPECT_EQ(record.shown, c.unattended ? 0 : 1) << c.line;
+        EXPECT_EQ(record.printed > 0, c.unattended) << c.line << ": " << record.text;
     }
 }
 
