@@ -15,8 +15,6 @@ static_assert(kRunNoSensor == kSensorNone, "the run's sensor and the query's sha
 namespace {
 
 constexpr int kExitNoWorker = 2;
-// What an unattended run whose worker cannot start leaves in the diagnostic log.
-const char kWorkerNotStartedText[] = "The update could not start: no thread could be made for it.";
 
 bool Interactive(const AppState* app) { return LaunchInteractive(app->options); }
 
@@ -119,7 +117,7 @@ void StartUpdateWorker(AppState* app) {
     // A box would hold a run nobody watches for good: its reason goes to the diagnostic
     // output and the exit status.
     if (app->settings.unattended) {
-        LogDiagnostic(0, kWorkerNotStartedText, kMainWindowModule, false);
+        LogDiagnostic(0, StatusTextFor(StatusText::UpdateNotStarted), kMainWindowModule, false);
     } else {
         view_show_error(app->view, ViewError::UpdateNotStarted);
     }

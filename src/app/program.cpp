@@ -8,6 +8,7 @@
 #include "platform/system.h"
 #include "platform/records.h"
 #include "platform/sensor_ids.h"
+#include "sensor/update_result.h"
 
 const char kSystemFirmwareDirectory[] = "/usr/lib/firmware/zorflash";
 
@@ -125,43 +126,26 @@ bool RefuseWindowWords(ProgramState* run) {
     return true;
 }
 
-// One place for the wordings, one per edition's way out.
-const char kFamilyUnknownWithOption[] =
-    "The sensor sits in its boot loader and its family is unknown: finish the update with %s "
-    "--update --family N (N is 0 if the sensor was product 0x%04X in normal mode, 1 if it was "
-    "0x%04X).";
-const char kFamilyUnknownInWindow[] =
-    "The sensor sits in its boot loader and its family is unknown: choose Family 0 if the "
-    "sensor was product 0x%04X in normal mode, Family 1 if it was 0x%04X.";
-const char kFamilyUnknownNoRecord[] =
-    "Sensor in its boot loader, family unknown: this computer has no record of it running. "
-    "Update it on a computer where it last ran normally, or on Linux with zorflash --update "
-    "--family N (N is 0 if it was product 0x%04X, 1 if 0x%04X).";
-const char kFamilyUnknownBothRecorded[] =
-    "Sensor in its boot loader, family unknown: this computer has met both families of the "
-    "sensor, so its record cannot tell which one this is. Update it on a computer where it last "
-    "ran normally, or on Linux with zorflash --update --family N (N is 0 if it was product "
-    "0x%04X, 1 if 0x%04X).";
-
 }  // namespace
 
 void FormatFamilyUnknownText(const Edition& edition, char* text, size_t capacity) {
     const unsigned family0 = kProductFamily0;
     const unsigned family1 = kProductFamily1;
     if (edition.flag == kEditionGtk) {
-        std::snprintf(text, capacity, kFamilyUnknownInWindow, family0, family1);
-    } else if (EditionOffers(edition, "family")) {
-        std::snprintf(text, capacity, kFamilyUnknownWithOption, edition.programName, family0,
+        std::snprintf(text, capacity, FamilyUnknownFormat(FamilyWayOut::ChooseInWindow), family0,
                       family1);
+    } else if (EditionOffers(edition, "family")) {
+        std::snprintf(text, capacity, FamilyUnknownFormat(FamilyWayOut::UpdateWithOption),
+                      edition.programName, family0, family1);
     } else {
         // Windows tells the family from the products this machine has met; a record of
         // neither, or of both, cannot tell it.
         const uint16_t products[2] = {kProductFamily0, kProductFamily1};
         bool met[2] = {};
         plat_usb_products_met(kSensorVendorId, products, 2, met);
-        std::snprintf(text, capacity,
-                      met[0] && met[1] ? kFamilyUnknownBothRecorded : kFamilyUnknownNoRecord,
-                      family0, family1);
+        const FamilyWayOut wayOut =
+            met[0] && met[1] ? FamilyWayOut::BothRecorded : FamilyWayOut::NoRecord;
+        std::snprintf(text, capacity, FamilyUnknownFormat(wayOut), family0, family1);
     }
 }
 

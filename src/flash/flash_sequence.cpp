@@ -1,13 +1,14 @@
 #include "flash/flash_protocol.h"
 #include "sensor/boot_mode.h"
 #include "sensor/diag_log.h"
+#include "sensor/update_result.h"
 
 namespace {
 
 constexpr char kModule[] = "Module Name : FlashWriteVerify";
-constexpr char kEraseText[] = "Erasing....";
-constexpr char kProgramText[] = "Program....";
-constexpr char kVerifyText[] = "Verify....";
+const char* const kEraseText = StatusTextFor(StatusText::Erasing);
+const char* const kProgramText = StatusTextFor(StatusText::Programming);
+const char* const kVerifyText = StatusTextFor(StatusText::Verifying);
 constexpr uint32_t kProgressSetupPauseMs = 1000;
 // The sequence serves boot loaders from version 16 up to, not including, 32.
 constexpr uint16_t kFirstServedVersion = 16;

@@ -1,5 +1,7 @@
 #include "sensor/update_result.h"
 
+#include <cstddef>
+
 namespace {
 
 struct ResultText {
@@ -37,6 +39,43 @@ static_assert(sizeof(kResultTexts) / sizeof(kResultTexts[0]) == 15,
 
 const char kUnlistedResultText[] = "File type mismatch.";
 
+// By StatusText.
+const char* const kStatusTexts[] = {
+    "Update firmware takes several minutes.\n"
+    "During updating, you should NOT shut down and restart PC.",
+    "Connecting ....",
+    "A connection was not established. Update can not be performed.",
+    "The current version matches this version. No update is needed.",
+    "Version Mismatch. This update is not appropriate for this system.",
+    "Now Updating....",
+    "Erasing....",
+    "Program....",
+    "Verify....",
+    "The update could not start: no thread could be made for it.",
+};
+static_assert(sizeof(kStatusTexts) / sizeof(kStatusTexts[0]) ==
+                  static_cast<size_t>(StatusText::UpdateNotStarted) + 1,
+              "every status text has its row");
+
+// By FamilyWayOut.
+const char* const kFamilyUnknownFormats[] = {
+    "The sensor sits in its boot loader and its family is unknown: finish the update with %s "
+    "--update --family N (N is 0 if the sensor was product 0x%04X in normal mode, 1 if it was "
+    "0x%04X).",
+    "The sensor sits in its boot loader and its family is unknown: choose Family 0 if the "
+    "sensor was product 0x%04X in normal mode, Family 1 if it was 0x%04X.",
+    "Sensor in its boot loader, family unknown: this computer has no record of it running. "
+    "Update it on a computer where it last ran normally, or on Linux with zorflash --update "
+    "--family N (N is 0 if it was product 0x%04X, 1 if 0x%04X).",
+    "Sensor in its boot loader, family unknown: this computer has met both families of the "
+    "sensor, so its record cannot tell which one this is. Update it on a computer where it last "
+    "ran normally, or on Linux with zorflash --update --family N (N is 0 if it was product "
+    "0x%04X, 1 if 0x%04X).",
+};
+static_assert(sizeof(kFamilyUnknownFormats) / sizeof(kFamilyUnknownFormats[0]) ==
+                  static_cast<size_t>(FamilyWayOut::BothRecorded) + 1,
+              "every way out has its wording");
+
 }  // namespace
 
 const char* UpdateResultText(UpdateResult result) {
@@ -44,4 +83,10 @@ const char* UpdateResultText(UpdateResult result) {
         if (row.result == result) return row.text;
     }
     return kUnlistedResultText;
+}
+
+const char* StatusTextFor(StatusText text) { return kStatusTexts[static_cast<size_t>(text)]; }
+
+const char* FamilyUnknownFormat(FamilyWayOut wayOut) {
+    return kFamilyUnknownFormats[static_cast<size_t>(wayOut)];
 }

@@ -30,3 +30,30 @@ enum class UpdateResult : uint32_t {
 // The status-line text for `result`; any value without a row of its own (6 among them)
 // shows "File type mismatch.".
 const char* UpdateResultText(UpdateResult result);
+
+// The other texts of the status line and the notice, as every edition shows them (the
+// Windows view adds the blanks its fixed-width line has always had).
+enum class StatusText : uint8_t {
+    Notice,            // the notice while an update may run
+    Connecting,
+    NoConnection,
+    UpToDate,
+    VersionMismatch,
+    Updating,
+    Erasing,
+    Programming,
+    Verifying,
+    UpdateNotStarted,  // no thread could be made for the update
+};
+const char* StatusTextFor(StatusText text);
+
+// Where nothing tells the family of a sensor in its boot loader: the way out, one wording
+// each. A printf format: the program's name (%s, UpdateWithOption only), then the two
+// normal-mode products (%04X).
+enum class FamilyWayOut : uint8_t {
+    UpdateWithOption,  // the edition offers --family
+    ChooseInWindow,    // the window asks
+    NoRecord,          // Windows: this computer never met the sensor running
+    BothRecorded,      // Windows: this computer met both families
+};
+const char* FamilyUnknownFormat(FamilyWayOut wayOut);

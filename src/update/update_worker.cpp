@@ -13,6 +13,7 @@
 #include "platform/system.h"
 #include "sensor/diag_log.h"
 #include "sensor/hid_device.h"
+#include "sensor/update_result.h"
 #include "update/firmware_catalogue.h"
 #include "update/firmware_source.h"
 
@@ -24,15 +25,12 @@ constexpr uint32_t kRetryPauseMs = 5000;
 constexpr unsigned kWorkerNoSensor = 0;
 constexpr unsigned kWorkerDone = 2;
 
-const char kNoticeText[] =
-    "Update firmware takes several minutes.\n"
-    "During updating, you should NOT shut down and restart PC.";
-const char kConnectingText[] = "Connecting ....";
-const char kNoConnectionText[] =
-    "A connection was not established. Update can not be performed.";
-const char kUpToDateText[] = "The current version matches this version. No update is needed.";
-const char kMismatchText[] = "Version Mismatch. This update is not appropriate for this system.";
-const char kUpdatingText[] = "Now Updating....";
+const char* const kNoticeText = StatusTextFor(StatusText::Notice);
+const char* const kConnectingText = StatusTextFor(StatusText::Connecting);
+const char* const kNoConnectionText = StatusTextFor(StatusText::NoConnection);
+const char* const kUpToDateText = StatusTextFor(StatusText::UpToDate);
+const char* const kMismatchText = StatusTextFor(StatusText::VersionMismatch);
+const char* const kUpdatingText = StatusTextFor(StatusText::Updating);
 // The history's one-line summary of an update.
 constexpr size_t kSummaryCapacity = 384;
 // What the record of the products met holds, and how to clear a line of it.

@@ -3,6 +3,7 @@
 // any other thread is queued to that loop and waits there until it has been carried out,
 // which keeps what the window shows in the order of the calls.
 #include "front/gtk/gtk_view.h"
+#include "sensor/update_result.h"
 
 #include <cstdio>
 
@@ -19,7 +20,6 @@ const char kCurrentVersionCaption[] = "Current Version : ";
 const char kNewVersionCaption[] = "New Version      : ";
 const char kKeepAwakeReason[] =
     "The sensor firmware is being updated. Shutting down now can damage the sensor.";
-const char kUpdateNotStartedText[] = "The update could not start: no thread could be made for it.";
 
 // One view call on its way to the main thread. Lives on the caller's stack: the caller waits
 // until `finished`.
@@ -229,7 +229,8 @@ void view_show_state(View*, const RunState&) {}
 void view_show_error(View* view, ViewError error) {
     switch (error) {
     case ViewError::UpdateNotStarted:
-        gtk_view_message(view, kUpdateNotStartedText, gtk_window_get_title(GTK_WINDOW(view->window)));
+        gtk_view_message(view, StatusTextFor(StatusText::UpdateNotStarted),
+                         gtk_window_get_title(GTK_WINDOW(view->window)));
         break;
     }
 }

@@ -2,6 +2,7 @@
 // frame rewrites; elsewhere (a pipe, a log file) every change of a field, of the status line
 // or of a button is printed as one line, so that scripts can follow it.
 #include "front/term/term_view.h"
+#include "sensor/update_result.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -421,7 +422,7 @@ void view_show_error(View*, ViewError error) {
     RunOnLoopThread([error] {
         switch (error) {
         case ViewError::UpdateNotStarted:
-            term_view_note("The update could not start: no thread could be made for it.");
+            term_view_note(StatusTextFor(StatusText::UpdateNotStarted));
             break;
         }
     });
