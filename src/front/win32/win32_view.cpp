@@ -11,6 +11,7 @@
 #include "front/win32/resource.h"
 #include "front/win32/win32_ui.h"
 #include "platform/view.h"
+#include "sensor/update_result.h"
 #include "update/firmware_catalogue.h"  // kUnknownVersion
 
 namespace {
@@ -20,14 +21,14 @@ const int kTextControls[] = {IDC_CURRENT_VERSION, IDC_NEW_VERSION, IDC_STATUS, I
 // The dialog's status texts carry the blanks that have always followed them in its
 // fixed-width line; the program's own texts have none.
 struct PaddedText {
-    const char* text;
+    StatusText text;
     const char* shown;
 };
 const PaddedText kPaddedStatus[] = {
-    {"Connecting ....", "Connecting ....               "},
-    {"Erasing....", "Erasing....               "},
-    {"Program....", "Program....              "},
-    {"Verify....", "Verify....          "},
+    {StatusText::Connecting, "Connecting ....               "},
+    {StatusText::Erasing, "Erasing....               "},
+    {StatusText::Programming, "Program....              "},
+    {StatusText::Verifying, "Verify....          "},
 };
 // The version field rewritten over its old text (after an update) pads the unknown version.
 const char kUnknownVersionOverText[] = "????       ";
@@ -35,7 +36,7 @@ const char kUnknownVersionOverText[] = "????       ";
 const char* ShownText(View* view, ViewText field, const char* text) {
     if (field == ViewText::Status) {
         for (const PaddedText& padded : kPaddedStatus) {
-            if (std::strcmp(text, padded.text) == 0) return padded.shown;
+            if (std::strcmp(text, StatusTextFor(padded.text)) == 0) return padded.shown;
         }
     }
     if (field == ViewText::CurrentVersion && std::strcmp(text, kUnknownVersion) == 0 &&
