@@ -41,8 +41,8 @@ const char kUnlistedResultText[] = "File type mismatch.";
 
 // By StatusText.
 const char* const kStatusTexts[] = {
-    "Update firmware takes several minutes.\n"
-    "During updating, you should NOT shut down and restart PC.",
+    ("Update firmware takes several minutes.\n"
+     "During updating, you should NOT shut down and restart PC."),
     "Connecting ....",
     "A connection was not established. Update can not be performed.",
     "The current version matches this version. No update is needed.",
