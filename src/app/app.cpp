@@ -55,9 +55,8 @@ void Quit(AppState* app, int exitCode) {
 
 // Before and after the first query: the run as data, with the sensor as far as it is known.
 void ShowRunStage(AppState* app, RunStage stage) {
-    const SensorInfo& sensor = app->sensor;
     const RunState state = {stage, 0, 0, 0, kProgressStartMaximum, RunEnd::NotRun,
-                            RunSensor{sensor.kind, sensor.productId, sensor.firmwareVersion}};
+                            AsRunSensor(app->sensor)};
     view_show_state(app->view, state);
 }
 

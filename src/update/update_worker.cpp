@@ -62,9 +62,6 @@ void ShowStage(void* context, RunStage stage) {
     view_show_state(bar->view, bar->state);
 }
 
-RunSensor AsRunSensor(const SensorInfo& sensor) {
-    return RunSensor{sensor.kind, sensor.productId, sensor.firmwareVersion};
-}
 
 void ResetProgress(ViewBar* bar) {
     bar->done = 0;
@@ -288,6 +285,10 @@ FlashProgress ViewFlashProgress(ViewBar* bar) {
     return FlashProgress{bar, ShowStatus, ResetBar, StepBar, ShowStage};
 }
 
+RunSensor AsRunSensor(const SensorInfo& sensor) {
+    return RunSensor{sensor.kind, sensor.productId, sensor.firmwareVersion};
+}
+
 int UpdateWorkerExitCode(const UpdateOutcome& outcome) {
     const bool noSensor = outcome.end == UpdateEnd::NoSensor || outcome.end == UpdateEnd::FamilyUnknown;
     return static_cast<int>(noSensor ? kWorkerNoSensor : kWorkerDone);
@@ -330,11 +331,11 @@ unsigned UpdateWorker(void* parameter) {
         view_enable_progress(view, false);
         view_enable_button(view, ViewButton::Update, true);
         view_enable_button(view, ViewButton::Exit, true);
-        return kWorkerNoSensor;
+        return static_cast<unsigned>(UpdateWorkerExitCode(outcome));
     }
     view_show_text(view, ViewText::Notice, "");
     view_enable_progress(view, false);
     view_enable_button(view, ViewButton::Update, false);
     view_enable_button(view, ViewButton::Exit, true);
-    return kWorkerDone;
+    return static_cast<unsigned>(UpdateWorkerExitCode(outcome));
 }

@@ -61,6 +61,8 @@ struct UpdateRequest {
 unsigned UpdateWorker(void* request);
 // The same exit code from how a worker ended.
 int UpdateWorkerExitCode(const UpdateOutcome& outcome);
+// The sensor as the run's state carries it.
+RunSensor AsRunSensor(const SensorInfo& sensor);
 
 // The sequence's status texts and progress steps, shown in the view's status line and bar.
 // `bar` outlives the sequence.
