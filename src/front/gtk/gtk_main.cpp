@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 
 #include "app/app.h"
@@ -231,7 +232,10 @@ void Show(void* context, ProgramMessage kind, const char* text) {
         Print(run, ProgramStream::Out, text);
         return;
     }
-    std::fprintf(stderr, "%s: %s\n", kProgramName, text);
+    // A usage error's text is named already.
+    const size_t nameLength = sizeof kProgramName - 1;
+    const bool named = std::strncmp(text, kProgramName, nameLength) == 0 && text[nameLength] == ':';
+    std::fprintf(stderr, "%s%s%s\n", named ? "" : kProgramName, named ? "" : ": ", text);
     if (kind == ProgramMessage::Refusal && run->windowWanted) {
         std::snprintf(run->refusalText, sizeof run->refusalText, "%s", text);
         run->refusal = run->refusalText;

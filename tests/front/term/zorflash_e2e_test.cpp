@@ -674,6 +674,10 @@ TEST_F(ZorflashE2eTest, InfoGivesTheVerdictAndSendsNothing) {
         EXPECT_FALSE(objects[0].is_discarded());
         EXPECT_EQ(objects[0]["verdict"], c.verdict);
         EXPECT_EQ(objects[0], objects[1]);
+        // A person's wrong option is named once, as zorflash names it.
+        const ProgramRun wrong = RunBare({"--bogus"}, {}, 30, ZORFLASH_GTK_BINARY);
+        EXPECT_EQ(wrong.exitCode, 4);
+        EXPECT_EQ(wrong.err, "zorflash-gtk: unknown option --bogus; see zorflash-gtk --help\n");
 #endif
         if (sensor != nullptr) {
             ExpectStream(Transcript(), {});
