@@ -96,6 +96,7 @@ void EndRun(GtkRun* run, int exitCode) {
     if (run->ageSource != 0) g_source_remove(run->ageSource);
     run->tickSource = 0;
     run->ageSource = 0;
+    gtk_view_close(&run->view);
     GtkWidget* window = run->view.window;
     // From here on a late view call finds no window and shows nothing.
     run->view.window = nullptr;

@@ -1,7 +1,6 @@
 // The view over GTK 4 widgets. The app calls the view from the update worker as well as from
 // the main thread; GTK may only be touched by the thread that runs its loop, so a call from
-// any other thread is queued to that loop and waits there until it has been carried out,
-// which keeps what the window shows in the order of the calls.
+// any other thread waits in the view's mailbox until the loop has carried it out.
 #include "front/gtk/gtk_view.h"
 #include "sensor/update_result.h"
 
@@ -21,71 +20,27 @@ const char kNewVersionCaption[] = "New Version      : ";
 const char kKeepAwakeReason[] =
     "The sensor firmware is being updated. Shutting down now can damage the sensor.";
 
-// One view call on its way to the main thread. Lives on the caller's stack: the caller waits
-// until `finished`.
-struct ViewCall {
-    void (*run)(View* view, const ViewCall& call);
-    View* view;
-    int item;          // ViewText or ViewButton
-    const char* text;
-    const char* caption;
-    uint32_t done;
-    uint32_t total;
-    bool on;
-    GMutex mutex;
-    GCond cond;
-    bool finished;
-};
-
-// Work handed to the loop that nobody waits for: a few slots, freed as the loop takes them.
-struct PostedWork {
-    View* view;
-    void (*work)(void*);
-    void* argument;
-};
-PostedWork postedWork[8];
-GMutex postedMutex;  // statically allocated: needs no g_mutex_init
-
-gboolean RunPostedWork(gpointer data) {
-    PostedWork* slot = static_cast<PostedWork*>(data);
-    g_mutex_lock(&postedMutex);
-    const PostedWork taken = *slot;
-    slot->work = nullptr;
-    g_mutex_unlock(&postedMutex);
-    // Once the window is gone the run is over: nothing is left to do the work for.
-    if (taken.view->window == nullptr) return G_SOURCE_REMOVE;
-    taken.work(taken.argument);
-    if (taken.view->afterLoopWork != nullptr) taken.view->afterLoopWork(taken.view->owner);
-    return G_SOURCE_REMOVE;
-}
-
-gboolean RunQueuedCall(gpointer data) {
-    ViewCall* call = static_cast<ViewCall*>(data);
-    // The window may be gone while a worker still reports: nothing is left to show it.
-    if (call->view->window != nullptr) call->run(call->view, *call);
-    g_mutex_lock(&call->mutex);
-    call->finished = true;
-    g_cond_signal(&call->cond);
-    g_mutex_unlock(&call->mutex);
-    return G_SOURCE_REMOVE;
-}
-
-void Carry(ViewCall* call) {
-    if (g_thread_self() == call->view->mainThread) {
-        if (call->view->window != nullptr) call->run(call->view, *call);
-        return;
+// Runs on the loop what other threads handed to it; after the app's own work (the worker's
+// end) the front end looks at the app again.
+gboolean RunMailbox(gpointer data) {
+    View* view = static_cast<View*>(data);
+    if (LoopMailboxRun(&view->mailbox) && view->afterLoopWork != nullptr) {
+        view->afterLoopWork(view->owner);
     }
-    g_mutex_init(&call->mutex);
-    g_cond_init(&call->cond);
-    call->finished = false;
-    // Always queued, never run here: g_main_context_invoke would run it on this thread
-    // whenever the loop happens not to hold its context.
-    g_idle_add_full(G_PRIORITY_DEFAULT, RunQueuedCall, call, nullptr);
-    g_mutex_lock(&call->mutex);
-    while (!call->finished) g_cond_wait(&call->cond, &call->mutex);
-    g_mutex_unlock(&call->mutex);
-    g_cond_clear(&call->cond);
-    g_mutex_clear(&call->mutex);
+    return G_SOURCE_REMOVE;
+}
+
+// Always an idle source, never run here: g_main_context_invoke would run it on the calling
+// thread whenever the loop happens not to hold its context.
+void WakeLoop(void* data) { g_idle_add_full(G_PRIORITY_DEFAULT, RunMailbox, data, nullptr); }
+
+// Carries `change` out on the GTK thread, while the window is there: a worker may still
+// report once it is gone, and nothing is left to show it.
+template <typename Change>
+void Carry(View* view, Change change) {
+    LoopMailboxChange(&view->mailbox, [view, &change] {
+        if (view->window != nullptr) change();
+    });
 }
 
 void SetAccessibleName(GtkWidget* widget, const char* name) {
@@ -115,38 +70,22 @@ GtkWidget* LargeButton(const char* text) {
     return button;
 }
 
-void ShowText(View* view, const ViewCall& call) {
-    gtk_label_set_text(GTK_LABEL(view->texts[call.item]), call.text);
-    if (call.item == static_cast<int>(ViewText::Status)) {
+void ShowText(View* view, ViewText field, const char* text) {
+    gtk_label_set_text(GTK_LABEL(view->texts[static_cast<int>(field)]), text);
+    if (field == ViewText::Status) {
         view->statusChangedUs = g_get_monotonic_time();
         gtk_view_show_note(view, "");
         gtk_view_refresh_status_age(view);
     }
 }
 
-void EnableButton(View* view, const ViewCall& call) {
-    gtk_widget_set_sensitive(view->buttons[call.item], call.on);
-}
-
-void ShowProgress(View* view, const ViewCall& call) {
-    const double fraction = call.total > 0 ? static_cast<double>(call.done) / call.total : 0.0;
+void ShowProgress(View* view, uint32_t done, uint32_t total) {
+    const double fraction = total > 0 ? static_cast<double>(done) / total : 0.0;
     gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(view->progress), fraction > 1.0 ? 1.0 : fraction);
     char text[48];
-    std::snprintf(text, sizeof text, "%u of %u", call.done, call.total);
+    std::snprintf(text, sizeof text, "%u of %u", done, total);
     gtk_accessible_update_property(GTK_ACCESSIBLE(view->progress),
                                    GTK_ACCESSIBLE_PROPERTY_VALUE_TEXT, text, -1);
-}
-
-void EnableProgress(View* view, const ViewCall& call) {
-    gtk_widget_set_sensitive(view->progress, call.on);
-}
-
-void ShowWindow(View* view, const ViewCall& call) {
-    if (call.on) {
-        gtk_window_present(GTK_WINDOW(view->window));
-    } else {
-        gtk_widget_set_visible(view->window, FALSE);
-    }
 }
 
 void OnMessageRead(GtkDialog* dialog, int, gpointer data) {
@@ -155,26 +94,26 @@ void OnMessageRead(GtkDialog* dialog, int, gpointer data) {
 }
 
 // Modal over the window; the loop goes on (ticks, other calls) until OK is pressed.
-void MessageBox(View* view, const ViewCall& call) {
+void MessageBox(View* view, const char* text, const char* caption) {
     GtkWidget* dialog = gtk_message_dialog_new(
         gtk_widget_get_visible(view->window) ? GTK_WINDOW(view->window) : nullptr,
-        GTK_DIALOG_MODAL, GTK_MESSAGE_INFO, GTK_BUTTONS_OK, "%s", call.text);
-    gtk_window_set_title(GTK_WINDOW(dialog), call.caption);
+        GTK_DIALOG_MODAL, GTK_MESSAGE_INFO, GTK_BUTTONS_OK, "%s", text);
+    gtk_window_set_title(GTK_WINDOW(dialog), caption);
     bool read = false;
     g_signal_connect(dialog, "response", G_CALLBACK(OnMessageRead), &read);
     gtk_window_present(GTK_WINDOW(dialog));
     while (!read) g_main_context_iteration(nullptr, TRUE);
 }
 
-void KeepAwake(View* view, const ViewCall& call) {
-    if (call.on && view->inhibitCookie == 0) {
+void KeepAwake(View* view, bool on) {
+    if (on && view->inhibitCookie == 0) {
         // 0 where no session manager answers (a bare X server): nothing more can be done.
         view->inhibitCookie = gtk_application_inhibit(
             view->application, GTK_WINDOW(view->window),
             static_cast<GtkApplicationInhibitFlags>(GTK_APPLICATION_INHIBIT_SUSPEND |
                                                     GTK_APPLICATION_INHIBIT_LOGOUT),
             kKeepAwakeReason);
-    } else if (!call.on && view->inhibitCookie != 0) {
+    } else if (!on && view->inhibitCookie != 0) {
         gtk_application_uninhibit(view->application, view->inhibitCookie);
         view->inhibitCookie = 0;
     }
@@ -191,35 +130,31 @@ GtkWidget* CaptionedRow(GtkWidget* grid, int row, const char* caption, GtkWidget
 }  // namespace
 
 void view_show_text(View* view, ViewText field, const char* text) {
-    ViewCall call{ShowText, view, static_cast<int>(field), text, nullptr, 0, 0, false, {}, {}, false};
-    Carry(&call);
+    Carry(view, [=] { ShowText(view, field, text); });
 }
 
 void view_enable_button(View* view, ViewButton button, bool enabled) {
-    ViewCall call{EnableButton, view, static_cast<int>(button), nullptr, nullptr, 0, 0, enabled,
-                  {}, {}, false};
-    Carry(&call);
+    Carry(view, [=] { gtk_widget_set_sensitive(view->buttons[static_cast<int>(button)], enabled); });
 }
 
 // A new run of steps needs no range of its own in GTK's bar, only where it stands.
 void view_show_progress(View* view, uint32_t done, uint32_t total, bool) {
-    ViewCall call{ShowProgress, view, 0, nullptr, nullptr, done, total, false, {}, {}, false};
-    Carry(&call);
+    Carry(view, [=] { ShowProgress(view, done, total); });
 }
 
 void view_enable_progress(View* view, bool enabled) {
-    ViewCall call{EnableProgress, view, 0, nullptr, nullptr, 0, 0, enabled, {}, {}, false};
-    Carry(&call);
+    Carry(view, [=] { gtk_widget_set_sensitive(view->progress, enabled); });
 }
 
 void view_show_window(View* view, bool show) {
-    ViewCall call{ShowWindow, view, 0, nullptr, nullptr, 0, 0, show, {}, {}, false};
-    Carry(&call);
+    Carry(view, [=] {
+        if (show) gtk_window_present(GTK_WINDOW(view->window));
+        else gtk_widget_set_visible(view->window, FALSE);
+    });
 }
 
 void gtk_view_message(View* view, const char* text, const char* caption) {
-    ViewCall call{MessageBox, view, 0, text, caption, 0, 0, false, {}, {}, false};
-    Carry(&call);
+    Carry(view, [=] { MessageBox(view, text, caption); });
 }
 
 // The window shows the run in the dialog's words for now; the state is there for a face of
@@ -236,31 +171,20 @@ void view_show_error(View* view, ViewError error) {
 }
 
 void gtk_view_inhibit(View* view, bool on) {
-    ViewCall call{KeepAwake, view, 0, nullptr, nullptr, 0, 0, on, {}, {}, false};
-    Carry(&call);
+    Carry(view, [=] { KeepAwake(view, on); });
 }
 
 void view_run_on_loop(View* view, void (*work)(void*), void* argument) {
-    for (;;) {
-        g_mutex_lock(&postedMutex);
-        for (PostedWork& slot : postedWork) {
-            if (slot.work != nullptr) continue;
-            slot = PostedWork{view, work, argument};
-            g_mutex_unlock(&postedMutex);
-            g_idle_add_full(G_PRIORITY_DEFAULT, RunPostedWork, &slot, nullptr);
-            return;
-        }
-        g_mutex_unlock(&postedMutex);
-        // Every slot waits for the loop, which frees them without waiting for anyone.
-        g_usleep(1000);
-    }
+    LoopMailboxPost(&view->mailbox, work, argument);
 }
+
+void gtk_view_close(View* view) { LoopMailboxClose(&view->mailbox); }
 
 void gtk_view_build(View* view, GtkApplication* application, const char* title) {
     view->application = application;
-    view->mainThread = g_thread_self();
     view->statusChangedUs = 0;
     view->inhibitCookie = 0;
+    LoopMailboxOpen(&view->mailbox, WakeLoop, view);
     view->window = gtk_application_window_new(application);
     gtk_window_set_title(GTK_WINDOW(view->window), title);
     gtk_window_set_icon_name(GTK_WINDOW(view->window), "zorflash-gtk");

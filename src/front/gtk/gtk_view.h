@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "app/loop_mailbox.h"
 #include "platform/view.h"
 
 struct View {
@@ -20,7 +21,7 @@ struct View {
     GtkWidget* familyButtons[2];
     GtkWidget* note;                // why a close or a family was refused
     GtkWidget* permission;          // the platform's line when the sensor cannot be opened
-    GThread* mainThread;            // the thread that runs the GTK loop
+    LoopMailbox mailbox;            // calls from other threads, on their way to the GTK loop
     int64_t statusChangedUs;        // monotonic time of the last status change; 0: none yet
     uint32_t inhibitCookie;         // gtk_application_inhibit's, 0 when not held
     // Called on the loop after each piece of work the app hands to it (view_run_on_loop).
@@ -30,6 +31,8 @@ struct View {
 
 // Builds the window (hidden) and its controls for `application`.
 void gtk_view_build(View* view, GtkApplication* application, const char* title);
+// Runs what waits for the loop; from here on nothing more reaches the window.
+void gtk_view_close(View* view);
 // Shows `text` under the status line until the status line changes (a refusal).
 void gtk_view_show_note(View* view, const char* text);
 // Shows the platform's line that the sensor is there but may not be opened.

@@ -8,12 +8,10 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
-#include <thread>
+
+#include "app/loop_mailbox.h"
 
 namespace {
 
@@ -22,46 +20,11 @@ View window;
 // What changed, for the line printed in line mode.
 enum class Part { Text, Button, Bar, Window };
 
-// A change waiting for the loop's thread; it lives on the calling thread's stack.
-struct QueuedCall {
-    void (*run)(void* change);
-    void* change;
-    bool done;
-};
-
-// Each waiting thread has at most one call queued, so a few slots are plenty.
-constexpr int kQueueSlots = 8;
-
-std::mutex queueMutex;
-std::condition_variable queueDone;
-QueuedCall* queue[kQueueSlots];
-int queueLength = 0;
-// Work handed to the loop that nobody waits for (view_run_on_loop).
-struct PostedWork {
-    void (*work)(void*);
-    void* argument;
-};
-PostedWork posted[kQueueSlots];
-int postedLength = 0;
-std::thread::id loopThreadId;
-std::atomic<bool> loopThreadSet{false};
+// Changes from other threads wait here for the loop, which the pipe wakes.
+LoopMailbox mailbox;
 int wakePipe[2] = {-1, -1};
 
-// Carries `change()` out on the loop's thread and returns when it is done.
-template <typename Change>
-void RunOnLoopThread(Change change) {
-    void (*run)(void*) = [](void* pointer) { (*static_cast<Change*>(pointer))(); };
-    if (!loopThreadSet.load() || std::this_thread::get_id() == loopThreadId) {
-        run(&change);
-        return;
-    }
-    QueuedCall call{run, &change, false};
-    std::unique_lock<std::mutex> lock(queueMutex);
-    queueDone.wait(lock, [] { return queueLength < kQueueSlots; });
-    queue[queueLength++] = &call;
-    term_view_wake();
-    queueDone.wait(lock, [&call] { return call.done; });
-}
+void WakeLoop(void*) { term_view_wake(); }
 
 constexpr int kFrameLines = 12;
 constexpr int kBarCells = 40;
@@ -272,17 +235,12 @@ uint64_t term_now_ms() {
 
 View* term_view_begin(bool terminal, const char* dialogCaption, FILE* stream) {
     std::memset(&window, 0, sizeof window);
-    {
-        std::lock_guard<std::mutex> lock(queueMutex);
-        postedLength = 0;  // work an earlier run left unrun belongs to that run
-    }
     window.buttons[0] = window.buttons[1] = window.barEnabled = true;
     window.total = 100;
     if (wakePipe[0] < 0 && pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         wakePipe[0] = wakePipe[1] = -1;
     }
-    loopThreadId = std::this_thread::get_id();
-    loopThreadSet = true;
+    LoopMailboxOpen(&mailbox, WakeLoop, nullptr);
     display = stream;
     caption = dialogCaption;
     terminalMode = terminal;
@@ -313,28 +271,7 @@ void term_view_run_queued_calls() {
     char drain[64];
     while (wakePipe[0] >= 0 && read(wakePipe[0], drain, sizeof drain) > 0) {
     }
-    std::unique_lock<std::mutex> lock(queueMutex);
-    while (queueLength > 0) {
-        QueuedCall* call = queue[0];
-        std::memmove(queue, queue + 1, sizeof(queue[0]) * static_cast<size_t>(queueLength - 1));
-        --queueLength;
-        // The caller waits for `done`, so the call stays valid while it runs unlocked.
-        lock.unlock();
-        call->run(call->change);
-        lock.lock();
-        call->done = true;
-        queueDone.notify_all();
-    }
-    // Posted work runs after the changes asked for before it, one at a time, unlocked.
-    while (postedLength > 0) {
-        const PostedWork work = posted[0];
-        std::memmove(posted, posted + 1, sizeof(posted[0]) * static_cast<size_t>(postedLength - 1));
-        --postedLength;
-        queueDone.notify_all();
-        lock.unlock();
-        work.work(work.argument);
-        lock.lock();
-    }
+    LoopMailboxRun(&mailbox);
 }
 
 bool term_view_button_enabled(ViewButton button) {
@@ -367,7 +304,7 @@ void term_view_note(const char* text) {
 void term_view_silence() { silenced = true; }
 
 void term_view_end() {
-    loopThreadSet = false;
+    LoopMailboxClose(&mailbox);
     if (silenced) return;
     if (terminalMode) {
         // The last frame stays on the screen, also when the window was hidden at the end.
@@ -380,7 +317,7 @@ void term_view_end() {
 // ---- view.h ------------------------------------------------------------------------------
 
 void view_show_text(View* view, ViewText field, const char* text) {
-    RunOnLoopThread([view, field, text] {
+    LoopMailboxChange(&mailbox, [view, field, text] {
         char* shown = view->texts[static_cast<int>(field)];
         if (std::strncmp(shown, text, kTermTextCapacity) != 0) {
             std::snprintf(shown, kTermTextCapacity, "%s", text);
@@ -390,7 +327,7 @@ void view_show_text(View* view, ViewText field, const char* text) {
 }
 
 void view_enable_button(View* view, ViewButton button, bool enabled) {
-    RunOnLoopThread([view, button, enabled] {
+    LoopMailboxChange(&mailbox, [view, button, enabled] {
         if (view->buttons[static_cast<int>(button)] != enabled) {
             view->buttons[static_cast<int>(button)] = enabled;
             Changed(Part::Button);
@@ -399,11 +336,11 @@ void view_enable_button(View* view, ViewButton button, bool enabled) {
 }
 
 void view_show_progress(View*, uint32_t done, uint32_t total, bool) {
-    RunOnLoopThread([done, total] { ChangeBar(done, total); });
+    LoopMailboxChange(&mailbox, [done, total] { ChangeBar(done, total); });
 }
 
 void view_enable_progress(View* view, bool enabled) {
-    RunOnLoopThread([view, enabled] {
+    LoopMailboxChange(&mailbox, [view, enabled] {
         if (view->barEnabled != enabled) {
             view->barEnabled = enabled;
             Changed(Part::Bar);
@@ -412,14 +349,14 @@ void view_enable_progress(View* view, bool enabled) {
 }
 
 void view_show_window(View* view, bool show) {
-    RunOnLoopThread([view, show] {
+    LoopMailboxChange(&mailbox, [view, show] {
         view->shown = show;
         Changed(Part::Window);
     });
 }
 
 void view_show_error(View*, ViewError error) {
-    RunOnLoopThread([error] {
+    LoopMailboxChange(&mailbox, [error] {
         switch (error) {
         case ViewError::UpdateNotStarted:
             term_view_note(StatusTextFor(StatusText::UpdateNotStarted));
@@ -429,11 +366,7 @@ void view_show_error(View*, ViewError error) {
 }
 
 void view_run_on_loop(View*, void (*work)(void*), void* argument) {
-    std::unique_lock<std::mutex> lock(queueMutex);
-    // Slots free up as the loop runs them; the loop never waits for a poster.
-    queueDone.wait(lock, [] { return postedLength < kQueueSlots; });
-    posted[postedLength++] = PostedWork{work, argument};
-    term_view_wake();
+    LoopMailboxPost(&mailbox, work, argument);
 }
 
 // The terminal shows the run in the dialog's words: the status line and the bar say it.
