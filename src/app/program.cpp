@@ -56,9 +56,8 @@ void PrintError(const ProgramState* run, const ProgramFace& face, const char* te
 }
 
 void Tell(const ProgramState* run, const ProgramFace& face, ProgramMessage kind, const char* text) {
-    if (Shows(run, face)) {
-        face.show(face.context, kind, text);
-    } else if (kind == ProgramMessage::Answer) {
+    if (Shows(run, face) && face.show(face.context, kind, text)) return;
+    if (kind == ProgramMessage::Answer) {
         face.print(face.context, ProgramStream::Out, text);
     } else {
         PrintError(run, face, text);

@@ -43,9 +43,9 @@ struct ProgramFace {
     void* context;
     // Writes `text` as it stands on standard output or standard error.
     void (*print)(void* context, ProgramStream stream, const char* text);
-    // Shows `text` to the person at the screen; null when the face has no messages of its
-    // own, which are then printed. Never called for a run nobody watches.
-    void (*show)(void* context, ProgramMessage kind, const char* text);
+    // Shows `text` to the person at the screen; false when it is printed as well (or only).
+    // Null when the face has no messages of its own. Never called for a run nobody watches.
+    bool (*show)(void* context, ProgramMessage kind, const char* text);
 };
 
 struct ProgramState {

@@ -482,9 +482,10 @@ void RecordPrint(void* context, ProgramStream, const char* text) {
     static_cast<FaceRecord*>(context)->text += text;
 }
 
-void RecordShow(void* context, ProgramMessage, const char* text) {
+bool RecordShow(void* context, ProgramMessage, const char* text) {
     static_cast<FaceRecord*>(context)->shown++;
     static_cast<FaceRecord*>(context)->text += text;
+    return true;
 }
 
 struct WatchCase {

@@ -219,7 +219,7 @@ void OnActivate(GtkApplication* application, gpointer data) {
     AfterAppCall(run);
 }
 
-// Answers and the JSON object are printed; a refusal is printed too, and shown in the window
+// Answers, the JSON object and refusals are printed; a refusal is shown in the window as well
 // when the run has one: started from a menu, nobody reads standard error.
 void Print(void*, ProgramStream stream, const char* text) {
     FILE* file = stream == ProgramStream::Out ? stdout : stderr;
@@ -227,20 +227,13 @@ void Print(void*, ProgramStream stream, const char* text) {
     std::fflush(file);
 }
 
-void Show(void* context, ProgramMessage kind, const char* text) {
+bool Show(void* context, ProgramMessage kind, const char* text) {
     GtkRun* run = static_cast<GtkRun*>(context);
-    if (kind == ProgramMessage::Answer) {
-        Print(run, ProgramStream::Out, text);
-        return;
-    }
-    // A usage error's text is named already.
-    const size_t nameLength = sizeof kProgramName - 1;
-    const bool named = std::strncmp(text, kProgramName, nameLength) == 0 && text[nameLength] == ':';
-    std::fprintf(stderr, "%s%s%s\n", named ? "" : kProgramName, named ? "" : ": ", text);
     if (kind == ProgramMessage::Refusal && run->windowWanted) {
         std::snprintf(run->refusalText, sizeof run->refusalText, "%s", text);
         run->refusal = run->refusalText;
     }
+    return false;
 }
 
 }  // namespace

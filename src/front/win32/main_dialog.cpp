@@ -66,7 +66,7 @@ void Print(void*, ProgramStream stream, const char* text) {
 }
 
 // A run somebody watches gets its answers and refusals in a box captioned as the dialog.
-void Show(void*, ProgramMessage kind, const char* text) {
+bool Show(void*, ProgramMessage kind, const char* text) {
     switch (kind) {
     case ProgramMessage::Answer:
         MessageBoxA(nullptr, text, kDialogCaption, MB_OK | MB_ICONINFORMATION);
@@ -78,6 +78,7 @@ void Show(void*, ProgramMessage kind, const char* text) {
         MessageBoxA(nullptr, text, kRefusalCaption, MB_OK | MB_ICONSTOP);
         break;
     }
+    return true;
 }
 
 const ProgramFace kFace = {nullptr, Print, Show};
