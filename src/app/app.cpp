@@ -27,6 +27,13 @@ void ReleaseWorker(AppState* app) {
     }
 }
 
+void ReleaseLooker(AppState* app) {
+    if (app->looker != nullptr) {
+        plat_thread_close(app->looker);
+        app->looker = nullptr;
+    }
+}
+
 // The run is over. Every way here has seen the worker end first (close and Exit wait for
 // it), so its outcome is final: it gives the exit code.
 void Finish(AppState* app) {
@@ -53,10 +60,39 @@ void Quit(AppState* app, int exitCode) {
     view_show_window(app->view, false);
 }
 
-// Before and after the first query: the run as data, with the sensor as far as it is known.
+// What Update would do, as the window's first look finds it.
+RunVerdict LookedVerdict(const AppState* app) {
+    const SensorInfo& sensor = app->sensor;
+    if (sensor.kind == kSensorNone) {
+        return sensor.productId == kProductBootLoader ? RunVerdict::FamilyUnknown
+                                                      : RunVerdict::NoSensor;
+    }
+    if (app->image.origin != ImageOriginKind::Carried && app->image.origin != ImageOriginKind::File) {
+        return RunVerdict::NoImage;
+    }
+    if (sensor.productId == kProductBootLoader) return RunVerdict::InBootLoader;
+    switch (VerdictFor(sensor)) {
+    case Verdict::UpToDate:
+        return RunVerdict::UpToDate;
+    case Verdict::DoesNotFit:
+        return RunVerdict::DoesNotFit;
+    default:
+        return RunVerdict::UpdateAvailable;
+    }
+}
+
+// Before and after the first query: the run as data, with the sensor as far as it is known
+// and, once a window's look has found it, what Update would do.
 void ShowRunStage(AppState* app, RunStage stage) {
-    const RunState state = {stage, 0, 0, 0, kProgressStartMaximum, RunEnd::NotRun,
-                            AsRunSensor(app->sensor)};
+    RunState state = {stage, 0, 0, 0, kProgressStartMaximum, RunEnd::NotRun,
+                      AsRunSensor(app->sensor), RunVerdict::Unknown, 0};
+    if (stage == RunStage::Ready && app->settings.looksFirst) {
+        state.verdict = LookedVerdict(app);
+        if (state.verdict != RunVerdict::NoSensor && state.verdict != RunVerdict::FamilyUnknown &&
+            state.verdict != RunVerdict::NoImage) {
+            state.estimateMs = EstimateUpdateMs(ImageByteCount(app->image.image));
+        }
+    }
     view_show_state(app->view, state);
 }
 
@@ -137,9 +173,7 @@ void PressUpdate(AppState* app) {
 }
 
 // The first tick of an interactive run: once per run; a sensor attached later is not seen.
-void ShowSensor(AppState* app) {
-    app->ticking = false;
-    QuerySensorOnce(app);
+void ShowQueriedSensor(AppState* app) {
     if (EndOnFamilyRefusal(app)) return;
     ShowRunStage(app, RunStage::Ready);
     if (app->sensor.kind != kSensorNone) {
@@ -152,6 +186,43 @@ void ShowSensor(AppState* app) {
         // The Update button stays enabled: the worker will report the missing sensor.
         view_show_text(app->view, ViewText::CurrentVersion, kUnknownVersion);
     }
+}
+
+// On the loop, once the window's first look has ended: a close that came meanwhile ends the
+// run now, otherwise the window shows what was found.
+void LookEnded(void* parameter) {
+    AppState* app = static_cast<AppState*>(parameter);
+    if (!app->looking) return;
+    app->looking = false;
+    ReleaseLooker(app);
+    if (app->finished) return;
+    if (app->exitRequested) {
+        Finish(app);
+        return;
+    }
+    ShowQueriedSensor(app);
+}
+
+// The first look's thread: the sensor as the first tick queries it, and the image Update
+// would write, read as the worker will read it. Nothing is sent that changes the sensor.
+unsigned RunFirstLook(void* parameter) {
+    AppState* app = static_cast<AppState*>(parameter);
+    QuerySensorOnce(app);
+    if (app->sensor.kind != kSensorNone) ChooseImage(app->sensor.kind, app->settings.firmware, &app->image);
+    view_run_on_loop(app->view, LookEnded, app);
+    return 0;
+}
+
+void ShowSensor(AppState* app) {
+    app->ticking = false;
+    if (app->settings.looksFirst) {
+        app->looking = true;
+        app->looker = plat_thread_start(RunFirstLook, app);
+        if (app->looker != nullptr) return;
+        app->looking = false;
+    }
+    QuerySensorOnce(app);
+    ShowQueriedSensor(app);
 }
 
 // A tick of an unattended run without a worker: starts it, or ends a run that cannot.
@@ -180,6 +251,9 @@ void AppStart(AppState* app, View* view, const LaunchOptions& options, const App
     app->options = options;
     app->settings = settings;
     app->worker = nullptr;
+    app->looker = nullptr;
+    app->looking = false;
+    app->image.origin = ImageOriginKind::NotCarried;
     app->workerRunning = false;
     app->workerEnded = false;
     app->sensor = SensorInfo{kSensorNone, kValueNotRead, kValueNotRead, kValueNotRead, 0};
@@ -197,7 +271,7 @@ void AppStart(AppState* app, View* view, const LaunchOptions& options, const App
 }
 
 void AppTick(AppState* app) {
-    if (app->finished || !app->ticking || WorkerRunning(app)) return;
+    if (app->finished || !app->ticking || WorkerRunning(app) || app->looking) return;
     if (Interactive(app)) {
         ShowSensor(app);
         return;
@@ -210,7 +284,14 @@ bool AppWantsTicks(const AppState* app) { return app->ticking; }
 void AppPress(AppState* app, AppButton button) {
     if (app->finished) return;
     if (button == AppButton::Update) {
-        PressUpdate(app);
+        // Nothing is written before the first look has said what there is to write.
+        if (!app->looking) PressUpdate(app);
+        return;
+    }
+    // A look only reads: Exit takes the window away now and the run ends with the look.
+    if (app->looking) {
+        app->exitRequested = true;
+        view_show_window(app->view, false);
         return;
     }
     // While a worker runs its result is not final yet and the sensor may be mid-write, so
@@ -228,6 +309,10 @@ bool AppClose(AppState* app) {
     // Ending now would leave the sensor half written; the update goes on and the program
     // can end once the worker has ended.
     if (WorkerRunning(app)) return true;
+    if (app->looking) {
+        AppPress(app, AppButton::Exit);
+        return false;
+    }
     if (!app->finished) Finish(app);
     return false;
 }
@@ -246,7 +331,18 @@ bool AppFinished(const AppState* app, int* exitCode) {
 bool AppUpdating(const AppState* app) { return WorkerRunning(app); }
 
 bool AppNeedsFamily(const AppState* app) {
-    return !WorkerRunning(app) && app->request.outcome.end == UpdateEnd::FamilyUnknown;
+    if (WorkerRunning(app) || app->looking) return false;
+    if (app->request.outcome.end == UpdateEnd::FamilyUnknown) return true;
+    return app->settings.looksFirst && app->sensorQueried && !app->workerEnded &&
+           LookedVerdict(app) == RunVerdict::FamilyUnknown;
+}
+
+uint32_t EstimateUpdateMs(uint32_t imageBytes) {
+    // The protocol's fixed waits (the switch, the boot loader's arrival, the erase, the
+    // return to normal mode) and, per 128-byte block, its write and its check.
+    constexpr uint32_t kFixedWaitsMs = 7000;
+    constexpr uint32_t kPerBlockMs = 10;
+    return kFixedWaitsMs + imageBytes / 128 * kPerBlockMs;
 }
 
 bool AppChooseFamily(AppState* app, uint16_t family, char* refusal, size_t capacity) {

@@ -27,6 +27,10 @@ struct AppSettings {
     const char* familyUnknownText;   // status line for a boot loader of unknown family; null:
                                      // the no-connection text
     bool unattended;                 // nobody watches: nothing is shown that waits for a click
+    // The window looks at the sensor and its image on a thread of its own, so that it
+    // answers at once, and the Ready state carries the verdict, the version Update would
+    // write and how long that takes.
+    bool looksFirst;
 };
 
 // One run's state: a plain struct defined here, owned by the front end (its fields are the
@@ -37,6 +41,8 @@ struct AppState {
     LaunchOptions options;  // launchMode 5 and up is interactive
     AppSettings settings;
     PlatThread* worker;     // the update worker's thread; null when none is held
+    PlatThread* looker;     // the first look's thread (looksFirst); null when none is held
+    bool looking;           // from the look's start until its end has reached the loop
     bool workerRunning;     // from its start until its end has reached the loop
     bool workerEnded;       // a worker ran to its end: `request.outcome` is final
     SensorInfo sensor;      // the sensor query's result
@@ -49,6 +55,7 @@ struct AppState {
     char familyRefusal[kRefusalCapacity];
     // Written before each worker starts; only one worker runs at a time.
     UpdateRequest request;
+    ImageChoice image;      // the first look's choice of image (looksFirst)
 };
 
 // Texts of the window.
@@ -78,8 +85,11 @@ bool AppFinished(const AppState* app, int* exitCode);
 // True while the update worker runs (the sensor may be being written).
 bool AppUpdating(const AppState* app);
 
+// About how long an update that writes `imageBytes` takes, waits included.
+uint32_t EstimateUpdateMs(uint32_t imageBytes);
+
 // The family question: true when the last update ended because a sensor in its boot loader
-// has no known family. AppChooseFamily answers it as --family N would (refused the same way,
+// has no known family, or a window's first look found one. AppChooseFamily answers it as --family N would (refused the same way,
 // with `refusal` set) and, when accepted, starts the update again.
 bool AppNeedsFamily(const AppState* app);
 bool AppChooseFamily(AppState* app, uint16_t family, char* refusal, size_t capacity);

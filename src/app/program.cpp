@@ -224,8 +224,10 @@ int ProgramStart(ProgramState* run, const ProgramFace& face) {
 }
 
 AppSettings ProgramAppSettings(ProgramState* run) {
+    // The window tells what Update would do before it is tapped.
     return AppSettings{&run->firmware, run->options.update, run->options.family,
-                       run->familyUnknownText, run->unattended};
+                       run->familyUnknownText, run->unattended,
+                       run->edition.flag == kEditionGtk};
 }
 
 int ProgramRefuse(ProgramState* run, const ProgramFace& face, int status, const char* reason) {

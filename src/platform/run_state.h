@@ -38,6 +38,19 @@ struct RunSensor {
     uint16_t version;    // 0xFFFF when not read
 };
 
+// What a look at the sensor and its image found before anything is sent, for a window that
+// says what Update would do before it is tapped.
+enum class RunVerdict : uint8_t {
+    Unknown,          // not looked, or an update has run since
+    NoSensor,
+    UpdateAvailable,
+    UpToDate,
+    DoesNotFit,       // the version policy refuses this sensor
+    NoImage,          // no firmware image for its family on this machine
+    InBootLoader,     // waiting in its boot loader; the record tells its family
+    FamilyUnknown,    // waiting in its boot loader; nothing tells its family
+};
+
 struct RunState {
     RunStage stage;
     uint32_t attempt;       // the write-and-verify run under way, from 1; 0 before the first
@@ -46,4 +59,6 @@ struct RunState {
     uint32_t total;
     RunEnd end;             // NotRun until the stage is Ended
     RunSensor sensor;
+    RunVerdict verdict;     // at the Ready stage of a window that looks first; else Unknown
+    uint32_t estimateMs;    // how long an update of this sensor takes, about; 0: not known
 };

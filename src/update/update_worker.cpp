@@ -316,7 +316,7 @@ unsigned UpdateWorker(void* parameter) {
     ViewBar& bar = request->bar;
     bar.view = view;
     bar.state = RunState{RunStage::Ready, 0, kMaxAttempts, bar.done, bar.total, RunEnd::NotRun,
-                         AsRunSensor(request->sensor)};
+                         AsRunSensor(request->sensor), RunVerdict::Unknown, 0};
     RunUpdate(request, &outcome);
     outcome.elapsedMs = plat_tick_count() - start;
     RecordHistory(outcome);

@@ -28,10 +28,10 @@ SimScenario Scenario(const char* name) {
 class Program : public ::testing::Test {
 protected:
     AppState state;
-    AppSettings settings = {nullptr, false, kSensorNone, nullptr, false};
+    AppSettings settings = {nullptr, false, kSensorNone, nullptr, false, false};
     void SetUp() override {
         recording_view_reset();
-        settings = AppSettings{nullptr, false, kSensorNone, nullptr, false};
+        settings = AppSettings{nullptr, false, kSensorNone, nullptr, false, false};
     }
     void TearDown() override { recording_view_join_threads(); }
 

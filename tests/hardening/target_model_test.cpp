@@ -287,7 +287,7 @@ int RunProgram(Model* m, bool withEvents, UpdateOutcome* outcome) {
     recording_view_reset();
     LaunchOptions options;
     ResetLaunchOptions(&options);
-    const AppSettings settings{nullptr, true, kSensorNone, "family unknown", true};
+    const AppSettings settings{nullptr, true, kSensorNone, "family unknown", true, false};
     static AppState app;
     AppStart(&app, kModelView, options, settings);
     AppTick(&app);
