@@ -34,32 +34,6 @@ void ReleaseLooker(AppState* app) {
     }
 }
 
-// The run is over. Every way here has seen the worker end first (close and Exit wait for
-// it), so its outcome is final: it gives the exit code.
-void Finish(AppState* app) {
-    app->ticking = false;
-    ReleaseWorker(app);
-    int exitCode = kExitNoWorker;
-    if (app->workerEnded) {
-        // --update tells how the update ended; the slash options and the window tell 0
-        // when no sensor was found, 2 otherwise.
-        exitCode = app->settings.updateExitStatus ? UpdateExitStatusFor(app->request.outcome)
-                                                  : UpdateWorkerExitCode(app->request.outcome);
-    } else if (app->settings.updateExitStatus) {
-        exitCode = kExitUpdateFailed;  // the worker could not even start
-    }
-    app->finished = true;
-    app->exitCode = exitCode;
-    view_show_window(app->view, false);
-}
-
-// Ends the run without a worker, with `exitCode`; the tick is left as it is.
-void Quit(AppState* app, int exitCode) {
-    app->finished = true;
-    app->exitCode = exitCode;
-    view_show_window(app->view, false);
-}
-
 // What Update would do, as the window's first look finds it.
 RunVerdict LookedVerdict(const AppState* app) {
     const SensorInfo& sensor = app->sensor;
@@ -79,6 +53,38 @@ RunVerdict LookedVerdict(const AppState* app) {
     default:
         return RunVerdict::UpdateAvailable;
     }
+}
+
+// The run is over. Every way here has seen the worker end first (close and Exit wait for
+// it), so its outcome is final: it gives the exit code.
+void Finish(AppState* app) {
+    app->ticking = false;
+    ReleaseWorker(app);
+    int exitCode = kExitNoWorker;
+    if (app->workerEnded) {
+        // --update tells how the update ended; the slash options and the window tell 0
+        // when no sensor was found, 2 otherwise.
+        exitCode = app->settings.updateExitStatus ? UpdateExitStatusFor(app->request.outcome)
+                                                  : UpdateWorkerExitCode(app->request.outcome);
+    } else if (app->settings.updateExitStatus) {
+        exitCode = kExitUpdateFailed;  // the worker could not even start
+    } else if (app->settings.looksFirst && app->sensorQueried &&
+               LookedVerdict(app) == RunVerdict::NoSensor) {
+        // A window offers no Update without a sensor: its run ends as one that found none.
+        UpdateOutcome none = {};
+        none.end = UpdateEnd::NoSensor;
+        exitCode = UpdateWorkerExitCode(none);
+    }
+    app->finished = true;
+    app->exitCode = exitCode;
+    view_show_window(app->view, false);
+}
+
+// Ends the run without a worker, with `exitCode`; the tick is left as it is.
+void Quit(AppState* app, int exitCode) {
+    app->finished = true;
+    app->exitCode = exitCode;
+    view_show_window(app->view, false);
 }
 
 // Before and after the first query: the run as data, with the sensor as far as it is known
@@ -337,12 +343,50 @@ bool AppNeedsFamily(const AppState* app) {
            LookedVerdict(app) == RunVerdict::FamilyUnknown;
 }
 
+namespace {
+
+// The share of an update's time each stage takes, the write taking what the estimate leaves.
+struct StageShare {
+    RunStage stage;
+    uint32_t ms;
+};
+constexpr StageShare kStageShares[] = {
+    {RunStage::Switching, 3500}, {RunStage::Erasing, 2000}, {RunStage::Writing, 0},
+    {RunStage::Marking, 300},    {RunStage::Verifying, 700}, {RunStage::Returning, 2000},
+};
+// The protocol's fixed waits (the switch, the boot loader's arrival, the erase, the return
+// to normal mode), as the shares above split them, and each 128-byte block's write.
+constexpr uint32_t kFixedWaitsMs = 8500;
+constexpr uint32_t kPerBlockMs = 20;
+
+}  // namespace
+
 uint32_t EstimateUpdateMs(uint32_t imageBytes) {
-    // The protocol's fixed waits (the switch, the boot loader's arrival, the erase, the
-    // return to normal mode) and, per 128-byte block, its write and its check.
-    constexpr uint32_t kFixedWaitsMs = 7000;
-    constexpr uint32_t kPerBlockMs = 10;
     return kFixedWaitsMs + imageBytes / 128 * kPerBlockMs;
+}
+
+uint32_t RunBarPermille(const RunState& state, uint32_t msInStage, uint32_t estimateMs) {
+    if (state.stage == RunStage::Ended && state.end == RunEnd::Updated) return 1000;
+    const uint32_t writingMs = estimateMs > kFixedWaitsMs ? estimateMs - kFixedWaitsMs : 1000;
+    const uint64_t totalMs = kFixedWaitsMs + writingMs;
+    uint64_t before = 0;
+    for (const StageShare& share : kStageShares) {
+        const uint64_t shareMs = share.stage == RunStage::Writing ? writingMs : share.ms;
+        if (share.stage != state.stage) {
+            before += shareMs;
+            continue;
+        }
+        uint64_t within = 0;
+        if (share.stage == RunStage::Writing) {
+            // The bar's steps are the write's blocks, then the check's: half of them write.
+            const uint64_t half = state.total / 2;
+            within = half > 0 ? shareMs * (state.done < half ? state.done : half) / half : 0;
+        } else {
+            within = msInStage < shareMs * 9 / 10 ? msInStage : shareMs * 9 / 10;
+        }
+        return static_cast<uint32_t>((before + within) * 1000 / totalMs);
+    }
+    return 0;  // not updating: identifying, ready, or an end other than success
 }
 
 bool AppChooseFamily(AppState* app, uint16_t family, char* refusal, size_t capacity) {

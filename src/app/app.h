@@ -87,6 +87,10 @@ bool AppUpdating(const AppState* app);
 
 // About how long an update that writes `imageBytes` takes, waits included.
 uint32_t EstimateUpdateMs(uint32_t imageBytes);
+// Where a bar that moves with time stands, in thousandths, `msInStage` into the state's
+// stage of an update estimated at `estimateMs`: each stage has its share of the estimate,
+// the write moves with its blocks, and a wait never claims the next stage's share.
+uint32_t RunBarPermille(const RunState& state, uint32_t msInStage, uint32_t estimateMs);
 
 // The family question: true when the last update ended because a sensor in its boot loader
 // has no known family, or a window's first look found one. AppChooseFamily answers it as --family N would (refused the same way,

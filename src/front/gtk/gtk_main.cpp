@@ -5,8 +5,9 @@
 #include <unistd.h>
 
 #include <glib-unix.h>
-#include <gtk/gtk.h>
+#include <adwaita.h>
 
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,7 @@
 
 #include "app/app.h"
 #include "app/program.h"
+#include "front/gtk/gtk_text.h"
 #include "front/gtk/gtk_view.h"
 #include "platform/system.h"
 #include "sensor/diag_log.h"
@@ -26,17 +28,17 @@ const char kApplicationId[] = "org.zorflash.ZorflashGtk";
 // themes, the session bus) into a process that may write the sensor. The package's udev
 // rule gives the seat's user the sensor, so the window never needs root.
 const char kRootRefusedText[] =
-    "zorflash-gtk: the window does not run as root. On a machine with the zorflash package "
-    "installed, its udev rule (/usr/lib/udev/rules.d/70-zorflash.rules) lets the user at the "
-    "seat update the sensor, so the window never needs root; as root, use zorflash --update.";
+    "zorflash-gtk: the window does not run as root. The zorflash package lets the user at the "
+    "tablet update the pen sensor, so start the window as that user; as root, use "
+    "zorflash --update.";
 const char kCloseRefusedText[] =
-    "The sensor is being written: the window cannot close until the update has ended.";
+    N_("The sensor is being written: the window cannot close until the update has ended.");
 struct GtkRun {
     View view;
     AppState app;
     ProgramState* program;
     uint32_t tickSource;
-    uint32_t ageSource;
+    uint32_t refreshSource;
     int exitCode;
     bool finished;
     bool windowWanted;       // the run has a window (not --info)
@@ -47,41 +49,21 @@ struct GtkRun {
 // ---- What the platform notices ----------------------------------------------------------
 
 // The platform's notice that a sensor's node may not be opened is written as its diagnostic
-// line, and the window shows that line too: started from a menu, nobody reads standard error.
-// Notices come on whichever thread met them (the worker's too), so the line is kept here and
-// shown from the loop.
-struct PermissionShelf {
-    View* view;
-    GMutex mutex;
-    char permission[kDiagLineCapacity];  // the line to show; "" once shown
-};
-
-gboolean ShowPermissionLine(gpointer data) {
-    PermissionShelf* shelf = static_cast<PermissionShelf*>(data);
-    g_mutex_lock(&shelf->mutex);
-    if (shelf->view->window != nullptr && shelf->permission[0] != '\0') {
-        gtk_view_show_permission(shelf->view, shelf->permission);
-    }
-    shelf->permission[0] = '\0';
-    g_mutex_unlock(&shelf->mutex);
-    return G_SOURCE_REMOVE;
-}
-
+// line, and the window tells it too: started from a menu, nobody reads standard error.
+// Notices come on whichever thread met them; the view carries them to its loop.
 void OnNotice(const PlatNotice& notice, const char* message, void* context) {
-    if (notice.kind != PlatNoticeKind::NoPermission) return;
-    PermissionShelf* shelf = static_cast<PermissionShelf*>(context);
-    g_mutex_lock(&shelf->mutex);
-    std::snprintf(shelf->permission, sizeof shelf->permission, "%s", message);
-    g_mutex_unlock(&shelf->mutex);
-    g_idle_add(ShowPermissionLine, shelf);
+    if (notice.kind == PlatNoticeKind::NoPermission) {
+        gtk_view_show_permission(static_cast<View*>(context), message);
+    }
 }
 
-void StartNotices(DiagnosticLog* log, PermissionShelf* shelf, View* view) {
-    shelf->view = view;
-    shelf->permission[0] = '\0';
-    g_mutex_init(&shelf->mutex);
-    *log = DiagnosticLog{OnNotice, shelf};
-    StartDiagnosticLog(log);
+// The window speaks the user's language where a translation is installed; a build that is
+// not installed names its own folder of translations.
+void StartTranslations() {
+    std::setlocale(LC_ALL, "");
+    const char* folder = std::getenv("ZORFLASH_LOCALE_DIR");
+    bindtextdomain(kTextDomain, folder != nullptr && folder[0] == '/' ? folder : ZORFLASH_LOCALE_DIR);
+    bind_textdomain_codeset(kTextDomain, "UTF-8");
 }
 
 // ---- The loop's side of the app ----------------------------------------------------------
@@ -89,13 +71,12 @@ void StartNotices(DiagnosticLog* log, PermissionShelf* shelf, View* view) {
 gboolean OnTick(gpointer data);
 
 void EndRun(GtkRun* run, int exitCode) {
-    gtk_view_inhibit(&run->view, false);
     run->finished = true;
     run->exitCode = exitCode;
     if (run->tickSource != 0) g_source_remove(run->tickSource);
-    if (run->ageSource != 0) g_source_remove(run->ageSource);
+    if (run->refreshSource != 0) g_source_remove(run->refreshSource);
     run->tickSource = 0;
-    run->ageSource = 0;
+    run->refreshSource = 0;
     gtk_view_close(&run->view);
     GtkWidget* window = run->view.window;
     // From here on a late view call finds no window and shows nothing.
@@ -113,9 +94,7 @@ void AfterAppCall(GtkRun* run) {
         EndRun(run, exitCode);
         return;
     }
-    gtk_view_show_family_choice(&run->view, AppNeedsFamily(&run->app) && !AppUpdating(&run->app));
-    // The session is asked to wait, with the window's reason, while the sensor is written.
-    gtk_view_inhibit(&run->view, AppUpdating(&run->app));
+    gtk_view_follow(&run->view, AppUpdating(&run->app), AppNeedsFamily(&run->app));
     if (AppWantsTicks(&run->app) && run->tickSource == 0) {
         run->tickSource = g_timeout_add(kAppTickMs, OnTick, run);
     }
@@ -133,15 +112,74 @@ gboolean OnTick(gpointer data) {
 // After work the app handed to the loop (the worker's end).
 void AfterLoopWork(void* owner) { AfterAppCall(static_cast<GtkRun*>(owner)); }
 
-// Once a second: the status line's age.
-gboolean OnSecond(gpointer data) {
-    gtk_view_refresh_status_age(&static_cast<GtkRun*>(data)->view);
+// What moves with time alone while the sensor is written: the bar between its steps.
+gboolean OnRefresh(gpointer data) {
+    gtk_view_refresh(&static_cast<GtkRun*>(data)->view);
     return G_SOURCE_CONTINUE;
 }
 
-void OnUpdate(GtkButton*, gpointer data) {
+void ChooseFamily(GtkRun* run, uint16_t family);
+
+// The model of a sensor that nothing tells is chosen deliberately: a question with a
+// warning, both models as options, and the write enabled only once one is picked.
+void OnModelPicked(GtkCheckButton* option, gpointer data) {
+    if (!gtk_check_button_get_active(option)) return;
+    AdwMessageDialog* dialog = ADW_MESSAGE_DIALOG(data);
+    g_object_set_data(G_OBJECT(dialog), "family", g_object_get_data(G_OBJECT(option), "family"));
+    adw_message_dialog_set_response_enabled(dialog, "write", TRUE);
+}
+
+void OnModelAnswer(AdwMessageDialog* dialog, const char* response, gpointer data) {
+    if (std::strcmp(response, "write") != 0) return;
+    const uintptr_t family = reinterpret_cast<uintptr_t>(g_object_get_data(G_OBJECT(dialog), "family"));
+    ChooseFamily(static_cast<GtkRun*>(data), static_cast<uint16_t>(family - 1));
+}
+
+void AskModel(GtkRun* run) {
+    GtkWidget* dialog = adw_message_dialog_new(
+        GTK_WINDOW(run->view.window), _("Which pen sensor does this tablet have?"),
+        _("Choosing the wrong model writes the wrong firmware and leaves the pen unusable. Find "
+          "the tablet's model name on its label or in its documentation and look up its pen "
+          "sensor: before the interrupted update it showed up as USB product 0090 (model 0) "
+          "or 00E6 (model 1)."));
+    adw_message_dialog_add_response(ADW_MESSAGE_DIALOG(dialog), "cancel", _("Cancel"));
+    adw_message_dialog_add_response(ADW_MESSAGE_DIALOG(dialog), "write", _("Write Firmware"));
+    adw_message_dialog_set_response_appearance(ADW_MESSAGE_DIALOG(dialog), "write",
+                                               ADW_RESPONSE_DESTRUCTIVE);
+    adw_message_dialog_set_response_enabled(ADW_MESSAGE_DIALOG(dialog), "write", FALSE);
+    adw_message_dialog_set_default_response(ADW_MESSAGE_DIALOG(dialog), "cancel");
+    adw_message_dialog_set_close_response(ADW_MESSAGE_DIALOG(dialog), "cancel");
+    GtkWidget* options = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
+    const char* const labels[2] = {_("Model 0 (USB product 0090)"), _("Model 1 (USB product 00E6)")};
+    GtkWidget* first = nullptr;
+    for (uintptr_t family = 0; family < 2; ++family) {
+        GtkWidget* option = gtk_check_button_new_with_label(labels[family]);
+        if (first != nullptr) gtk_check_button_set_group(GTK_CHECK_BUTTON(option), GTK_CHECK_BUTTON(first));
+        first = first != nullptr ? first : option;
+        g_object_set_data(G_OBJECT(option), "family", reinterpret_cast<gpointer>(family + 1));
+        g_signal_connect(option, "toggled", G_CALLBACK(OnModelPicked), dialog);
+        gtk_box_append(GTK_BOX(options), option);
+    }
+    adw_message_dialog_set_extra_child(ADW_MESSAGE_DIALOG(dialog), options);
+    g_signal_connect(dialog, "response", G_CALLBACK(OnModelAnswer), run);
+    gtk_window_present(GTK_WINDOW(dialog));
+}
+
+void OnAction(GtkButton*, gpointer data) {
     GtkRun* run = static_cast<GtkRun*>(data);
-    AppPress(&run->app, AppButton::Update);
+    switch (gtk_view_action(&run->view)) {
+    case GtkAction::Update:
+    case GtkAction::Retry:
+    case GtkAction::Recover:
+        // A retry and a recovery are an update of the sensor as it is now.
+        AppPress(&run->app, AppButton::Update);
+        break;
+    case GtkAction::ChooseModel:
+        AskModel(run);
+        break;
+    case GtkAction::None:
+        break;
+    }
     AfterAppCall(run);
 }
 
@@ -155,13 +193,10 @@ void ChooseFamily(GtkRun* run, uint16_t family) {
     char refusal[512];
     refusal[0] = '\0';
     if (!AppChooseFamily(&run->app, family, refusal, sizeof refusal)) {
-        gtk_view_show_note(&run->view, refusal);
+        gtk_view_show_refusal(&run->view, refusal);
     }
     AfterAppCall(run);
 }
-
-void OnFamily0(GtkButton*, gpointer data) { ChooseFamily(static_cast<GtkRun*>(data), kSensorFamily0); }
-void OnFamily1(GtkButton*, gpointer data) { ChooseFamily(static_cast<GtkRun*>(data), kSensorFamily1); }
 
 // The title bar's close, Alt-F4 or the session: refused while the sensor is being written,
 // as the Windows dialog refuses it. The window is only ever taken down by EndRun.
@@ -169,7 +204,7 @@ gboolean OnCloseRequest(GtkWindow*, gpointer data) {
     GtkRun* run = static_cast<GtkRun*>(data);
     if (run->finished) return FALSE;
     if (AppClose(&run->app)) {
-        gtk_view_show_note(&run->view, kCloseRefusedText);
+        gtk_view_show_refusal(&run->view, _(kCloseRefusedText));
         return TRUE;
     }
     AfterAppCall(run);
@@ -182,24 +217,20 @@ gboolean OnCloseRequest(GtkWindow*, gpointer data) {
 gboolean OnSignal(gpointer data) {
     GtkRun* run = static_cast<GtkRun*>(data);
     if (run->finished) return G_SOURCE_CONTINUE;
-    if (AppCloseWhenDone(&run->app)) gtk_view_show_note(&run->view, kCloseRefusedText);
+    if (AppCloseWhenDone(&run->app)) gtk_view_show_refusal(&run->view, _(kCloseRefusedText));
     AfterAppCall(run);
     return G_SOURCE_CONTINUE;
 }
 
-void OnActivate(GtkApplication* application, gpointer data) {
+void OnActivate(AdwApplication* application, gpointer data) {
     GtkRun* run = static_cast<GtkRun*>(data);
     if (run->view.window != nullptr || run->finished) return;
     View* view = &run->view;
-    gtk_view_build(view, application, kDialogCaption);
+    gtk_view_build(view, application);
     view->afterLoopWork = AfterLoopWork;
     view->owner = run;
-    g_signal_connect(view->buttons[static_cast<int>(ViewButton::Update)], "clicked",
-                     G_CALLBACK(OnUpdate), run);
-    g_signal_connect(view->buttons[static_cast<int>(ViewButton::Exit)], "clicked",
-                     G_CALLBACK(OnExit), run);
-    g_signal_connect(view->familyButtons[0], "clicked", G_CALLBACK(OnFamily0), run);
-    g_signal_connect(view->familyButtons[1], "clicked", G_CALLBACK(OnFamily1), run);
+    g_signal_connect(view->actionButton, "clicked", G_CALLBACK(OnAction), run);
+    g_signal_connect(view->closeButton, "clicked", G_CALLBACK(OnExit), run);
     g_signal_connect(view->window, "close-request", G_CALLBACK(OnCloseRequest), run);
     static const int kCloseSignals[] = {SIGTERM, SIGHUP, SIGINT};
     for (const int number : kCloseSignals) g_unix_signal_add(number, OnSignal, run);
@@ -207,11 +238,11 @@ void OnActivate(GtkApplication* application, gpointer data) {
     if (run->refusal != nullptr) {
         // Another instance runs (or the lock is unusable): said in the window, nothing sent.
         view_show_window(view, true);
-        gtk_view_message(view, run->refusal, kDialogCaption);
+        gtk_view_message(view, _("The pen firmware cannot be updated now"), run->refusal);
         EndRun(run, run->exitCode);
         return;
     }
-    run->ageSource = g_timeout_add_seconds(1, OnSecond, run);
+    run->refreshSource = g_timeout_add(250, OnRefresh, run);
     AppStart(&run->app, view, run->program->launch, ProgramAppSettings(run->program));
     // As the dialog's creation shows it: the window appears once the app has set it up.
     int exitCode = 0;
@@ -246,9 +277,8 @@ int main(int argc, char** argv) {
     char lockPath[256];
     plat_sensor_lock_path(lockPath, sizeof lockPath);
     program.lockPath = lockPath;
-    static PermissionShelf shelf;
-    static DiagnosticLog log;
-    StartNotices(&log, &shelf, &run.view);
+    static DiagnosticLog log = {OnNotice, &run.view};
+    StartDiagnosticLog(&log);
     ProgramTakeArguments(&program, Edition{kEditionGtk, kProgramName}, argc, argv);
     const ProgramFace face{&run, Print, Show};
     int status = ProgramAnswer(&program, face);
@@ -266,8 +296,9 @@ int main(int argc, char** argv) {
     run.exitCode = status != kProgramGoesOn ? status : kExitNotStarted;
     const bool started = status == kProgramGoesOn;
 
+    StartTranslations();
     // Not unique on the session bus: the lock decides, so that a second start says why.
-    GtkApplication* application = gtk_application_new(kApplicationId, G_APPLICATION_NON_UNIQUE);
+    AdwApplication* application = adw_application_new(kApplicationId, G_APPLICATION_NON_UNIQUE);
     g_signal_connect(application, "activate", G_CALLBACK(OnActivate), &run);
     // The arguments are the program's own, already taken: GApplication gets none of them.
     char* programOnly[] = {argv[0], nullptr};

@@ -1,24 +1,263 @@
-// The view over GTK 4 widgets. The app calls the view from the update worker as well as from
-// the main thread; GTK may only be touched by the thread that runs its loop, so a call from
-// any other thread waits in the view's mailbox until the loop has carried it out.
+// The window over GTK 4 and libadwaita. The app calls the view from the update worker as
+// well as from the GTK thread; a call from another thread waits in the view's mailbox until
+// the loop has carried it out. Each call changes the window's model, and the window is drawn
+// again from the model as a whole, so that what it shows never depends on the order of calls.
 #include "front/gtk/gtk_view.h"
-#include "sensor/update_result.h"
 
 #include <cstdio>
+#include <cstring>
 
-#include "platform/sensor_ids.h"
+#include "app/app.h"
+#include "front/gtk/gtk_text.h"
+#include "sensor/update_result.h"
 
 namespace {
 
 // Large enough to hit with a pen or a finger (GNOME's touch target is 44 px and up).
-constexpr int kButtonWidth = 160;
-constexpr int kButtonHeight = 56;
+constexpr int kButtonHeight = 48;
+constexpr int kIconSize = 96;
+// While the sensor is written the bar moves with time between the steps it is told.
+constexpr guint kRefreshMs = 250;
 
-// The caption labels of the design's template; the value fields sit beside them.
-const char kCurrentVersionCaption[] = "Current Version : ";
-const char kNewVersionCaption[] = "New Version      : ";
-const char kKeepAwakeReason[] =
-    "The sensor firmware is being updated. Shutting down now can damage the sensor.";
+const char kKeepAwakeReason[] = N_("The pen sensor's firmware is being updated. Shutting down now "
+                                   "can leave the pen unusable.");
+
+// ---- What the window says -----------------------------------------------------------------
+
+struct Words {
+    const char* icon;
+    const char* headline;
+    const char* explanation;  // may hold one %s: the time an update takes
+    GtkAction action;
+};
+
+// Before any tap, by the first look's verdict.
+const Words kVerdictWords[] = {
+    // Unknown: still looking
+    {"content-loading-symbolic", N_("Looking for the pen sensor…"), N_("This takes a few seconds."),
+     GtkAction::None},
+    // NoSensor
+    {"dialog-question-symbolic", N_("No pen sensor found"),
+     N_("This computer shows no pen sensor of the kind this tool updates. If the tablet has a "
+        "detachable keyboard or cover, attach it; then close this window and open it again."),
+     GtkAction::None},
+    // UpdateAvailable
+    {"software-update-available-symbolic", N_("Update available"),
+     N_("The pen sensor's firmware can be updated. It takes about %s; keep the tablet plugged in "
+        "meanwhile."),
+     GtkAction::Update},
+    // UpToDate
+    {"emblem-ok-symbolic", N_("The pen firmware is up to date"), N_("Nothing needs to be done."),
+     GtkAction::None},
+    // DoesNotFit
+    {"dialog-warning-symbolic", N_("This update does not fit this pen sensor"),
+     N_("The firmware on this computer is not meant for the sensor in this tablet. Nothing will be "
+        "changed."),
+     GtkAction::None},
+    // NoImage
+    {"dialog-warning-symbolic", N_("No firmware installed"),
+     N_("The firmware for this pen sensor is not installed on this computer. Ask whoever looks "
+        "after it to install the firmware package for zorflash."),
+     GtkAction::None},
+    // InBootLoader
+    {"dialog-warning-symbolic", N_("The last update did not finish"),
+     N_("The pen will not work until the update finishes. Tap Finish Update to write the firmware "
+        "again; it takes about %s."),
+     GtkAction::Recover},
+    // FamilyUnknown
+    {"dialog-warning-symbolic", N_("The last update did not finish"),
+     N_("The pen will not work until the update finishes. This computer has no record of which of "
+        "the two pen sensor models this tablet has, so it has to be chosen: find the tablet's "
+        "model name on its label or in its documentation, and look up which sensor it uses."),
+     GtkAction::ChooseModel},
+};
+
+const Words kPermissionWords = {
+    "dialog-password-symbolic", N_("The pen sensor cannot be opened"),
+    N_("This account may not update the pen sensor. Ask whoever looks after this computer to "
+       "install the zorflash package, which lets the person at the tablet update it."),
+    GtkAction::None};
+
+const Words kUpdatingWords = {
+    "software-update-urgent-symbolic", N_("Updating the pen firmware"),
+    N_("Keep the tablet on and plugged in. The pen will not work until the update finishes."),
+    GtkAction::None};
+
+// After an update, by how it ended; NoSensor, FamilyUnknown, UpToDate, Mismatch and NoImage
+// say what the first look would have said.
+const Words kUpdatedWords = {"emblem-ok-symbolic", N_("The pen firmware is up to date"),
+                             N_("The update finished. The pen is ready."), GtkAction::None};
+const Words kNotBackWords = {
+    "dialog-warning-symbolic", N_("Restart the tablet"),
+    N_("The new firmware was written and checked, but the pen sensor did not come back. Restart "
+       "the tablet; if the pen does not work then, open this window again."),
+    GtkAction::None};
+const Words kFailedWrittenWords = {
+    "dialog-error-symbolic", N_("The update did not finish"),
+    N_("The pen will not work until the update finishes. Tap Retry to write the firmware again; "
+       "if that fails too, restart the tablet and try once more."),
+    GtkAction::Retry};
+const Words kFailedUntouchedWords = {
+    "dialog-error-symbolic", N_("The update could not start"),
+    N_("Nothing was written: the pen works as before. Tap Retry to try again."), GtkAction::Retry};
+
+// The stage in words, while an update runs.
+const char* StageWords(RunStage stage) {
+    switch (stage) {
+    case RunStage::Switching: return _("Switching the sensor to update mode");
+    case RunStage::Erasing: return _("Erasing the old firmware");
+    case RunStage::Writing: return _("Writing the new firmware");
+    case RunStage::Marking: return _("Marking the firmware complete");
+    case RunStage::Verifying: return _("Checking the new firmware");
+    case RunStage::Returning: return _("Restarting the sensor");
+    default: return _("Starting the update");
+    }
+}
+
+RunVerdict EndAsVerdict(RunEnd end) {
+    switch (end) {
+    case RunEnd::NoSensor: return RunVerdict::NoSensor;
+    case RunEnd::FamilyUnknown: return RunVerdict::FamilyUnknown;
+    case RunEnd::UpToDate: return RunVerdict::UpToDate;
+    case RunEnd::Mismatch: return RunVerdict::DoesNotFit;
+    case RunEnd::NoImage: return RunVerdict::NoImage;
+    default: return RunVerdict::Unknown;
+    }
+}
+
+const Words& WordsFor(const GtkWindowModel& model) {
+    const RunState& state = model.state;
+    if (model.updating) return kUpdatingWords;
+    if (state.stage == RunStage::Ended) {
+        switch (state.end) {
+        case RunEnd::Updated: return kUpdatedWords;
+        case RunEnd::NotBack: return kNotBackWords;
+        case RunEnd::Failed: return model.wroteSomething ? kFailedWrittenWords : kFailedUntouchedWords;
+        default: break;
+        }
+        const RunVerdict verdict = EndAsVerdict(state.end);
+        if (verdict == RunVerdict::NoSensor && model.permission[0] != '\0') return kPermissionWords;
+        return kVerdictWords[static_cast<int>(verdict)];
+    }
+    if (!model.lookedAlready) return kVerdictWords[0];
+    if (model.verdict == RunVerdict::NoSensor && model.permission[0] != '\0') return kPermissionWords;
+    return kVerdictWords[static_cast<int>(model.verdict)];
+}
+
+// "about 15 seconds", "about 2 minutes".
+void FormatDuration(uint32_t ms, char* text, size_t capacity) {
+    const uint32_t seconds = (ms + 4999) / 5000 * 5;
+    if (seconds < 90) {
+        std::snprintf(text, capacity, dngettext(kTextDomain, "%u second", "%u seconds", seconds), seconds);
+    } else {
+        const uint32_t minutes = (seconds + 30) / 60;
+        std::snprintf(text, capacity, dngettext(kTextDomain, "%u minute", "%u minutes", minutes), minutes);
+    }
+}
+
+// ---- Drawing the model --------------------------------------------------------------------
+
+void SetText(GtkWidget* label, const char* text) {
+    if (std::strcmp(gtk_label_get_text(GTK_LABEL(label)), text) != 0) {
+        gtk_label_set_text(GTK_LABEL(label), text);
+    }
+}
+
+// A stack page by name: the area keeps its height whichever page shows, so nothing below it
+// moves under the pen.
+void ShowPage(GtkWidget* stack, bool shown) {
+    gtk_stack_set_visible_child_name(GTK_STACK(stack), shown ? "shown" : "empty");
+}
+
+uint32_t MsSince(int64_t sinceUs) {
+    const int64_t us = g_get_monotonic_time() - sinceUs;
+    return us > 0 ? static_cast<uint32_t>(us / 1000) : 0;
+}
+
+void DrawProgress(View* view) {
+    const GtkWindowModel& model = view->model;
+    const RunState& state = model.state;
+    const bool succeeded = state.stage == RunStage::Ended && state.end == RunEnd::Updated;
+    ShowPage(view->progressArea, model.updating || succeeded);
+    if (!model.updating && !succeeded) return;
+    const uint32_t permille = RunBarPermille(state, MsSince(model.stageSinceUs), model.estimateMs);
+    gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(view->progress), permille / 1000.0);
+    char line[256];
+    if (succeeded) {
+        std::snprintf(line, sizeof line, "%s", _("Done"));
+    } else {
+        const int written = std::snprintf(line, sizeof line, "%s", StageWords(state.stage));
+        if (state.attempt > 1 && written > 0) {
+            std::snprintf(line + written, sizeof line - static_cast<size_t>(written),
+                          _(" · attempt %u of %u"), state.attempt, state.attemptLimit);
+        }
+    }
+    SetText(view->stageLine, line);
+    char value[320];
+    std::snprintf(value, sizeof value, _("%s, %u percent"), line, permille / 10);
+    gtk_accessible_update_property(GTK_ACCESSIBLE(view->progress),
+                                   GTK_ACCESSIBLE_PROPERTY_VALUE_TEXT, value, -1);
+}
+
+const char* ActionLabel(GtkAction action) {
+    switch (action) {
+    case GtkAction::Update: return _("Update");
+    case GtkAction::Retry: return _("Retry");
+    case GtkAction::Recover: return _("Finish Update");
+    case GtkAction::ChooseModel: return _("Choose Sensor Model…");
+    case GtkAction::None: break;
+    }
+    return "";
+}
+
+void Draw(View* view) {
+    if (view->window == nullptr) return;
+    const GtkWindowModel& model = view->model;
+    const Words& words = WordsFor(model);
+    gtk_image_set_from_icon_name(GTK_IMAGE(view->icon), words.icon);
+    SetText(view->headline, _(words.headline));
+    char explanation[1024];
+    char duration[64];
+    FormatDuration(model.estimateMs, duration, sizeof duration);
+    std::snprintf(explanation, sizeof explanation, _(words.explanation), duration);
+    SetText(view->explanation, explanation);
+
+    for (int i = 0; i < 2; ++i) {
+        const char* text = model.texts[i];
+        // No value to show: the row is not drawn, rather than read as an empty label.
+        const bool known = text[0] != '\0' && std::strcmp(text, "????") != 0;
+        gtk_widget_set_visible(view->captions[i], known);
+        gtk_widget_set_visible(view->versions[i], known);
+        if (known) SetText(view->versions[i], text);
+    }
+    DrawProgress(view);
+
+    ShowPage(view->noteArea, model.refusal[0] != '\0');
+    if (model.refusal[0] != '\0') SetText(view->note, model.refusal);
+    // The status line every edition shows, for support to match; while the sensor cannot be
+    // opened, the platform's line that says why.
+    const char* detail = model.permission[0] != '\0' && !model.updating
+                             ? model.permission
+                             : model.texts[static_cast<int>(ViewText::Status)];
+    gtk_widget_set_visible(view->detail, detail[0] != '\0');
+    SetText(view->detail, detail);
+
+    // The main action: offered only when there is something to do, styled as the window's
+    // suggested action except the model choice, which is never a one-tap answer.
+    const GtkAction action = gtk_view_action(view);
+    gtk_widget_set_visible(view->actionButton, action != GtkAction::None);
+    if (action != GtkAction::None) {
+        gtk_button_set_label(GTK_BUTTON(view->actionButton), ActionLabel(action));
+        if (action == GtkAction::ChooseModel) {
+            gtk_widget_remove_css_class(view->actionButton, "suggested-action");
+        } else {
+            gtk_widget_add_css_class(view->actionButton, "suggested-action");
+        }
+    }
+    gtk_widget_set_sensitive(view->closeButton, !model.updating);
+}
+
+// ---- Calls from other threads -------------------------------------------------------------
 
 // Runs on the loop what other threads handed to it; after the app's own work (the worker's
 // end) the front end looks at the app again.
@@ -34,242 +273,292 @@ gboolean RunMailbox(gpointer data) {
 // thread whenever the loop happens not to hold its context.
 void WakeLoop(void* data) { g_idle_add_full(G_PRIORITY_DEFAULT, RunMailbox, data, nullptr); }
 
-// Carries `change` out on the GTK thread, while the window is there: a worker may still
-// report once it is gone, and nothing is left to show it.
+// Carries `change` out on the GTK thread, while the window is there (a worker may still
+// report once it is gone, and nothing is left to show it), then redraws.
 template <typename Change>
 void Carry(View* view, Change change) {
     LoopMailboxChange(&view->mailbox, [view, &change] {
-        if (view->window != nullptr) change();
+        if (view->window == nullptr) return;
+        change(&view->model);
+        Draw(view);
     });
-}
-
-void SetAccessibleName(GtkWidget* widget, const char* name) {
-    gtk_accessible_update_property(GTK_ACCESSIBLE(widget), GTK_ACCESSIBLE_PROPERTY_LABEL, name, -1);
-}
-
-GtkWidget* ValueLabel(const char* field, bool wrap) {
-    GtkWidget* label = gtk_label_new("");
-    gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
-    gtk_label_set_selectable(GTK_LABEL(label), FALSE);
-    if (wrap) {
-        gtk_label_set_wrap(GTK_LABEL(label), TRUE);
-        gtk_label_set_max_width_chars(GTK_LABEL(label), 60);
-    }
-    gtk_widget_set_hexpand(label, TRUE);
-    // A label's accessible name is its text, which GTK keeps up to date; the description
-    // says which field it is.
-    gtk_accessible_update_property(GTK_ACCESSIBLE(label), GTK_ACCESSIBLE_PROPERTY_DESCRIPTION,
-                                   field, -1);
-    return label;
-}
-
-GtkWidget* LargeButton(const char* text) {
-    GtkWidget* button = gtk_button_new_with_label(text);
-    gtk_widget_set_size_request(button, kButtonWidth, kButtonHeight);
-    SetAccessibleName(button, text);
-    return button;
-}
-
-void ShowText(View* view, ViewText field, const char* text) {
-    gtk_label_set_text(GTK_LABEL(view->texts[static_cast<int>(field)]), text);
-    if (field == ViewText::Status) {
-        view->statusChangedUs = g_get_monotonic_time();
-        gtk_view_show_note(view, "");
-        gtk_view_refresh_status_age(view);
-    }
-}
-
-void ShowProgress(View* view, uint32_t done, uint32_t total) {
-    const double fraction = total > 0 ? static_cast<double>(done) / total : 0.0;
-    gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(view->progress), fraction > 1.0 ? 1.0 : fraction);
-    char text[48];
-    std::snprintf(text, sizeof text, "%u of %u", done, total);
-    gtk_accessible_update_property(GTK_ACCESSIBLE(view->progress),
-                                   GTK_ACCESSIBLE_PROPERTY_VALUE_TEXT, text, -1);
-}
-
-void OnMessageRead(GtkDialog* dialog, int, gpointer data) {
-    *static_cast<bool*>(data) = true;
-    gtk_window_destroy(GTK_WINDOW(dialog));
-}
-
-// Modal over the window; the loop goes on (ticks, other calls) until OK is pressed.
-void MessageBox(View* view, const char* text, const char* caption) {
-    GtkWidget* dialog = gtk_message_dialog_new(
-        gtk_widget_get_visible(view->window) ? GTK_WINDOW(view->window) : nullptr,
-        GTK_DIALOG_MODAL, GTK_MESSAGE_INFO, GTK_BUTTONS_OK, "%s", text);
-    gtk_window_set_title(GTK_WINDOW(dialog), caption);
-    bool read = false;
-    g_signal_connect(dialog, "response", G_CALLBACK(OnMessageRead), &read);
-    gtk_window_present(GTK_WINDOW(dialog));
-    while (!read) g_main_context_iteration(nullptr, TRUE);
 }
 
 void KeepAwake(View* view, bool on) {
     if (on && view->inhibitCookie == 0) {
         // 0 where no session manager answers (a bare X server): nothing more can be done.
         view->inhibitCookie = gtk_application_inhibit(
-            view->application, GTK_WINDOW(view->window),
+            GTK_APPLICATION(view->application), GTK_WINDOW(view->window),
             static_cast<GtkApplicationInhibitFlags>(GTK_APPLICATION_INHIBIT_SUSPEND |
                                                     GTK_APPLICATION_INHIBIT_LOGOUT),
-            kKeepAwakeReason);
+            _(kKeepAwakeReason));
     } else if (!on && view->inhibitCookie != 0) {
-        gtk_application_uninhibit(view->application, view->inhibitCookie);
+        gtk_application_uninhibit(GTK_APPLICATION(view->application), view->inhibitCookie);
         view->inhibitCookie = 0;
     }
 }
 
-GtkWidget* CaptionedRow(GtkWidget* grid, int row, const char* caption, GtkWidget* value) {
-    GtkWidget* label = gtk_label_new(caption);
-    gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
-    gtk_grid_attach(GTK_GRID(grid), label, 0, row, 1, 1);
-    gtk_grid_attach(GTK_GRID(grid), value, 1, row, 1, 1);
+// ---- Building -----------------------------------------------------------------------------
+
+GtkWidget* Label(const char* description, const char* cssClass, bool wrap) {
+    GtkWidget* label = gtk_label_new("");
+    gtk_label_set_wrap(GTK_LABEL(label), wrap);
+    gtk_label_set_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
+    if (cssClass != nullptr) gtk_widget_add_css_class(label, cssClass);
+    // A label is read by its text; the description says which field it is.
+    gtk_accessible_update_property(GTK_ACCESSIBLE(label), GTK_ACCESSIBLE_PROPERTY_DESCRIPTION,
+                                   description, -1);
     return label;
+}
+
+// A stack that keeps its height whether `child` or nothing shows.
+GtkWidget* ReservedArea(GtkWidget* child) {
+    GtkWidget* stack = gtk_stack_new();
+    gtk_stack_set_vhomogeneous(GTK_STACK(stack), TRUE);
+    gtk_stack_add_named(GTK_STACK(stack), child, "shown");
+    gtk_stack_add_named(GTK_STACK(stack), gtk_box_new(GTK_ORIENTATION_VERTICAL, 0), "empty");
+    gtk_stack_set_visible_child_name(GTK_STACK(stack), "empty");
+    return stack;
+}
+
+GtkWidget* VersionsGrid(View* view) {
+    GtkWidget* grid = gtk_grid_new();
+    gtk_grid_set_column_spacing(GTK_GRID(grid), 12);
+    gtk_grid_set_row_spacing(GTK_GRID(grid), 6);
+    gtk_widget_set_halign(grid, GTK_ALIGN_CENTER);
+    const char* const captions[2] = {_("Installed version"), _("New version")};
+    const char* const fields[2] = {"Current version", "New version"};
+    for (int i = 0; i < 2; ++i) {
+        view->captions[i] = gtk_label_new(captions[i]);
+        gtk_widget_add_css_class(view->captions[i], "dim-label");
+        gtk_label_set_xalign(GTK_LABEL(view->captions[i]), 0.0f);
+        view->versions[i] = Label(fields[i], "numeric", false);
+        gtk_label_set_xalign(GTK_LABEL(view->versions[i]), 0.0f);
+        gtk_label_set_selectable(GTK_LABEL(view->versions[i]), TRUE);
+        // A screen reader reads the value with its caption.
+        gtk_accessible_update_relation(GTK_ACCESSIBLE(view->versions[i]),
+                                       GTK_ACCESSIBLE_RELATION_LABELLED_BY, view->captions[i],
+                                       nullptr, -1);
+        gtk_grid_attach(GTK_GRID(grid), view->captions[i], 0, i, 1, 1);
+        gtk_grid_attach(GTK_GRID(grid), view->versions[i], 1, i, 1, 1);
+        gtk_widget_set_visible(view->captions[i], FALSE);
+        gtk_widget_set_visible(view->versions[i], FALSE);
+    }
+    return grid;
+}
+
+GtkWidget* ProgressBox(View* view) {
+    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
+    view->stageLine = Label("Stage", nullptr, true);
+    view->progress = gtk_progress_bar_new();
+    gtk_accessible_update_property(GTK_ACCESSIBLE(view->progress), GTK_ACCESSIBLE_PROPERTY_LABEL,
+                                   _("Progress"), -1);
+    gtk_box_append(GTK_BOX(box), view->stageLine);
+    gtk_box_append(GTK_BOX(box), view->progress);
+    return box;
+}
+
+GtkWidget* Button(const char* text) {
+    GtkWidget* button = gtk_button_new_with_label(text);
+    gtk_widget_set_size_request(button, 120, kButtonHeight);
+    return button;
 }
 
 }  // namespace
 
+// ---- view.h -------------------------------------------------------------------------------
+
 void view_show_text(View* view, ViewText field, const char* text) {
-    Carry(view, [=] { ShowText(view, field, text); });
-}
-
-void view_enable_button(View* view, ViewButton button, bool enabled) {
-    Carry(view, [=] { gtk_widget_set_sensitive(view->buttons[static_cast<int>(button)], enabled); });
-}
-
-// A new run of steps needs no range of its own in GTK's bar, only where it stands.
-void view_show_progress(View* view, uint32_t done, uint32_t total, bool) {
-    Carry(view, [=] { ShowProgress(view, done, total); });
-}
-
-void view_enable_progress(View* view, bool enabled) {
-    Carry(view, [=] { gtk_widget_set_sensitive(view->progress, enabled); });
-}
-
-void view_show_window(View* view, bool show) {
-    Carry(view, [=] {
-        if (show) gtk_window_present(GTK_WINDOW(view->window));
-        else gtk_widget_set_visible(view->window, FALSE);
+    Carry(view, [=](GtkWindowModel* model) {
+        std::snprintf(model->texts[static_cast<int>(field)], kGtkTextCapacity, "%s", text);
     });
 }
 
-void gtk_view_message(View* view, const char* text, const char* caption) {
-    Carry(view, [=] { MessageBox(view, text, caption); });
+// The window decides its own buttons from the run's state.
+void view_enable_button(View*, ViewButton, bool) {}
+void view_enable_progress(View*, bool) {}
+
+void view_show_progress(View* view, uint32_t done, uint32_t total, bool) {
+    Carry(view, [=](GtkWindowModel* model) {
+        model->state.done = done;
+        model->state.total = total;
+    });
 }
 
-// The window shows the run in the dialog's words for now; the state is there for a face of
-// its own.
-void view_show_state(View*, const RunState&) {}
+void view_show_window(View* view, bool show) {
+    Carry(view, [=](GtkWindowModel*) {
+        if (show) {
+            gtk_window_present(GTK_WINDOW(view->window));
+        } else {
+            gtk_widget_set_visible(view->window, FALSE);
+        }
+    });
+}
+
+void view_show_state(View* view, const RunState& state) {
+    Carry(view, [view, state](GtkWindowModel* model) {
+        if (state.stage != model->state.stage) model->stageSinceUs = g_get_monotonic_time();
+        if (state.stage == RunStage::Ready && state.verdict != RunVerdict::Unknown) {
+            model->verdict = state.verdict;
+            model->estimateMs = state.estimateMs;
+            model->lookedAlready = true;
+        }
+        if (state.stage == RunStage::Ready && state.verdict == RunVerdict::Unknown &&
+            model->state.stage == RunStage::Identifying) {
+            model->lookedAlready = true;  // a look without a verdict: the app found nothing
+        }
+        if (state.stage == RunStage::Erasing) model->wroteSomething = true;
+        if (state.stage == RunStage::Switching && model->state.stage != RunStage::Switching &&
+            model->state.attempt == 0) {
+            model->wroteSomething = false;
+        }
+        const uint32_t done = model->state.done;
+        const uint32_t total = model->state.total;
+        model->state = state;
+        // The bar's steps come through view_show_progress, more often than the state.
+        if (state.stage != RunStage::Ended) {
+            model->state.done = done;
+            model->state.total = total;
+        }
+        // A refusal belongs to the moment it was made.
+        if (state.stage == RunStage::Ended) model->refusal[0] = '\0';
+        (void)view;
+    });
+}
 
 void view_show_error(View* view, ViewError error) {
     switch (error) {
     case ViewError::UpdateNotStarted:
-        gtk_view_message(view, StatusTextFor(StatusText::UpdateNotStarted),
-                         gtk_window_get_title(GTK_WINDOW(view->window)));
+        gtk_view_message(view, _("The update could not start"),
+                         StatusTextFor(StatusText::UpdateNotStarted));
         break;
     }
-}
-
-void gtk_view_inhibit(View* view, bool on) {
-    Carry(view, [=] { KeepAwake(view, on); });
 }
 
 void view_run_on_loop(View* view, void (*work)(void*), void* argument) {
     LoopMailboxPost(&view->mailbox, work, argument);
 }
 
-void gtk_view_close(View* view) { LoopMailboxClose(&view->mailbox); }
+// ---- The front end's side -----------------------------------------------------------------
 
-void gtk_view_build(View* view, GtkApplication* application, const char* title) {
+void gtk_view_close(View* view) {
+    KeepAwake(view, false);
+    LoopMailboxClose(&view->mailbox);
+}
+
+void gtk_view_follow(View* view, bool updating, bool needsFamily) {
+    if (view->window == nullptr) return;
+    // The session is asked to wait, with the window's reason, while the sensor is written.
+    KeepAwake(view, updating);
+    if (!updating && view->model.updating) view->model.refusal[0] = '\0';
+    view->model.updating = updating;
+    view->model.needsFamily = needsFamily;
+    Draw(view);
+}
+
+void gtk_view_show_refusal(View* view, const char* text) {
+    if (view->window == nullptr) return;
+    std::snprintf(view->model.refusal, sizeof view->model.refusal, "%s", text);
+    Draw(view);
+}
+
+void gtk_view_show_permission(View* view, const char* line) {
+    Carry(view, [=](GtkWindowModel* model) {
+        std::snprintf(model->permission, sizeof model->permission, "%s", line);
+    });
+}
+
+GtkAction gtk_view_action(const View* view) {
+    const GtkWindowModel& model = view->model;
+    if (model.updating || !model.lookedAlready) return GtkAction::None;
+    if (model.needsFamily) return GtkAction::ChooseModel;
+    return WordsFor(model).action;
+}
+
+void gtk_view_refresh(View* view) {
+    if (view->window != nullptr && view->model.updating) Draw(view);
+}
+
+namespace {
+
+void OnMessageRead(AdwMessageDialog*, const char*, gpointer data) { *static_cast<bool*>(data) = true; }
+
+}  // namespace
+
+void gtk_view_message(View* view, const char* heading, const char* text) {
+    Carry(view, [=](GtkWindowModel*) {
+        GtkWidget* dialog = adw_message_dialog_new(
+            gtk_widget_get_visible(view->window) ? GTK_WINDOW(view->window) : nullptr, heading, text);
+        adw_message_dialog_add_response(ADW_MESSAGE_DIALOG(dialog), "close", _("Close"));
+        bool read = false;
+        g_signal_connect(dialog, "response", G_CALLBACK(OnMessageRead), &read);
+        gtk_window_present(GTK_WINDOW(dialog));
+        while (!read) g_main_context_iteration(nullptr, TRUE);
+    });
+}
+
+void gtk_view_build(View* view, AdwApplication* application) {
     view->application = application;
-    view->statusChangedUs = 0;
     view->inhibitCookie = 0;
+    std::memset(&view->model, 0, sizeof view->model);
     LoopMailboxOpen(&view->mailbox, WakeLoop, view);
-    view->window = gtk_application_window_new(application);
-    gtk_window_set_title(GTK_WINDOW(view->window), title);
-    gtk_window_set_icon_name(GTK_WINDOW(view->window), "zorflash-gtk");
+    view->window = adw_application_window_new(GTK_APPLICATION(application));
+    gtk_window_set_title(GTK_WINDOW(view->window), _("Pen Firmware"));
+    gtk_window_set_icon_name(GTK_WINDOW(view->window), "org.zorflash.ZorflashGtk");
+    // Fits a 360-px-wide screen, and a portrait one at scale 2.
+    gtk_window_set_default_size(GTK_WINDOW(view->window), 360, 600);
 
-    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 12);
+    GtkWidget* page = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    adw_application_window_set_content(ADW_APPLICATION_WINDOW(view->window), page);
+    gtk_box_append(GTK_BOX(page), adw_header_bar_new());
+
+    GtkWidget* scroller = gtk_scrolled_window_new();
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroller), GTK_POLICY_NEVER,
+                                   GTK_POLICY_AUTOMATIC);
+    gtk_widget_set_vexpand(scroller, TRUE);
+    gtk_box_append(GTK_BOX(page), scroller);
+    GtkWidget* clamp = adw_clamp_new();
+    adw_clamp_set_maximum_size(ADW_CLAMP(clamp), 480);
+    gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(scroller), clamp);
+    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 18);
     gtk_widget_set_margin_start(box, 18);
     gtk_widget_set_margin_end(box, 18);
-    gtk_widget_set_margin_top(box, 18);
+    gtk_widget_set_margin_top(box, 24);
     gtk_widget_set_margin_bottom(box, 18);
-    gtk_window_set_child(GTK_WINDOW(view->window), box);
+    adw_clamp_set_child(ADW_CLAMP(clamp), box);
 
-    GtkWidget* grid = gtk_grid_new();
-    gtk_grid_set_column_spacing(GTK_GRID(grid), 12);
-    gtk_grid_set_row_spacing(GTK_GRID(grid), 6);
-    gtk_box_append(GTK_BOX(box), grid);
-    view->texts[static_cast<int>(ViewText::CurrentVersion)] = ValueLabel("Current version", false);
-    view->texts[static_cast<int>(ViewText::NewVersion)] = ValueLabel("New version", false);
-    view->texts[static_cast<int>(ViewText::Status)] = ValueLabel("Status", true);
-    view->texts[static_cast<int>(ViewText::Notice)] = ValueLabel("Notice", true);
-    CaptionedRow(grid, 0, kCurrentVersionCaption, view->texts[static_cast<int>(ViewText::CurrentVersion)]);
-    CaptionedRow(grid, 1, kNewVersionCaption, view->texts[static_cast<int>(ViewText::NewVersion)]);
+    view->icon = gtk_image_new();
+    gtk_image_set_pixel_size(GTK_IMAGE(view->icon), kIconSize);
+    gtk_accessible_update_property(GTK_ACCESSIBLE(view->icon), GTK_ACCESSIBLE_PROPERTY_LABEL,
+                                   _("State"), -1);
+    gtk_box_append(GTK_BOX(box), view->icon);
+    view->headline = Label("Headline", "title-2", true);
+    gtk_accessible_update_property(GTK_ACCESSIBLE(view->headline), GTK_ACCESSIBLE_PROPERTY_LEVEL, 1, -1);
+    gtk_box_append(GTK_BOX(box), view->headline);
+    view->explanation = Label("Explanation", nullptr, true);
+    gtk_label_set_justify(GTK_LABEL(view->explanation), GTK_JUSTIFY_CENTER);
+    gtk_box_append(GTK_BOX(box), view->explanation);
+    gtk_box_append(GTK_BOX(box), VersionsGrid(view));
+    view->progressArea = ReservedArea(ProgressBox(view));
+    gtk_box_append(GTK_BOX(box), view->progressArea);
+    view->note = Label("Refused", "warning", true);
+    view->noteArea = ReservedArea(view->note);
+    gtk_box_append(GTK_BOX(box), view->noteArea);
+    view->detail = Label("Status", "caption", true);
+    gtk_widget_add_css_class(view->detail, "dim-label");
+    gtk_label_set_selectable(GTK_LABEL(view->detail), TRUE);
+    gtk_box_append(GTK_BOX(box), view->detail);
 
-    gtk_box_append(GTK_BOX(box), view->texts[static_cast<int>(ViewText::Notice)]);
-
-    GtkWidget* buttons = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
-    gtk_widget_set_halign(buttons, GTK_ALIGN_END);
-    view->buttons[static_cast<int>(ViewButton::Update)] = LargeButton("Update");
-    view->buttons[static_cast<int>(ViewButton::Exit)] = LargeButton("Exit");
-    gtk_box_append(GTK_BOX(buttons), view->buttons[0]);
-    gtk_box_append(GTK_BOX(buttons), view->buttons[1]);
-    gtk_box_append(GTK_BOX(box), buttons);
-
-    view->familyRow = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
-    const uint16_t familyProducts[2] = {kProductFamily0, kProductFamily1};
-    for (unsigned family = 0; family < 2; ++family) {
-        char label[64];
-        std::snprintf(label, sizeof label, "Family %u (was product 0x%04X)", family,
-                      static_cast<unsigned>(familyProducts[family]));
-        view->familyButtons[family] = LargeButton(label);
-    }
-    gtk_box_append(GTK_BOX(view->familyRow), view->familyButtons[0]);
-    gtk_box_append(GTK_BOX(view->familyRow), view->familyButtons[1]);
-    gtk_widget_set_visible(view->familyRow, FALSE);
-    gtk_box_append(GTK_BOX(box), view->familyRow);
-
-    GtkWidget* statusRow = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
-    gtk_box_append(GTK_BOX(statusRow), view->texts[static_cast<int>(ViewText::Status)]);
-    view->statusAge = ValueLabel("Seconds since the status changed", false);
-    gtk_widget_set_hexpand(view->statusAge, FALSE);
-    gtk_widget_set_valign(view->statusAge, GTK_ALIGN_START);
-    gtk_box_append(GTK_BOX(statusRow), view->statusAge);
-    gtk_box_append(GTK_BOX(box), statusRow);
-
-    view->note = ValueLabel("Refused", true);
-    gtk_widget_set_visible(view->note, FALSE);
-    gtk_box_append(GTK_BOX(box), view->note);
-    view->permission = ValueLabel("Sensor access", true);
-    gtk_widget_set_visible(view->permission, FALSE);
-    gtk_box_append(GTK_BOX(box), view->permission);
-
-    view->progress = gtk_progress_bar_new();
-    SetAccessibleName(view->progress, "Progress");
-    gtk_widget_set_sensitive(view->progress, FALSE);
-    gtk_box_append(GTK_BOX(box), view->progress);
-}
-
-void gtk_view_show_note(View* view, const char* text) {
-    gtk_label_set_text(GTK_LABEL(view->note), text);
-    gtk_widget_set_visible(view->note, text[0] != '\0');
-}
-
-void gtk_view_show_permission(View* view, const char* text) {
-    gtk_label_set_text(GTK_LABEL(view->permission), text);
-    gtk_widget_set_visible(view->permission, text[0] != '\0');
-}
-
-void gtk_view_show_family_choice(View* view, bool show) {
-    gtk_widget_set_visible(view->familyRow, show);
-}
-
-void gtk_view_refresh_status_age(View* view) {
-    char text[32] = "";
-    if (view->statusChangedUs != 0) {
-        const int64_t seconds = (g_get_monotonic_time() - view->statusChangedUs) / G_USEC_PER_SEC;
-        std::snprintf(text, sizeof text, "(%lld s)", static_cast<long long>(seconds));
-    }
-    gtk_label_set_text(GTK_LABEL(view->statusAge), text);
+    // The buttons sit at the bottom, each in its place whether the other shows or not.
+    GtkWidget* buttons = gtk_center_box_new();
+    gtk_widget_set_margin_start(buttons, 18);
+    gtk_widget_set_margin_end(buttons, 18);
+    gtk_widget_set_margin_top(buttons, 6);
+    gtk_widget_set_margin_bottom(buttons, 18);
+    view->closeButton = Button(_("Close"));
+    view->actionButton = Button(_("Update"));
+    gtk_center_box_set_start_widget(GTK_CENTER_BOX(buttons), view->closeButton);
+    gtk_center_box_set_end_widget(GTK_CENTER_BOX(buttons), view->actionButton);
+    gtk_box_append(GTK_BOX(page), buttons);
+    Draw(view);
 }

@@ -1,47 +1,76 @@
-// The GTK 4 window of zorflash-gtk: the view the app draws on, and what the front end's loop
-// needs of it. Widgets are touched on the GTK main thread only; the view calls that arrive
-// from other threads are carried out there (gtk_view.cpp).
+// The window of zorflash-gtk, for a tablet owner with a pen: it says what Update would do
+// before it is tapped, shows the run in words, and gets the owner out of an interrupted
+// update. It draws the run's state (RunState) its own way; the texts every edition shows
+// stay on it as the detail line, so that support can match them. Widgets are touched on the
+// GTK thread only: calls from other threads wait in the view's mailbox for the loop.
 #pragma once
 
-#include <gtk/gtk.h>
+#include <adwaita.h>
 
 #include <cstdint>
 
 #include "app/loop_mailbox.h"
 #include "platform/view.h"
 
+constexpr size_t kGtkTextCapacity = 512;
+constexpr size_t kGtkLineCapacity = 3072;
+
+// What the window knows of the run; every change redraws the window from it.
+struct GtkWindowModel {
+    char texts[4][kGtkTextCapacity];  // by ViewText: what every edition shows
+    RunState state;                   // the latest
+    RunVerdict verdict;               // the first look's
+    uint32_t estimateMs;              // the first look's estimate of an update
+    bool lookedAlready;               // the first look has ended
+    bool updating;                    // the sensor is being written (Close is refused)
+    bool wroteSomething;              // an update of this run reached the erase
+    bool needsFamily;                 // a sensor in its boot loader waits for its model
+    int64_t stageSinceUs;             // when the stage last changed (monotonic)
+    char refusal[kGtkLineCapacity];   // why a close or a model was refused; "" when not
+    char permission[kGtkLineCapacity];  // the platform's line when the node may not be opened
+};
+
 struct View {
-    GtkApplication* application;
-    GtkWidget* window;              // null once the window is gone
-    GtkWidget* texts[4];            // by ViewText: current, new, status, notice
-    GtkWidget* statusAge;           // "(12 s)": seconds since the status line last changed
-    GtkWidget* buttons[2];          // by ViewButton: Update, Exit
+    AdwApplication* application;
+    GtkWidget* window;        // null once the window is gone
+    GtkWidget* icon;
+    GtkWidget* headline;
+    GtkWidget* explanation;
+    GtkWidget* captions[2];   // installed version, new version
+    GtkWidget* versions[2];   // by ViewText: CurrentVersion, NewVersion
+    GtkWidget* progressArea;  // a stack: the bar while an update runs, else nothing
+    GtkWidget* stageLine;     // the stage in words, the attempt and the time left
     GtkWidget* progress;
-    GtkWidget* familyRow;           // shown while the update waits for the sensor's family
-    GtkWidget* familyButtons[2];
-    GtkWidget* note;                // why a close or a family was refused
-    GtkWidget* permission;          // the platform's line when the sensor cannot be opened
-    LoopMailbox mailbox;            // calls from other threads, on their way to the GTK loop
-    int64_t statusChangedUs;        // monotonic time of the last status change; 0: none yet
-    uint32_t inhibitCookie;         // gtk_application_inhibit's, 0 when not held
+    GtkWidget* noteArea;      // a stack: the refusal, or nothing
+    GtkWidget* note;
+    GtkWidget* detail;        // the status line every edition shows
+    GtkWidget* closeButton;
+    GtkWidget* actionButton;  // Update, Retry, Finish Update, Choose Sensor Model…
+    uint32_t inhibitCookie;   // gtk_application_inhibit's, 0 when not held
+    GtkWindowModel model;
+    LoopMailbox mailbox;      // calls from other threads, on their way to the GTK loop
     // Called on the loop after each piece of work the app hands to it (view_run_on_loop).
     void (*afterLoopWork)(void* owner);
     void* owner;
 };
 
-// Builds the window (hidden) and its controls for `application`.
-void gtk_view_build(View* view, GtkApplication* application, const char* title);
+// What the main action button does now.
+enum class GtkAction : uint8_t { None, Update, Retry, Recover, ChooseModel };
+
+// Builds the window (hidden) for `application`.
+void gtk_view_build(View* view, AdwApplication* application);
 // Runs what waits for the loop; from here on nothing more reaches the window.
 void gtk_view_close(View* view);
-// Shows `text` under the status line until the status line changes (a refusal).
-void gtk_view_show_note(View* view, const char* text);
-// Shows the platform's line that the sensor is there but may not be opened.
-void gtk_view_show_permission(View* view, const char* text);
-// Shows or hides the two family buttons.
-void gtk_view_show_family_choice(View* view, bool show);
-// A message with an OK button, modal over the window; returns once it has been read.
-void gtk_view_message(View* view, const char* text, const char* caption);
-// Asks the session not to suspend or log out while on, with the window's reason.
-void gtk_view_inhibit(View* view, bool on);
-// Refreshes the seconds beside the status line.
-void gtk_view_refresh_status_age(View* view);
+// What the front end knows besides the view calls: whether the sensor is being written and
+// whether a sensor in its boot loader waits for its model. Redraws.
+void gtk_view_follow(View* view, bool updating, bool needsFamily);
+// Shows why a close or the chosen model was refused ("" clears it).
+void gtk_view_show_refusal(View* view, const char* text);
+// Shows the platform's line that the sensor is there but may not be opened; from any thread.
+void gtk_view_show_permission(View* view, const char* line);
+// What tapping the main action button does now.
+GtkAction gtk_view_action(const View* view);
+// A message with one button, over the window; returns once it has been read.
+void gtk_view_message(View* view, const char* heading, const char* text);
+// Redraws what changes with time alone: the bar between steps.
+void gtk_view_refresh(View* view);

@@ -10,11 +10,20 @@ their accessible names, presses them and reads the labels by theirs. Prints what
 "exit: N" with COMMAND's exit status. SHOT: where to save a picture of the screen in the
 middle of an update ("-": none). ZORFLASH_TEST_CAPTION: the window's title.
 
-CASE: update   press Update, try to close while the sensor is written, wait for the end,
-               press Exit
-      family   the same; when the family buttons come, press "Family 0 (...)", wait again
-      signals  press Update; SIGHUP, SIGINT and SIGTERM while the sensor is written; the
-               update ends, and the run with it, without Exit
+Before anything else it waits for the window's verdict and prints what a screen reader
+reads of the window: the headline, each version with its caption, and the main action.
+
+CASE: look     the verdict alone, then Close
+      update   tap the main action (Update), try to close while the sensor is written, wait
+               for the end, Close
+      retry    the same; when it ends with Retry, tap Retry and wait again
+      family   tap "Choose Sensor Model…", pick model 0 in the question (whose write is
+               refused until a model is picked), write, wait for the end, Close
+      signals  tap Update; SIGHUP, SIGINT and SIGTERM while the sensor is written; the
+               update ends, and the run with it, without Close
+
+ZORFLASH_TEST_SCREEN: the screen's size ("800x600" unless given). ZORFLASH_TEST_TIME_SCALE_MARK_FD
+is passed on to COMMAND.
 """
 import ctypes
 import os
@@ -31,12 +40,15 @@ APP = "zorflash-gtk"
 UNDER_WAY = ("Connecting", "Now Updating", "Erasing", "Program", "Verify")
 # The window's title, with the build's version: gtk_window_test.cpp passes it in.
 TITLE = os.environ["ZORFLASH_TEST_CAPTION"].encode()
-FIELDS = ["Current version", "New version", "Status", "Notice", "Refused", "Sensor access"]
+FIELDS = ["Headline", "Current version", "New version", "Stage", "Status", "Refused"]
+LOOKING = "Looking for the pen sensor…"
+TITLE_BUTTONS = ("Close", "Minimize", "Maximize", "Restore", "Main Menu", "")
 
 
 def start_x():
     read, write = os.pipe()
-    server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "800x600x24",
+    screen = os.environ.get("ZORFLASH_TEST_SCREEN", "800x600") + "x24"
+    server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", screen,
                                "-nolisten", "tcp"], pass_fds=[write], stderr=subprocess.DEVNULL)
     os.close(write)
     number = b""
@@ -66,6 +78,9 @@ def walk(node, found):
         children = [node.getChildAtIndex(i) for i in range(node.childCount)]
     except Exception:
         return
+    # The window's own buttons come after the title bar's (a "Close" among them).
+    if role == "push button":
+        found[(role, name)] = node
     found.setdefault((role, name), node)
     # A field's label is named by its text and described by what it is.
     if role == "label" and description:
@@ -201,6 +216,51 @@ def status(found):
     return text_of(node) if node is not None else ""
 
 
+def headline(found):
+    node = found.get(("field", "Headline"))
+    return text_of(node) if node is not None else ""
+
+
+def action_button(found):
+    """The window's main action: the shown push button that is not Close."""
+    for (role, name), node in found.items():
+        if role == "push button" and name not in TITLE_BUTTONS and showing(node):
+            try:
+                if node.parent is not None and node.parent.getRoleName() != "dialog":
+                    return node
+            except Exception:
+                pass
+    return None
+
+
+def reads(found):
+    """What a screen reader reads of the window: the headline, each value with the caption
+    that labels it, and the main action."""
+    print(f"reader: heading {headline(found)}", flush=True)
+    for field in ("Current version", "New version"):
+        node = found.get(("field", field))
+        if node is None or not showing(node):
+            continue
+        captions = [target.name for relation in node.getRelationSet()
+                    if relation.getRelationType() == pyatspi.RELATION_LABELLED_BY
+                    for target in (relation.getTarget(i) for i in range(relation.getNTargets()))]
+        print(f"reader: {' '.join(captions)} {text_of(node)}", flush=True)
+    action = action_button(found)
+    print(f"reader: button {action.name if action is not None else 'none'}", flush=True)
+
+
+def fits(app):
+    """Whether the window fits the screen's width, in the screen's logical pixels."""
+    width, scale = os.environ.get("ZORFLASH_TEST_SCREEN", "800x600").split("x")[0], \
+        int(os.environ.get("GDK_SCALE", "1"))
+    for (role, name), node in controls(app).items():
+        if role == "frame":
+            extents = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+            print(f"driver: window {extents.width} px wide on {int(width) // scale}", flush=True)
+            return extents.width <= int(width) // scale
+    return False
+
+
 def press(app, watcher, name):
     """Presses a button and waits for the status line to move on from what it said."""
     before = status(watcher.poll())
@@ -209,9 +269,14 @@ def press(app, watcher, name):
     watcher.wait(lambda f: status(f) != before, 5)
 
 
+def ended(found):
+    close = found.get(("push button", "Close"))
+    return close is not None and enabled(close) and not status(found).startswith(UNDER_WAY)
+
+
 def follow_update(watcher, display, shot):
-    """Until the update ends. While the flash is erased (five seconds): a close; while it is
-    programmed: a picture."""
+    """Until the update ends. While the flash is erased: a close; while it is programmed: a
+    picture."""
     closed = pictured = False
 
     def step(found):
@@ -221,13 +286,15 @@ def follow_update(watcher, display, shot):
             print(f"driver: close sent {close_window(display)}", flush=True)
         if status(found).startswith("Program") and not pictured:
             pictured = True
-            if shot != "-":
-                subprocess.run(["import", "-display", display, "-window", "root", shot])
-        exit_button = found.get(("push button", "Exit"))
-        return exit_button is not None and enabled(exit_button) and \
-            not status(found).startswith(UNDER_WAY)
+            picture(display, shot)
+        return ended(found)
 
-    return watcher.wait(step, 120)
+    return watcher.wait(step, 180)
+
+
+def picture(display, shot):
+    if shot != "-":
+        subprocess.run(["import", "-display", display, "-window", "root", shot])
 
 
 def signal_while_written(watcher, program):
@@ -245,35 +312,60 @@ def signal_while_written(watcher, program):
         # The run ends with the update: the window may be gone before its last status.
         return status(found).startswith("Update complete") or program.poll() is not None
 
-    return watcher.wait(step, 120)
+    return watcher.wait(step, 180)
+
+
+def choose_model(app, watcher, display, shot):
+    """The model question: its write is refused until a model is picked."""
+    found = watcher.poll()
+    write = found.get(("push button", "Write Firmware"))
+    if write is None:
+        watcher.wait(lambda f: ("push button", "Write Firmware") in f, 5)
+        write = watcher.poll().get(("push button", "Write Firmware"))
+    if write is None:
+        print("driver: no model question", flush=True)
+        return
+    print(f"driver: Write Firmware enabled before a pick: {enabled(write)}", flush=True)
+    model = controls(app).get(("radio button", "Model 0 (USB product 0090)"))
+    if model is None:
+        model = controls(app).get(("check box", "Model 0 (USB product 0090)"))
+    print("driver: picking Model 0 (USB product 0090)", flush=True)
+    model.queryAction().doAction(0)
+    watcher.wait(lambda f: enabled(f[("push button", "Write Firmware")]), 5)
+    press(app, watcher, "Write Firmware")
+    follow_update(watcher, display, shot)
 
 
 def run_case(case, shot, app, display, watcher, program):
-    # The first tick identifies the sensor (up to three queries a second apart).
-    if not watcher.wait(lambda f: text_of(f.get(("field", "Current version"))), 15):
-        print("driver: the current version never showed", flush=True)
+    # The first look runs off the window's loop: the window is there at once, the verdict
+    # follows.
+    if not watcher.wait(lambda f: headline(f) not in ("", LOOKING), 20):
+        print("driver: the verdict never showed", flush=True)
         return
-    family = "Family 0 (was product 0x0090)"
-    if case in ("update", "family"):
-        press(app, watcher, "Update")
-        follow_update(watcher, display, shot)
-    if case == "signals":
-        press(app, watcher, "Update")
-        signal_while_written(watcher, program)
-        return
-    if case == "permission":
-        # The node is named once it has settled (two seconds after its last change); a scan
-        # after that names it, the first tick's queries or the one Update makes.
-        access = lambda f: ("field", "Sensor access") in f and showing(f[("field", "Sensor access")])
-        if not watcher.wait(access, 5):
-            press(app, watcher, "Update")
-            watcher.wait(access, 10)
-    if case == "family":
-        if watcher.wait(lambda f: ("push button", family) in f and showing(f[("push button", family)]), 10):
-            press(app, watcher, family)
-            follow_update(watcher, display, shot)
+    found = watcher.poll()
+    reads(found)
+    if case == "look":
+        print(f"driver: window fits {fits(app)}", flush=True)
+        picture(display, shot)
+    action = action_button(found)
+    if case in ("update", "retry", "signals") and action is not None:
+        press(app, watcher, action.name)
+        if case == "signals":
+            signal_while_written(watcher, program)
+            return
+        follow_update(watcher, display, shot if case == "update" else "-")
+    if case == "retry":
+        found = watcher.poll()
+        reads(found)
+        if action_button(found) is not None:
+            press(app, watcher, action_button(found).name)
+            follow_update(watcher, display, "-")
+    if case == "family" and action is not None:
+        press(app, watcher, action.name)
+        choose_model(app, watcher, display, shot)
     watcher.wait(lambda f: False, 0.5)
-    press(app, watcher, "Exit")
+    reads(watcher.poll())
+    press(app, watcher, "Close")
 
 
 def main():
@@ -283,7 +375,8 @@ def main():
     server, display = start_x()
     environment = dict(os.environ, DISPLAY=display, GDK_BACKEND="x11", GTK_A11Y="atspi")
     environment.pop("WAYLAND_DISPLAY", None)
-    program = subprocess.Popen(command, env=environment)
+    mark = os.environ.get("ZORFLASH_TEST_TIME_SCALE_MARK_FD")
+    program = subprocess.Popen(command, env=environment, pass_fds=[int(mark)] if mark else [])
     os.environ["DISPLAY"] = display
     status_code = None
     try:
