@@ -207,6 +207,10 @@ void LookEnded(void* parameter) {
         return;
     }
     ShowQueriedSensor(app);
+    if (app->updateAfterLook && !app->finished) {
+        app->updateAfterLook = false;
+        PressUpdate(app);
+    }
 }
 
 // The first look's thread: the sensor as the first tick queries it, and the image Update
@@ -229,6 +233,10 @@ void ShowSensor(AppState* app) {
     }
     QuerySensorOnce(app);
     ShowQueriedSensor(app);
+    if (app->updateAfterLook && !app->finished) {
+        app->updateAfterLook = false;
+        PressUpdate(app);
+    }
 }
 
 // A tick of an unattended run without a worker: starts it, or ends a run that cannot.
@@ -259,6 +267,7 @@ void AppStart(AppState* app, View* view, const LaunchOptions& options, const App
     app->worker = nullptr;
     app->looker = nullptr;
     app->looking = false;
+    app->updateAfterLook = false;
     app->image.origin = ImageOriginKind::NotCarried;
     app->workerRunning = false;
     app->workerEnded = false;
@@ -309,6 +318,14 @@ void AppPress(AppState* app, AppButton button) {
     } else {
         Finish(app);
     }
+}
+
+void AppRetry(AppState* app) {
+    if (app->finished || WorkerRunning(app) || app->looking) return;
+    ReleaseWorker(app);
+    app->updateAfterLook = true;
+    app->sensorQueried = false;
+    ShowSensor(app);
 }
 
 bool AppClose(AppState* app) {

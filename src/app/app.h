@@ -43,6 +43,7 @@ struct AppState {
     PlatThread* worker;     // the update worker's thread; null when none is held
     PlatThread* looker;     // the first look's thread (looksFirst); null when none is held
     bool looking;           // from the look's start until its end has reached the loop
+    bool updateAfterLook;   // the look was asked for by a retry: the update follows it
     bool workerRunning;     // from its start until its end has reached the loop
     bool workerEnded;       // a worker ran to its end: `request.outcome` is final
     SensorInfo sensor;      // the sensor query's result
@@ -73,6 +74,9 @@ void AppTick(AppState* app);
 // SetTimer/KillTimer at the moments the design gives).
 bool AppWantsTicks(const AppState* app);
 void AppPress(AppState* app, AppButton button);
+// A window's Retry: the sensor is looked at again (after a failed write it waits in its boot
+// loader, under another product), and the update starts on what the look found.
+void AppRetry(AppState* app);
 // The window's close (the title bar's X): true when refused because the sensor is being
 // written; false when the run is ending.
 bool AppClose(AppState* app);

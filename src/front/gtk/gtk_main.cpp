@@ -31,8 +31,7 @@ const char kRootRefusedText[] =
     "zorflash-gtk: the window does not run as root. The zorflash package lets the user at the "
     "tablet update the pen sensor, so start the window as that user; as root, use "
     "zorflash --update.";
-const char kCloseRefusedText[] =
-    N_("The sensor is being written: the window cannot close until the update has ended.");
+
 struct GtkRun {
     View view;
     AppState app;
@@ -118,77 +117,6 @@ gboolean OnRefresh(gpointer data) {
     return G_SOURCE_CONTINUE;
 }
 
-void ChooseFamily(GtkRun* run, uint16_t family);
-
-// The model of a sensor that nothing tells is chosen deliberately: a question with a
-// warning, both models as options, and the write enabled only once one is picked.
-void OnModelPicked(GtkCheckButton* option, gpointer data) {
-    if (!gtk_check_button_get_active(option)) return;
-    AdwMessageDialog* dialog = ADW_MESSAGE_DIALOG(data);
-    g_object_set_data(G_OBJECT(dialog), "family", g_object_get_data(G_OBJECT(option), "family"));
-    adw_message_dialog_set_response_enabled(dialog, "write", TRUE);
-}
-
-void OnModelAnswer(AdwMessageDialog* dialog, const char* response, gpointer data) {
-    if (std::strcmp(response, "write") != 0) return;
-    const uintptr_t family = reinterpret_cast<uintptr_t>(g_object_get_data(G_OBJECT(dialog), "family"));
-    ChooseFamily(static_cast<GtkRun*>(data), static_cast<uint16_t>(family - 1));
-}
-
-void AskModel(GtkRun* run) {
-    GtkWidget* dialog = adw_message_dialog_new(
-        GTK_WINDOW(run->view.window), _("Which pen sensor does this tablet have?"),
-        _("Choosing the wrong model writes the wrong firmware and leaves the pen unusable. Find "
-          "the tablet's model name on its label or in its documentation and look up its pen "
-          "sensor: before the interrupted update it showed up as USB product 0090 (model 0) "
-          "or 00E6 (model 1)."));
-    adw_message_dialog_add_response(ADW_MESSAGE_DIALOG(dialog), "cancel", _("Cancel"));
-    adw_message_dialog_add_response(ADW_MESSAGE_DIALOG(dialog), "write", _("Write Firmware"));
-    adw_message_dialog_set_response_appearance(ADW_MESSAGE_DIALOG(dialog), "write",
-                                               ADW_RESPONSE_DESTRUCTIVE);
-    adw_message_dialog_set_response_enabled(ADW_MESSAGE_DIALOG(dialog), "write", FALSE);
-    adw_message_dialog_set_default_response(ADW_MESSAGE_DIALOG(dialog), "cancel");
-    adw_message_dialog_set_close_response(ADW_MESSAGE_DIALOG(dialog), "cancel");
-    GtkWidget* options = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
-    const char* const labels[2] = {_("Model 0 (USB product 0090)"), _("Model 1 (USB product 00E6)")};
-    GtkWidget* first = nullptr;
-    for (uintptr_t family = 0; family < 2; ++family) {
-        GtkWidget* option = gtk_check_button_new_with_label(labels[family]);
-        if (first != nullptr) gtk_check_button_set_group(GTK_CHECK_BUTTON(option), GTK_CHECK_BUTTON(first));
-        first = first != nullptr ? first : option;
-        g_object_set_data(G_OBJECT(option), "family", reinterpret_cast<gpointer>(family + 1));
-        g_signal_connect(option, "toggled", G_CALLBACK(OnModelPicked), dialog);
-        gtk_box_append(GTK_BOX(options), option);
-    }
-    adw_message_dialog_set_extra_child(ADW_MESSAGE_DIALOG(dialog), options);
-    g_signal_connect(dialog, "response", G_CALLBACK(OnModelAnswer), run);
-    gtk_window_present(GTK_WINDOW(dialog));
-}
-
-void OnAction(GtkButton*, gpointer data) {
-    GtkRun* run = static_cast<GtkRun*>(data);
-    switch (gtk_view_action(&run->view)) {
-    case GtkAction::Update:
-    case GtkAction::Retry:
-    case GtkAction::Recover:
-        // A retry and a recovery are an update of the sensor as it is now.
-        AppPress(&run->app, AppButton::Update);
-        break;
-    case GtkAction::ChooseModel:
-        AskModel(run);
-        break;
-    case GtkAction::None:
-        break;
-    }
-    AfterAppCall(run);
-}
-
-void OnExit(GtkButton*, gpointer data) {
-    GtkRun* run = static_cast<GtkRun*>(data);
-    AppPress(&run->app, AppButton::Exit);
-    AfterAppCall(run);
-}
-
 void ChooseFamily(GtkRun* run, uint16_t family) {
     char refusal[512];
     refusal[0] = '\0';
@@ -198,13 +126,50 @@ void ChooseFamily(GtkRun* run, uint16_t family) {
     AfterAppCall(run);
 }
 
+void OnAction(GtkButton*, gpointer data) {
+    GtkRun* run = static_cast<GtkRun*>(data);
+    switch (gtk_view_action(&run->view)) {
+    case GtkAction::Update:
+    case GtkAction::Recover:
+        AppPress(&run->app, AppButton::Update);
+        break;
+    case GtkAction::Retry:
+        // After a failed write the sensor waits in its boot loader: it is looked at again.
+        AppRetry(&run->app);
+        break;
+    case GtkAction::ChooseModel:
+        gtk_view_choose_model(&run->view, true);
+        break;
+    case GtkAction::WriteChosenModel: {
+        const uint16_t family = gtk_view_picked_model(&run->view);
+        gtk_view_choose_model(&run->view, false);
+        ChooseFamily(run, family);
+        break;
+    }
+    case GtkAction::None:
+        break;
+    }
+    AfterAppCall(run);
+}
+
+void OnExit(GtkButton*, gpointer data) {
+    GtkRun* run = static_cast<GtkRun*>(data);
+    // While the model is asked the button is Cancel: back to the window, nothing chosen.
+    if (gtk_view_choosing_model(&run->view)) {
+        gtk_view_choose_model(&run->view, false);
+        return;
+    }
+    AppPress(&run->app, AppButton::Exit);
+    AfterAppCall(run);
+}
+
 // The title bar's close, Alt-F4 or the session: refused while the sensor is being written,
 // as the Windows dialog refuses it. The window is only ever taken down by EndRun.
 gboolean OnCloseRequest(GtkWindow*, gpointer data) {
     GtkRun* run = static_cast<GtkRun*>(data);
     if (run->finished) return FALSE;
     if (AppClose(&run->app)) {
-        gtk_view_show_refusal(&run->view, _(kCloseRefusedText));
+        gtk_view_show_refusal(&run->view, nullptr);
         return TRUE;
     }
     AfterAppCall(run);
@@ -217,7 +182,7 @@ gboolean OnCloseRequest(GtkWindow*, gpointer data) {
 gboolean OnSignal(gpointer data) {
     GtkRun* run = static_cast<GtkRun*>(data);
     if (run->finished) return G_SOURCE_CONTINUE;
-    if (AppCloseWhenDone(&run->app)) gtk_view_show_refusal(&run->view, _(kCloseRefusedText));
+    if (AppCloseWhenDone(&run->app)) gtk_view_show_refusal(&run->view, nullptr);
     AfterAppCall(run);
     return G_SOURCE_CONTINUE;
 }

@@ -16,9 +16,14 @@ namespace {
 // Large enough to hit with a pen or a finger (GNOME's touch target is 44 px and up).
 constexpr int kButtonHeight = 48;
 constexpr int kIconSize = 96;
+// The heights kept for the bar with its line, and for a refusal of up to three lines.
+constexpr int kProgressAreaHeight = 48;
+constexpr int kNoteAreaHeight = 60;
 // While the sensor is written the bar moves with time between the steps it is told.
 constexpr guint kRefreshMs = 250;
 
+const char kCloseRefusedText[] =
+    N_("The sensor is being written: the window cannot close until the update has ended.");
 const char kKeepAwakeReason[] = N_("The pen sensor's firmware is being updated. Shutting down now "
                                    "can leave the pen unusable.");
 
@@ -101,6 +106,14 @@ const Words kFailedUntouchedWords = {
     "dialog-error-symbolic", N_("The update could not start"),
     N_("Nothing was written: the pen works as before. Tap Retry to try again."), GtkAction::Retry};
 
+const Words kChooseModelWords = {
+    "dialog-warning-symbolic", N_("Which pen sensor does this tablet have?"),
+    N_("Choosing the wrong model writes the wrong firmware and leaves the pen unusable. Find the "
+       "tablet's model name on its label or in its documentation and look up its pen sensor: "
+       "before the interrupted update it showed up as USB product 0090 (model 0) or 00E6 "
+       "(model 1)."),
+    GtkAction::WriteChosenModel};
+
 // The stage in words, while an update runs.
 const char* StageWords(RunStage stage) {
     switch (stage) {
@@ -128,6 +141,7 @@ RunVerdict EndAsVerdict(RunEnd end) {
 const Words& WordsFor(const GtkWindowModel& model) {
     const RunState& state = model.state;
     if (model.updating) return kUpdatingWords;
+    if (model.choosingModel) return kChooseModelWords;
     if (state.stage == RunStage::Ended) {
         switch (state.end) {
         case RunEnd::Updated: return kUpdatedWords;
@@ -163,10 +177,10 @@ void SetText(GtkWidget* label, const char* text) {
     }
 }
 
-// A stack page by name: the area keeps its height whichever page shows, so nothing below it
-// moves under the pen.
-void ShowPage(GtkWidget* stack, bool shown) {
-    gtk_stack_set_visible_child_name(GTK_STACK(stack), shown ? "shown" : "empty");
+// An area keeps its height whether its content shows or not, so nothing below it moves
+// under the pen; what does not show is not there for a screen reader either.
+void ShowPage(GtkWidget* area, bool shown) {
+    gtk_widget_set_visible(gtk_widget_get_first_child(area), shown);
 }
 
 uint32_t MsSince(int64_t sinceUs) {
@@ -181,10 +195,16 @@ void DrawProgress(View* view) {
     ShowPage(view->progressArea, model.updating || succeeded);
     if (!model.updating && !succeeded) return;
     const uint32_t permille = RunBarPermille(state, MsSince(model.stageSinceUs), model.estimateMs);
-    gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(view->progress), permille / 1000.0);
+    const bool percentChanged = permille / 10 != view->drawnPermille / 10;
+    if (permille != view->drawnPermille) {
+        gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(view->progress), permille / 1000.0);
+        view->drawnPermille = permille;
+    }
     char line[256];
     if (succeeded) {
         std::snprintf(line, sizeof line, "%s", _("Done"));
+    } else if (state.stage == RunStage::Ready || state.stage == RunStage::Ended) {
+        return;  // between attempts and at the end the line stays as the stage left it
     } else {
         const int written = std::snprintf(line, sizeof line, "%s", StageWords(state.stage));
         if (state.attempt > 1 && written > 0) {
@@ -192,7 +212,9 @@ void DrawProgress(View* view) {
                           _(" · attempt %u of %u"), state.attempt, state.attemptLimit);
         }
     }
+    const bool stageChanged = std::strcmp(gtk_label_get_text(GTK_LABEL(view->stageLine)), line) != 0;
     SetText(view->stageLine, line);
+    if (!percentChanged && !stageChanged) return;
     char value[320];
     std::snprintf(value, sizeof value, _("%s, %u percent"), line, permille / 10);
     gtk_accessible_update_property(GTK_ACCESSIBLE(view->progress),
@@ -205,6 +227,7 @@ const char* ActionLabel(GtkAction action) {
     case GtkAction::Retry: return _("Retry");
     case GtkAction::Recover: return _("Finish Update");
     case GtkAction::ChooseModel: return _("Choose Sensor Model…");
+    case GtkAction::WriteChosenModel: return _("Write Firmware");
     case GtkAction::None: break;
     }
     return "";
@@ -214,7 +237,10 @@ void Draw(View* view) {
     if (view->window == nullptr) return;
     const GtkWindowModel& model = view->model;
     const Words& words = WordsFor(model);
-    gtk_image_set_from_icon_name(GTK_IMAGE(view->icon), words.icon);
+    if (words.icon != view->drawnIcon) {
+        gtk_image_set_from_icon_name(GTK_IMAGE(view->icon), words.icon);
+        view->drawnIcon = words.icon;
+    }
     SetText(view->headline, _(words.headline));
     char explanation[1024];
     char duration[64];
@@ -222,10 +248,11 @@ void Draw(View* view) {
     std::snprintf(explanation, sizeof explanation, _(words.explanation), duration);
     SetText(view->explanation, explanation);
 
+    gtk_widget_set_visible(view->modelChoice, model.choosingModel);
     for (int i = 0; i < 2; ++i) {
         const char* text = model.texts[i];
         // No value to show: the row is not drawn, rather than read as an empty label.
-        const bool known = text[0] != '\0' && std::strcmp(text, "????") != 0;
+        const bool known = text[0] != '\0' && std::strcmp(text, "????") != 0 && !model.choosingModel;
         gtk_widget_set_visible(view->captions[i], known);
         gtk_widget_set_visible(view->versions[i], known);
         if (known) SetText(view->versions[i], text);
@@ -246,13 +273,21 @@ void Draw(View* view) {
     // suggested action except the model choice, which is never a one-tap answer.
     const GtkAction action = gtk_view_action(view);
     gtk_widget_set_visible(view->actionButton, action != GtkAction::None);
-    if (action != GtkAction::None) {
+    if (action != GtkAction::None &&
+        std::strcmp(gtk_button_get_label(GTK_BUTTON(view->actionButton)), ActionLabel(action)) != 0) {
         gtk_button_set_label(GTK_BUTTON(view->actionButton), ActionLabel(action));
-        if (action == GtkAction::ChooseModel) {
-            gtk_widget_remove_css_class(view->actionButton, "suggested-action");
-        } else {
-            gtk_widget_add_css_class(view->actionButton, "suggested-action");
-        }
+        const bool suggested = action != GtkAction::ChooseModel && action != GtkAction::WriteChosenModel;
+        const bool destructive = action == GtkAction::WriteChosenModel;
+        (suggested ? gtk_widget_add_css_class : gtk_widget_remove_css_class)(view->actionButton,
+                                                                            "suggested-action");
+        (destructive ? gtk_widget_add_css_class : gtk_widget_remove_css_class)(view->actionButton,
+                                                                              "destructive-action");
+    }
+    gtk_widget_set_sensitive(view->actionButton,
+                             action != GtkAction::WriteChosenModel || model.pickedModel != kSensorNone);
+    const char* closeLabel = model.choosingModel ? _("Cancel") : _("Close");
+    if (std::strcmp(gtk_button_get_label(GTK_BUTTON(view->closeButton)), closeLabel) != 0) {
+        gtk_button_set_label(GTK_BUTTON(view->closeButton), closeLabel);
     }
     gtk_widget_set_sensitive(view->closeButton, !model.updating);
 }
@@ -311,14 +346,14 @@ GtkWidget* Label(const char* description, const char* cssClass, bool wrap) {
     return label;
 }
 
-// A stack that keeps its height whether `child` or nothing shows.
-GtkWidget* ReservedArea(GtkWidget* child) {
-    GtkWidget* stack = gtk_stack_new();
-    gtk_stack_set_vhomogeneous(GTK_STACK(stack), TRUE);
-    gtk_stack_add_named(GTK_STACK(stack), child, "shown");
-    gtk_stack_add_named(GTK_STACK(stack), gtk_box_new(GTK_ORIENTATION_VERTICAL, 0), "empty");
-    gtk_stack_set_visible_child_name(GTK_STACK(stack), "empty");
-    return stack;
+// An area `height` pixels high (three lines of text, or a line and the bar) for `child`,
+// shown or not.
+GtkWidget* ReservedArea(GtkWidget* child, int height) {
+    GtkWidget* area = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_widget_set_size_request(area, -1, height);
+    gtk_box_append(GTK_BOX(area), child);
+    gtk_widget_set_visible(child, FALSE);
+    return area;
 }
 
 GtkWidget* VersionsGrid(View* view) {
@@ -345,6 +380,36 @@ GtkWidget* VersionsGrid(View* view) {
         gtk_widget_set_visible(view->versions[i], FALSE);
     }
     return grid;
+}
+
+void OnModelPicked(GtkToggleButton* option, gpointer data) {
+    View* view = static_cast<View*>(data);
+    if (gtk_toggle_button_get_active(option)) {
+        view->model.pickedModel = option == GTK_TOGGLE_BUTTON(view->modelOptions[0]) ? kSensorFamily0
+                                                                                    : kSensorFamily1;
+    } else if (!gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(view->modelOptions[0])) &&
+               !gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(view->modelOptions[1]))) {
+        view->model.pickedModel = kSensorNone;
+    }
+    Draw(view);
+}
+
+// Two toggles of one group: picking one writes nothing yet.
+GtkWidget* ModelChoice(View* view) {
+    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
+    const char* const labels[2] = {_("Model 0 (USB product 0090)"), _("Model 1 (USB product 00E6)")};
+    for (int family = 0; family < 2; ++family) {
+        view->modelOptions[family] = gtk_toggle_button_new_with_label(labels[family]);
+        gtk_widget_set_size_request(view->modelOptions[family], -1, kButtonHeight);
+        if (family == 1) {
+            gtk_toggle_button_set_group(GTK_TOGGLE_BUTTON(view->modelOptions[1]),
+                                        GTK_TOGGLE_BUTTON(view->modelOptions[0]));
+        }
+        g_signal_connect(view->modelOptions[family], "toggled", G_CALLBACK(OnModelPicked), view);
+        gtk_box_append(GTK_BOX(box), view->modelOptions[family]);
+    }
+    gtk_widget_set_visible(box, FALSE);
+    return box;
 }
 
 GtkWidget* ProgressBox(View* view) {
@@ -458,7 +523,8 @@ void gtk_view_follow(View* view, bool updating, bool needsFamily) {
 
 void gtk_view_show_refusal(View* view, const char* text) {
     if (view->window == nullptr) return;
-    std::snprintf(view->model.refusal, sizeof view->model.refusal, "%s", text);
+    std::snprintf(view->model.refusal, sizeof view->model.refusal, "%s",
+                  text != nullptr ? text : _(kCloseRefusedText));
     Draw(view);
 }
 
@@ -468,9 +534,24 @@ void gtk_view_show_permission(View* view, const char* line) {
     });
 }
 
+void gtk_view_choose_model(View* view, bool on) {
+    view->model.choosingModel = on;
+    view->model.pickedModel = kSensorNone;
+    for (GtkWidget* option : view->modelOptions) {
+        gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(option), FALSE);
+    }
+    view->model.pickedModel = kSensorNone;
+    Draw(view);
+}
+
+bool gtk_view_choosing_model(const View* view) { return view->model.choosingModel; }
+
+uint16_t gtk_view_picked_model(const View* view) { return view->model.pickedModel; }
+
 GtkAction gtk_view_action(const View* view) {
     const GtkWindowModel& model = view->model;
     if (model.updating || !model.lookedAlready) return GtkAction::None;
+    if (model.choosingModel) return GtkAction::WriteChosenModel;
     if (model.needsFamily) return GtkAction::ChooseModel;
     return WordsFor(model).action;
 }
@@ -501,6 +582,9 @@ void gtk_view_build(View* view, AdwApplication* application) {
     view->application = application;
     view->inhibitCookie = 0;
     std::memset(&view->model, 0, sizeof view->model);
+    view->model.pickedModel = kSensorNone;
+    view->drawnPermille = 1001;
+    view->drawnIcon = nullptr;
     LoopMailboxOpen(&view->mailbox, WakeLoop, view);
     view->window = adw_application_window_new(GTK_APPLICATION(application));
     gtk_window_set_title(GTK_WINDOW(view->window), _("Pen Firmware"));
@@ -539,10 +623,12 @@ void gtk_view_build(View* view, AdwApplication* application) {
     gtk_label_set_justify(GTK_LABEL(view->explanation), GTK_JUSTIFY_CENTER);
     gtk_box_append(GTK_BOX(box), view->explanation);
     gtk_box_append(GTK_BOX(box), VersionsGrid(view));
-    view->progressArea = ReservedArea(ProgressBox(view));
+    view->modelChoice = ModelChoice(view);
+    gtk_box_append(GTK_BOX(box), view->modelChoice);
+    view->progressArea = ReservedArea(ProgressBox(view), kProgressAreaHeight);
     gtk_box_append(GTK_BOX(box), view->progressArea);
     view->note = Label("Refused", "warning", true);
-    view->noteArea = ReservedArea(view->note);
+    view->noteArea = ReservedArea(view->note, kNoteAreaHeight);
     gtk_box_append(GTK_BOX(box), view->noteArea);
     view->detail = Label("Status", "caption", true);
     gtk_widget_add_css_class(view->detail, "dim-label");

@@ -25,6 +25,8 @@ struct GtkWindowModel {
     bool updating;                    // the sensor is being written (Close is refused)
     bool wroteSomething;              // an update of this run reached the erase
     bool needsFamily;                 // a sensor in its boot loader waits for its model
+    bool choosingModel;               // the model question is on show
+    uint16_t pickedModel;             // the model picked in it; kSensorNone: none yet
     int64_t stageSinceUs;             // when the stage last changed (monotonic)
     char refusal[kGtkLineCapacity];   // why a close or a model was refused; "" when not
     char permission[kGtkLineCapacity];  // the platform's line when the node may not be opened
@@ -38,6 +40,8 @@ struct View {
     GtkWidget* explanation;
     GtkWidget* captions[2];   // installed version, new version
     GtkWidget* versions[2];   // by ViewText: CurrentVersion, NewVersion
+    GtkWidget* modelChoice;   // the model question's two options
+    GtkWidget* modelOptions[2];
     GtkWidget* progressArea;  // a stack: the bar while an update runs, else nothing
     GtkWidget* stageLine;     // the stage in words, the attempt and the time left
     GtkWidget* progress;
@@ -47,6 +51,10 @@ struct View {
     GtkWidget* closeButton;
     GtkWidget* actionButton;  // Update, Retry, Finish Update, Choose Sensor Model…
     uint32_t inhibitCookie;   // gtk_application_inhibit's, 0 when not held
+    // What was drawn last, so that a redraw changes (and tells a screen reader) only what
+    // changed: the bar moves a thousand times in an update.
+    uint32_t drawnPermille;
+    const char* drawnIcon;
     GtkWindowModel model;
     LoopMailbox mailbox;      // calls from other threads, on their way to the GTK loop
     // Called on the loop after each piece of work the app hands to it (view_run_on_loop).
@@ -55,7 +63,7 @@ struct View {
 };
 
 // What the main action button does now.
-enum class GtkAction : uint8_t { None, Update, Retry, Recover, ChooseModel };
+enum class GtkAction : uint8_t { None, Update, Retry, Recover, ChooseModel, WriteChosenModel };
 
 // Builds the window (hidden) for `application`.
 void gtk_view_build(View* view, AdwApplication* application);
@@ -64,10 +72,16 @@ void gtk_view_close(View* view);
 // What the front end knows besides the view calls: whether the sensor is being written and
 // whether a sensor in its boot loader waits for its model. Redraws.
 void gtk_view_follow(View* view, bool updating, bool needsFamily);
-// Shows why a close or the chosen model was refused ("" clears it).
+// Shows why the chosen model was refused, or (`text` null) that the window cannot close
+// while the sensor is written; "" clears it.
 void gtk_view_show_refusal(View* view, const char* text);
 // Shows the platform's line that the sensor is there but may not be opened; from any thread.
 void gtk_view_show_permission(View* view, const char* line);
+// The model question of a sensor whose family nothing tells: a step of its own, with a
+// warning, where Write Firmware is offered only once a model is picked.
+void gtk_view_choose_model(View* view, bool on);
+bool gtk_view_choosing_model(const View* view);
+uint16_t gtk_view_picked_model(const View* view);
 // What tapping the main action button does now.
 GtkAction gtk_view_action(const View* view);
 // A message with one button, over the window; returns once it has been read.

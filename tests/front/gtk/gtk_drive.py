@@ -37,7 +37,7 @@ from gi.repository import GLib
 
 APP = "zorflash-gtk"
 # The status lines of an update under way: the sensor is being written or checked.
-UNDER_WAY = ("Connecting", "Now Updating", "Erasing", "Program", "Verify")
+UNDER_WAY = ("Connecting", "Now Updating", "Erasing....", "Program....", "Verify....")
 # The window's title, with the build's version: gtk_window_test.cpp passes it in.
 TITLE = os.environ["ZORFLASH_TEST_CAPTION"].encode()
 FIELDS = ["Headline", "Current version", "New version", "Stage", "Status", "Refused"]
@@ -81,13 +81,30 @@ def walk(node, found):
     # The window's own buttons come after the title bar's (a "Close" among them).
     if role == "push button":
         found[(role, name)] = node
+        # A dialog's response button is named by its label twice over in GTK 4.8.
+        half = name[:len(name) // 2]
+        if name == f"{half} {half}"[:len(name)] and len(name) % 2 == 1:
+            found[(role, half)] = node
     found.setdefault((role, name), node)
+    if role == "label" and name == "GtkLabel" and showing(node):
+        found.setdefault(("unnamed label", describe_path(node)), node)
     # A field's label is named by its text and described by what it is.
     if role == "label" and description:
         found.setdefault(("field", description), node)
     for child in children:
         if child is not None:
             walk(child, found)
+
+
+def describe_path(node):
+    names = []
+    while node is not None and len(names) < 6:
+        try:
+            names.append(f"{node.getRoleName()}:{node.name}")
+            node = node.parent
+        except Exception:
+            break
+    return " < ".join(names)
 
 
 def controls(app):
@@ -97,7 +114,13 @@ def controls(app):
 
 
 def text_of(node):
-    """A label's text is its accessible name; GTK 4.8 names an empty label by its class."""
+    """A label's text; its accessible name may add the caption that labels it, and GTK 4.8
+    names an empty label by its class."""
+    try:
+        text = node.queryText()
+        return text.getText(0, text.characterCount)
+    except Exception:
+        pass
     try:
         return "" if node.name == "GtkLabel" else node.name
     except Exception:
@@ -130,7 +153,7 @@ class Watcher:
 
     def hear(self, event):
         try:
-            field, text = event.source.description, event.source.name
+            field, text = event.source.description, text_of(event.source)
         except Exception:
             return
         if field in FIELDS:
@@ -244,9 +267,13 @@ def reads(found):
         captions = [target.name for relation in node.getRelationSet()
                     if relation.getRelationType() == pyatspi.RELATION_LABELLED_BY
                     for target in (relation.getTarget(i) for i in range(relation.getNTargets()))]
-        print(f"reader: {' '.join(captions)} {text_of(node)}", flush=True)
+        print(f"reader: {node.name} (labelled by {', '.join(captions)})", flush=True)
     action = action_button(found)
     print(f"reader: button {action.name if action is not None else 'none'}", flush=True)
+    # A label without text is read by its class name: nothing of the window may be.
+    for role, path in found:
+        if role == "unnamed label":
+            print(f"reader: unnamed label {path}", flush=True)
 
 
 def fits(app):
@@ -316,22 +343,27 @@ def signal_while_written(watcher, program):
 
 
 def choose_model(app, watcher, display, shot):
-    """The model question: its write is refused until a model is picked."""
+    """The model question: Write Firmware is refused until a model is picked."""
     found = watcher.poll()
     write = found.get(("push button", "Write Firmware"))
     if write is None:
         watcher.wait(lambda f: ("push button", "Write Firmware") in f, 5)
         write = watcher.poll().get(("push button", "Write Firmware"))
     if write is None:
-        print("driver: no model question", flush=True)
+        print("driver: no model question among "
+              f"{sorted(k for k in controls(app) if k[0] != 'field')}", flush=True)
         return
     print(f"driver: Write Firmware enabled before a pick: {enabled(write)}", flush=True)
-    model = controls(app).get(("radio button", "Model 0 (USB product 0090)"))
+    model = next((node for (role, name), node in controls(app).items()
+                  if role in ("toggle button", "push button") and name.startswith("Model 0 (USB product 0090)")), None)
     if model is None:
-        model = controls(app).get(("check box", "Model 0 (USB product 0090)"))
+        print(f"driver: no model 0 among {sorted(k for k in controls(app) if 'Model' in k[1])}",
+              flush=True)
+        return
     print("driver: picking Model 0 (USB product 0090)", flush=True)
     model.queryAction().doAction(0)
-    watcher.wait(lambda f: enabled(f[("push button", "Write Firmware")]), 5)
+    if not watcher.wait(lambda f: enabled(f[("push button", "Write Firmware")]), 5):
+        print("driver: Write Firmware stays disabled after the pick", flush=True)
     press(app, watcher, "Write Firmware")
     follow_update(watcher, display, shot)
 

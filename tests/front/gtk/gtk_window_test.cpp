@@ -185,15 +185,15 @@ INSTANTIATE_TEST_SUITE_P(
     Window, GtkWindowTest,
     ::testing::Values(
         GtkCase{"family0_update", "update", true, 0, 0, false,
-                {"reader: heading Update available", "reader: Installed version 0140",
-                 "reader: New version 0610", "reader: button Update", "driver: pressing Update",
+                {"reader: heading Update available", "reader: 0140 Installed version (labelled by Installed version)",
+                 "reader: 0610 New version (labelled by New version)", "reader: button Update", "driver: pressing Update",
                  "~Headline: Updating the pen firmware", "~Status: Erasing....",
                  "driver: close sent True",
                  "Refused: The sensor is being written: the window cannot close until the "
                  "update has ended.",
                  "Status: Program....", "Status: Verify....",
                  "~Status: " TEXT_UPDATE_COMPLETE, "~Headline: The pen firmware is up to date",
-                 "reader: heading The pen firmware is up to date", "reader: Installed version 0610",
+                 "reader: heading The pen firmware is up to date", "reader: 0610 Installed version (labelled by Installed version)",
                  "reader: button none", "exit: 2"},
                 true},
         // A logout, a closed terminal, Ctrl-C while the sensor is written: each is the
@@ -236,7 +236,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "driver: window fits True", "exit: 2"},
                 false, false, 0, nullptr, true, "zorflash-gtk-update-available.png", "360x720"},
         GtkCase{"verdict_up_to_date", "look", true, 0, 0x0610, false,
-                {"reader: heading The pen firmware is up to date", "reader: Installed version 0610",
+                {"reader: heading The pen firmware is up to date", "reader: 0610 Installed version (labelled by Installed version)",
                  "reader: button none", "driver: window fits True", "exit: 2"},
                 false, false, 0, nullptr, true, "zorflash-gtk-up-to-date.png", "1080x1920", true},
         GtkCase{"verdict_does_not_fit", "look", true, 0, 0x0200, false,
@@ -254,9 +254,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Without the package's udev rule the sensor's node may not be opened: the window
         // says so in plain words, the diagnostic line under them.
         GtkCase{"no_permission", "look", true, 0, 0, false,
-                {"reader: heading The pen sensor cannot be opened", "reader: button none",
-                 "~Status: No permission to open NODE (sensor f0a5:0090): install the "
-                 "udev rule 70-zorflash.rules and plug the sensor in again"},
+                {"Status: No permission to open NODE (sensor f0a5:0090): install the "
+                 "udev rule 70-zorflash.rules and plug the sensor in again",
+                 "reader: heading The pen sensor cannot be opened", "reader: button none", "exit: 0"},
                 false, true},
         // As root (sudo, maybe with the user's environment): refused before GTK or GIO loads
         // anything, with the way to run it as the seat's user; the sensor is left alone.
