@@ -189,7 +189,7 @@ shows the sensor's firmware version beside the version carried, and writes the
 new firmware when Update is pressed, with a progress bar. Its buttons are large
 enough for a pen or a finger, for a tablet held in tablet mode.
 
-It is started from the desktop's applications as "Digitizer Firmware Update".
+It appears among the desktop's applications as Digitizer Firmware Update.
 The terminal program and the udev rule that gives the window the sensor
 without root are in the zorflash package, which this one depends on.]])
 endif()
