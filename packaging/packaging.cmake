@@ -88,6 +88,11 @@ if(TARGET zorflash-gtk)
             DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo COMPONENT gtk)
 endif()
 
+# udev reads rules from /usr/lib/udev/rules.d (the system's packages) and /etc/udev/rules.d
+# (the administrator's) only: a rule under /usr/local/lib would never apply. The folder is
+# chosen when installing, by the prefix installed to (cpack installs to a staging copy of
+# /usr). The system's firmware folder, where the vendor's image files go, belongs to the
+# package too.
 install(CODE "set(zorflash_rule \"${PROJECT_SOURCE_DIR}/packaging/70-zorflash.rules\")
 set(zorflash_unit \"${PROJECT_SOURCE_DIR}/packaging/zorflash-note-met@.service\")
 set(zorflash_tmpfiles \"${PROJECT_SOURCE_DIR}/packaging/zorflash.tmpfiles\")
