@@ -185,7 +185,7 @@ if(TARGET zorflash-gtk)
     set(CPACK_DEBIAN_GTK_PACKAGE_NAME zorflash-gtk)
     set(CPACK_DEBIAN_GTK_PACKAGE_SECTION x11)
     set(CPACK_DEBIAN_GTK_PACKAGE_DEPENDS
-        "zorflash (= ${PROJECT_VERSION}), libc6, libstdc++6, libudev1, libgtk-4-1 (>= 4.8)")
+        "zorflash (= ${PROJECT_VERSION}), libc6, libstdc++6, libudev1, libgtk-4-1 (>= 4.8), libadwaita-1-0 (>= 1.2)")
     set(CPACK_DEBIAN_GTK_DESCRIPTION [[
 firmware updater for the ORVELL pen-digitizer sensor (GTK window)
 zorflash-gtk is a window for updating the firmware of the ORVELL pen-digitizer
