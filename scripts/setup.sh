@@ -7,8 +7,9 @@
 #                            fuzzers, mingw-w64 (64-bit and 32-bit), Wine (with its 32-bit
 #                            half), osslsigncode and a display for the Windows edition,
 #                            GTK 4 for zorflash-gtk and what tests it (the accessibility bus,
-#                            pyatspi, the desktop entry and AppStream validators), and what
-#                            compares two release builds (diffoscope)
+#                            pyatspi, the desktop entry and AppStream validators), lintian
+#                            for the Debian packages, and what compares two release builds
+#                            (diffoscope)
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 packages=(cmake g++ make nlohmann-json3-dev)
@@ -24,6 +25,7 @@ if [[ ${1:-} != --sim ]]; then
         tmux procps util-linux
         openssl diffoscope-minimal
         libgtk-4-dev desktop-file-utils appstream at-spi2-core python3-pyatspi dbus-daemon
+        lintian
     )
 fi
 missing=()

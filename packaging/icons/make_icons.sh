@@ -1,12 +1,14 @@
 #!/bin/sh
-# Makes the desktop icons of zorflash-gtk from the program's icon (its 256-colour 32 x 32
-# picture), scaled up pixel for pixel so the drawing stays as sharp as the original:
-# hicolor/<size>x<size>/apps/zorflash-gtk.png. Needs ImageMagick; the output is committed.
+# Renders the desktop icons of zorflash-gtk from its drawing,
+# hicolor/scalable/apps/org.zorflash.ZorflashGtk.svg, at each size a desktop asks for:
+# hicolor/<size>x<size>/apps/org.zorflash.ZorflashGtk.png. Needs rsvg-convert (Debian:
+# librsvg2-bin), which the build machines lack: the output is committed. The PNGs carry no
+# date or text chunk, so the same drawing gives the same bytes with the same librsvg.
 set -eu
 here=$(dirname "$0")
-ico="$here/../../src/front/win32/icon/zorflash.ico"
-for size in 32 48 64 128 256; do
+svg="$here/hicolor/scalable/apps/org.zorflash.ZorflashGtk.svg"
+for size in 16 24 32 48 64 128 256; do
     mkdir -p "$here/hicolor/${size}x$size/apps"
-    convert "$ico[1]" -filter point -resize "${size}x$size" -strip \
-        "PNG32:$here/hicolor/${size}x$size/apps/zorflash-gtk.png"
+    rsvg-convert --width "$size" --height "$size" --format png \
+        --output "$here/hicolor/${size}x$size/apps/org.zorflash.ZorflashGtk.png" "$svg"
 done

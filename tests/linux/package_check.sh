@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # The Debian packages and the install rules, as an administrator uses them: builds the .deb
 # with CPack from the build folder, checks that its members are dated and moded alike
-# whoever packs them, installs it with dpkg, runs the installed zorflash --version, does the
-# same with the window's package where the build has the window (zorflash-gtk; its manual
-# page there, its desktop entry and AppStream metadata validated), removes them, and checks what `cmake --install`
-# with the default prefix leaves (into a staging folder).
+# whoever packs them, that each package carries its copyright, changelog and compressed
+# manual page (gzip -9n), its own description and its maintainer (and that lintian, where
+# installed, finds nothing to warn of), installs it with dpkg, runs the installed zorflash
+# --version and its completion, does the same with the window's package where the build has
+# the window (zorflash-gtk; its icons, its desktop entry and AppStream metadata validated),
+# removes them, and checks what `cmake --install` with the default prefix leaves (into a
+# staging folder).
 # Needs root for dpkg. Prints a ctest-style summary line.
 #
 #   tests/linux/package_check.sh [BUILD_DIR]      (default: build)
@@ -45,8 +48,76 @@ done
 # Each manual page in the package of its program: the window's never in the command line's.
 if [[ -f ${deb/zorflash_/zorflash-gtk_} ]]; then
     check "the window's manual page is in the window's package, not the command line's" \
-        bash -c "dpkg-deb -c '${deb/zorflash_/zorflash-gtk_}' | grep -q ' ./usr/share/man/man1/zorflash-gtk.1\$' &&
+        bash -c "dpkg-deb -c '${deb/zorflash_/zorflash-gtk_}' | grep -q ' ./usr/share/man/man1/zorflash-gtk.1.gz\$' &&
                  ! dpkg-deb -c '$deb' | grep -q 'zorflash-gtk.1'"
+fi
+
+# What a person reads of each package: its documents, its manual page, its control fields.
+member() {  # member PACKAGE PATH: the file PATH of PACKAGE, as dpkg would install it
+    dpkg-deb --fsys-tarfile "$1" | tar -xO "./$2"
+}
+# gzip -9n: no file name, no time, the best compression flag, Unix: the same bytes each time.
+reproducible_gzip() {  # reproducible_gzip PACKAGE PATH
+    [[ $(member "$1" "$2" | head -c 10 | od -An -tx1 | tr -d ' \n') == 1f8b0800000000000203 ]] &&
+        member "$1" "$2" | gzip -t
+}
+# The machine-readable copyright: the format's first line, every file covered, and the
+# text of each licence it names.
+dep5_copyright() {  # dep5_copyright PACKAGE NAME
+    local text names licence
+    text=$(member "$1" "usr/share/doc/$2/copyright") || return 1
+    [[ $(head -n1 <<<"$text") == "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ]] &&
+        grep -qx 'Upstream-Name: zorflash' <<<"$text" && grep -qx 'Files: \*' <<<"$text" &&
+        grep -q '^Copyright: [0-9]\{4\} ' <<<"$text" || return 1
+    names=$(awk '/^Files:/ { files = 1 } files && /^License:/ { print $2; files = 0 }' <<<"$text")
+    [[ -n $names ]] || return 1
+    for licence in $names; do
+        grep -A1 -x "License: $licence" <<<"$text" | grep -q '^ [A-Za-z]' || return 1
+    done
+    grep -A1 -x 'License: MIT' <<<"$text" | grep -q '^ Permission is hereby granted'
+}
+# The changelog: the source package at the build's version, signed by the maintainer on
+# the build's date (SOURCE_DATE_EPOCH, as every date of the package).
+built_changelog() {  # built_changelog PACKAGE NAME
+    local text
+    text=$(member "$1" "usr/share/doc/$2/changelog.gz" | gzip -dc) || return 1
+    [[ $(head -n1 <<<"$text") == "zorflash ($version) unstable; urgency=medium" ]] &&
+        [[ $(grep '^ -- ' <<<"$text" | head -n1) == " -- $maintainer  $(LC_ALL=C date -u -R -d "@$epoch")" ]]
+}
+maintainer="zorflash developers <maintainers@zorflash.org>"
+gtkdeb=${deb/zorflash_/zorflash-gtk_}
+# package | name | its manual page | a word its summary must hold
+packages=("$deb|zorflash|zorflash.1.gz|terminal" "$gtkdeb|zorflash-gtk|zorflash-gtk.1.gz|window")
+for row in "${packages[@]}"; do
+    IFS='|' read -r package name page kind <<<"$row"
+    [[ -f $package ]] || continue
+    check "$name: /usr/share/doc/$name/copyright is machine-readable, MIT, with its text" \
+        dep5_copyright "$package" "$name"
+    check "$name: /usr/share/doc/$name/changelog.gz names $version, dated the build's time, gzip -9n" \
+        bash -c "$(declare -f member reproducible_gzip built_changelog); version='$version' epoch='$epoch' maintainer='$maintainer'
+                 reproducible_gzip '$package' 'usr/share/doc/$name/changelog.gz' && built_changelog '$package' '$name'"
+    check "$name: its manual page is compressed with gzip -9n and reads as $name's" \
+        bash -c "$(declare -f member reproducible_gzip); reproducible_gzip '$package' 'usr/share/man/man1/$page' &&
+                 member '$package' 'usr/share/man/man1/$page' | gzip -dc | grep -q '^\.TH ${name^^} 1 .* \"zorflash $version\"'"
+    check "$name: maintained by $maintainer" \
+        test "$(dpkg-deb -f "$package" Maintainer)" = "$maintainer"
+    # A summary that says which of the two it is, and a description of several lines.
+    check "$name: a summary of its own ($kind) and a long description" \
+        bash -c "dpkg-deb -f '$package' Description | head -n1 | grep -q '$kind' &&
+                 test \$(dpkg-deb -f '$package' Description | grep -c '^ [^.]') -ge 5"
+done
+if [[ -f $gtkdeb ]]; then
+    check "the two packages' descriptions differ" \
+        bash -c "! diff <(dpkg-deb -f '$deb' Description) <(dpkg-deb -f '$gtkdeb' Description) >/dev/null"
+fi
+# lintian (where installed) finds no error and no warning in either package.
+if command -v lintian >/dev/null; then
+    judged=("$deb")
+    [[ -f $gtkdeb ]] && judged+=("$gtkdeb")
+    check "lintian finds no error or warning" \
+        bash -c "! lintian $(printf "'%s' " "${judged[@]}") 2>/dev/null | grep -E '^[EW]: '"
+else
+    echo "skipped: lintian is not installed"
 fi
 # The note's unit as the package ships it, sandboxed: systemd-analyze's exposure under 3
 # (it judges the unit file alone; a template needs an instance name).
@@ -71,10 +142,13 @@ elif [[ $(id -u) -eq 0 ]] && [[ -f $deb ]]; then
     check "dpkg installs the package" dpkg -i "$deb"
     for f in /usr/bin/zorflash /usr/lib/udev/rules.d/70-zorflash.rules \
              /usr/libexec/zorflash/zorflash-note-met '/usr/lib/systemd/system/zorflash-note-met@.service' \
-             /usr/share/man/man1/zorflash.1 /usr/share/bash-completion/completions/zorflash \
-             /usr/lib/tmpfiles.d/zorflash.conf; do
+             /usr/share/man/man1/zorflash.1.gz /usr/share/bash-completion/completions/zorflash \
+             /usr/lib/tmpfiles.d/zorflash.conf /usr/share/doc/zorflash/{copyright,changelog.gz}; do
         check "the package installs $f" test -f "$f"
     done
+    # The completion as bash-completion loads it, against the installed program.
+    check "the installed completion offers what the installed zorflash takes" \
+        bash -c "tests/linux/check_completion.sh /usr/share/bash-completion/completions/zorflash /usr/bin >/dev/null"
     check "the package makes the firmware folder" test -d /usr/lib/firmware/zorflash
     check "the package makes the record folder" test -d /var/lib/zorflash
     check "the package makes the lock, root's 0644, in root's folder 0755" \
@@ -112,15 +186,36 @@ elif [[ $(id -u) -eq 0 ]] && [[ -f $deb ]]; then
     check "the command line's package does not pull in GTK" \
         bash -c "! dpkg-deb -f '$deb' Depends | grep -qi gtk"
     # The window's package, where the build has the window (ZORFLASH_GTK).
-    gtkdeb=${deb/zorflash_/zorflash-gtk_}
     if [[ -f $gtkdeb ]]; then
         check "dpkg installs the window's package" dpkg -i "$gtkdeb"
         app=/usr/share/applications/org.zorflash.ZorflashGtk.desktop
         info=/usr/share/metainfo/org.zorflash.ZorflashGtk.metainfo.xml
-        for f in /usr/bin/zorflash-gtk "$app" "$info" /usr/share/man/man1/zorflash-gtk.1 \
-                 /usr/share/icons/hicolor/{32x32,48x48,64x64,128x128,256x256}/apps/zorflash-gtk.png; do
+        icons=/usr/share/icons/hicolor
+        for f in /usr/bin/zorflash-gtk "$app" "$info" /usr/share/man/man1/zorflash-gtk.1.gz \
+                 /usr/share/doc/zorflash-gtk/{copyright,changelog.gz} \
+                 /usr/share/bash-completion/completions/zorflash-gtk \
+                 $icons/scalable/apps/org.zorflash.ZorflashGtk.svg \
+                 $icons/symbolic/apps/org.zorflash.ZorflashGtk-symbolic.svg; do
             check "the window's package installs $f" test -f "$f"
         done
+        # Each rendered size is the size its folder says.
+        for size in 16 24 32 48 64 128 256; do
+            check "the window's package installs the icon at ${size}x$size" \
+                bash -c "file '$icons/${size}x$size/apps/org.zorflash.ZorflashGtk.png' |
+                         grep -q 'PNG image data, $size x $size, 8-bit/color RGBA'"
+        done
+        # The name the desktop entry gives and the one the window sets both find the drawing.
+        drawn_icon() {  # drawn_icon NAME: the hicolor theme's NAME is the drawing, and rendered
+            cmp "$icons/scalable/apps/$1.svg" "$icons/scalable/apps/org.zorflash.ZorflashGtk.svg" &&
+                test -f "$icons/256x256/apps/org.zorflash.ZorflashGtk.png"
+        }
+        check "the desktop entry's icon is the drawing" drawn_icon "$(sed -n 's/^Icon=//p' "$app")"
+        check "the window's icon name (zorflash-gtk) is the drawing" drawn_icon zorflash-gtk
+        check "the installed completion offers what the installed zorflash-gtk takes" \
+            bash -c "tests/linux/check_completion.sh /usr/share/bash-completion/completions/zorflash-gtk /usr/bin >/dev/null"
+        check "the AppStream release is $version, dated the build's day, with a screenshot" \
+            bash -c "grep -qF '<release version=\"$version\" date=\"$(date -u -d "@$epoch" +%F)\">' '$info' &&
+                     grep -q '<caption>..*</caption>' '$info'"
         check "the desktop entry is valid" desktop-file-validate "$app"
         check "the AppStream metadata is valid" appstreamcli validate --no-net "$info"
         check "the installed zorflash-gtk --version answers" \
@@ -128,11 +223,13 @@ elif [[ $(id -u) -eq 0 ]] && [[ -f $deb ]]; then
         check "dpkg purges the window's package" dpkg --purge zorflash-gtk
         check "nothing of the window's package is left" \
             bash -c "! test -e /usr/bin/zorflash-gtk && ! test -e $app && ! test -e $info &&
-                     ! test -e /usr/share/man/man1/zorflash-gtk.1"
+                     ! test -e /usr/share/man/man1/zorflash-gtk.1.gz && ! test -e /usr/share/doc/zorflash-gtk &&
+                     ! test -e /usr/share/icons/hicolor/scalable/apps/org.zorflash.ZorflashGtk.svg"
     fi
     check "dpkg purges the package" dpkg --purge zorflash
     check "nothing of the package is left" \
         bash -c '! test -e /usr/bin/zorflash && ! test -e /usr/lib/udev/rules.d/70-zorflash.rules && ! test -e /usr/libexec/zorflash/zorflash-note-met &&
+                 ! test -e /usr/share/doc/zorflash && ! test -e /usr/share/man/man1/zorflash.1.gz &&
                  ! test -e /run/zorflash && ! machine_has_zorflash'
 else
     echo "skipped: installing the package needs root"

@@ -1,12 +1,11 @@
-// Time, the run's stamp, the reading of error codes, system error texts, the debugger output and the
-// history of updates in the event log.
+// Time, the run's stamp, the reading of error codes, system error texts and the debugger
+// output. (The history of updates in the event log: win32_event_log.cpp.)
 #include <windows.h>
 #include <ntsecapi.h>
 
 #include <cstdio>
 
 #include "platform/hid.h"
-#include "platform/records.h"
 #include "platform/system.h"
 #include "platform/win32/win32_hid_connection.h"
 
@@ -86,56 +85,3 @@ void plat_debug_output(const char* text) { OutputDebugStringA(text); }
 
 // The Windows platform has no notice to give, so the handler is not kept.
 void plat_set_notice_handler(PlatNoticeHandler, void*) {}
-
-// ---- The history of updates: one entry in the Application event log -------------------
-
-namespace {
-
-// The entry's texts: the summary line, then each field on its own as "name=value", so that
-// a collector (Windows Event Forwarding, Intune, SCCM) reads them as the event's data items.
-constexpr WORD kEventStrings = 8;
-constexpr int kEventStringCapacity = 384;
-// Every entry has the same identifier; its type tells success from failure. No message file
-// is registered, so the event viewer shows the texts themselves.
-constexpr DWORD kUpdateEventId = 1;
-
-// The program's texts are in the ANSI code page, as its A functions take them. No byte
-// becomes more than one UTF-16 unit, so a text that fits kEventStringCapacity bytes fits; a
-// conversion that fails all the same leaves the item empty, never half-written.
-void ToEventString(const char* text, wchar_t* wide) {
-    if (MultiByteToWideChar(CP_ACP, 0, text, -1, wide, kEventStringCapacity) == 0) {
-        wide[0] = L'\0';
-    }
-}
-
-}  // namespace
-
-// Without the rights to write the log (RegisterEventSourceW or ReportEventW fails), the
-// entry is skipped: the update's outcome and exit status do not depend on its history.
-void plat_record_update(const UpdateRecord* record) {
-    char fields[kEventStrings - 1][kEventStringCapacity];
-    std::snprintf(fields[0], sizeof fields[0], "versionBefore=%s", record->versionBefore);
-    std::snprintf(fields[1], sizeof fields[1], "versionAfter=%s", record->versionAfter);
-    std::snprintf(fields[2], sizeof fields[2], "result=%u", record->result);
-    std::snprintf(fields[3], sizeof fields[3], "status=%s", record->status);
-    std::snprintf(fields[4], sizeof fields[4], "attempts=%u", record->attempts);
-    std::snprintf(fields[5], sizeof fields[5], "seconds=%u.%03u", record->durationMs / 1000,
-                  record->durationMs % 1000);
-    std::snprintf(fields[6], sizeof fields[6], "sha256=%s", record->imageSha256);
-    static_assert(sizeof fields / sizeof fields[0] == kEventStrings - 1, "one per field");
-
-    wchar_t texts[kEventStrings][kEventStringCapacity];
-    LPCWSTR strings[kEventStrings];
-    ToEventString(record->summary, texts[0]);
-    strings[0] = texts[0];
-    for (WORD i = 1; i < kEventStrings; ++i) {
-        ToEventString(fields[i - 1], texts[i]);
-        strings[i] = texts[i];
-    }
-
-    HANDLE source = RegisterEventSourceW(nullptr, L"zorflash");
-    if (source == nullptr) return;
-    const WORD type = record->result == 0 ? EVENTLOG_INFORMATION_TYPE : EVENTLOG_ERROR_TYPE;
-    ReportEventW(source, type, 0, kUpdateEventId, nullptr, kEventStrings, 0, strings, nullptr);
-    DeregisterEventSource(source);
-}

@@ -147,6 +147,38 @@ INSTANTIATE_TEST_SUITE_P(Programs, Resources,
                              return std::string(info.param) == "ZORFLASH_EXE" ? "Real" : "Sim";
                          });
 
+// zorflash.exe is the message file its event source names: the event viewer words an entry
+// of event 1 with its text there, the entry's eight strings in place of %1 to %8.
+TEST(EventMessages, ZorflashExeWordsTheUpdateEventWithTheEntrysStrings) {
+    const struct {
+        const char* strings[8];
+        const char* text;
+    } rows[] = {
+        {{"Sensor firmware update: 0140 -> 0610, result 0 (Update complete.), 1 attempt, 61.250 s",
+          "versionBefore=0140", "versionAfter=0610", "result=0", "status=Update complete.",
+          "attempts=1", "seconds=61.250", "sha256=ab"},
+         "Sensor firmware update: 0140 -> 0610, result 0 (Update complete.), 1 attempt, 61.250 "
+         "s.\r\n\r\nDetails:\r\nversionBefore=0140\r\nversionAfter=0610\r\nresult=0\r\n"
+         "status=Update complete.\r\nattempts=1\r\nseconds=61.250\r\nsha256=ab"},
+        // A string holding a percent sign stays as it is: inserts are not read again.
+        {{"s %1", "b", "a", "r", "st %2!s!", "n", "d", "h"},
+         "s %1.\r\n\r\nDetails:\r\nb\r\na\r\nr\r\nst %2!s!\r\nn\r\nd\r\nh"},
+    };
+    HMODULE program = LoadLibraryExA(RealProgram().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(program, nullptr) << RealProgram();
+    for (const auto& row : rows) {
+        DWORD_PTR arguments[8];
+        for (int i = 0; i < 8; ++i) arguments[i] = reinterpret_cast<DWORD_PTR>(row.strings[i]);
+        char text[2048];
+        const DWORD length = FormatMessageA(
+            FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, program, 1, 0, text,
+            sizeof text, reinterpret_cast<va_list*>(arguments));
+        ASSERT_GT(length, 0u) << "no text for event 1: error " << GetLastError();
+        EXPECT_EQ(std::string(text, length), row.text);
+    }
+    FreeLibrary(program);
+}
+
 // ---- The running dialog ---------------------------------------------------------------
 
 // One started program per test; a test that fails half-way does not leave it running.

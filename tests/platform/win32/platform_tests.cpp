@@ -17,6 +17,7 @@
 #include "platform/records.h"
 #include "platform/system.h"
 #include "platform/view.h"
+#include "platform/win32/win32_event_log.h"
 #include "platform/win32/win32_hid_connection.h"
 #include "platform/win32/win32_interfaces.h"
 #include "platform/win32/win32_registry.h"
@@ -453,6 +454,152 @@ TEST(SystemSeam, TickCountFollowsSleep) {
     plat_sleep(100);
     // GetTickCount moves in steps of the system timer (about 16 ms).
     EXPECT_GE(plat_tick_count() - before, 80u);
+}
+
+// ---- The history of updates in the event log ----------------------------------------------
+
+// The source's key as the test finds it before an update is recorded: absent, or naming a
+// message file in EventMessageFile (and TypesSupported when `types` is not 0).
+struct EventSourceRow {
+    const char* what;
+    bool keyThere;
+    const wchar_t* messageFile;  // null: this program's path
+    bool upperCase;              // the path written in capitals
+    DWORD types;
+    // After the update: the file named, as written, and TypesSupported (0: none).
+    bool namesThisProgram;
+    bool rewritten;
+    DWORD typesAfter;
+};
+
+std::wstring ThisProgram() {
+    wchar_t path[MAX_PATH + 1];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH + 1);
+    return std::wstring(path, length);
+}
+
+bool ReadSourceValue(const wchar_t* name, DWORD* type, std::vector<BYTE>* data) {
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kWin32EventSourceKey, 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    DWORD size = 0;
+    LONG status = RegQueryValueExW(key, name, nullptr, type, nullptr, &size);
+    data->assign(size, 0);
+    if (status == ERROR_SUCCESS && size > 0) {
+        status = RegQueryValueExW(key, name, nullptr, type, data->data(), &size);
+    }
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+std::wstring SourceMessageFile(DWORD* type) {
+    std::vector<BYTE> data;
+    if (!ReadSourceValue(L"EventMessageFile", type, &data)) return L"(none)";
+    return std::wstring(reinterpret_cast<const wchar_t*>(data.data()));
+}
+
+DWORD SourceTypes() {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (!ReadSourceValue(L"TypesSupported", &type, &data) || type != REG_DWORD) return 0;
+    return *reinterpret_cast<const DWORD*>(data.data());
+}
+
+const char kSha[] = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+const UpdateRecord kCompleteRecord = {
+    "0139 P0002", "0139 P0006", 0, "Update complete.", 1, 61250, kSha,
+    "Sensor firmware update: 0139 P0002 -> 0139 P0006, result 0 (Update complete.), 1 attempt, "
+    "61.250 s"};
+
+// The program names itself as its source's message file when the source names none or
+// another program, and leaves a key that already names it (in any case) as it is.
+TEST(EventLog, RecordingAnUpdateNamesThisProgramAsTheSourcesMessageFile) {
+    const DWORD errorAndInformation = EVENTLOG_ERROR_TYPE | EVENTLOG_INFORMATION_TYPE;
+    const EventSourceRow rows[] = {
+        {"no key", false, nullptr, false, 0, true, true, errorAndInformation},
+        {"another program", true, L"C:\\old\\zorflash.exe", false, 0, false, true,
+         errorAndInformation},
+        {"this program", true, nullptr, true, 0, true, false, 0},
+        {"this program, both types", true, nullptr, false, 7, true, false, 7},
+    };
+    const std::wstring program = ThisProgram();
+    ASSERT_FALSE(program.empty());
+    for (const EventSourceRow& row : rows) {
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kWin32EventSourceKey);
+        std::wstring before = row.messageFile != nullptr ? row.messageFile : program;
+        if (row.upperCase) CharUpperBuffW(&before[0], static_cast<DWORD>(before.size()));
+        if (row.keyThere) {
+            HKEY key;
+            ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kWin32EventSourceKey, 0, nullptr, 0,
+                                      KEY_SET_VALUE, nullptr, &key, nullptr), ERROR_SUCCESS);
+            RegSetValueExW(key, L"EventMessageFile", 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(before.c_str()),
+                           static_cast<DWORD>((before.size() + 1) * sizeof(wchar_t)));
+            if (row.types != 0) {
+                RegSetValueExW(key, L"TypesSupported", 0, REG_DWORD,
+                               reinterpret_cast<const BYTE*>(&row.types), sizeof row.types);
+            }
+            RegCloseKey(key);
+        }
+        plat_record_update(&kCompleteRecord);
+        DWORD type = 0;
+        const std::wstring after = SourceMessageFile(&type);
+        EXPECT_EQ(after, row.rewritten ? program : before) << row.what;
+        EXPECT_EQ(type, row.rewritten ? static_cast<DWORD>(REG_EXPAND_SZ) : static_cast<DWORD>(REG_SZ))
+            << row.what;
+        EXPECT_EQ(SourceTypes(), row.typesAfter) << row.what;
+        EXPECT_EQ(win32_register_event_source(), true) << row.what;
+    }
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kWin32EventSourceKey);
+}
+
+// What the event viewer shows of an entry: the text of its event in the message file the
+// source names, with the entry's strings in place of %1 to %8.
+TEST(EventLog, TheRegisteredMessageFileWordsTheEntryWithItsStrings) {
+    const UpdateRecord failed = {
+        "0140", "0140", 42, "MCU mismatch.", 10, 500, kSha,
+        "Sensor firmware update: 0140 -> 0140, result 42 (MCU mismatch.), 10 attempts, 0.500 s"};
+    const struct {
+        const UpdateRecord* record;
+        const wchar_t* text;
+    } rows[] = {
+        {&kCompleteRecord,
+         L"Sensor firmware update: 0139 P0002 -> 0139 P0006, result 0 (Update complete.), "
+         L"1 attempt, 61.250 s.\r\n\r\nDetails:\r\nversionBefore=0139 P0002\r\n"
+         L"versionAfter=0139 P0006\r\nresult=0\r\nstatus=Update complete.\r\nattempts=1\r\n"
+         L"seconds=61.250\r\nsha256=0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef"},
+        {&failed,
+         L"Sensor firmware update: 0140 -> 0140, result 42 (MCU mismatch.), 10 attempts, "
+         L"0.500 s.\r\n\r\nDetails:\r\nversionBefore=0140\r\nversionAfter=0140\r\n"
+         L"result=42\r\nstatus=MCU mismatch.\r\nattempts=10\r\nseconds=0.500\r\n"
+         L"sha256=0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef"},
+    };
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kWin32EventSourceKey);
+    plat_record_update(&kCompleteRecord);
+    DWORD type = 0;
+    const std::wstring file = SourceMessageFile(&type);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kWin32EventSourceKey);
+    HMODULE messages = LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(messages, nullptr) << "the registered message file cannot be loaded";
+    for (const auto& row : rows) {
+        Win32EventStrings strings;
+        win32_event_strings(row.record, &strings);
+        // As the viewer passes them: the strings' addresses as an array of arguments.
+        DWORD_PTR arguments[kWin32EventStrings];
+        for (WORD i = 0; i < kWin32EventStrings; ++i) {
+            arguments[i] = reinterpret_cast<DWORD_PTR>(strings.strings[i]);
+        }
+        wchar_t text[2048];
+        const DWORD length =
+            FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, messages,
+                           1, 0, text, sizeof text / sizeof text[0],
+                           reinterpret_cast<va_list*>(arguments));
+        ASSERT_GT(length, 0u) << "no text for event 1: error " << GetLastError();
+        EXPECT_EQ(std::wstring(text, length), row.text) << row.record->summary;
+    }
+    FreeLibrary(messages);
 }
 
 // ---- The worker thread and the view's calls from it -----------------------------------------

@@ -1,13 +1,20 @@
 #!/usr/bin/env python3
-"""Draws the program icon (resource 109): a sensor chip with a lightning bolt, 32 x 32,
-once in 16 colours (4 bits per pixel) and once in 256 colours (8 bits per pixel).
+"""Makes the program icon (resource 109) from the drawing the desktop icons are rendered
+from (packaging/icons/hicolor/scalable/apps/org.zorflash.ZorflashGtk.svg): its 32 x 32
+rendering, packaging/icons/hicolor/32x32/apps/org.zorflash.ZorflashGtk.png, once in
+16 colours (4 bits per pixel) and once in 256 colours (8 bits per pixel), each pixel the
+palette's nearest colour, and transparent where the drawing is less than half opaque.
 
 Run it to regenerate zorflash.ico next to this script; the output is deterministic.
 """
 import os
 import struct
+import zlib
 
 SIZE = 32
+HERE = os.path.dirname(os.path.abspath(__file__))
+RENDERED = os.path.join(HERE, "..", "..", "..", "..", "packaging", "icons", "hicolor",
+                        "32x32", "apps", "org.zorflash.ZorflashGtk.png")
 
 # The 16 standard VGA colours (R, G, B); the 4-bit image uses them as they are.
 VGA = [
@@ -18,58 +25,66 @@ VGA = [
 ]
 
 
-def bolt(x, y):
-    """A lightning bolt: two slanted bars joined in the middle."""
-    if 6 <= y <= 16:
-        centre = 19 - (y - 6) * 0.6
-        return abs(x - centre) <= 2.2
-    if 15 <= y <= 26:
-        centre = 17 - (y - 15) * 0.6
-        return abs(x - centre) <= 2.2 and y >= 15
-    return False
-
-
-def shape(x, y):
-    """What lies at pixel (x, y), y counted from the top: None is transparent."""
-    # Pins of the chip: short stubs on the left and right edges.
-    if (x < 4 or x > 27) and 6 <= y <= 25 and (y - 6) % 5 < 2:
-        return "pin"
-    if 4 <= x <= 27 and 2 <= y <= 29:
-        if x in (4, 27) or y in (2, 29):
-            return "edge"
-        if bolt(x, y):
-            return "bolt"
-        return "body"
-    return None
-
-
-def colour_16(kind, x, y):
-    return {"pin": 7, "edge": 0, "bolt": 11, "body": 4}[kind]
+def read_png(path):
+    """The pixels of an 8-bit RGBA PNG (what rsvg-convert writes), as rows of (r, g, b, a)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    assert data[:8] == b"\x89PNG\r\n\x1a\n", path
+    at, idat = 8, b""
+    while at < len(data):
+        length, kind = struct.unpack(">I4s", data[at:at + 8])
+        body = data[at + 8:at + 8 + length]
+        if kind == b"IHDR":
+            width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", body)
+            assert (depth, colour, interlace) == (8, 6, 0), "8-bit RGBA, not interlaced"
+        elif kind == b"IDAT":
+            idat += body
+        at += 12 + length
+    raw = zlib.decompress(idat)
+    stride = width * 4
+    rows, previous = [], bytearray(stride)
+    for y in range(height):
+        line = raw[y * (stride + 1):(y + 1) * (stride + 1)]
+        kind, row = line[0], bytearray(line[1:])
+        for i in range(stride):
+            left = row[i - 4] if i >= 4 else 0
+            up = previous[i]
+            corner = previous[i - 4] if i >= 4 else 0
+            if kind == 1:
+                row[i] = (row[i] + left) & 0xFF
+            elif kind == 2:
+                row[i] = (row[i] + up) & 0xFF
+            elif kind == 3:
+                row[i] = (row[i] + (left + up) // 2) & 0xFF
+            elif kind == 4:
+                guess = left + up - corner
+                pa, pb, pc = abs(guess - left), abs(guess - up), abs(guess - corner)
+                near = left if pa <= pb and pa <= pc else up if pb <= pc else corner
+                row[i] = (row[i] + near) & 0xFF
+        rows.append([tuple(row[x * 4:x * 4 + 4]) for x in range(width)])
+        previous = row
+    assert (width, height) == (SIZE, SIZE), "a 32 x 32 rendering"
+    return rows
 
 
 def palette_256():
+    """The VGA colours, then a 6 x 6 x 6 colour cube, then greys: 256 in all."""
     colours = list(VGA)
-    # Indices 16..47: a blue gradient for the chip body; 48..63: a gold gradient.
-    for i in range(32):
-        colours.append((10 + i * 2, 40 + i * 3, 110 + i * 4))
-    for i in range(16):
-        colours.append((255, 190 + i * 4, 20 + i * 8))
-    while len(colours) < 256:
-        colours.append((0, 0, 0))
+    steps = (0, 51, 102, 153, 204, 255)
+    colours += [(r, g, b) for r in steps for g in steps for b in steps]
+    colours += [(8 + i * 10, 8 + i * 10, 8 + i * 10) for i in range(256 - len(colours))]
     return colours
 
 
-def colour_256(kind, x, y):
-    if kind == "pin":
-        return 7
-    if kind == "edge":
-        return 0
-    if kind == "bolt":
-        return 48 + min(15, (x + y) // 4)
-    return 16 + min(31, (x + (SIZE - y)) // 2)
+def nearest(colours, pixel):
+    """The index of the palette's colour closest to the pixel (the first of equals)."""
+    r, g, b = pixel[:3]
+    return min(range(len(colours)),
+               key=lambda i: (colours[i][0] - r) ** 2 + (colours[i][1] - g) ** 2 +
+               (colours[i][2] - b) ** 2)
 
 
-def image(bits, pick, colours):
+def image(bits, pixels, colours):
     """One icon image: BITMAPINFOHEADER, palette, XOR rows and AND mask, bottom-up."""
     header = struct.pack("<IiiHHIIiiII", 40, SIZE, SIZE * 2, 1, bits, 0, 0, 0, 0,
                          len(colours), 0)
@@ -80,9 +95,10 @@ def image(bits, pick, colours):
         indices = []
         mask_bits = 0
         for x in range(SIZE):
-            kind = shape(x, row)
-            indices.append(0 if kind is None else pick(kind, x, row))
-            mask_bits = (mask_bits << 1) | (1 if kind is None else 0)
+            pixel = pixels[row][x]
+            clear = pixel[3] < 128
+            indices.append(0 if clear else nearest(colours, pixel))
+            mask_bits = (mask_bits << 1) | (1 if clear else 0)
         if bits == 4:
             line = bytes((indices[i] << 4) | indices[i + 1] for i in range(0, SIZE, 2))
         else:
@@ -93,9 +109,10 @@ def image(bits, pick, colours):
 
 
 def main():
+    pixels = read_png(RENDERED)
     images = [
-        (16, 4, image(4, colour_16, VGA)),
-        (0, 8, image(8, colour_256, palette_256())),
+        (16, 4, image(4, pixels, VGA)),
+        (0, 8, image(8, pixels, palette_256())),
     ]
     out = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
@@ -103,7 +120,7 @@ def main():
         out += struct.pack("<BBBBHHII", SIZE, SIZE, count, 0, 1, bits, len(data), offset)
         offset += len(data)
     out += b"".join(data for _, _, data in images)
-    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "zorflash.ico")
+    path = os.path.join(HERE, "zorflash.ico")
     with open(path, "wb") as f:
         f.write(out)
 
