@@ -75,13 +75,7 @@ if(TARGET zorflash-gtk)
     # The drawing and its symbolic form (the rendered sizes are installed with the program).
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/packaging/icons/hicolor
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons COMPONENT gtk FILES_MATCHING PATTERN "*.svg")
-    # The window names its icon zorflash-gtk: that name leads to the same drawing.
-    file(CREATE_LINK org.zorflash.ZorflashGtk.svg ${ZORFLASH_GENERATED_DIR}/zorflash-gtk.svg SYMBOLIC)
-    install(FILES ${ZORFLASH_GENERATED_DIR}/zorflash-gtk.svg
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT gtk)
     # The AppStream metadata's release is the project's version, dated as the changelog.
-    # Installed after the window's own rules (src/front/gtk), over the unconfigured copy they
-    # install at the same place.
     configure_file(${PROJECT_SOURCE_DIR}/packaging/org.zorflash.ZorflashGtk.metainfo.xml
                    ${ZORFLASH_GENERATED_DIR}/org.zorflash.ZorflashGtk.metainfo.xml @ONLY)
     install(FILES ${ZORFLASH_GENERATED_DIR}/org.zorflash.ZorflashGtk.metainfo.xml

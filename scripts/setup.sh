@@ -24,7 +24,8 @@ if [[ ${1:-} != --sim ]]; then
         g++-mingw-w64-i686-posix osslsigncode openssl
         tmux procps util-linux
         openssl diffoscope-minimal
-        libgtk-4-dev desktop-file-utils appstream at-spi2-core python3-pyatspi dbus-daemon
+        libgtk-4-dev libadwaita-1-dev gettext desktop-file-utils appstream at-spi2-core
+        python3-pyatspi dbus-daemon
         lintian
     )
 fi
