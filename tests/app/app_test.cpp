@@ -2,6 +2,7 @@
 // launch-mode table run as a whole program, from the window's start to the exit code.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -19,9 +20,12 @@ View* const kView = reinterpret_cast<View*>(0x5151);
 const char kNoConnection[] = TEXT_NO_CONNECTION;
 const char kUpToDate[] = TEXT_UP_TO_DATE;
 
+// A name with "-unrecorded" after it: the scenario on a machine that has met no sensor.
 SimScenario Scenario(const char* name) {
     SimScenario scenario;
-    EXPECT_TRUE(sim_scenario_by_name(name, &scenario)) << name;
+    const std::string base = std::string(name).substr(0, std::string(name).find("-unrecorded"));
+    EXPECT_TRUE(sim_scenario_by_name(base.c_str(), &scenario)) << name;
+    if (base != name) sim_scenario_set_products_met(&scenario, nullptr, 0);
     return scenario;
 }
 
@@ -466,6 +470,96 @@ TEST_F(Program, TheRunsStateFollowsItsStagesAttemptsAndEnd) {
         for (const RunState& shown : states) {
             EXPECT_TRUE(shown.end == RunEnd::NotRun || shown.stage == S::Ended) << c.scenario;
         }
+    }
+}
+
+// ---- A window's first look ----------------------------------------------------------------
+
+struct LookCase {
+    const char* scenario;
+    const char* firmwareDirectory;  // --firmware-dir; null: the carried images
+    RunVerdict verdict;
+    bool estimated;                 // an update's time is told
+    bool needsFamily;               // the model question comes before any update
+    int exitOnClose;
+};
+
+// The look runs on a thread of its own; its end reaches the loop as work handed to it, and
+// the Ready state carries the verdict. Update waits for the look; a close does not.
+TEST_F(Program, AWindowsFirstLookTellsWhatUpdateWouldDoBeforeATap) {
+    static FirmwareSource emptyFolder = {"/nonexistent-zorflash-folder", nullptr, {}, {}};
+    const LookCase cases[] = {
+        {"family0", nullptr, RunVerdict::UpdateAvailable, true, false, 2},
+        {"family1", nullptr, RunVerdict::UpdateAvailable, true, false, 2},
+        {"uptodate", nullptr, RunVerdict::UpToDate, true, false, 2},
+        {"mismatch", nullptr, RunVerdict::DoesNotFit, true, false, 2},
+        {"nosensor", nullptr, RunVerdict::NoSensor, false, false, 0},
+        {"bootloader", nullptr, RunVerdict::InBootLoader, true, false, 2},
+        {"bootloader-unrecorded", nullptr, RunVerdict::FamilyUnknown, false, true, 2},
+        {"family0", emptyFolder.directory, RunVerdict::NoImage, false, false, 2},
+    };
+    for (const LookCase& c : cases) {
+        SetUp();
+        settings.looksFirst = true;
+        settings.firmware = c.firmwareDirectory != nullptr ? &emptyFolder : nullptr;
+        Start(c.scenario, "");
+        Tick();
+        EXPECT_FALSE(AppWantsTicks(&state)) << c.scenario;
+        AppPress(&state, AppButton::Update);  // before the verdict: nothing starts
+        EXPECT_FALSE(AppUpdating(&state)) << c.scenario;
+        recording_view_join_threads();
+        const std::vector<RunState> states = recording_view_states();
+        ASSERT_FALSE(states.empty());
+        const RunState& ready = states.back();
+        EXPECT_EQ(ready.stage, RunStage::Ready) << c.scenario;
+        EXPECT_EQ(ready.verdict, c.verdict) << c.scenario;
+        EXPECT_EQ(ready.estimateMs > 0, c.estimated) << c.scenario;
+        EXPECT_EQ(AppNeedsFamily(&state), c.needsFamily) << c.scenario;
+        EXPECT_FALSE(AppClose(&state)) << c.scenario;
+        EXPECT_EQ(QuitCode(), c.exitOnClose) << c.scenario;
+    }
+}
+
+// A close while the look runs hides the window at once; the run ends when the look does.
+TEST_F(Program, ACloseDuringTheLookEndsTheRunWithIt) {
+    settings.looksFirst = true;
+    Start("family0", "");
+    Tick();
+    EXPECT_FALSE(AppClose(&state));
+    EXPECT_FALSE(recording_view_shown());
+    EXPECT_EQ(QuitCode(), -1);
+    recording_view_join_threads();
+    EXPECT_EQ(QuitCode(), 2);
+}
+
+// Wherever an update stands, the bar that moves with time never goes back within an attempt
+// and never claims a stage it has not reached: over every stage in order, at growing times
+// and growing steps, it rises from 0 to 1000 at the end of a success.
+TEST(RunBar, NeverGoesBackWithinAnAttemptAndEndsFullOnSuccess) {
+    const RunStage stages[] = {RunStage::Switching, RunStage::Erasing, RunStage::Writing,
+                               RunStage::Marking, RunStage::Verifying, RunStage::Returning};
+    for (const uint32_t imageBytes : {36352u, 62464u, 128u}) {
+        const uint32_t estimate = EstimateUpdateMs(imageBytes);
+        const uint32_t total = 2 * (imageBytes / 128 + 1);
+        uint32_t last = 0;
+        for (const RunStage stage : stages) {
+            for (uint32_t ms = 0; ms <= 60000; ms += 250) {
+                RunState state = {};
+                state.stage = stage;
+                state.total = total;
+                state.done = stage == RunStage::Writing ? std::min(total / 2, ms / 20) : 0;
+                const uint32_t permille = RunBarPermille(state, ms, estimate);
+                EXPECT_GE(permille, last) << imageBytes << " stage " << int(stage) << " ms " << ms;
+                EXPECT_LT(permille, 1000u);
+                last = permille;
+            }
+        }
+        RunState ended = {};
+        ended.stage = RunStage::Ended;
+        ended.end = RunEnd::Updated;
+        EXPECT_EQ(RunBarPermille(ended, 0, estimate), 1000u);
+        ended.end = RunEnd::Failed;
+        EXPECT_EQ(RunBarPermille(ended, 0, estimate), 0u);
     }
 }
 
