@@ -273,9 +273,10 @@ void Draw(View* view) {
     // suggested action except the model choice, which is never a one-tap answer.
     const GtkAction action = gtk_view_action(view);
     gtk_widget_set_visible(view->actionButton, action != GtkAction::None);
-    if (action != GtkAction::None &&
-        std::strcmp(gtk_button_get_label(GTK_BUTTON(view->actionButton)), ActionLabel(action)) != 0) {
-        gtk_button_set_label(GTK_BUTTON(view->actionButton), ActionLabel(action));
+    if (action != GtkAction::None) {
+        if (std::strcmp(gtk_button_get_label(GTK_BUTTON(view->actionButton)), ActionLabel(action)) != 0) {
+            gtk_button_set_label(GTK_BUTTON(view->actionButton), ActionLabel(action));
+        }
         const bool suggested = action != GtkAction::ChooseModel && action != GtkAction::WriteChosenModel;
         const bool destructive = action == GtkAction::WriteChosenModel;
         (suggested ? gtk_widget_add_css_class : gtk_widget_remove_css_class)(view->actionButton,
