@@ -14,6 +14,7 @@ Before anything else it waits for the window's verdict and prints what a screen 
 reads of the window: the headline, each version with its caption, and the main action.
 
 CASE: look     the verdict alone, then Close
+      tap-at-once  Close while the window still looks for the sensor
       update   tap the main action (Update), try to close while the sensor is written, wait
                for the end, Close
       retry    the same; when it ends with Retry, tap Retry and wait again
@@ -368,7 +369,18 @@ def choose_model(app, watcher, display, shot):
     follow_update(watcher, display, shot)
 
 
+def tap_at_once(app, watcher):
+    """Close as soon as the window is on the bus, while it still looks for the sensor."""
+    found = {}
+    watcher.wait(lambda f: found.update(f) or ("push button", "Close") in f, 10)
+    print(f"driver: headline when tapped: {headline(found)}", flush=True)
+    press(app, watcher, "Close")
+
+
 def run_case(case, shot, app, display, watcher, program):
+    if case == "tap-at-once":
+        tap_at_once(app, watcher)
+        return
     # The first look runs off the window's loop: the window is there at once, the verdict
     # follows.
     if not watcher.wait(lambda f: headline(f) not in ("", LOOKING), 20):

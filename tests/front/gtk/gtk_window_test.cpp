@@ -40,6 +40,7 @@ struct GtkCase {
     const char* shot = nullptr;    // a picture of the verdict for docs/: its name
     const char* screen = "800x600";
     bool scale2 = false;           // GDK_SCALE=2
+    uint32_t timeScale = kTimeScale;  // 1: the window's waits take real time
 };
 
 std::ostream& operator<<(std::ostream& out, const GtkCase& c) { return out << c.name; }
@@ -119,7 +120,7 @@ TEST_P(GtkWindowTest, DrivenThroughTheAccessibilityBus) {
                                      "ZORFLASH_TEST_CAPTION=Pen Firmware",
                                      std::string("ZORFLASH_TEST_SCREEN=") + c.screen,
                                      c.scale2 ? "GDK_SCALE=2" : "GDK_SCALE=1",
-                                     "ZORFLASH_TEST_TIME_SCALE=" + std::to_string(kTimeScale),
+                                     "ZORFLASH_TEST_TIME_SCALE=" + std::to_string(c.timeScale),
                                      "ZORFLASH_TEST_TIME_SCALE_MARK_FD=" + std::to_string(mark[1]),
                                      "/usr/bin/dbus-run-session", "--", "/usr/bin/python3", GTK_DRIVER,
                                      c.drive, shot, "/usr/bin/env",
@@ -146,7 +147,7 @@ TEST_P(GtkWindowTest, DrivenThroughTheAccessibilityBus) {
     said[saidLength > 0 ? saidLength : 0] = '\0';
     close(mark[0]);
     if (!asRoot) {
-        EXPECT_NE(std::string(said).find(std::to_string(kTimeScale) + " " ZORFLASH_GTK_BINARY),
+        EXPECT_NE(std::string(said).find(std::to_string(c.timeScale) + " " ZORFLASH_GTK_BINARY),
                   std::string::npos)
             << "the time-scale preload is not in effect in the window: " << said;
     }
@@ -251,6 +252,12 @@ INSTANTIATE_TEST_SUITE_P(
                 {"reader: heading No firmware installed", "reader: button none",
                  "driver: window fits True", "exit: 2"},
                 false, false, 0, nullptr, false, "zorflash-gtk-no-firmware.png", "360x720"},
+        // The sensor is looked for off the window's loop: a tap while it looks (three
+        // queries a second apart, in real time here) is answered, and the run ends.
+        GtkCase{"tap_while_looking", "tap-at-once", false, 0, 0, false,
+                {"driver: headline when tapped: Looking for the pen sensor…", "driver: pressing Close",
+                 "exit: 0"},
+                false, false, 0, nullptr, true, nullptr, "800x600", false, 1},
         // Without the package's udev rule the sensor's node may not be opened: the window
         // says so in plain words, the diagnostic line under them.
         GtkCase{"no_permission", "look", true, 0, 0, false,
