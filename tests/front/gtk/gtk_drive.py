@@ -365,8 +365,9 @@ def choose_model(app, watcher, display, shot):
     model.queryAction().doAction(0)
     if not watcher.wait(lambda f: enabled(f[("push button", "Write Firmware")]), 5):
         print("driver: Write Firmware stays disabled after the pick", flush=True)
+    picture(display, shot)
     press(app, watcher, "Write Firmware")
-    follow_update(watcher, display, shot)
+    follow_update(watcher, display, "-")
 
 
 def tap_at_once(app, watcher):
