@@ -462,22 +462,15 @@ void view_show_window(View* view, bool show) {
 }
 
 void view_show_state(View* view, const RunState& state) {
-    Carry(view, [view, state](GtkWindowModel* model) {
+    Carry(view, [state](GtkWindowModel* model) {
         if (state.stage != model->state.stage) model->stageSinceUs = g_get_monotonic_time();
         if (state.stage == RunStage::Ready && state.verdict != RunVerdict::Unknown) {
             model->verdict = state.verdict;
             model->estimateMs = state.estimateMs;
             model->lookedAlready = true;
         }
-        if (state.stage == RunStage::Ready && state.verdict == RunVerdict::Unknown &&
-            model->state.stage == RunStage::Identifying) {
-            model->lookedAlready = true;  // a look without a verdict: the app found nothing
-        }
+        // Once erased, the pen works again only after an update succeeds.
         if (state.stage == RunStage::Erasing) model->wroteSomething = true;
-        if (state.stage == RunStage::Switching && model->state.stage != RunStage::Switching &&
-            model->state.attempt == 0) {
-            model->wroteSomething = false;
-        }
         const uint32_t done = model->state.done;
         const uint32_t total = model->state.total;
         model->state = state;
@@ -488,7 +481,6 @@ void view_show_state(View* view, const RunState& state) {
         }
         // A refusal belongs to the moment it was made.
         if (state.stage == RunStage::Ended) model->refusal[0] = '\0';
-        (void)view;
     });
 }
 
