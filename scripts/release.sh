@@ -5,6 +5,7 @@
 #   OUTDIR/zorflash-gtk_<version>_amd64.deb    the Linux edition in a GTK window
 #   OUTDIR/windows-x64/zorflash.exe            64-bit Windows
 #   OUTDIR/windows-x86/zorflash.exe            32-bit Windows (i686)
+#   OUTDIR/windows-*/zorflash-detect.cmd       the fleet tools' detection rule, beside each
 #   OUTDIR/SHA256SUMS                          sha256sum's lines over all of them
 #
 #   scripts/release.sh [options] OUTDIR
@@ -136,6 +137,7 @@ windows_exe() {
     cmake --build "$work/$folder" -j2 --target zorflash
     mkdir -- "$out/$folder"
     cp -- "$work/$folder/bin/zorflash.exe" "$out/$folder/zorflash.exe"
+    cp -- "$root/packaging/windows/zorflash-detect.cmd" "$out/$folder/zorflash-detect.cmd"
 }
 windows_exe toolchain-mingw64.cmake windows-x64
 windows_exe toolchain-mingw32.cmake windows-x86

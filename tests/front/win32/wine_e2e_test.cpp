@@ -43,8 +43,16 @@ protected:
     ProgramRun Run(const std::vector<std::string>& args, const std::string& usbKeys,
                    double timeoutSeconds, const std::string& pressOkIn = "",
                    const std::string& extraEnvironment = "") {
-        std::vector<std::string> argv = {WINE_UMOCKDEV_SCRIPT, WINE_STATE_DIR, WindowsExe()};
-        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<std::string> programAndArgs = {WindowsExe()};
+        programAndArgs.insert(programAndArgs.end(), args.begin(), args.end());
+        return RunUnderWine(programAndArgs, usbKeys, timeoutSeconds, pressOkIn, extraEnvironment);
+    }
+    ProgramRun RunUnderWine(const std::vector<std::string>& programAndArgs,
+                            const std::string& usbKeys, double timeoutSeconds,
+                            const std::string& pressOkIn = "",
+                            const std::string& extraEnvironment = "") {
+        std::vector<std::string> argv = {WINE_UMOCKDEV_SCRIPT, WINE_STATE_DIR};
+        argv.insert(argv.end(), programAndArgs.begin(), programAndArgs.end());
         std::vector<std::string> env = {"ZORFLASH_WINE_USB_KEYS=" + usbKeys};
         if (!extraEnvironment.empty()) env.push_back(extraEnvironment);
         if (!pressOkIn.empty()) {
@@ -53,7 +61,8 @@ protected:
                           "/press_ok.exe " + pressOkIn);
         }
         ProgramRun run = run_program(argv, env, timeoutSeconds);
-        EXPECT_FALSE(run.timedOut) << "zorflash.exe did not end within " << timeoutSeconds << " s";
+        EXPECT_FALSE(run.timedOut) << programAndArgs[0] << " did not end within " << timeoutSeconds
+                                   << " s";
         return run;
     }
 };
@@ -319,5 +328,109 @@ TEST_F(WineE2eTest, VersionAnswersInItsBoxAndLeavesTheSensorAlone) {
     EXPECT_EQ(model->counters.featureGets + model->counters.featureSets, 0u);
     emulated_sensor_unlock(sensor);
 }
+
+// The detection rule for fleet tools: zorflash-detect.cmd, run by Wine's cmd, asks
+// "zorflash.exe --info --report FILE" and words the report as one state. Each row is a sensor
+// as a fleet meets it, the report fields the rule reads, and the script's line and status
+// (0 installed, 1 needs update, 2 not applicable, 3 error).
+struct DetectionCase {
+    const char* name;
+    bool sensorPresent;
+    uint16_t family;
+    uint16_t version;
+    uint16_t report5Word;  // family 1's version word; 0 for family 0
+    bool inBootLoader;
+    const char* productsMet;
+    bool programMissing;  // the script points at a zorflash.exe that is not there
+    int reportExit;       // -1: no report
+    const char* verdict;
+    const char* mode;     // "" for no sensor
+    int scriptStatus;
+    const char* line;
+};
+
+const DetectionCase kDetectionCases[] = {
+    {"UpToDateFamily0", true, 0, 0x0610, 0, false, "", false, 0, "up to date", "normal", 0,
+     "installed: family 0 sensor runs 0610, the version zorflash.exe writes"},
+    {"UpToDateFamily1", true, 1, 0x0139, 6, false, "", false, 0, "up to date", "normal", 0,
+     "installed: family 1 sensor runs 0139 P0006, the version zorflash.exe writes"},
+    {"NeedsUpdateFamily0", true, 0, 0x0140, 0, false, "", false, 0, "update available",
+     "normal", 1, "needs update: family 0 sensor, normal, runs 0140, zorflash.exe writes 0610"},
+    {"NeedsUpdateFamily1", true, 1, 0x0139, 2, false, "", false, 0, "update available",
+     "normal", 1,
+     "needs update: family 1 sensor, normal, runs 0139 P0002, zorflash.exe writes 0139 P0006"},
+    {"DoesNotFit", true, 0, 0x0200, 0, false, "", false, 0,
+     "this update does not fit this sensor", "normal", 2,
+     "not applicable: this update does not fit this sensor, family 0 version 0200"},
+    {"NoSensor", false, 0, 0, 0, false, "", false, 3, "no sensor found", "", 2,
+     "not applicable: no sensor found"},
+    {"BootLoaderWithItsRecord", true, 0, 0x0140, 0, true, "VID_F0A5&PID_0090 VID_F0A5&PID_0094",
+     false, 0, "update available", "boot loader", 1,
+     "needs update: family 0 sensor in its boot loader, zorflash.exe writes 0610"},
+    {"BootLoaderWithoutRecord", true, 0, 0x0140, 0, true, "", false, 0,
+     "sensor in its boot loader, family unknown", "boot loader", 3,
+     "error: sensor in its boot loader, family unknown on this computer"},
+    {"BootLoaderMetAsBothFamilies", true, 0, 0x0140, 0, true,
+     "VID_F0A5&PID_0090 VID_F0A5&PID_00E6 VID_F0A5&PID_0094", false, 0,
+     "sensor in its boot loader, family unknown", "boot loader", 3,
+     "error: sensor in its boot loader, family unknown on this computer"},
+    {"ProgramMissing", true, 0, 0x0610, 0, false, "", true, -1, "", "", 3,
+     "error: zorflash.exe wrote no report, exit status 9009"},
+};
+
+void PrintTo(const DetectionCase& c, std::ostream* out) { *out << c.name; }
+
+class WineDetectionTest : public WineE2eTest,
+                          public ::testing::WithParamInterface<DetectionCase> {};
+
+TEST_P(WineDetectionTest, ScriptWordsTheReportAsOneState) {
+    const DetectionCase& c = GetParam();
+    if (c.sensorPresent) {
+        SimSensorConfig config = QuickSensorConfig(c.family, c.version);
+        if (c.family == 1) {
+            config.report5Word = c.report5Word;
+            config.report6Word = 1;
+        }
+        config.startInBootLoader = c.inBootLoader ? 1 : 0;
+        Start(config);
+    }
+    // An earlier run's success must not answer for this run.
+    const std::string reportFile = test_temp_folder() + "/detect-" + c.name + ".json";
+    std::ofstream(reportFile) << "{\n  \"exitStatus\": 0,\n  \"verdict\": \"up to date\",\n"
+                                 "  \"state\": \"ended\"\n}\n";
+    const std::string exe = c.programMissing ? test_temp_folder() + "/absent/zorflash.exe"
+                                             : WindowsExe();
+    const ProgramRun run = RunUnderWine({"cmd", "/c", WindowsPath(ZORFLASH_DETECT_SCRIPT),
+                                         WindowsPath(reportFile), WindowsPath(exe)},
+                                        c.productsMet, 90);
+    std::string line = run.out;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    EXPECT_EQ(line, c.line) << run.err;
+    EXPECT_EQ(run.exitCode, c.scriptStatus) << run.out << run.err;
+    const nlohmann::json report = ReportAt(reportFile);
+    unlink(reportFile.c_str());
+    if (c.reportExit < 0) {
+        EXPECT_TRUE(report.is_discarded()) << report;
+    } else {
+        EXPECT_EQ(report["exitStatus"], c.reportExit) << report;
+        EXPECT_EQ(report["state"], "ended") << report;
+        EXPECT_EQ(report["verdict"], c.verdict) << report;
+        if (c.mode[0] == '\0') {
+            EXPECT_TRUE(report["sensor"].is_null()) << report;
+        } else {
+            EXPECT_EQ(report["sensor"]["mode"], c.mode) << report;
+        }
+    }
+    // The rule only reads: nothing is ever sent to the sensor.
+    if (!c.sensorPresent) return;
+    for (const SimTranscriptEntry& e : Transcript()) {
+        EXPECT_EQ(e.kind, kSimEventGetFeature) << "report " << unsigned(e.data[0]);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(States, WineDetectionTest, ::testing::ValuesIn(kDetectionCases),
+                         [](const ::testing::TestParamInfo<DetectionCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace
