@@ -618,6 +618,8 @@ void gtk_view_build(View* view, AdwApplication* application) {
                                    _("State"), -1);
     gtk_box_append(GTK_BOX(box), view->icon);
     view->headline = Label(_("Headline"), "title-2", true);
+    // A headline that wraps (a long one, or a longer language) stays centred line by line.
+    gtk_label_set_justify(GTK_LABEL(view->headline), GTK_JUSTIFY_CENTER);
     gtk_accessible_update_property(GTK_ACCESSIBLE(view->headline), GTK_ACCESSIBLE_PROPERTY_LEVEL, 1, -1);
     gtk_box_append(GTK_BOX(box), view->headline);
     view->explanation = Label(_("Explanation"), nullptr, true);
