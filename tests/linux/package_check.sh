@@ -5,9 +5,9 @@
 # manual page (gzip -9n), its own description and its maintainer (and that lintian, where
 # installed, finds nothing to warn of), installs it with dpkg, runs the installed zorflash
 # --version and its completion, does the same with the window's package where the build has
-# the window (zorflash-gtk; its icons, its desktop entry and AppStream metadata validated),
-# removes them, and checks what `cmake --install` with the default prefix leaves (into a
-# staging folder).
+# the window (zorflash-gtk; its icons, its translations, its desktop entry and AppStream
+# metadata validated), removes them, and checks what `cmake --install` with the default
+# prefix leaves (into a staging folder).
 # Needs root for dpkg. Prints a ctest-style summary line.
 #
 #   tests/linux/package_check.sh [BUILD_DIR]      (default: build)
@@ -109,6 +109,14 @@ done
 if [[ -f $gtkdeb ]]; then
     check "the two packages' descriptions differ" \
         bash -c "! diff <(dpkg-deb -f '$deb' Description) <(dpkg-deb -f '$gtkdeb' Description) >/dev/null"
+    # Each translation of the window as the build compiled it, where the installed window
+    # looks for it (beside the program: /usr/share/locale), and only in the window's package.
+    for language in $(grep -v '^#' po/LINGUAS); do
+        mo=usr/share/locale/$language/LC_MESSAGES/zorflash.mo
+        check "the window's package holds /$mo" \
+            bash -c "$(declare -f member); cmp -s <(member '$gtkdeb' '$mo') '$build/locale/$language/LC_MESSAGES/zorflash.mo' &&
+                     ! dpkg-deb -c '$deb' | grep -q zorflash.mo"
+    done
 fi
 # lintian (where installed) finds no error and no warning in either package.
 if command -v lintian >/dev/null; then
@@ -195,7 +203,8 @@ elif [[ $(id -u) -eq 0 ]] && [[ -f $deb ]]; then
                  /usr/share/doc/zorflash-gtk/{copyright,changelog.gz} \
                  /usr/share/bash-completion/completions/zorflash-gtk \
                  $icons/scalable/apps/org.zorflash.ZorflashGtk.svg \
-                 $icons/symbolic/apps/org.zorflash.ZorflashGtk-symbolic.svg; do
+                 $icons/symbolic/apps/org.zorflash.ZorflashGtk-symbolic.svg \
+                 /usr/share/locale/de/LC_MESSAGES/zorflash.mo; do
             check "the window's package installs $f" test -f "$f"
         done
         # Each rendered size is the size its folder says.
@@ -226,7 +235,8 @@ elif [[ $(id -u) -eq 0 ]] && [[ -f $deb ]]; then
         check "nothing of the window's package is left" \
             bash -c "! test -e /usr/bin/zorflash-gtk && ! test -e $app && ! test -e $info &&
                      ! test -e /usr/share/man/man1/zorflash-gtk.1.gz && ! test -e /usr/share/doc/zorflash-gtk &&
-                     ! test -e /usr/share/icons/hicolor/scalable/apps/org.zorflash.ZorflashGtk.svg"
+                     ! test -e /usr/share/icons/hicolor/scalable/apps/org.zorflash.ZorflashGtk.svg &&
+                     ! test -e /usr/share/locale/de/LC_MESSAGES/zorflash.mo"
     fi
     check "dpkg purges the package" dpkg --purge zorflash
     check "nothing of the package is left" \

@@ -7,6 +7,7 @@
 #include <glib-unix.h>
 #include <adwaita.h>
 
+#include <climits>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -57,11 +58,24 @@ void OnNotice(const PlatNotice& notice, const char* message, void* context) {
 }
 
 // The window speaks the user's language where a translation is installed; a build that is
-// not installed names its own folder of translations.
+// not installed names its own folder of translations. The installed ones are found from the
+// program's own place: the package installs under /usr whatever prefix the build was
+// configured with (/usr/local by default), and the translations sit beside the program.
 void StartTranslations() {
     std::setlocale(LC_ALL, "");
     const char* folder = std::getenv("ZORFLASH_LOCALE_DIR");
-    bindtextdomain(kTextDomain, folder != nullptr && folder[0] == '/' ? folder : ZORFLASH_LOCALE_DIR);
+    char installed[PATH_MAX + sizeof ZORFLASH_LOCALE_DIR_FROM_BIN];
+    if (folder == nullptr || folder[0] != '/') {
+        folder = ZORFLASH_LOCALE_DIR;
+        const ssize_t length = readlink("/proc/self/exe", installed, PATH_MAX - 1);
+        installed[length > 0 ? length : 0] = '\0';
+        char* slash = std::strrchr(installed, '/');
+        if (slash != nullptr) {
+            std::memcpy(slash + 1, ZORFLASH_LOCALE_DIR_FROM_BIN, sizeof ZORFLASH_LOCALE_DIR_FROM_BIN);
+            folder = installed;
+        }
+    }
+    bindtextdomain(kTextDomain, folder);
     bind_textdomain_codeset(kTextDomain, "UTF-8");
 }
 

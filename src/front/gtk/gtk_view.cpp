@@ -363,7 +363,7 @@ GtkWidget* VersionsGrid(View* view) {
     gtk_grid_set_row_spacing(GTK_GRID(grid), 6);
     gtk_widget_set_halign(grid, GTK_ALIGN_CENTER);
     const char* const captions[2] = {_("Installed version"), _("New version")};
-    const char* const fields[2] = {"Current version", "New version"};
+    const char* const fields[2] = {_("Current version"), _("New version")};
     for (int i = 0; i < 2; ++i) {
         view->captions[i] = gtk_label_new(captions[i]);
         gtk_widget_add_css_class(view->captions[i], "dim-label");
@@ -415,7 +415,7 @@ GtkWidget* ModelChoice(View* view) {
 
 GtkWidget* ProgressBox(View* view) {
     GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
-    view->stageLine = Label("Stage", nullptr, true);
+    view->stageLine = Label(_("Stage"), nullptr, true);
     view->progress = gtk_progress_bar_new();
     gtk_accessible_update_property(GTK_ACCESSIBLE(view->progress), GTK_ACCESSIBLE_PROPERTY_LABEL,
                                    _("Progress"), -1);
@@ -609,10 +609,12 @@ void gtk_view_build(View* view, AdwApplication* application) {
     gtk_accessible_update_property(GTK_ACCESSIBLE(view->icon), GTK_ACCESSIBLE_PROPERTY_LABEL,
                                    _("State"), -1);
     gtk_box_append(GTK_BOX(box), view->icon);
-    view->headline = Label("Headline", "title-2", true);
+    view->headline = Label(_("Headline"), "title-2", true);
+    // A headline that wraps (a long one, or a longer language) stays centred line by line.
+    gtk_label_set_justify(GTK_LABEL(view->headline), GTK_JUSTIFY_CENTER);
     gtk_accessible_update_property(GTK_ACCESSIBLE(view->headline), GTK_ACCESSIBLE_PROPERTY_LEVEL, 1, -1);
     gtk_box_append(GTK_BOX(box), view->headline);
-    view->explanation = Label("Explanation", nullptr, true);
+    view->explanation = Label(_("Explanation"), nullptr, true);
     gtk_label_set_justify(GTK_LABEL(view->explanation), GTK_JUSTIFY_CENTER);
     gtk_box_append(GTK_BOX(box), view->explanation);
     gtk_box_append(GTK_BOX(box), VersionsGrid(view));
@@ -620,10 +622,10 @@ void gtk_view_build(View* view, AdwApplication* application) {
     gtk_box_append(GTK_BOX(box), view->modelChoice);
     view->progressArea = ReservedArea(ProgressBox(view), kProgressAreaHeight);
     gtk_box_append(GTK_BOX(box), view->progressArea);
-    view->note = Label("Refused", "warning", true);
+    view->note = Label(_("Refused"), "warning", true);
     view->noteArea = ReservedArea(view->note, kNoteAreaHeight);
     gtk_box_append(GTK_BOX(box), view->noteArea);
-    view->detail = Label("Status", "caption", true);
+    view->detail = Label(_("Status"), "caption", true);
     gtk_widget_add_css_class(view->detail, "dim-label");
     gtk_label_set_selectable(GTK_LABEL(view->detail), TRUE);
     gtk_box_append(GTK_BOX(box), view->detail);

@@ -25,8 +25,14 @@ CASE: look     the verdict alone, then Close
 
 ZORFLASH_TEST_SCREEN: the screen's size ("800x600" unless given). ZORFLASH_TEST_TIME_SCALE_MARK_FD
 is passed on to COMMAND.
+
+The window's names (its fields' descriptions, its buttons, its title) are looked up in the
+language the environment asks for (LANGUAGE, LANG), through the window's translations in
+ZORFLASH_LOCALE_DIR and GTK's own for the title bar's buttons, so that the same cases run in
+any language. Fields are printed by their English names, the texts as the window shows them.
 """
 import ctypes
+import gettext
 import os
 import signal
 import subprocess
@@ -36,14 +42,25 @@ import time
 import pyatspi
 from gi.repository import GLib
 
+# The window's texts in the language it runs in; the title bar's, in GTK's.
+_ = gettext.translation("zorflash", localedir=os.environ.get("ZORFLASH_LOCALE_DIR"),
+                        fallback=True).gettext
+gtk_ = gettext.translation("gtk40", fallback=True).gettext
+
 APP = "zorflash-gtk"
 # The status lines of an update under way: the sensor is being written or checked.
 UNDER_WAY = ("Connecting", "Now Updating", "Erasing....", "Program....", "Verify....")
 # The window's title, with the build's version: gtk_window_test.cpp passes it in.
-TITLE = os.environ["ZORFLASH_TEST_CAPTION"].encode()
+TITLE = _(os.environ["ZORFLASH_TEST_CAPTION"]).encode()
 FIELDS = ["Headline", "Current version", "New version", "Stage", "Status", "Refused"]
-LOOKING = "Looking for the pen sensor…"
-TITLE_BUTTONS = ("Close", "Minimize", "Maximize", "Restore", "Main Menu", "")
+# A field's English name by the description the window gives it.
+FIELD_OF = {_(field): field for field in FIELDS}
+LOOKING = _("Looking for the pen sensor…")
+# The window's own Close is not its main action either.
+TITLE_BUTTONS = tuple(gtk_(name) for name in ("Close", "Minimize", "Maximize", "Restore", "Main Menu")) + \
+    (_("Close"), "")
+# GTK lays a window out right to left where its own translation says so.
+RIGHT_TO_LEFT = gtk_("default:LTR") == "default:RTL"
 
 
 def start_x():
@@ -91,7 +108,7 @@ def walk(node, found):
         found.setdefault(("unnamed label", describe_path(node)), node)
     # A field's label is named by its text and described by what it is.
     if role == "label" and description:
-        found.setdefault(("field", description), node)
+        found.setdefault(("field", FIELD_OF.get(description, description)), node)
     for child in children:
         if child is not None:
             walk(child, found)
@@ -129,7 +146,8 @@ def text_of(node):
 
 
 def button(app, name):
-    return controls(app).get(("push button", name))
+    """The button named `name`, in English or as the window shows it."""
+    return controls(app).get(("push button", _(name)))
 
 
 def enabled(node):
@@ -154,7 +172,7 @@ class Watcher:
 
     def hear(self, event):
         try:
-            field, text = event.source.description, text_of(event.source)
+            field, text = FIELD_OF.get(event.source.description), text_of(event.source)
         except Exception:
             return
         if field in FIELDS:
@@ -277,6 +295,27 @@ def reads(found):
             print(f"reader: unnamed label {path}", flush=True)
 
 
+def captions_lead(found):
+    """Whether each shown version's caption comes before its value in the reading direction:
+    left of it, or right of it in a right-to-left language."""
+    pairs = 0
+    for field in ("Current version", "New version"):
+        node = found.get(("field", field))
+        if node is None or not showing(node):
+            continue
+        for relation in node.getRelationSet():
+            if relation.getRelationType() != pyatspi.RELATION_LABELLED_BY:
+                continue
+            value = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+            caption = relation.getTarget(0).queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+            before = caption.x + caption.width <= value.x
+            after = value.x + value.width <= caption.x
+            if not (after if RIGHT_TO_LEFT else before):
+                return False
+            pairs += 1
+    return pairs > 0
+
+
 def fits(app):
     """Whether the window fits the screen's width, in the screen's logical pixels."""
     width, scale = os.environ.get("ZORFLASH_TEST_SCREEN", "800x600").split("x")[0], \
@@ -298,7 +337,7 @@ def press(app, watcher, name):
 
 
 def ended(found):
-    close = found.get(("push button", "Close"))
+    close = found.get(("push button", _("Close")))
     return close is not None and enabled(close) and not status(found).startswith(UNDER_WAY)
 
 
@@ -346,24 +385,25 @@ def signal_while_written(watcher, program):
 def choose_model(app, watcher, display, shot):
     """The model question: Write Firmware is refused until a model is picked."""
     found = watcher.poll()
-    write = found.get(("push button", "Write Firmware"))
+    write_firmware = ("push button", _("Write Firmware"))
+    write = found.get(write_firmware)
     if write is None:
-        watcher.wait(lambda f: ("push button", "Write Firmware") in f, 5)
-        write = watcher.poll().get(("push button", "Write Firmware"))
+        watcher.wait(lambda f: write_firmware in f, 5)
+        write = watcher.poll().get(write_firmware)
     if write is None:
         print("driver: no model question among "
               f"{sorted(k for k in controls(app) if k[0] != 'field')}", flush=True)
         return
     print(f"driver: Write Firmware enabled before a pick: {enabled(write)}", flush=True)
     model = next((node for (role, name), node in controls(app).items()
-                  if role in ("toggle button", "push button") and name.startswith("Model 0 (USB product 0090)")), None)
+                  if role in ("toggle button", "push button") and name.startswith(_("Model 0 (USB product 0090)"))), None)
     if model is None:
         print(f"driver: no model 0 among {sorted(k for k in controls(app) if 'Model' in k[1])}",
               flush=True)
         return
     print("driver: picking Model 0 (USB product 0090)", flush=True)
     model.queryAction().doAction(0)
-    if not watcher.wait(lambda f: enabled(f[("push button", "Write Firmware")]), 5):
+    if not watcher.wait(lambda f: enabled(f[write_firmware]), 5):
         print("driver: Write Firmware stays disabled after the pick", flush=True)
     picture(display, shot)
     press(app, watcher, "Write Firmware")
@@ -373,7 +413,7 @@ def choose_model(app, watcher, display, shot):
 def tap_at_once(app, watcher):
     """Close as soon as the window is on the bus, while it still looks for the sensor."""
     found = {}
-    watcher.wait(lambda f: found.update(f) or ("push button", "Close") in f, 10)
+    watcher.wait(lambda f: found.update(f) or ("push button", _("Close")) in f, 10)
     print(f"driver: headline when tapped: {headline(found)}", flush=True)
     press(app, watcher, "Close")
 
@@ -391,6 +431,8 @@ def run_case(case, shot, app, display, watcher, program):
     reads(found)
     if case == "look":
         print(f"driver: window fits {fits(app)}", flush=True)
+        print(f"driver: captions lead {captions_lead(found)}"
+              f"{' (right to left)' if RIGHT_TO_LEFT else ''}", flush=True)
         picture(display, shot)
     action = action_button(found)
     if case in ("update", "retry", "signals") and action is not None:

@@ -41,6 +41,7 @@ struct GtkCase {
     const char* screen = "800x600";
     bool scale2 = false;           // GDK_SCALE=2
     uint32_t timeScale = kTimeScale;  // 1: the window's waits take real time
+    const char* language = "";     // LANGUAGE for the window and the driver: "" English
 };
 
 std::ostream& operator<<(std::ostream& out, const GtkCase& c) { return out << c.name; }
@@ -116,7 +117,9 @@ TEST_P(GtkWindowTest, DrivenThroughTheAccessibilityBus) {
     const char* umockdevPreload = std::getenv("LD_PRELOAD");
     const std::string preloads = umockdevPreload != nullptr ? std::string(umockdevPreload) + " " : "";
     std::vector<std::string> argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--",
-                                     "/usr/bin/env", "-u", "XDG_RUNTIME_DIR", "HOME=" + dir,
+                                     "/usr/bin/env", "-u", "XDG_RUNTIME_DIR", "-u", "LC_ALL", "-u", "LC_MESSAGES",
+                                     "HOME=" + dir, "LANG=C.UTF-8", std::string("LANGUAGE=") + c.language,
+                                     "ZORFLASH_LOCALE_DIR=" ZORFLASH_LOCALE_BUILD_DIR,
                                      "ZORFLASH_TEST_CAPTION=Pen Firmware",
                                      std::string("ZORFLASH_TEST_SCREEN=") + c.screen,
                                      c.scale2 ? "GDK_SCALE=2" : "GDK_SCALE=1",
@@ -272,7 +275,27 @@ INSTANTIATE_TEST_SUITE_P(
                  "user at the tablet update the pen sensor, so start the window as that user; as "
                  "root, use zorflash --update.",
                  "exit: 4"},
-                false}),
+                false},
+        // Right to left (GTK's Hebrew; the window's own texts have no Hebrew): each version's
+        // caption stays before its value, now on its right.
+        GtkCase{"right_to_left", "look", true, 0, 0, false,
+                {"reader: heading Update available", "reader: button Update", "driver: window fits True",
+                 "driver: captions lead True (right to left)", "exit: 2"},
+                false, false, 0, nullptr, true, "zorflash-gtk-rtl.png", "360x720", false, kTimeScale, "he"},
+        // In German, on a narrow screen: what a screen reader reads, the run in words and
+        // the refused close, in the window's translation; the status lines stay the program's.
+        GtkCase{"german_update", "update", true, 0, 0, false,
+                {"reader: heading Update verfügbar",
+                 "reader: 0140 Installierte Version (labelled by Installierte Version)",
+                 "reader: 0610 Neue Version (labelled by Neue Version)", "reader: button Aktualisieren",
+                 "driver: pressing Aktualisieren", "~Headline: Update läuft",
+                 "~Status: Erasing....", "driver: close sent True", "~Stage: Neue Firmware wird geschrieben",
+                 "Refused: Der Sensor wird gerade beschrieben: Das Fenster lässt sich erst nach dem "
+                 "Update schließen.",
+                 "~Status: " TEXT_UPDATE_COMPLETE,
+                 "~Headline: Die Pen-Firmware ist aktuell", "reader: heading Die Pen-Firmware ist aktuell",
+                 "reader: button none", "exit: 2"},
+                true, false, 0, nullptr, true, "zorflash-gtk-de.png", "360x720", false, kTimeScale, "de"}),
     [](const ::testing::TestParamInfo<GtkCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
