@@ -342,13 +342,13 @@ def ended(found):
 
 
 def follow_update(watcher, display, shot):
-    """Until the update ends. While the flash is erased: a close; while it is programmed: a
-    picture."""
+    """Until the update ends. While the flash is erased or programmed (a loaded machine may
+    see only the second): a close; while it is programmed: a picture."""
     closed = pictured = False
 
     def step(found):
         nonlocal closed, pictured
-        if status(found).startswith("Erasing") and not closed:
+        if status(found).startswith(("Erasing....", "Program....")) and not closed:
             closed = True
             print(f"driver: close sent {close_window(display)}", flush=True)
         if status(found).startswith("Program") and not pictured:
@@ -370,9 +370,11 @@ def signal_while_written(watcher, program):
     sent = []
 
     def step(found):
-        for stage, number in (("Erasing", signal.SIGHUP), ("Program", signal.SIGINT),
-                              ("Program", signal.SIGTERM)):
-            if status(found).startswith(stage) and number not in sent:
+        # A loaded machine may see the erase go by unseen: the hang-up comes at the first
+        # status of the write it sees.
+        for stages, number in ((("Erasing....", "Program...."), signal.SIGHUP),
+                               (("Program....",), signal.SIGINT), (("Program....",), signal.SIGTERM)):
+            if status(found).startswith(stages) and number not in sent:
                 sent.append(number)
                 program.send_signal(number)
                 print(f"driver: {number.name} sent", flush=True)
