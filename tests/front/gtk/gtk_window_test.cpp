@@ -262,6 +262,10 @@ INSTANTIATE_TEST_SUITE_P(
                 {"driver: headline when tapped: Looking for the pen sensor…", "driver: pressing Close",
                  "exit: 0"},
                 false, false, 0, nullptr, true, nullptr, "800x600", false, 1},
+        GtkCase{"verdict_interrupted", "look", true, 1, 0, true,
+                {"reader: heading The last update did not finish", "reader: button Finish Update",
+                 "driver: window fits True", "exit: 2"},
+                false, false, 0, "00e6\n", true, "zorflash-gtk-interrupted.png", "360x720"},
         // Without the package's udev rule the sensor's node may not be opened: the window
         // says so in plain words, the diagnostic line under them.
         GtkCase{"no_permission", "look", true, 0, 0, false,
