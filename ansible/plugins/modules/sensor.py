@@ -296,6 +296,8 @@ def outcome(report, exit_status, update, predict, require_sensor):
     if update_part:
         before = update_part.get('versionBefore', before)
         after = update_part.get('versionAfter', after)
+    if not facts['present']:
+        before = after = None
     if exit_status not in EXIT_TABLE:
         return ('error', True, False,
                 status_line(report, 'zorflash ended with exit status %d' % exit_status),
