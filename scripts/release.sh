@@ -6,6 +6,7 @@
 #   OUTDIR/windows-x64/zorflash.exe            64-bit Windows
 #   OUTDIR/windows-x86/zorflash.exe            32-bit Windows (i686)
 #   OUTDIR/windows-*/zorflash-detect.cmd       the fleet tools' detection rule, beside each
+#   OUTDIR/zorflash-firmware-<v>.tar.gz        the Ansible collection zorflash.firmware
 #   OUTDIR/SHA256SUMS                          sha256sum's lines over all of them
 #
 #   scripts/release.sh [options] OUTDIR
@@ -141,6 +142,27 @@ windows_exe() {
 }
 windows_exe toolchain-mingw64.cmake windows-x64
 windows_exe toolchain-mingw32.cmake windows-x86
+
+# The Ansible collection. ansible-galaxy dates each member with the time it builds; they
+# are dated SOURCE_DATE_EPOCH again, so that the tarball is the same bytes at every build.
+echo "=== ansible/zorflash-firmware tarball"
+mkdir -- "$work/collection"
+ansible-galaxy collection build "$root/ansible" --output-path "$work/collection" >/dev/null
+collection=("$work"/collection/zorflash-firmware-*.tar.gz)
+((${#collection[@]} == 1)) || die "expected one collection tarball, found: ${collection[*]}"
+python3 - "${collection[0]}" "$out/$(basename -- "${collection[0]}")" "$SOURCE_DATE_EPOCH" <<'PY'
+import gzip, io, sys, tarfile
+source, target, epoch = sys.argv[1], sys.argv[2], int(sys.argv[3])
+data = io.BytesIO()
+with tarfile.open(source, 'r:gz') as old, tarfile.open(fileobj=data, mode='w',
+                                                       format=tarfile.PAX_FORMAT) as new:
+    for member in old.getmembers():
+        member.mtime = epoch
+        new.addfile(member, old.extractfile(member) if member.isfile() else None)
+with open(target, 'wb') as out, gzip.GzipFile(filename='', mode='wb', fileobj=out,
+                                              mtime=epoch) as packed:
+    packed.write(data.getvalue())
+PY
 
 (cd "$out" && find . -type f ! -name SHA256SUMS -printf '%P\n' | sort | xargs -d '\n' sha256sum -- >SHA256SUMS)
 echo "=== $out"

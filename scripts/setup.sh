@@ -8,8 +8,9 @@
 #                            half), osslsigncode and a display for the Windows edition,
 #                            GTK 4 for zorflash-gtk and what tests it (the accessibility bus,
 #                            pyatspi, the desktop entry and AppStream validators), lintian
-#                            for the Debian packages, and what compares two release builds
-#                            (diffoscope)
+#                            for the Debian packages, what compares two release builds
+#                            (diffoscope), and Ansible for the collection in ansible/ and
+#                            its fleet test (ansible-core)
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 packages=(cmake g++ make nlohmann-json3-dev)
@@ -27,6 +28,7 @@ if [[ ${1:-} != --sim ]]; then
         libgtk-4-dev libadwaita-1-dev gettext desktop-file-utils appstream at-spi2-core
         python3-pyatspi dbus-daemon
         lintian
+        ansible-core
     )
 fi
 missing=()

@@ -2,7 +2,8 @@
 //
 // ZORFLASH_SIM names the simulated case (default "family0": a family-0 sensor at 0x0140 that
 // needs the update). ZORFLASH_SIM_FAST=1 runs the machine on a virtual clock instead, so the
-// protocol's waits of seconds cost nothing (for tests and quick looks).
+// protocol's waits of seconds cost nothing (for tests and quick looks). ZORFLASH_SIM_STATE
+// names a file that keeps the simulated sensor between runs.
 #include <unistd.h>
 
 #include <cstdio>
@@ -53,5 +54,20 @@ int main(int argc, char** argv) {
         }
         return ProgramRefuse(&program, term_face(), 2, reason);
     }
-    return term_program(&program);
+    // ZORFLASH_SIM_STATE keeps the simulated sensor in a file from one run to the next, so
+    // that a run sees what the last one left (the version written, a boot loader it is stuck
+    // in). A file that cannot be read as a state ends the run before the sensor is asked.
+    const char* statePath = std::getenv("ZORFLASH_SIM_STATE");
+    const bool keepsState = sensorNeeded && statePath != nullptr && statePath[0] != '\0';
+    char reason[1024];
+    if (keepsState && !sim_restore_state_file(statePath, reason, sizeof reason)) {
+        return ProgramRefuse(&program, term_face(), 2, reason);
+    }
+    const int status = term_program(&program);
+    // A run whose sensor cannot be kept must not look like one the next run can follow.
+    if (keepsState && !sim_keep_state_file(statePath, reason, sizeof reason)) {
+        std::fprintf(stderr, "zorflash-sim: %s\n", reason);
+        return 2;
+    }
+    return status;
 }

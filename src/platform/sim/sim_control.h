@@ -101,6 +101,10 @@ int sim_scenario_add_fault(SimScenario* scenario, const SimFaultRule& rule);
 
 // ---- Machine ---------------------------------------------------------------------------
 
+// The scenario the machine runs now: the one it was reset from, with the products the run
+// noted since.
+SimScenario sim_scenario_now();
+
 // Starts the machine afresh from `scenario`: the clock at tickStart, the sensor initialised,
 // transcript, counters, handles, debug lines and fault counts cleared. Handles still open
 // are forgotten (they count in the old run only).
@@ -111,6 +115,47 @@ void sim_reset_default();
 // per-command latency that lets a person follow the progress bar. Returns true, or false when the
 // name is unknown (the machine then runs "family0").
 bool sim_configure_from_environment(bool realTime);
+
+// ---- The sensor kept between runs -------------------------------------------------------
+
+// What a run leaves of the simulated sensor and the machine's record for the next run of the
+// simulated edition (ZORFLASH_SIM_STATE): the sensor as the next start finds it. A sensor
+// off the bus at the end (it never came back, or its boot loader never appeared) is kept as
+// a restart brings it up: in normal mode when its flash holds a marked image, with the new
+// version when the update marked it, else in its boot loader.
+struct SimKeptState {
+    uint16_t family;
+    bool attached;
+    bool inBootLoader;
+    uint16_t normalVersion;
+    uint16_t report5Word;
+    uint16_t report6Word;
+    bool imageValid;  // the flash holds a marked image (else it is taken as erased)
+    SimUsbProduct productsMet[kSimMaxProductsMet];
+    uint32_t productsMetCount;
+};
+
+// The text of a state file is small: a heading and one line per field.
+constexpr size_t kSimStateTextCapacity = 1024;
+
+// The machine now, as a state to keep.
+SimKeptState sim_kept_state();
+// Writes `state` as text (lines ending in '\n'); returns its length, 0 when it does not fit.
+size_t sim_format_kept_state(const SimKeptState& state, char* text, size_t capacity);
+// Reads the text sim_format_kept_state writes, line by line in its order: true, or false
+// with the line and what is wrong with it in `reason`.
+bool sim_parse_kept_state(const char* text, SimKeptState* state, char* reason,
+                          size_t capacity);
+// Puts a kept state onto `scenario` (the faults and delays of the scenario stay); false with
+// a reason when the state is of a sensor of another family than the scenario's.
+bool sim_apply_kept_state(const SimKeptState& state, SimScenario* scenario, char* reason,
+                          size_t capacity);
+// The simulated edition's state file: restores the machine from `path` before the run (a
+// missing file leaves the named case as it is), keeps the machine in it after the run.
+// Anything but a regular file, or a file that does not read as a state, is refused with a
+// sentence in `reason`: the run must not start from a sensor it made up.
+bool sim_restore_state_file(const char* path, char* reason, size_t capacity);
+bool sim_keep_state_file(const char* path, char* reason, size_t capacity);
 
 // ---- Events during a run (tests) -------------------------------------------------------
 

@@ -674,6 +674,38 @@ SimSensorCounters sim_sensor_counters() {
     return machine.sensor.counters;
 }
 
+SimScenario sim_scenario_now() {
+    auto lock = Lock();
+    return machine.scenario;
+}
+
+SimKeptState sim_kept_state() {
+    auto lock = Lock();
+    SimSensor& s = machine.sensor;
+    sim_sensor_advance(&s, NowLocked());
+    SimKeptState kept = {};
+    kept.family = s.config.family;
+    kept.attached = machine.scenario.sensorAttached;
+    kept.inBootLoader = s.mode == kSimModeBootLoader;
+    kept.normalVersion = s.normalVersion;
+    kept.report5Word = s.report5Word;
+    kept.report6Word = s.report6Word;
+    kept.imageValid = sim_sensor_image_valid(&s);
+    if (s.mode == kSimModeAbsent || s.mode == kSimModeGone) {
+        kept.inBootLoader = !kept.imageValid;
+        if (!kept.inBootLoader && s.returnWithUpdate) {
+            kept.normalVersion = s.config.versionAfterUpdate;
+            kept.report5Word = s.config.report5AfterUpdate;
+            kept.report6Word = s.config.report6AfterUpdate;
+        }
+    }
+    const SimScenario& sc = machine.scenario;
+    kept.productsMetCount = sc.productsMetCount < kSimMaxProductsMet ? sc.productsMetCount
+                                                                     : kSimMaxProductsMet;
+    for (uint32_t k = 0; k < kept.productsMetCount; ++k) kept.productsMet[k] = sc.productsMet[k];
+    return kept;
+}
+
 SimMode sim_mode() {
     auto lock = Lock();
     sim_sensor_advance(&machine.sensor, NowLocked());
