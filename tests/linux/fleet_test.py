@@ -177,6 +177,10 @@ def main():
                                 env['ANSIBLE_COLLECTIONS_PATH']], env, root)
         if status != 0:
             sys.exit('collection install failed:\n' + out + err)
+        # The module's documentation reads from the installed collection.
+        status, out, err = run(['ansible-doc', 'zorflash.firmware.sensor'], env, root)
+        check(status == 0 and 'EXAMPLES:' in out and 'RETURN VALUES:' in out and 'state' in out,
+              'ansible-doc zorflash.firmware.sensor: %d %s' % (status, (out + err)[-1000:]))
         hosts = inventory(root)
         for which, label in ((3, 'first run'), (4, 'second run')):
             report_dir = os.path.join(root, 'report')  # the second run replaces every line
