@@ -147,7 +147,8 @@ windows_exe toolchain-mingw32.cmake windows-x86
 # are dated SOURCE_DATE_EPOCH again, so that the tarball is the same bytes at every build.
 echo "=== ansible/zorflash-firmware tarball"
 mkdir -- "$work/collection"
-ansible-galaxy collection build "$root/ansible" --output-path "$work/collection" >/dev/null
+# Ansible refuses to run unless the locale encoding is UTF-8, whatever the caller set.
+LC_ALL=C.UTF-8 ansible-galaxy collection build "$root/ansible" --output-path "$work/collection" >/dev/null
 collection=("$work"/collection/zorflash-firmware-*.tar.gz)
 ((${#collection[@]} == 1)) || die "expected one collection tarball, found: ${collection[*]}"
 python3 - "${collection[0]}" "$out/$(basename -- "${collection[0]}")" "$SOURCE_DATE_EPOCH" <<'PY'

@@ -96,34 +96,21 @@ int InfoExitStatus(const SensorInfo& sensor) {
 
 int UpdateExitStatusFor(const UpdateOutcome& outcome) {
     switch (outcome.end) {
-    case UpdateEnd::NoSensor:
-        return kExitNoSensor;
-    case UpdateEnd::FamilyUnknown:
-        return kExitFamilyUnknown;
-    case UpdateEnd::UpToDate:
-        return kExitCurrent;
-    case UpdateEnd::Mismatch:
-        return kExitDoesNotFit;
-    case UpdateEnd::NoImage:
-        return kExitNoImage;
-    case UpdateEnd::NotBack:
-        return kExitNotBack;
+    case UpdateEnd::NoSensor: return kExitNoSensor;
+    case UpdateEnd::FamilyUnknown: return kExitFamilyUnknown;
+    case UpdateEnd::UpToDate: return kExitCurrent;
+    case UpdateEnd::Mismatch: return kExitDoesNotFit;
+    case UpdateEnd::NoImage: return kExitNoImage;
+    case UpdateEnd::NotBack: return kExitNotBack;
     case UpdateEnd::Updated:
         // Back in normal mode: it must now run what this program carries.
         return CheckFirmwareVersion(outcome.after) == VersionVerdict::UpToDate ? kExitCurrent
                                                                               : kExitUpdateFailed;
     case UpdateEnd::Failed:
-        switch (outcome.result) {
-        case UpdateResult::BootLoaderMismatch:
-            return kExitDoesNotFit;
-        case UpdateResult::RecordUnsafe:
-            return kExitRecordUnsafe;
-        case UpdateResult::OtherSensor:  // left alone: the update did not happen
-        default:
-            return kExitUpdateFailed;
-        }
-    case UpdateEnd::NotRun:
-        break;
+        if (outcome.result == UpdateResult::BootLoaderMismatch) return kExitDoesNotFit;
+        if (outcome.result == UpdateResult::RecordUnsafe) return kExitRecordUnsafe;
+        return kExitUpdateFailed;  // OtherSensor too: left alone, the update did not happen
+    case UpdateEnd::NotRun: break;
     }
     return kExitUpdateFailed;
 }

@@ -26,23 +26,21 @@ inline bool IsSensorProduct(uint16_t vendorId, uint16_t productId) {
 // one that must stay a literal (a help text, a table of record lines) is held to them by a
 // static_assert beside it, reading the numbers back out of it with these.
 
+// The value of one hex digit (either case); -1 for any other character.
+constexpr int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
 // The number written in hex digits (either case) at the start of `text`.
 constexpr uint32_t HexNumberAt(const char* text) {
     uint32_t value = 0;
-    for (;; ++text) {
-        const char c = *text;
-        uint32_t digit = 0;
-        if (c >= '0' && c <= '9') {
-            digit = static_cast<uint32_t>(c - '0');
-        } else if (c >= 'A' && c <= 'F') {
-            digit = static_cast<uint32_t>(c - 'A' + 10);
-        } else if (c >= 'a' && c <= 'f') {
-            digit = static_cast<uint32_t>(c - 'a' + 10);
-        } else {
-            return value;
-        }
-        value = value * 16 + digit;
+    for (; HexDigitValue(*text) >= 0; ++text) {
+        value = value * 16 + static_cast<uint32_t>(HexDigitValue(*text));
     }
+    return value;
 }
 
 // The number after the `n`th "0x" of `text` (counted from 0); 0 when there is none.

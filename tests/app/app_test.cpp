@@ -10,6 +10,7 @@
 
 #include "app/app.h"
 #include "app/program.h"
+#include "app/window_model.h"
 #include "platform/sim/sim_control.h"
 #include "support/expected_texts.h"
 #include "support/recording_view.h"
@@ -560,6 +561,53 @@ TEST(RunBar, NeverGoesBackWithinAnAttemptAndEndsFullOnSuccess) {
         EXPECT_EQ(RunBarPermille(ended, 0, estimate), 1000u);
         ended.end = RunEnd::Failed;
         EXPECT_EQ(RunBarPermille(ended, 0, estimate), 0u);
+    }
+}
+
+// The window's one action, over generated runs of what it is told: nothing while the sensor
+// is written or before the first look, never one tap for a sensor whose family nothing tells,
+// Write Firmware only once a model is picked, and Retry only after an update failed.
+TEST(WindowModel, OffersAWriteOnlyWhereOneIsSafe) {
+    uint32_t seed = 2026;
+    const auto next = [&seed](uint32_t range) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % range;
+    };
+    for (int run = 0; run < 200; ++run) {
+        WindowModel model;
+        WindowModelReset(&model);
+        for (int step = 0; step < 40; ++step) {
+            switch (next(4)) {
+            case 0: {
+                RunState state = {};
+                state.stage = static_cast<RunStage>(next(9));
+                state.end = state.stage == RunStage::Ended ? static_cast<RunEnd>(next(9)) : RunEnd::NotRun;
+                state.verdict = state.stage == RunStage::Ready ? static_cast<RunVerdict>(next(8))
+                                                               : RunVerdict::Unknown;
+                WindowTakeState(&model, state, step * 1000u);
+                break;
+            }
+            case 1: WindowFollow(&model, next(3) == 0, next(2) == 0); break;
+            case 2: WindowChooseModel(&model, next(2) == 0); break;
+            default: model.pickedModel = static_cast<uint16_t>(next(3)); break;
+            }
+            const WindowAction action = WindowActionFor(model);
+            const std::string where = "run " + std::to_string(run) + " step " + std::to_string(step);
+            if (model.updating || !model.lookedAlready) {
+                EXPECT_EQ(action, WindowAction::None) << where;
+            }
+            if (model.needsFamily && !model.choosingModel && action != WindowAction::None) {
+                EXPECT_EQ(action, WindowAction::ChooseModel) << where;
+            }
+            if (action == WindowAction::WriteChosenModel) {
+                EXPECT_EQ(WindowActionReady(model), model.pickedModel != kSensorNone) << where;
+            }
+            if (action == WindowAction::Retry) {
+                EXPECT_TRUE(model.state.stage == RunStage::Ended && model.state.end == RunEnd::Failed)
+                    << where;
+            }
+            EXPECT_NE(WindowWordsFor(model).headline, nullptr) << where;
+        }
     }
 }
 

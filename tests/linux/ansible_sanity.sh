@@ -3,6 +3,8 @@
 # the tests that would install their own requirements with pip are skipped (ansible-doc is
 # read from the installed collection by the fleet test instead).
 set -eu
+# Ansible refuses to run unless the locale encoding is UTF-8.
+export LC_ALL=C.UTF-8
 source_dir="$(cd "$(dirname "$0")/../../ansible" && pwd)"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT

@@ -160,7 +160,8 @@ def check_run(label, output, report_dir, which):
 def main():
     root = tempfile.mkdtemp(prefix='zorflash-fleet.')
     try:
-        env = dict(os.environ, HOME=os.path.join(root, 'control'),
+        # Ansible refuses to run unless the locale encoding is UTF-8.
+        env = dict(os.environ, LC_ALL='C.UTF-8', HOME=os.path.join(root, 'control'),
                    ANSIBLE_COLLECTIONS_PATH=os.path.join(root, 'collections'),
                    ANSIBLE_LOCAL_TEMP=os.path.join(root, 'tmp'),
                    ANSIBLE_REMOTE_TEMP=os.path.join(root, 'tmp'),

@@ -142,25 +142,25 @@ void ChooseFamily(GtkRun* run, uint16_t family) {
 
 void OnAction(GtkButton*, gpointer data) {
     GtkRun* run = static_cast<GtkRun*>(data);
-    switch (gtk_view_action(&run->view)) {
-    case GtkAction::Update:
-    case GtkAction::Recover:
+    switch (WindowActionFor(run->view.model)) {
+    case WindowAction::Update:
+    case WindowAction::Recover:
         AppPress(&run->app, AppButton::Update);
         break;
-    case GtkAction::Retry:
+    case WindowAction::Retry:
         // After a failed write the sensor waits in its boot loader: it is looked at again.
         AppRetry(&run->app);
         break;
-    case GtkAction::ChooseModel:
+    case WindowAction::ChooseModel:
         gtk_view_choose_model(&run->view, true);
         break;
-    case GtkAction::WriteChosenModel: {
-        const uint16_t family = gtk_view_picked_model(&run->view);
+    case WindowAction::WriteChosenModel: {
+        const uint16_t family = run->view.model.pickedModel;
         gtk_view_choose_model(&run->view, false);
         ChooseFamily(run, family);
         break;
     }
-    case GtkAction::None:
+    case WindowAction::None:
         break;
     }
     AfterAppCall(run);
@@ -169,7 +169,7 @@ void OnAction(GtkButton*, gpointer data) {
 void OnExit(GtkButton*, gpointer data) {
     GtkRun* run = static_cast<GtkRun*>(data);
     // While the model is asked the button is Cancel: back to the window, nothing chosen.
-    if (gtk_view_choosing_model(&run->view)) {
+    if (run->view.model.choosingModel) {
         gtk_view_choose_model(&run->view, false);
         return;
     }

@@ -15,148 +15,19 @@ namespace {
 
 // Large enough to hit with a pen or a finger (GNOME's touch target is 44 px and up).
 constexpr int kButtonHeight = 48;
-constexpr int kIconSize = 96;
-// The heights kept for the bar with its line, and for a refusal of up to three lines.
-constexpr int kProgressAreaHeight = 48;
-constexpr int kNoteAreaHeight = 60;
-// While the sensor is written the bar moves with time between the steps it is told.
-constexpr guint kRefreshMs = 250;
 
 const char kCloseRefusedText[] =
     N_("The sensor is being written: the window cannot close until the update has ended.");
 const char kKeepAwakeReason[] = N_("The pen sensor's firmware is being updated. Shutting down now "
                                    "can leave the pen unusable.");
 
-// ---- What the window says -----------------------------------------------------------------
-
-struct Words {
-    const char* icon;
-    const char* headline;
-    const char* explanation;  // may hold one %s: the time an update takes
-    GtkAction action;
+// The icon for each of the model's pictures, by WindowIcon.
+const char* const kIconNames[] = {
+    "content-loading-symbolic",          "dialog-question-symbolic",
+    "software-update-available-symbolic", "emblem-ok-symbolic",
+    "dialog-warning-symbolic",           "dialog-error-symbolic",
+    "dialog-password-symbolic",          "software-update-urgent-symbolic",
 };
-
-// Before any tap, by the first look's verdict.
-const Words kVerdictWords[] = {
-    // Unknown: still looking
-    {"content-loading-symbolic", N_("Looking for the pen sensor…"), N_("This takes a few seconds."),
-     GtkAction::None},
-    // NoSensor
-    {"dialog-question-symbolic", N_("No pen sensor found"),
-     N_("This computer shows no pen sensor of the kind this tool updates. If the tablet has a "
-        "detachable keyboard or cover, attach it; then close this window and open it again."),
-     GtkAction::None},
-    // UpdateAvailable
-    {"software-update-available-symbolic", N_("Update available"),
-     N_("The pen sensor's firmware can be updated. It takes about %s; keep the tablet plugged in "
-        "meanwhile."),
-     GtkAction::Update},
-    // UpToDate
-    {"emblem-ok-symbolic", N_("The pen firmware is up to date"), N_("Nothing needs to be done."),
-     GtkAction::None},
-    // DoesNotFit
-    {"dialog-warning-symbolic", N_("This update does not fit this pen sensor"),
-     N_("The firmware on this computer is not meant for the sensor in this tablet. Nothing will be "
-        "changed."),
-     GtkAction::None},
-    // NoImage
-    {"dialog-warning-symbolic", N_("No firmware installed"),
-     N_("The firmware for this pen sensor is not installed on this computer. Ask whoever looks "
-        "after it to install the firmware package for zorflash."),
-     GtkAction::None},
-    // InBootLoader
-    {"dialog-warning-symbolic", N_("The last update did not finish"),
-     N_("The pen will not work until the update finishes. Tap Finish Update to write the firmware "
-        "again; it takes about %s."),
-     GtkAction::Recover},
-    // FamilyUnknown
-    {"dialog-warning-symbolic", N_("The last update did not finish"),
-     N_("The pen will not work until the update finishes. This computer has no record of which of "
-        "the two pen sensor models this tablet has, so it has to be chosen: find the tablet's "
-        "model name on its label or in its documentation, and look up which sensor it uses."),
-     GtkAction::ChooseModel},
-};
-
-const Words kPermissionWords = {
-    "dialog-password-symbolic", N_("The pen sensor cannot be opened"),
-    N_("This account may not update the pen sensor. Ask whoever looks after this computer to "
-       "install the zorflash package, which lets the person at the tablet update it."),
-    GtkAction::None};
-
-const Words kUpdatingWords = {
-    "software-update-urgent-symbolic", N_("Updating the pen firmware"),
-    N_("Keep the tablet on and plugged in. The pen will not work until the update finishes."),
-    GtkAction::None};
-
-// After an update, by how it ended; NoSensor, FamilyUnknown, UpToDate, Mismatch and NoImage
-// say what the first look would have said.
-const Words kUpdatedWords = {"emblem-ok-symbolic", N_("The pen firmware is up to date"),
-                             N_("The update finished. The pen is ready."), GtkAction::None};
-const Words kNotBackWords = {
-    "dialog-warning-symbolic", N_("Restart the tablet"),
-    N_("The new firmware was written and checked, but the pen sensor did not come back. Restart "
-       "the tablet; if the pen does not work then, open this window again."),
-    GtkAction::None};
-const Words kFailedWrittenWords = {
-    "dialog-error-symbolic", N_("The update did not finish"),
-    N_("The pen will not work until the update finishes. Tap Retry to write the firmware again; "
-       "if that fails too, restart the tablet and try once more."),
-    GtkAction::Retry};
-const Words kFailedUntouchedWords = {
-    "dialog-error-symbolic", N_("The update could not start"),
-    N_("Nothing was written: the pen works as before. Tap Retry to try again."), GtkAction::Retry};
-
-const Words kChooseModelWords = {
-    "dialog-warning-symbolic", N_("Which pen sensor does this tablet have?"),
-    N_("Choosing the wrong model writes the wrong firmware and leaves the pen unusable. Find the "
-       "tablet's model name on its label or in its documentation and look up its pen sensor: "
-       "before the interrupted update it showed up as USB product 0090 (model 0) or 00E6 "
-       "(model 1)."),
-    GtkAction::WriteChosenModel};
-
-// The stage in words, while an update runs.
-const char* StageWords(RunStage stage) {
-    switch (stage) {
-    case RunStage::Switching: return _("Switching the sensor to update mode");
-    case RunStage::Erasing: return _("Erasing the old firmware");
-    case RunStage::Writing: return _("Writing the new firmware");
-    case RunStage::Marking: return _("Marking the firmware complete");
-    case RunStage::Verifying: return _("Checking the new firmware");
-    case RunStage::Returning: return _("Restarting the sensor");
-    default: return _("Starting the update");
-    }
-}
-
-RunVerdict EndAsVerdict(RunEnd end) {
-    switch (end) {
-    case RunEnd::NoSensor: return RunVerdict::NoSensor;
-    case RunEnd::FamilyUnknown: return RunVerdict::FamilyUnknown;
-    case RunEnd::UpToDate: return RunVerdict::UpToDate;
-    case RunEnd::Mismatch: return RunVerdict::DoesNotFit;
-    case RunEnd::NoImage: return RunVerdict::NoImage;
-    default: return RunVerdict::Unknown;
-    }
-}
-
-const Words& WordsFor(const GtkWindowModel& model) {
-    const RunState& state = model.state;
-    if (model.updating) return kUpdatingWords;
-    if (model.choosingModel) return kChooseModelWords;
-    if (state.stage == RunStage::Ended) {
-        switch (state.end) {
-        case RunEnd::Updated: return kUpdatedWords;
-        case RunEnd::NotBack: return kNotBackWords;
-        case RunEnd::Failed: return model.wroteSomething ? kFailedWrittenWords : kFailedUntouchedWords;
-        default: break;
-        }
-        const RunVerdict verdict = EndAsVerdict(state.end);
-        if (verdict == RunVerdict::NoSensor && model.permission[0] != '\0') return kPermissionWords;
-        return kVerdictWords[static_cast<int>(verdict)];
-    }
-    if (!model.lookedAlready) return kVerdictWords[0];
-    if (model.verdict == RunVerdict::NoSensor && model.permission[0] != '\0') return kPermissionWords;
-    return kVerdictWords[static_cast<int>(model.verdict)];
-}
 
 // "about 15 seconds", "about 2 minutes".
 void FormatDuration(uint32_t ms, char* text, size_t capacity) {
@@ -183,30 +54,41 @@ void ShowPage(GtkWidget* area, bool shown) {
     gtk_widget_set_visible(gtk_widget_get_first_child(area), shown);
 }
 
-uint32_t MsSince(int64_t sinceUs) {
-    const int64_t us = g_get_monotonic_time() - sinceUs;
-    return us > 0 ? static_cast<uint32_t>(us / 1000) : 0;
+uint64_t NowMs() { return static_cast<uint64_t>(g_get_monotonic_time() / 1000); }
+
+uint32_t MsSince(uint64_t sinceMs) {
+    const uint64_t now = NowMs();
+    return now > sinceMs ? static_cast<uint32_t>(now - sinceMs) : 0;
+}
+
+void SetButtonLabel(GtkWidget* button, const char* label) {
+    if (std::strcmp(gtk_button_get_label(GTK_BUTTON(button)), label) != 0) {
+        gtk_button_set_label(GTK_BUTTON(button), label);
+    }
+}
+
+void SetClass(GtkWidget* widget, const char* cssClass, bool on) {
+    (on ? gtk_widget_add_css_class : gtk_widget_remove_css_class)(widget, cssClass);
 }
 
 void DrawProgress(View* view) {
-    const GtkWindowModel& model = view->model;
+    const WindowModel& model = view->model;
     const RunState& state = model.state;
-    const bool succeeded = state.stage == RunStage::Ended && state.end == RunEnd::Updated;
-    ShowPage(view->progressArea, model.updating || succeeded);
-    if (!model.updating && !succeeded) return;
-    const uint32_t permille = RunBarPermille(state, MsSince(model.stageSinceUs), model.estimateMs);
+    ShowPage(view->progressArea, WindowShowsBar(model));
+    if (!WindowShowsBar(model)) return;
+    const uint32_t permille = RunBarPermille(state, MsSince(model.stageSinceMs), model.estimateMs);
     const bool percentChanged = permille / 10 != view->drawnPermille / 10;
     if (permille != view->drawnPermille) {
         gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(view->progress), permille / 1000.0);
         view->drawnPermille = permille;
     }
     char line[256];
-    if (succeeded) {
+    if (WindowSucceeded(model)) {
         std::snprintf(line, sizeof line, "%s", _("Done"));
     } else if (state.stage == RunStage::Ready || state.stage == RunStage::Ended) {
         return;  // between attempts and at the end the line stays as the stage left it
     } else {
-        const int written = std::snprintf(line, sizeof line, "%s", StageWords(state.stage));
+        const int written = std::snprintf(line, sizeof line, "%s", _(WindowStageWords(state.stage)));
         if (state.attempt > 1 && written > 0) {
             std::snprintf(line + written, sizeof line - static_cast<size_t>(written),
                           _(" · attempt %u of %u"), state.attempt, state.attemptLimit);
@@ -221,25 +103,14 @@ void DrawProgress(View* view) {
                                    GTK_ACCESSIBLE_PROPERTY_VALUE_TEXT, value, -1);
 }
 
-const char* ActionLabel(GtkAction action) {
-    switch (action) {
-    case GtkAction::Update: return _("Update");
-    case GtkAction::Retry: return _("Retry");
-    case GtkAction::Recover: return _("Finish Update");
-    case GtkAction::ChooseModel: return _("Choose Sensor Model…");
-    case GtkAction::WriteChosenModel: return _("Write Firmware");
-    case GtkAction::None: break;
-    }
-    return "";
-}
-
 void Draw(View* view) {
     if (view->window == nullptr) return;
-    const GtkWindowModel& model = view->model;
-    const Words& words = WordsFor(model);
-    if (words.icon != view->drawnIcon) {
-        gtk_image_set_from_icon_name(GTK_IMAGE(view->icon), words.icon);
-        view->drawnIcon = words.icon;
+    const WindowModel& model = view->model;
+    const WindowWords& words = WindowWordsFor(model);
+    const char* icon = kIconNames[static_cast<int>(words.icon)];
+    if (icon != view->drawnIcon) {
+        gtk_image_set_from_icon_name(GTK_IMAGE(view->icon), icon);
+        view->drawnIcon = icon;
     }
     SetText(view->headline, _(words.headline));
     char explanation[1024];
@@ -249,47 +120,32 @@ void Draw(View* view) {
     SetText(view->explanation, explanation);
 
     gtk_widget_set_visible(view->modelChoice, model.choosingModel);
-    for (int i = 0; i < 2; ++i) {
-        const char* text = model.texts[i];
-        // No value to show: the row is not drawn, rather than read as an empty label.
-        const bool known = text[0] != '\0' && std::strcmp(text, "????") != 0 && !model.choosingModel;
-        gtk_widget_set_visible(view->captions[i], known);
-        gtk_widget_set_visible(view->versions[i], known);
-        if (known) SetText(view->versions[i], text);
+    for (int row = 0; row < 2; ++row) {
+        const char* version = WindowVersion(model, row);
+        gtk_widget_set_visible(view->captions[row], version != nullptr);
+        gtk_widget_set_visible(view->versions[row], version != nullptr);
+        if (version != nullptr) SetText(view->versions[row], version);
     }
     DrawProgress(view);
 
     ShowPage(view->noteArea, model.refusal[0] != '\0');
     if (model.refusal[0] != '\0') SetText(view->note, model.refusal);
-    // The status line every edition shows, for support to match; while the sensor cannot be
-    // opened, the platform's line that says why.
-    const char* detail = model.permission[0] != '\0' && !model.updating
-                             ? model.permission
-                             : model.texts[static_cast<int>(ViewText::Status)];
+    const char* detail = WindowDetail(model);
     gtk_widget_set_visible(view->detail, detail[0] != '\0');
     SetText(view->detail, detail);
 
     // The main action: offered only when there is something to do, styled as the window's
     // suggested action except the model choice, which is never a one-tap answer.
-    const GtkAction action = gtk_view_action(view);
-    gtk_widget_set_visible(view->actionButton, action != GtkAction::None);
-    if (action != GtkAction::None) {
-        if (std::strcmp(gtk_button_get_label(GTK_BUTTON(view->actionButton)), ActionLabel(action)) != 0) {
-            gtk_button_set_label(GTK_BUTTON(view->actionButton), ActionLabel(action));
-        }
-        const bool suggested = action != GtkAction::ChooseModel && action != GtkAction::WriteChosenModel;
-        const bool destructive = action == GtkAction::WriteChosenModel;
-        (suggested ? gtk_widget_add_css_class : gtk_widget_remove_css_class)(view->actionButton,
-                                                                            "suggested-action");
-        (destructive ? gtk_widget_add_css_class : gtk_widget_remove_css_class)(view->actionButton,
-                                                                              "destructive-action");
+    const WindowAction action = WindowActionFor(model);
+    gtk_widget_set_visible(view->actionButton, action != WindowAction::None);
+    if (action != WindowAction::None) {
+        SetButtonLabel(view->actionButton, _(WindowActionLabel(action)));
+        SetClass(view->actionButton, "suggested-action",
+                 action != WindowAction::ChooseModel && action != WindowAction::WriteChosenModel);
+        SetClass(view->actionButton, "destructive-action", action == WindowAction::WriteChosenModel);
     }
-    gtk_widget_set_sensitive(view->actionButton,
-                             action != GtkAction::WriteChosenModel || model.pickedModel != kSensorNone);
-    const char* closeLabel = model.choosingModel ? _("Cancel") : _("Close");
-    if (std::strcmp(gtk_button_get_label(GTK_BUTTON(view->closeButton)), closeLabel) != 0) {
-        gtk_button_set_label(GTK_BUTTON(view->closeButton), closeLabel);
-    }
+    gtk_widget_set_sensitive(view->actionButton, WindowActionReady(model));
+    SetButtonLabel(view->closeButton, model.choosingModel ? _("Cancel") : _("Close"));
     gtk_widget_set_sensitive(view->closeButton, !model.updating);
 }
 
@@ -398,9 +254,8 @@ void OnModelPicked(GtkToggleButton* option, gpointer data) {
 // Two toggles of one group: picking one writes nothing yet.
 GtkWidget* ModelChoice(View* view) {
     GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
-    const char* const labels[2] = {_("Model 0 (USB product 0090)"), _("Model 1 (USB product 00E6)")};
     for (int family = 0; family < 2; ++family) {
-        view->modelOptions[family] = gtk_toggle_button_new_with_label(labels[family]);
+        view->modelOptions[family] = gtk_toggle_button_new_with_label(_(WindowModelOption(static_cast<uint16_t>(family))));
         gtk_widget_set_size_request(view->modelOptions[family], -1, kButtonHeight);
         if (family == 1) {
             gtk_toggle_button_set_group(GTK_TOGGLE_BUTTON(view->modelOptions[1]),
@@ -435,9 +290,7 @@ GtkWidget* Button(const char* text) {
 // ---- view.h -------------------------------------------------------------------------------
 
 void view_show_text(View* view, ViewText field, const char* text) {
-    Carry(view, [=](GtkWindowModel* model) {
-        std::snprintf(model->texts[static_cast<int>(field)], kGtkTextCapacity, "%s", text);
-    });
+    Carry(view, [=](WindowModel* model) { WindowTakeText(model, field, text); });
 }
 
 // The window decides its own buttons from the run's state.
@@ -445,14 +298,11 @@ void view_enable_button(View*, ViewButton, bool) {}
 void view_enable_progress(View*, bool) {}
 
 void view_show_progress(View* view, uint32_t done, uint32_t total, bool) {
-    Carry(view, [=](GtkWindowModel* model) {
-        model->state.done = done;
-        model->state.total = total;
-    });
+    Carry(view, [=](WindowModel* model) { WindowTakeProgress(model, done, total); });
 }
 
 void view_show_window(View* view, bool show) {
-    Carry(view, [=](GtkWindowModel*) {
+    Carry(view, [=](WindowModel*) {
         if (show) {
             gtk_window_present(GTK_WINDOW(view->window));
         } else {
@@ -462,26 +312,7 @@ void view_show_window(View* view, bool show) {
 }
 
 void view_show_state(View* view, const RunState& state) {
-    Carry(view, [state](GtkWindowModel* model) {
-        if (state.stage != model->state.stage) model->stageSinceUs = g_get_monotonic_time();
-        if (state.stage == RunStage::Ready && state.verdict != RunVerdict::Unknown) {
-            model->verdict = state.verdict;
-            model->estimateMs = state.estimateMs;
-            model->lookedAlready = true;
-        }
-        // Once erased, the pen works again only after an update succeeds.
-        if (state.stage == RunStage::Erasing) model->wroteSomething = true;
-        const uint32_t done = model->state.done;
-        const uint32_t total = model->state.total;
-        model->state = state;
-        // The bar's steps come through view_show_progress, more often than the state.
-        if (state.stage != RunStage::Ended) {
-            model->state.done = done;
-            model->state.total = total;
-        }
-        // A refusal belongs to the moment it was made.
-        if (state.stage == RunStage::Ended) model->refusal[0] = '\0';
-    });
+    Carry(view, [state](WindowModel* model) { WindowTakeState(model, state, NowMs()); });
 }
 
 void view_show_error(View* view, ViewError error) {
@@ -508,45 +339,27 @@ void gtk_view_follow(View* view, bool updating, bool needsFamily) {
     if (view->window == nullptr) return;
     // The session is asked to wait, with the window's reason, while the sensor is written.
     KeepAwake(view, updating);
-    if (!updating && view->model.updating) view->model.refusal[0] = '\0';
-    view->model.updating = updating;
-    view->model.needsFamily = needsFamily;
+    WindowFollow(&view->model, updating, needsFamily);
     Draw(view);
 }
 
 void gtk_view_show_refusal(View* view, const char* text) {
     if (view->window == nullptr) return;
-    std::snprintf(view->model.refusal, sizeof view->model.refusal, "%s",
-                  text != nullptr ? text : _(kCloseRefusedText));
+    WindowTakeRefusal(&view->model, text != nullptr ? text : _(kCloseRefusedText));
     Draw(view);
 }
 
 void gtk_view_show_permission(View* view, const char* line) {
-    Carry(view, [=](GtkWindowModel* model) {
-        std::snprintf(model->permission, sizeof model->permission, "%s", line);
-    });
+    Carry(view, [=](WindowModel* model) { WindowTakePermission(model, line); });
 }
 
 void gtk_view_choose_model(View* view, bool on) {
-    view->model.choosingModel = on;
-    view->model.pickedModel = kSensorNone;
+    WindowChooseModel(&view->model, on);
     for (GtkWidget* option : view->modelOptions) {
         gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(option), FALSE);
     }
-    view->model.pickedModel = kSensorNone;
+    view->model.pickedModel = kSensorNone;  // the toggles' own signals may have picked one
     Draw(view);
-}
-
-bool gtk_view_choosing_model(const View* view) { return view->model.choosingModel; }
-
-uint16_t gtk_view_picked_model(const View* view) { return view->model.pickedModel; }
-
-GtkAction gtk_view_action(const View* view) {
-    const GtkWindowModel& model = view->model;
-    if (model.updating || !model.lookedAlready) return GtkAction::None;
-    if (model.choosingModel) return GtkAction::WriteChosenModel;
-    if (model.needsFamily) return GtkAction::ChooseModel;
-    return WordsFor(model).action;
 }
 
 void gtk_view_refresh(View* view) {
@@ -560,7 +373,7 @@ void OnMessageRead(AdwMessageDialog*, const char*, gpointer data) { *static_cast
 }  // namespace
 
 void gtk_view_message(View* view, const char* heading, const char* text) {
-    Carry(view, [=](GtkWindowModel*) {
+    Carry(view, [=](WindowModel*) {
         GtkWidget* dialog = adw_message_dialog_new(
             gtk_widget_get_visible(view->window) ? GTK_WINDOW(view->window) : nullptr, heading, text);
         adw_message_dialog_add_response(ADW_MESSAGE_DIALOG(dialog), "close", _("Close"));
@@ -574,8 +387,7 @@ void gtk_view_message(View* view, const char* heading, const char* text) {
 void gtk_view_build(View* view, AdwApplication* application) {
     view->application = application;
     view->inhibitCookie = 0;
-    std::memset(&view->model, 0, sizeof view->model);
-    view->model.pickedModel = kSensorNone;
+    WindowModelReset(&view->model);
     view->drawnPermille = 1001;
     view->drawnIcon = nullptr;
     LoopMailboxOpen(&view->mailbox, WakeLoop, view);
@@ -605,7 +417,7 @@ void gtk_view_build(View* view, AdwApplication* application) {
     adw_clamp_set_child(ADW_CLAMP(clamp), box);
 
     view->icon = gtk_image_new();
-    gtk_image_set_pixel_size(GTK_IMAGE(view->icon), kIconSize);
+    gtk_image_set_pixel_size(GTK_IMAGE(view->icon), 96);
     gtk_accessible_update_property(GTK_ACCESSIBLE(view->icon), GTK_ACCESSIBLE_PROPERTY_LABEL,
                                    _("State"), -1);
     gtk_box_append(GTK_BOX(box), view->icon);
@@ -620,10 +432,11 @@ void gtk_view_build(View* view, AdwApplication* application) {
     gtk_box_append(GTK_BOX(box), VersionsGrid(view));
     view->modelChoice = ModelChoice(view);
     gtk_box_append(GTK_BOX(box), view->modelChoice);
-    view->progressArea = ReservedArea(ProgressBox(view), kProgressAreaHeight);
+    // The heights kept for the bar with its line, and for a refusal of up to three lines.
+    view->progressArea = ReservedArea(ProgressBox(view), 48);
     gtk_box_append(GTK_BOX(box), view->progressArea);
     view->note = Label(_("Refused"), "warning", true);
-    view->noteArea = ReservedArea(view->note, kNoteAreaHeight);
+    view->noteArea = ReservedArea(view->note, 60);
     gtk_box_append(GTK_BOX(box), view->noteArea);
     view->detail = Label(_("Status"), "caption", true);
     gtk_widget_add_css_class(view->detail, "dim-label");

@@ -10,27 +10,8 @@
 #include <cstdint>
 
 #include "app/loop_mailbox.h"
+#include "app/window_model.h"
 #include "platform/view.h"
-
-constexpr size_t kGtkTextCapacity = 512;
-constexpr size_t kGtkLineCapacity = 3072;
-
-// What the window knows of the run; every change redraws the window from it.
-struct GtkWindowModel {
-    char texts[4][kGtkTextCapacity];  // by ViewText: what every edition shows
-    RunState state;                   // the latest
-    RunVerdict verdict;               // the first look's
-    uint32_t estimateMs;              // the first look's estimate of an update
-    bool lookedAlready;               // the first look has ended
-    bool updating;                    // the sensor is being written (Close is refused)
-    bool wroteSomething;              // an update of this run reached the erase
-    bool needsFamily;                 // a sensor in its boot loader waits for its model
-    bool choosingModel;               // the model question is on show
-    uint16_t pickedModel;             // the model picked in it; kSensorNone: none yet
-    int64_t stageSinceUs;             // when the stage last changed (monotonic)
-    char refusal[kGtkLineCapacity];   // why a close or a model was refused; "" when not
-    char permission[kGtkLineCapacity];  // the platform's line when the node may not be opened
-};
 
 struct View {
     AdwApplication* application;
@@ -55,15 +36,12 @@ struct View {
     // changed: the bar moves a thousand times in an update.
     uint32_t drawnPermille;
     const char* drawnIcon;
-    GtkWindowModel model;
+    WindowModel model;
     LoopMailbox mailbox;      // calls from other threads, on their way to the GTK loop
     // Called on the loop after each piece of work the app hands to it (view_run_on_loop).
     void (*afterLoopWork)(void* owner);
     void* owner;
 };
-
-// What the main action button does now.
-enum class GtkAction : uint8_t { None, Update, Retry, Recover, ChooseModel, WriteChosenModel };
 
 // Builds the window (hidden) for `application`.
 void gtk_view_build(View* view, AdwApplication* application);
@@ -80,10 +58,6 @@ void gtk_view_show_permission(View* view, const char* line);
 // The model question of a sensor whose family nothing tells: a step of its own, with a
 // warning, where Write Firmware is offered only once a model is picked.
 void gtk_view_choose_model(View* view, bool on);
-bool gtk_view_choosing_model(const View* view);
-uint16_t gtk_view_picked_model(const View* view);
-// What tapping the main action button does now.
-GtkAction gtk_view_action(const View* view);
 // A message with one button, over the window; returns once it has been read.
 void gtk_view_message(View* view, const char* heading, const char* text);
 // Redraws what changes with time alone: the bar between steps.

@@ -85,6 +85,10 @@ InstanceLock plat_lock_instance(const char* path, char* reason, size_t capacity)
     if (slash != nullptr) {
         std::snprintf(folder, sizeof folder, "%.*s", slash == path ? 1 : static_cast<int>(slash - path), path);
     }
+    // Root makes the package's folder as the package would, when a run takes the lock: a
+    // run that only answers --help or --version leaves the machine as it found it. Whatever
+    // is already there is left as it is and checked.
+    if (std::strcmp(folder, kPackageFolder) == 0 && geteuid() == 0) mkdir(kPackageFolder, 0755);
     const int folderFd = OpenLockFolder(folder, reason, capacity);
     if (folderFd < 0) return InstanceLock::Unusable;
 
@@ -148,7 +152,8 @@ InstanceLock plat_lock_instance(const char* path, char* reason, size_t capacity)
 
 // Root's runs and those of the seat's user meet in the package's folder. Without it (a
 // build run from its folder):
-// - root makes it, as the package would, and it is checked like the package's;
+// - root makes it when it takes the lock, as the package would, and it is checked like the
+//   package's;
 // - another user locks in a folder of their own: $XDG_RUNTIME_DIR (theirs, mode 0700, no
 //   link), else /run/user/<uid>. That is no weaker: without the package no udev rule gives
 //   a user the sensor, so such a run cannot write it unless the administrator gave access
@@ -159,10 +164,7 @@ void plat_sensor_lock_path(char* path, size_t capacity) {
     std::snprintf(path, capacity, "%s/%s", kPackageFolder, kLockName);
     struct stat status;
     if (lstat(kPackageFolder, &status) == 0) return;  // whatever it is, it is checked
-    if (geteuid() == 0) {
-        mkdir(kPackageFolder, 0755);
-        return;
-    }
+    if (geteuid() == 0) return;  // made when the lock is taken
     // The package's rule gives the seat's user the sensor: such a run must meet root's in
     // the package's folder, and is refused until the folder exists.
     for (const char* rule : kPackageRules) {

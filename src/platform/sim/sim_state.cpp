@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/sensor_ids.h"
 #include "platform/sim/sim_control.h"
 #include "platform/system.h"
 
@@ -56,22 +57,10 @@ bool Bad(char* reason, size_t capacity, unsigned line, const char* what) {
 // Exactly four hex digits.
 bool ParseWord(const char* text, uint16_t* word) {
     if (std::strlen(text) != 4) return false;
-    unsigned value = 0;
     for (int i = 0; i < 4; ++i) {
-        const char c = text[i];
-        unsigned digit = 0;
-        if (c >= '0' && c <= '9') {
-            digit = static_cast<unsigned>(c - '0');
-        } else if (c >= 'a' && c <= 'f') {
-            digit = static_cast<unsigned>(c - 'a' + 10);
-        } else if (c >= 'A' && c <= 'F') {
-            digit = static_cast<unsigned>(c - 'A' + 10);
-        } else {
-            return false;
-        }
-        value = value * 16 + digit;
+        if (HexDigitValue(text[i]) < 0) return false;
     }
-    *word = static_cast<uint16_t>(value);
+    *word = static_cast<uint16_t>(HexNumberAt(text));
     return true;
 }
 

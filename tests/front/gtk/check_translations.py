@@ -27,13 +27,14 @@ def run(*command):
 
 
 def marked_sources(source):
-    """The window's source files that mark a text."""
+    """The source files that mark a text for the window: its own, and the app's words for it."""
     found = set()
-    for folder, _, files in os.walk(os.path.join(source, "src/front/gtk")):
-        for name in files:
-            path = os.path.join(folder, name)
-            if name.endswith(".cpp") and MARK.search(open(path, encoding="utf-8").read()):
-                found.add(os.path.relpath(path, source))
+    for top in ("src/front/gtk", "src/app"):
+        for folder, _, files in os.walk(os.path.join(source, top)):
+            for name in files:
+                path = os.path.join(folder, name)
+                if name.endswith(".cpp") and MARK.search(open(path, encoding="utf-8").read()):
+                    found.add(os.path.relpath(path, source))
     return found
 
 

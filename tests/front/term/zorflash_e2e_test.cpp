@@ -914,6 +914,16 @@ INSTANTIATE_TEST_SUITE_P(
                     kUpdate, 6, Sent::Nothing,
                     "cannot take the lock LOCK (its folder /run/zorflash may be changed by others", 20, 0, {},
                     [](HostileRun&) { ASSERT_EQ(chown("/run/zorflash", 0, 0), 0); }},
+        // Without the package's folder: a run as root that only answers makes nothing; one
+        // that updates makes the folder as the package would, and locks in it.
+        HostileCase{"help_as_root_makes_no_folder", 0, false,
+                    [](HostileRun& h) { Shell("umount /run/zorflash && rmdir /run/zorflash", h); },
+                    {"--help"}, 0, Sent::Nothing, "Usage:", 20, 0, {},
+                    [](HostileRun& h) { Shell("test ! -e /run/zorflash && mkdir -m 755 /run/zorflash", h); }},
+        HostileCase{"update_as_root_makes_the_folder", 0, false,
+                    [](HostileRun& h) { Shell("umount /run/zorflash && rmdir /run/zorflash", h); },
+                    kUpdate, 0, Sent::ImageA, "", 60, 0, {},
+                    [](HostileRun& h) { Shell("test $(stat -c %U:%a /run/zorflash) = root:755", h); }},
         HostileCase{"lock_of_another_user", 0, false,
                     [](HostileRun& h) {
                         close(open(h.lockPath.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0666));
