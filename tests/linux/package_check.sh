@@ -162,7 +162,8 @@ elif [[ $(id -u) -eq 0 ]] && [[ -f $deb ]]; then
     check "the package makes the lock, root's 0644, in root's folder 0755" \
         bash -c 'test "$(stat -c %U:%a /run/zorflash /run/zorflash/zorflash.lock | xargs)" = "root:755 root:644"'
     # The rule's note as udev runs it for a family-1 sensor, into a fresh machine folder of
-    # its own (a private mount namespace), not the machine's; -n: no mount table in /run/mount.
+    # its own (a private mount namespace), not the machine's; every mount -n: no mount table in
+    # /run/mount, which the namespace shares with the machine.
     note=$(sed -nE 's/.*RUN\+="([^"]*)".*/\1/p' /usr/lib/udev/rules.d/70-zorflash.rules)
     check "the rule's note, run as the rule runs it, writes the machine's record" \
         unshare -m sh -c "mount -n -t tmpfs -o mode=0755 none /var/lib/zorflash &&
@@ -171,7 +172,7 @@ elif [[ $(id -u) -eq 0 ]] && [[ -f $deb ]]; then
     # As far as the unit's sandbox can be had without systemd: no capability, no new
     # privileges, no network, everything read-only but the record's folder.
     check "the note writes the record with no capability on a read-only system" \
-        unshare -m -n sh -c "mount -o remount,bind,ro / && mount -t tmpfs -o mode=0755 none /var/lib/zorflash &&
+        unshare -m -n sh -c "mount -n -o remount,bind,ro / && mount -n -t tmpfs -o mode=0755 none /var/lib/zorflash &&
                              setpriv --no-new-privs --bounding-set=-all --inh-caps=-all --ambient-caps=-all \
                                  /usr/libexec/zorflash/zorflash-note-met 0090 &&
                              test \"\$(stat -c '%u %a' /var/lib/zorflash/products-met)\" = '0 644' &&
@@ -179,7 +180,7 @@ elif [[ $(id -u) -eq 0 ]] && [[ -f $deb ]]; then
     # A sensor attached before the install: the postinst notes the normal-mode products of
     # the sensor's vendor it finds among the USB devices (here a sysfs of its own).
     check "the postinst notes the sensors already attached, and only those" \
-        unshare -m sh -c "mount -t tmpfs -o mode=0755 none /var/lib/zorflash && mount -t tmpfs none /sys/bus &&
+        unshare -m sh -c "mount -n -t tmpfs -o mode=0755 none /var/lib/zorflash && mount -n -t tmpfs none /sys/bus &&
                           for d in 1-1:f0a5:00e6 1-2:f0a5:0094 1-3:1234:0090 1-4:f0a5:00e6; do
                               mkdir -p /sys/bus/usb/devices/\${d%%:*} &&
                               echo \${d#*:} | cut -d: -f1 >/sys/bus/usb/devices/\${d%%:*}/idVendor &&
