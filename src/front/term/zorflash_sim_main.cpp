@@ -4,6 +4,7 @@
 // needs the update). ZORFLASH_SIM_FAST=1 runs the machine on a virtual clock instead, so the
 // protocol's waits of seconds cost nothing (for tests and quick looks). ZORFLASH_SIM_STATE
 // names a file that keeps the simulated sensor between runs.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,14 +18,25 @@ namespace {
 
 // A simulated run touches no real device, so it has a lock of its own, per user, in a folder
 // of the user's own (the lock refuses one others may write). A simulated run writes nothing
-// of anyone's, so the environment may name that folder.
+// of anyone's, so the environment may name that folder. Without one ($XDG_RUNTIME_DIR unset
+// and no /run/user/UID: a root shell with no login session, a container), root locks in /run,
+// which only root may write, and another user in their home folder.
 void SimLockPath(char* path, size_t capacity) {
     const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
     if (runtimeDir != nullptr && runtimeDir[0] != '\0') {
         std::snprintf(path, capacity, "%s/zorflash-sim.lock", runtimeDir);
-    } else {
-        std::snprintf(path, capacity, "/run/user/%u/zorflash-sim.lock",
-                      static_cast<unsigned>(getuid()));
+        return;
+    }
+    char userFolder[64];
+    std::snprintf(userFolder, sizeof userFolder, "/run/user/%u", static_cast<unsigned>(getuid()));
+    std::snprintf(path, capacity, "%s/zorflash-sim.lock", userFolder);
+    struct stat status;
+    if (stat(userFolder, &status) == 0) return;  // whatever it is, the lock checks it
+    const char* home = std::getenv("HOME");
+    if (geteuid() == 0) {
+        std::snprintf(path, capacity, "/run/zorflash-sim.lock");
+    } else if (home != nullptr && home[0] == '/') {
+        std::snprintf(path, capacity, "%s/.zorflash-sim.lock", home);
     }
 }
 

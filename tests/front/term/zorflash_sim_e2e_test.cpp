@@ -341,4 +341,15 @@ TEST(ZorflashSimLines, UnknownCaseIsNamed) {
     EXPECT_TRUE(Contains(child.seenErrors, "refused-block")) << child.seenErrors;
 }
 
+// The README's first command on a fresh machine: root, no login session, so neither
+// XDG_RUNTIME_DIR nor /run/user/0. The run updates, locking in /run (here a /run of its own).
+TEST(ZorflashSimLines, RootWithoutARuntimeFolderLocksInRun) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root for a mount namespace of its own";
+    const std::string line =
+        "env -u XDG_RUNTIME_DIR ZORFLASH_SIM=family0 ZORFLASH_SIM_FAST=1 unshare -m sh -c '"
+        "mount -n -t tmpfs -o mode=0755 none /run && " ZORFLASH_SIM_PROGRAM " /V </dev/null >/dev/null; "
+        "test $? = 2 && test -f /run/zorflash-sim.lock'";
+    EXPECT_EQ(std::system(line.c_str()), 0);
+}
+
 }  // namespace
