@@ -371,15 +371,17 @@ def signal_while_written(watcher, program):
 
     def step(found):
         # A loaded machine may see the erase go by unseen: the hang-up comes at the first
-        # status of the write it sees.
+        # status of the write it sees. The status is read once a step: read again for each
+        # signal, it could turn to the write between two of them and send them out of order.
+        now = status(found)
         for stages, number in ((("Erasing....", "Program...."), signal.SIGHUP),
                                (("Program....",), signal.SIGINT), (("Program....",), signal.SIGTERM)):
-            if status(found).startswith(stages) and number not in sent:
+            if now.startswith(stages) and number not in sent:
                 sent.append(number)
                 program.send_signal(number)
                 print(f"driver: {number.name} sent", flush=True)
         # The run ends with the update: the window may be gone before its last status.
-        return status(found).startswith("Update complete") or program.poll() is not None
+        return now.startswith("Update complete") or program.poll() is not None
 
     return watcher.wait(step, 180)
 
