@@ -354,11 +354,11 @@ void gtk_view_show_permission(View* view, const char* line) {
 }
 
 void gtk_view_choose_model(View* view, bool on) {
-    WindowChooseModel(&view->model, on);
+    // The toggles first: their own signals change the pick, which the model then clears.
     for (GtkWidget* option : view->modelOptions) {
         gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(option), FALSE);
     }
-    view->model.pickedModel = kSensorNone;  // the toggles' own signals may have picked one
+    WindowChooseModel(&view->model, on);
     Draw(view);
 }
 
