@@ -72,35 +72,6 @@ void RestoreSignals() {
     signal(SIGTERM, SIG_DFL);
 }
 
-enum class Key { None, Update, Exit };
-
-// Decodes the keys of one read; escape sequences (arrows, function keys) are skipped, a lone
-// Esc means Exit.
-Key DecodeKeys(const char* bytes, ssize_t count, ssize_t* index) {
-    while (*index < count) {
-        const char c = bytes[(*index)++];
-        switch (c) {
-        case 'u': case 'U': case '\r': case '\n':
-            return Key::Update;
-        case 'e': case 'E': case 'q': case 'Q':
-            return Key::Exit;
-        case '\x1b':
-            if (*index < count && (bytes[*index] == '[' || bytes[*index] == 'O')) {
-                ++*index;
-                while (*index < count && !(bytes[*index] >= 0x40 && bytes[*index] <= 0x7E)) {
-                    ++*index;
-                }
-                if (*index < count) ++*index;
-                break;
-            }
-            return Key::Exit;
-        default:
-            break;
-        }
-    }
-    return Key::None;
-}
-
 struct LoopState {
     AppState* app;
     bool readKeys;
@@ -152,14 +123,14 @@ void HandleInput(LoopState* loop) {
         }
         return;
     }
-    ssize_t index = 0;
+    size_t index = 0;
     for (;;) {
-        const Key key = DecodeKeys(bytes, count, &index);
-        if (key == Key::None || Finished(loop)) return;
-        if (key == Key::Update && term_view_button_enabled(ViewButton::Update)) {
+        const TextKey key = TextDialogNextKey(bytes, static_cast<size_t>(count), &index);
+        if (key == TextKey::None || Finished(loop)) return;
+        if (key == TextKey::Update && term_view_button_enabled(ViewButton::Update)) {
             AppPress(loop->app, AppButton::Update);
             FollowTicks(loop, false);
-        } else if (key == Key::Exit && term_view_button_enabled(ViewButton::Exit)) {
+        } else if (key == TextKey::Exit && term_view_button_enabled(ViewButton::Exit)) {
             RequestExit(loop);
         }
     }

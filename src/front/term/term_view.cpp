@@ -1,6 +1,5 @@
-// The window in a terminal. On a terminal it is drawn in place, a block of lines that each
-// frame rewrites; elsewhere (a pipe, a log file) every change of a field, of the status line
-// or of a button is printed as one line, so that scripts can follow it.
+// The window in a terminal: on a terminal the dialog's frame is drawn in place, elsewhere (a
+// pipe, a log file) each change is printed as the dialog's log line.
 #include "front/term/term_view.h"
 #include "sensor/update_result.h"
 
@@ -9,7 +8,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 
 #include "app/loop_mailbox.h"
 
@@ -17,22 +15,11 @@ namespace {
 
 View window;
 
-// What changed, for the line printed in line mode.
-enum class Part { Text, Button, Bar, Window };
-
 // Changes from other threads wait here for the loop, which the pipe wakes.
 LoopMailbox mailbox;
 int wakePipe[2] = {-1, -1};
 
 void WakeLoop(void*) { term_view_wake(); }
-
-constexpr int kFrameLines = 12;
-constexpr int kBarCells = 40;
-constexpr size_t kLineCapacity = 512;
-
-const char kCurrentLabel[] = "Current Version : ";
-const char kNewLabel[] = "New Version      : ";
-const char kKeyHint[] = "u/Enter: Update    e/Esc/q: Exit";
 
 const char* caption = "";
 // Standard output, or standard error when standard output carries a report (--json).
@@ -42,27 +29,8 @@ bool silenced = false;
 bool dirty = false;
 int framesDrawn = 0;
 int lastPercent = -1;
-// When the status line last changed, and the elapsed seconds last drawn beside it.
-uint64_t statusSinceMs = 0;
+// The elapsed seconds last drawn beside the status line.
 int64_t elapsedDrawn = -1;
-// The last state printed in line mode, to print changes only: the buttons, then the bar.
-bool lineEnabled[3];
-int linePercentDecile = -1;
-
-const char* Text(ViewText field) { return window.texts[static_cast<int>(field)]; }
-
-int Percent() {
-    if (window.total == 0) return 0;
-    return static_cast<int>(window.done * 100 / window.total);
-}
-
-// While an update runs (its Exit button is disabled) the seconds since the status last
-// changed: the switch, the wait for the boot loader and the erase show nothing else for
-// up to minutes, and a sensor that looks stuck gets unplugged. -1 otherwise.
-int64_t ElapsedSeconds() {
-    if (!window.shown || window.buttons[static_cast<int>(ViewButton::Exit)]) return -1;
-    return static_cast<int64_t>((term_now_ms() - statusSinceMs) / 1000);
-}
 
 int TerminalColumns() {
     winsize size;
@@ -70,160 +38,36 @@ int TerminalColumns() {
     return 80;
 }
 
-// Copies `from` into `line` up to the line feed or the end; returns where it stopped.
-const char* CopyLine(char* line, size_t capacity, const char* from) {
-    size_t n = 0;
-    while (from[n] != '\0' && from[n] != '\n' && n + 1 < capacity) {
-        line[n] = from[n];
-        ++n;
-    }
-    line[n] = '\0';
-    return from[n] == '\n' ? from + n + 1 : from + n;
-}
-
-void Button(char* out, size_t capacity, const char* label, bool enabled) {
-    // Dimmed without brackets when the button cannot be pressed.
-    if (enabled) {
-        std::snprintf(out, capacity, "\x1b[1m[ %s ]\x1b[0m", label);
-    } else {
-        std::snprintf(out, capacity, "\x1b[2m  %s  \x1b[0m", label);
-    }
-}
-
-// Writes one line of the frame, cut to the terminal's width so that no line wraps and the
-// next frame finds the block where it left it. Control sequences take no columns.
-void FrameLine(const char* text, int columns) {
-    char line[kLineCapacity];
-    size_t out = 0;
-    int visible = 0;
-    bool inEscape = false;
-    for (size_t i = 0; text[i] != '\0' && out + 8 < sizeof line; ++i) {
-        const char c = text[i];
-        if (c == '\x1b') inEscape = true;
-        if (!inEscape) {
-            if (visible >= columns - 1) continue;
-            ++visible;
-        }
-        line[out++] = c;
-        if (inEscape && c == 'm') inEscape = false;
-    }
-    line[out] = '\0';
-    std::fprintf(display, "\x1b[2K%s\x1b[0m\n", line);
-}
-
 void DrawFrame() {
-    const int columns = TerminalColumns();
-    char line[kLineCapacity];
+    static char lines[kTextFrameLines][kTextLineCapacity];
+    elapsedDrawn = TextDialogElapsedSeconds(window.dialog, term_now_ms());
+    TextDialogFrame(window.dialog, caption, TerminalColumns(), elapsedDrawn, lines);
     if (framesDrawn > 0) {
-        std::fprintf(display, "\x1b[%dF", kFrameLines);  // back to the frame's first line
+        std::fprintf(display, "\x1b[%dF", kTextFrameLines);  // back to the frame's first line
     }
-    std::snprintf(line, sizeof line, "\x1b[1m%s\x1b[0m", caption);
-    FrameLine(line, columns);
-    FrameLine("", columns);
-    std::snprintf(line, sizeof line, "%s%.383s", kCurrentLabel, Text(ViewText::CurrentVersion));
-    FrameLine(line, columns);
-    std::snprintf(line, sizeof line, "%s%.383s", kNewLabel, Text(ViewText::NewVersion));
-    FrameLine(line, columns);
-    FrameLine("", columns);
-    const char* notice = Text(ViewText::Notice);
-    notice = CopyLine(line, sizeof line, notice);
-    FrameLine(line, columns);
-    CopyLine(line, sizeof line, notice);
-    FrameLine(line, columns);
-    FrameLine("", columns);
-    CopyLine(line, sizeof line, Text(ViewText::Status));
-    elapsedDrawn = ElapsedSeconds();
-    if (elapsedDrawn >= 0) {
-        const size_t length = std::strlen(line);
-        std::snprintf(line + length, sizeof line - length, "\x1b[2m  %lld s\x1b[0m",
-                      static_cast<long long>(elapsedDrawn));
-    }
-    FrameLine(line, columns);
-
-    const int percent = Percent();
-    char bar[kBarCells + 1];
-    const int filled = percent * kBarCells / 100;
-    for (int i = 0; i < kBarCells; ++i) bar[i] = i < filled ? '#' : '.';
-    bar[kBarCells] = '\0';
-    std::snprintf(line, sizeof line, "%s[%s] %3d%%\x1b[0m", window.barEnabled ? "" : "\x1b[2m", bar,
-                  percent);
-    FrameLine(line, columns);
-
-    char update[64];
-    char exitButton[64];
-    Button(update, sizeof update, "Update", window.buttons[0]);
-    Button(exitButton, sizeof exitButton, "Exit", window.buttons[1]);
-    std::snprintf(line, sizeof line, "%s  %s", update, exitButton);
-    FrameLine(line, columns);
-    std::snprintf(line, sizeof line, "\x1b[2m%s\x1b[0m", kKeyHint);
-    FrameLine(line, columns);
+    for (const char* line : lines) std::fprintf(display, "\x1b[2K%s\x1b[0m\n", line);
     std::fflush(display);
     ++framesDrawn;
-    lastPercent = percent;
-}
-
-void PrintLine(const char* label, const char* text) {
-    // Before the window is shown the start-up values are taken in silently.
-    if (!window.shown) return;
-    char line[kLineCapacity];
-    size_t n = 0;
-    for (size_t i = 0; text[i] != '\0' && n + 1 < sizeof line; ++i) {
-        line[n++] = text[i] == '\n' ? ' ' : text[i];
-    }
-    line[n] = '\0';
-    std::fprintf(display, "%s%s\n", label, line);
-    std::fflush(display);
-}
-
-// The enable state of a button (0, 1) or of the bar (2), printed when it changed.
-void PrintEnabled(int index, bool enabled) {
-    static const char* const labels[] = {"Update button : ", "Exit button : ", "Progress bar : "};
-    if (enabled == lineEnabled[index]) return;
-    lineEnabled[index] = enabled;
-    PrintLine(labels[index], enabled ? "enabled" : "disabled");
-}
-
-void PrintChange(Part part, ViewText field) {
-    static const char* const labels[] = {kCurrentLabel, kNewLabel, "Status : ", "Notice : "};
-    if (part == Part::Text) {
-        PrintLine(labels[static_cast<int>(field)], Text(field));
-    } else if (part == Part::Button) {
-        PrintEnabled(0, window.buttons[0]);
-        PrintEnabled(1, window.buttons[1]);
-    } else if (part == Part::Bar) {
-        // Every tenth of the way, not every block: a whole update is about 2000 steps.
-        const int decile = Percent() / 10;
-        if (decile != linePercentDecile) {
-            linePercentDecile = decile;
-            char text[16];
-            std::snprintf(text, sizeof text, "%d%%", decile * 10);
-            PrintLine("Progress : ", text);
-        }
-        PrintEnabled(2, window.barEnabled);
-    }
+    lastPercent = TextDialogPercent(window.dialog);
 }
 
 // After each change of the window.
-void Changed(Part part, ViewText field = ViewText::Status) {
-    if (part == Part::Text && field == ViewText::Status) statusSinceMs = term_now_ms();
+void Changed(TextChange change, ViewText field = ViewText::Status) {
     if (silenced) return;
     if (terminalMode) {
         // Percent steps are drawn at once so the bar visibly moves; the rest waits for the
         // next flush of the loop.
         dirty = true;
-        if (part == Part::Bar && window.shown && Percent() != lastPercent) {
+        if (change == TextChange::Bar && window.dialog.shown &&
+            TextDialogPercent(window.dialog) != lastPercent) {
             DrawFrame();
             dirty = false;
         }
         return;
     }
-    PrintChange(part, field);
-}
-
-void ChangeBar(uint32_t done, uint32_t total) {
-    window.total = total;
-    window.done = done < total ? done : total;
-    Changed(Part::Bar);
+    const TextLogLines log = TextDialogLogLines(&window.dialog, change, field);
+    for (int i = 0; i < log.count; ++i) std::fprintf(display, "%s\n", log.lines[i]);
+    if (log.count > 0) std::fflush(display);
 }
 
 }  // namespace
@@ -234,9 +78,7 @@ uint64_t term_now_ms() {
 }
 
 View* term_view_begin(bool terminal, const char* dialogCaption, FILE* stream) {
-    std::memset(&window, 0, sizeof window);
-    window.buttons[0] = window.buttons[1] = window.barEnabled = true;
-    window.total = 100;
+    TextDialogReset(&window.dialog, term_now_ms());
     if (wakePipe[0] < 0 && pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         wakePipe[0] = wakePipe[1] = -1;
     }
@@ -248,10 +90,7 @@ View* term_view_begin(bool terminal, const char* dialogCaption, FILE* stream) {
     dirty = false;
     framesDrawn = 0;
     lastPercent = -1;
-    statusSinceMs = term_now_ms();
     elapsedDrawn = -1;
-    linePercentDecile = -1;
-    for (bool& enabled : lineEnabled) enabled = true;
     if (terminalMode) std::fputs("\x1b[?25l", display);  // no blinking cursor over the window
     return &window;
 }
@@ -275,7 +114,7 @@ void term_view_run_queued_calls() {
 }
 
 bool term_view_button_enabled(ViewButton button) {
-    return window.buttons[static_cast<int>(button)];
+    return window.dialog.buttons[static_cast<int>(button)];
 }
 
 void term_view_flush() {
@@ -285,8 +124,8 @@ void term_view_flush() {
 }
 
 bool term_view_frame_pending() {
-    return terminalMode && !silenced && window.shown &&
-           (dirty || ElapsedSeconds() != elapsedDrawn);
+    return terminalMode && !silenced && window.dialog.shown &&
+           (dirty || TextDialogElapsedSeconds(window.dialog, term_now_ms()) != elapsedDrawn);
 }
 
 void term_view_note(const char* text) {
@@ -318,40 +157,34 @@ void term_view_end() {
 
 void view_show_text(View* view, ViewText field, const char* text) {
     LoopMailboxChange(&mailbox, [view, field, text] {
-        char* shown = view->texts[static_cast<int>(field)];
-        if (std::strncmp(shown, text, kTermTextCapacity) != 0) {
-            std::snprintf(shown, kTermTextCapacity, "%s", text);
-            Changed(Part::Text, field);
+        if (TextDialogTakeText(&view->dialog, field, text, term_now_ms())) {
+            Changed(TextChange::Text, field);
         }
     });
 }
 
 void view_enable_button(View* view, ViewButton button, bool enabled) {
     LoopMailboxChange(&mailbox, [view, button, enabled] {
-        if (view->buttons[static_cast<int>(button)] != enabled) {
-            view->buttons[static_cast<int>(button)] = enabled;
-            Changed(Part::Button);
-        }
+        if (TextDialogTakeButton(&view->dialog, button, enabled)) Changed(TextChange::Button);
     });
 }
 
-void view_show_progress(View*, uint32_t done, uint32_t total, bool) {
-    LoopMailboxChange(&mailbox, [done, total] { ChangeBar(done, total); });
+void view_show_progress(View* view, uint32_t done, uint32_t total, bool) {
+    LoopMailboxChange(&mailbox, [view, done, total] {
+        if (TextDialogTakeProgress(&view->dialog, done, total)) Changed(TextChange::Bar);
+    });
 }
 
 void view_enable_progress(View* view, bool enabled) {
     LoopMailboxChange(&mailbox, [view, enabled] {
-        if (view->barEnabled != enabled) {
-            view->barEnabled = enabled;
-            Changed(Part::Bar);
-        }
+        if (TextDialogTakeBarEnabled(&view->dialog, enabled)) Changed(TextChange::Bar);
     });
 }
 
 void view_show_window(View* view, bool show) {
     LoopMailboxChange(&mailbox, [view, show] {
-        view->shown = show;
-        Changed(Part::Window);
+        view->dialog.shown = show;
+        Changed(TextChange::Window);
     });
 }
 

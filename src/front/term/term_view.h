@@ -8,19 +8,12 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "app/text_dialog.h"
 #include "platform/view.h"
-
-// Longer than every text the program shows.
-constexpr uint32_t kTermTextCapacity = 384;
 
 // What the window holds; the loop's thread reads it, changes come through view.h.
 struct View {
-    char texts[4][kTermTextCapacity];  // by ViewText
-    bool buttons[2];                   // by ViewButton: enabled
-    uint32_t done;                     // the bar: `done` of `total`
-    uint32_t total;
-    bool barEnabled;
-    bool shown;
+    TextDialog dialog;
 };
 
 // Milliseconds on a monotonic clock.

@@ -28,7 +28,7 @@ protected:
     View* view = nullptr;
     void SetUp() override { view = term_view_begin(false, "", stdout); }
     void TearDown() override { term_view_end(); }
-    const char* Text(ViewText field) const { return view->texts[static_cast<int>(field)]; }
+    const char* Text(ViewText field) const { return view->dialog.texts[static_cast<int>(field)]; }
 
     // The main loop's part: wait for the wake-up, carry out what is queued.
     static void ServeUntil(const std::atomic<bool>& done) {
@@ -72,41 +72,41 @@ TEST_F(TermUi, ManyChangesFromAWorkerArriveInOrder) {
                 view_enable_button(view, ViewButton::Exit, i % 200 != 0);
             }
         }
-        positions = static_cast<int>(view->done);  // read after the last change was carried out
+        positions = static_cast<int>(view->dialog.done);  // read after the last change was carried out
         done = true;
     });
     ServeUntil(done);
     worker.join();
-    EXPECT_EQ(view->done, 1500u);
-    EXPECT_EQ(view->total, 2000u);
+    EXPECT_EQ(view->dialog.done, 1500u);
+    EXPECT_EQ(view->dialog.total, 2000u);
     EXPECT_STREQ(Text(ViewText::Status), "step 1400");
     EXPECT_EQ(positions, 1500);
-    EXPECT_FALSE(view->buttons[static_cast<int>(ViewButton::Exit)]);
+    EXPECT_FALSE(view->dialog.buttons[static_cast<int>(ViewButton::Exit)]);
 }
 
 TEST_F(TermUi, ProgressBar) {
     view_show_progress(view, 0, 570, true);
-    EXPECT_EQ(view->total, 570u);
-    EXPECT_EQ(view->done, 0u);
+    EXPECT_EQ(view->dialog.total, 570u);
+    EXPECT_EQ(view->dialog.done, 0u);
     view_show_progress(view, 568, 570, false);
-    EXPECT_EQ(view->done, 568u);
+    EXPECT_EQ(view->dialog.done, 568u);
     view_show_progress(view, 570, 570, false);
-    EXPECT_EQ(view->done, 570u);
+    EXPECT_EQ(view->dialog.done, 570u);
     // The bar stays within its total: past it the bar stays full.
     view_show_progress(view, 571, 570, false);
-    EXPECT_EQ(view->done, 570u);
+    EXPECT_EQ(view->dialog.done, 570u);
     view_show_progress(view, 0, 570, false);
-    EXPECT_EQ(view->done, 0u);
+    EXPECT_EQ(view->dialog.done, 0u);
 }
 
 TEST_F(TermUi, TextIsCutToTheWindowsField) {
-    const std::string longText(kTermTextCapacity + 50, 'w');
+    const std::string longText(kTextDialogTextCapacity + 50, 'w');
     view_show_text(view, ViewText::Notice, longText.c_str());
-    EXPECT_EQ(std::string(Text(ViewText::Notice)), longText.substr(0, kTermTextCapacity - 1));
+    EXPECT_EQ(std::string(Text(ViewText::Notice)), longText.substr(0, kTextDialogTextCapacity - 1));
     view_enable_progress(view, false);
-    EXPECT_FALSE(view->barEnabled);
+    EXPECT_FALSE(view->dialog.barEnabled);
     view_show_window(view, true);
-    EXPECT_TRUE(view->shown);
+    EXPECT_TRUE(view->dialog.shown);
 }
 
 std::atomic<bool> letThreadEnd{false};
