@@ -40,6 +40,14 @@ void AfterOptions(ProgramState* run, bool lineTooLong) {
     plat_run_stamp(&run->stamp);
 }
 
+void Print(const ProgramFace& face, ProgramStream stream, const char* text) {
+    if (face.print != nullptr) {
+        face.print(face.context, stream, text);
+    } else {
+        plat_write_standard(stream == ProgramStream::Error, text);
+    }
+}
+
 bool Shows(const ProgramState* run, const ProgramFace& face) {
     return !run->unattended && face.show != nullptr;
 }
@@ -52,13 +60,13 @@ void PrintError(const ProgramState* run, const ProgramFace& face, const char* te
     const bool named = std::strncmp(text, name, nameLength) == 0 && text[nameLength] == ':';
     char line[kRefusalCapacity + 64];
     std::snprintf(line, sizeof line, "%s%s%s\n", named ? "" : name, named ? "" : ": ", text);
-    face.print(face.context, ProgramStream::Error, line);
+    Print(face, ProgramStream::Error, line);
 }
 
 void Tell(const ProgramState* run, const ProgramFace& face, ProgramMessage kind, const char* text) {
     if (Shows(run, face) && face.show(face.context, kind, text)) return;
     if (kind == ProgramMessage::Answer) {
-        face.print(face.context, ProgramStream::Out, text);
+        Print(face, ProgramStream::Out, text);
     } else {
         PrintError(run, face, text);
     }
@@ -88,7 +96,7 @@ void EmitReport(ProgramState* run, const ProgramFace& face, JsonReport report) {
     report.runId = run->stamp.runId;
     report.startTime = run->stamp.startTime;
     const size_t length = FormatJsonReport(report, run->report, sizeof run->report);
-    if (run->options.json && length > 0) face.print(face.context, ProgramStream::Out, run->report);
+    if (run->options.json && length > 0) Print(face, ProgramStream::Out, run->report);
     if (toFile && !run->startRefused) WriteReportFile(run, face, length);
 }
 

@@ -41,7 +41,8 @@ enum class ProgramMessage : uint8_t {
 
 struct ProgramFace {
     void* context;
-    // Writes `text` as it stands on standard output or standard error.
+    // Writes `text` as it stands on standard output or standard error; null: as the
+    // platform writes them (plat_write_standard).
     void (*print)(void* context, ProgramStream stream, const char* text);
     // Shows `text` to the person at the screen; false when it is printed as well (or only).
     // Null when the face has no messages of its own. Never called for a run nobody watches.

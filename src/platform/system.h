@@ -54,6 +54,11 @@ bool plat_read_regular_file(const char* path, uint8_t* buffer, size_t capacity,
 bool plat_write_file_atomically(const char* path, const uint8_t* bytes, size_t length,
                                 char* reason, size_t capacity);
 
+// Writes `text` as it stands on the program's standard output (`toError`: standard error),
+// where a script reads it; nothing where the program has none (a Windows program started
+// from Explorer). Windows gets its line ends as CR LF.
+void plat_write_standard(bool toError, const char* text);
+
 // ---- The run's identity -------------------------------------------------------------------
 
 // Names one run in its reports: the start object --report leaves and the final one carry the

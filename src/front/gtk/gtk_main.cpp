@@ -231,12 +231,6 @@ void OnActivate(AdwApplication* application, gpointer data) {
 
 // Answers, the JSON object and refusals are printed; a refusal is shown in the window as well
 // when the run has one: started from a menu, nobody reads standard error.
-void Print(void*, ProgramStream stream, const char* text) {
-    FILE* file = stream == ProgramStream::Out ? stdout : stderr;
-    std::fputs(text, file);
-    std::fflush(file);
-}
-
 bool Show(void* context, ProgramMessage kind, const char* text) {
     GtkRun* run = static_cast<GtkRun*>(context);
     if (kind == ProgramMessage::Refusal && run->windowWanted) {
@@ -259,7 +253,7 @@ int main(int argc, char** argv) {
     static DiagnosticLog log = {OnNotice, &run.view};
     StartDiagnosticLog(&log);
     ProgramTakeArguments(&program, Edition{kEditionGtk, kProgramName}, argc, argv);
-    const ProgramFace face{&run, Print, Show};
+    const ProgramFace face{&run, nullptr, Show};
     int status = ProgramAnswer(&program, face);
     if (status != kProgramGoesOn) return status;
     run.windowWanted = program.options.outcome == LongOptionsOutcome::Run;

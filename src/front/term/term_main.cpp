@@ -170,16 +170,10 @@ void HandleSignal(LoopState* loop, const char* programName) {
     RequestClose(loop, programName);
 }
 
-// The terminal has no messages of its own: every answer and refusal is printed.
-void Print(void*, ProgramStream stream, const char* text) {
-    FILE* file = stream == ProgramStream::Out ? stdout : stderr;
-    std::fputs(text, file);
-    std::fflush(file);
-}
-
 }  // namespace
 
-ProgramFace term_face() { return ProgramFace{nullptr, Print, nullptr}; }
+// The terminal has no messages of its own: every answer and refusal is printed.
+ProgramFace term_face() { return ProgramFace{nullptr, nullptr, nullptr}; }
 
 void term_take_arguments(ProgramState* run, const Edition& edition, const char* firmwareDirectory,
                          const char* lockPath, int argc, char** argv) {

@@ -14,6 +14,7 @@
 #include "front/win32/main_dialog.h"
 #include "front/win32/resource.h"
 #include "front/win32/win32_ui.h"
+#include "platform/system.h"
 #include "sensor/diag_log.h"
 
 static_assert(DLGWINDOWEXTRA == 30, "window extra bytes of a dialog of a private class");
@@ -33,25 +34,6 @@ const wchar_t kShutdownBlockReason[] =
 // The command line, the lock, the answers and the report: the program driver's.
 ProgramState program;
 
-// Writes to a standard handle a script has attached (a GUI program started from Explorer or
-// a console has none); nothing otherwise. Line ends become CR LF.
-void WriteStandardHandle(DWORD which, const char* text) {
-    const HANDLE handle = GetStdHandle(which);
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
-    char chunk[512];
-    size_t length = 0;
-    DWORD written = 0;
-    for (const char* c = text; *c != '\0'; ++c) {
-        if (*c == '\n' && (c == text || c[-1] != '\r')) chunk[length++] = '\r';
-        chunk[length++] = *c;
-        if (length + 2 > sizeof chunk) {
-            WriteFile(handle, chunk, static_cast<DWORD>(length), &written, nullptr);
-            length = 0;
-        }
-    }
-    if (length > 0) WriteFile(handle, chunk, static_cast<DWORD>(length), &written, nullptr);
-}
-
 // Nobody reads a GUI program's standard error but a script: a line there also goes to the
 // debugger output, as the diagnostic log's lines do.
 void Print(void*, ProgramStream stream, const char* text) {
@@ -62,7 +44,7 @@ void Print(void*, ProgramStream stream, const char* text) {
         if (end > 0 && line[end - 1] == '\n') line[end - 1] = '\0';
         LogDiagnostic(0, line, kMainWindowModule, false);
     }
-    WriteStandardHandle(stream == ProgramStream::Out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE, text);
+    plat_write_standard(stream == ProgramStream::Error, text);
 }
 
 // A run somebody watches gets its answers and refusals in a box captioned as the dialog.

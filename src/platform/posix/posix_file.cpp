@@ -227,3 +227,9 @@ bool plat_write_file_atomically(const char* path, const uint8_t* bytes, size_t l
     }
     return true;
 }
+
+void plat_write_standard(bool toError, const char* text) {
+    FILE* file = toError ? stderr : stdout;
+    std::fputs(text, file);
+    std::fflush(file);
+}

@@ -230,3 +230,21 @@ bool plat_write_file_atomically(const char* path, const uint8_t* bytes, size_t l
     }
     return true;
 }
+
+// A GUI program has standard handles only where a script attached them.
+void plat_write_standard(bool toError, const char* text) {
+    const HANDLE handle = GetStdHandle(toError ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
+    char chunk[512];
+    size_t length = 0;
+    DWORD written = 0;
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c == '\n' && (c == text || c[-1] != '\r')) chunk[length++] = '\r';
+        chunk[length++] = *c;
+        if (length + 2 > sizeof chunk) {
+            WriteFile(handle, chunk, static_cast<DWORD>(length), &written, nullptr);
+            length = 0;
+        }
+    }
+    if (length > 0) WriteFile(handle, chunk, static_cast<DWORD>(length), &written, nullptr);
+}
