@@ -15,6 +15,7 @@
 #include <cstdlib>
 
 #include "app/app.h"
+#include "app/app_loop.h"
 #include "app/program.h"
 #include "front/gtk/gtk_text.h"
 #include "front/gtk/gtk_view.h"
@@ -36,6 +37,7 @@ const char kRootRefusedText[] =
 struct GtkRun {
     View view;
     AppState app;
+    AppLoop around;
     ProgramState* program;
     uint32_t tickSource;
     uint32_t refreshSource;
@@ -98,32 +100,36 @@ void EndRun(GtkRun* run, int exitCode) {
     g_application_quit(G_APPLICATION(run->view.application));
 }
 
-// After every call into the app: ends the run when it is over, offers the family buttons
-// while the app waits for the family, and keeps the tick going while the app wants it.
-void AfterAppCall(GtkRun* run) {
+// After every call into the app: ends the run when it is over, says why a close is refused,
+// offers the family buttons while the app waits for the family, and keeps the tick going
+// while the app wants it.
+void Follow(GtkRun* run, const AppLoopNext& next) {
     if (run->finished) return;
-    int exitCode = 0;
-    if (AppFinished(&run->app, &exitCode)) {
-        EndRun(run, exitCode);
+    if (next.finished) {
+        EndRun(run, next.exitCode);
         return;
     }
-    gtk_view_follow(&run->view, AppUpdating(&run->app), AppNeedsFamily(&run->app));
-    if (AppWantsTicks(&run->app) && run->tickSource == 0) {
+    if (next.closeRefused) gtk_view_show_refusal(&run->view, nullptr);
+    gtk_view_follow(&run->view, next.updating, AppNeedsFamily(&run->app));
+    if (next.startTimer && run->tickSource == 0) {
         run->tickSource = g_timeout_add(kAppTickMs, OnTick, run);
     }
 }
 
 gboolean OnTick(gpointer data) {
     GtkRun* run = static_cast<GtkRun*>(data);
-    AppTick(&run->app);
-    if (!run->finished && !AppWantsTicks(&run->app)) run->tickSource = 0;
-    const bool again = run->tickSource != 0;
-    AfterAppCall(run);
-    return again && !run->finished ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+    const AppLoopNext next = AppLoopTick(&run->around);
+    // This source ends with this call when ticks are no longer wanted.
+    if (next.stopTimer || next.finished) run->tickSource = 0;
+    Follow(run, next);
+    return run->tickSource != 0 ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
 }
 
 // After work the app handed to the loop (the worker's end).
-void AfterLoopWork(void* owner) { AfterAppCall(static_cast<GtkRun*>(owner)); }
+void AfterLoopWork(void* owner) {
+    GtkRun* run = static_cast<GtkRun*>(owner);
+    Follow(run, AppLoopFollow(&run->around));
+}
 
 // What moves with time alone while the sensor is written: the bar between its steps.
 gboolean OnRefresh(gpointer data) {
@@ -137,7 +143,6 @@ void ChooseFamily(GtkRun* run, uint16_t family) {
     if (!AppChooseFamily(&run->app, family, refusal, sizeof refusal)) {
         gtk_view_show_refusal(&run->view, refusal);
     }
-    AfterAppCall(run);
 }
 
 void OnAction(GtkButton*, gpointer data) {
@@ -163,7 +168,7 @@ void OnAction(GtkButton*, gpointer data) {
     case WindowAction::None:
         break;
     }
-    AfterAppCall(run);
+    Follow(run, AppLoopFollow(&run->around));
 }
 
 void OnExit(GtkButton*, gpointer data) {
@@ -173,8 +178,7 @@ void OnExit(GtkButton*, gpointer data) {
         gtk_view_choose_model(&run->view, false);
         return;
     }
-    AppPress(&run->app, AppButton::Exit);
-    AfterAppCall(run);
+    Follow(run, AppLoopPress(&run->around, AppButton::Exit));
 }
 
 // The title bar's close, Alt-F4 or the session: refused while the sensor is being written,
@@ -182,11 +186,7 @@ void OnExit(GtkButton*, gpointer data) {
 gboolean OnCloseRequest(GtkWindow*, gpointer data) {
     GtkRun* run = static_cast<GtkRun*>(data);
     if (run->finished) return FALSE;
-    if (AppClose(&run->app)) {
-        gtk_view_show_refusal(&run->view, nullptr);
-        return TRUE;
-    }
-    AfterAppCall(run);
+    Follow(run, AppLoopClose(&run->around, false));
     return TRUE;
 }
 
@@ -195,9 +195,7 @@ gboolean OnCloseRequest(GtkWindow*, gpointer data) {
 // The request is kept: the run ends once the update has ended.
 gboolean OnSignal(gpointer data) {
     GtkRun* run = static_cast<GtkRun*>(data);
-    if (run->finished) return G_SOURCE_CONTINUE;
-    if (AppCloseWhenDone(&run->app)) gtk_view_show_refusal(&run->view, nullptr);
-    AfterAppCall(run);
+    if (!run->finished) Follow(run, AppLoopClose(&run->around, true));
     return G_SOURCE_CONTINUE;
 }
 
@@ -223,10 +221,10 @@ void OnActivate(AdwApplication* application, gpointer data) {
     }
     run->refreshSource = g_timeout_add(250, OnRefresh, run);
     AppStart(&run->app, view, run->program->launch, ProgramAppSettings(run->program));
+    AppLoopStart(&run->around, &run->app, false);
     // As the dialog's creation shows it: the window appears once the app has set it up.
-    int exitCode = 0;
-    if (!AppFinished(&run->app, &exitCode)) view_show_window(view, true);
-    AfterAppCall(run);
+    if (!AppFinished(&run->app, nullptr)) view_show_window(view, true);
+    Follow(run, AppLoopFollow(&run->around));
 }
 
 // Answers, the JSON object and refusals are printed; a refusal is shown in the window as well

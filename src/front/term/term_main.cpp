@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "app/app.h"
+#include "app/app_loop.h"
 #include "front/term/term_front.h"
 #include "front/term/term_view.h"
 #include "platform/system.h"
@@ -73,43 +74,29 @@ void RestoreSignals() {
 }
 
 struct LoopState {
-    AppState* app;
+    AppLoop around;
+    const char* programName;
     bool readKeys;
-    // A close (Ctrl-C, hang-up, SIGTERM) came while the worker ran: the app ends the run
-    // once the worker's end reaches the loop; the note is written once.
-    bool closePending;
     // Standard input has ended (a script's keys ran out, or `< /dev/null`): nobody can press
     // Exit any more, so it is pressed for them once the program is idle: after the first
     // tick's work and after a running update.
     bool inputEnded;
     bool ticked;
-    bool ticking;
     uint64_t tickDueMs;  // the next tick, while the app wants them
 };
 
-bool Finished(const LoopState* loop) { return AppFinished(loop->app, nullptr); }
+bool Finished(const LoopState* loop) { return AppFinished(loop->around.app, nullptr); }
 
 // Ticks run one period apart, counted from when the app asked for them or from the end of
-// the last, so a long tick (the sensor query) does not make ticks pile up.
-void FollowTicks(LoopState* loop, bool restart) {
-    const bool wanted = AppWantsTicks(loop->app) && !Finished(loop);
-    if (wanted && (!loop->ticking || restart)) loop->tickDueMs = term_now_ms() + kAppTickMs;
-    loop->ticking = wanted;
-}
-
-// An Exit while the worker runs is remembered by the app and carried out at its end.
-void RequestExit(LoopState* loop) {
-    AppPress(loop->app, AppButton::Exit);
-    FollowTicks(loop, true);
-}
-
-void RequestClose(LoopState* loop, const char* programName) {
-    if (AppCloseWhenDone(loop->app) && !loop->closePending) {
+// the last, so a long tick (the sensor query) does not make ticks pile up. A close kept for
+// the update's end (Ctrl-C, hang-up, SIGTERM) is said once.
+void Follow(LoopState* loop, const AppLoopNext& next) {
+    if (next.startTimer) loop->tickDueMs = term_now_ms() + kAppTickMs;
+    if (next.closeRefused) {
         char note[256];
         std::snprintf(note, sizeof note, "%s: the update goes on; the program ends when it is done.",
-                      programName);
+                      loop->programName);
         term_view_note(note);
-        loop->closePending = true;
     }
 }
 
@@ -128,20 +115,19 @@ void HandleInput(LoopState* loop) {
         const TextKey key = TextDialogNextKey(bytes, static_cast<size_t>(count), &index);
         if (key == TextKey::None || Finished(loop)) return;
         if (key == TextKey::Update && term_view_button_enabled(ViewButton::Update)) {
-            AppPress(loop->app, AppButton::Update);
-            FollowTicks(loop, false);
+            Follow(loop, AppLoopPress(&loop->around, AppButton::Update));
         } else if (key == TextKey::Exit && term_view_button_enabled(ViewButton::Exit)) {
-            RequestExit(loop);
+            Follow(loop, AppLoopPress(&loop->around, AppButton::Exit));
         }
     }
 }
 
 void RunTick(LoopState* loop) {
-    if (!loop->ticking || term_now_ms() < loop->tickDueMs) return;
-    AppTick(loop->app);
+    if (!loop->around.ticking || term_now_ms() < loop->tickDueMs) return;
+    const AppLoopNext next = AppLoopTick(&loop->around);
     loop->ticked = true;
     loop->tickDueMs = term_now_ms() + kAppTickMs;
-    FollowTicks(loop, false);
+    Follow(loop, next);
 }
 
 // The worker's end arrives through the view's wake-up like every change: the loop waits for
@@ -150,7 +136,7 @@ void RunTick(LoopState* loop) {
 int PollTimeout(const LoopState* loop, uint64_t lastFrame) {
     const uint64_t now = term_now_ms();
     uint64_t wait = 1000;
-    if (loop->ticking) wait = loop->tickDueMs > now ? std::min<uint64_t>(wait, loop->tickDueMs - now) : 0;
+    if (loop->around.ticking) wait = loop->tickDueMs > now ? std::min<uint64_t>(wait, loop->tickDueMs - now) : 0;
     if (term_view_frame_pending()) {
         const uint64_t frameDue = lastFrame + kFrameIntervalMs;
         wait = std::min<uint64_t>(wait, frameDue > now ? frameDue - now : 0);
@@ -158,7 +144,7 @@ int PollTimeout(const LoopState* loop, uint64_t lastFrame) {
     return static_cast<int>(wait);
 }
 
-void HandleSignal(LoopState* loop, const char* programName) {
+void HandleSignal(LoopState* loop) {
     const int number = pendingSignal.exchange(0);
     if (number == 0) return;
     if (number == SIGHUP) {
@@ -167,7 +153,7 @@ void HandleSignal(LoopState* loop, const char* programName) {
         loop->readKeys = false;
         term_view_silence();
     }
-    RequestClose(loop, programName);
+    Follow(loop, AppLoopClose(&loop->around, true));
 }
 
 }  // namespace
@@ -207,8 +193,9 @@ int term_run(ProgramState* run, AppState* app, FILE* display) {
     view_show_window(view, true);
     term_view_flush();
 
-    LoopState loop{app, true, false, false, false, false, 0};
-    FollowTicks(&loop, true);
+    LoopState loop{{}, run->edition.programName, true, false, false, 0};
+    AppLoopStart(&loop.around, app, false);
+    Follow(&loop, AppLoopFollow(&loop.around));
     uint64_t lastFrame = term_now_ms();
     while (!Finished(&loop)) {
         pollfd fds[2];
@@ -217,13 +204,14 @@ int term_run(ProgramState* run, AppState* app, FILE* display) {
         if (loop.readKeys) fds[count++] = pollfd{STDIN_FILENO, POLLIN, 0};
         const int ready = poll(fds, count, PollTimeout(&loop, lastFrame));
         term_view_run_queued_calls();
-        HandleSignal(&loop, run->edition.programName);
+        Follow(&loop, AppLoopFollow(&loop.around));
+        HandleSignal(&loop);
         if (ready > 0 && count > 1 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
             HandleInput(&loop);
         }
         if (!Finished(&loop) && !AppUpdating(app) && loop.inputEnded && loop.ticked &&
             term_view_button_enabled(ViewButton::Exit)) {
-            RequestExit(&loop);
+            Follow(&loop, AppLoopPress(&loop.around, AppButton::Exit));
         }
         if (!Finished(&loop)) RunTick(&loop);
         if (term_view_frame_pending() && term_now_ms() >= lastFrame + kFrameIntervalMs) {

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "app/app.h"
+#include "app/app_loop.h"
 #include "app/program.h"
 #include "front/win32/main_dialog.h"
 #include "front/win32/resource.h"
@@ -76,24 +77,21 @@ void TellScript(const char* reason) {
 // procedure has no other way to them: the dialog's creation data reach only a dialog
 // procedure, and this class has none.
 AppState app;
+AppLoop around;
 View view = {nullptr, 0, 0};
 constexpr UINT_PTR kTickTimerId = 1;
-bool ticking = false;
 bool blockingShutdown = false;
 
-// After each call of the app: timer 1 follows its wish for ticks (`restart` sets a running
-// timer again, which restarts its period), the end of the session is held off with a reason
-// while the sensor is written, and a run that is over takes the window away.
-void FollowApp(HWND window, bool restart) {
-    const bool wanted = AppWantsTicks(&app);
-    if (wanted && (!ticking || restart)) SetTimer(window, kTickTimerId, kAppTickMs, nullptr);
-    if (!wanted && ticking) KillTimer(window, kTickTimerId);
-    ticking = wanted;
-    const bool updating = AppUpdating(&app);
-    if (updating && !blockingShutdown) ShutdownBlockReasonCreate(window, kShutdownBlockReason);
-    if (!updating && blockingShutdown) ShutdownBlockReasonDestroy(window);
-    blockingShutdown = updating;
-    if (AppFinished(&app, nullptr)) DestroyWindow(window);
+// After each call of the app: timer 1 follows its wish for ticks (set again, it restarts its
+// period), the end of the session is held off with a reason while the sensor is written,
+// and a run that is over takes the window away.
+void Follow(HWND window, const AppLoopNext& next) {
+    if (next.startTimer) SetTimer(window, kTickTimerId, kAppTickMs, nullptr);
+    if (next.stopTimer) KillTimer(window, kTickTimerId);
+    if (next.updating && !blockingShutdown) ShutdownBlockReasonCreate(window, kShutdownBlockReason);
+    if (!next.updating && blockingShutdown) ShutdownBlockReasonDestroy(window);
+    blockingShutdown = next.updating;
+    if (next.finished) DestroyWindow(window);
 }
 
 }  // namespace
@@ -104,26 +102,23 @@ LRESULT CALLBACK win32_main_window_proc(HWND window, UINT message, WPARAM wParam
         // The tick runs from the window's creation; the app starts once its controls exist.
         view.dialog = window;
         SetTimer(window, kTickTimerId, kAppTickMs, nullptr);
-        ticking = true;
+        AppLoopStart(&around, &app, true);
         return 0;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDC_UPDATE || LOWORD(wParam) == IDC_EXIT) {
             const bool exit = LOWORD(wParam) == IDC_EXIT;
-            AppPress(&app, exit ? AppButton::Exit : AppButton::Update);
-            FollowApp(window, exit);
+            Follow(window, AppLoopPress(&around, exit ? AppButton::Exit : AppButton::Update));
         }
         return 0;
     case WM_TIMER:
         if (wParam == kTickTimerId) {
-            AppTick(&app);
-            FollowApp(window, false);
+            Follow(window, AppLoopTick(&around));
         }
         return 0;
     case WM_CLOSE:
         // Refused while a worker runs (the sensor may be mid-write); otherwise the run is
         // over and the window goes, which brings WM_DESTROY and the exit code.
-        AppClose(&app);
-        FollowApp(window, false);
+        Follow(window, AppLoopClose(&around, false));
         return 0;
     case WM_QUERYENDSESSION:
         // Same rule for the end of the session: Windows shows the reason set below.
@@ -137,7 +132,7 @@ LRESULT CALLBACK win32_main_window_proc(HWND window, UINT message, WPARAM wParam
     case kWin32MsgRunOnLoop:
         // Work the app handed to the loop (the worker's end), then what it changed.
         reinterpret_cast<void (*)(void*)>(wParam)(reinterpret_cast<void*>(lParam));
-        FollowApp(window, false);
+        Follow(window, AppLoopFollow(&around));
         return 0;
     default:
         return DefWindowProcA(window, message, wParam, lParam);
