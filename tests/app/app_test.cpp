@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/app_loop.h"
 #include "app/program.h"
 #include "app/window_model.h"
 #include "platform/sim/sim_control.h"
@@ -264,6 +265,27 @@ TEST_F(WhileWorkerRuns, ExitOrSignalMeanwhileEndsTheRunWhenTheEndReachesTheLoop)
         EXPECT_EQ(QuitCode(), 2) << "the worker's outcome, signal " << signal;
         EXPECT_EQ(sim_sensor_version(), 0x0610) << "the update finished, signal " << signal;
     }
+}
+
+// The loop's rule every front end follows: a close kept for the update's end is said once, the
+// window's refused close each time, and the run ends, without a tick, when the worker's end
+// reaches the loop.
+TEST_F(WhileWorkerRuns, TheLoopSaysAKeptCloseOnceAndEndsWithTheWorker) {
+    AppLoop loop;
+    AppLoopStart(&loop, &state, true);
+    const AppLoopNext kept = AppLoopClose(&loop, true);
+    EXPECT_TRUE(kept.closeRefused);
+    EXPECT_TRUE(kept.updating);
+    EXPECT_TRUE(kept.stopTimer) << "no tick runs while the worker works";
+    EXPECT_FALSE(kept.finished);
+    EXPECT_FALSE(AppLoopClose(&loop, true).closeRefused) << "a kept close is said once";
+    EXPECT_TRUE(AppLoopClose(&loop, false).closeRefused) << "the window's close, each time";
+    releaseWorker = true;
+    recording_view_join_threads();
+    const AppLoopNext end = AppLoopFollow(&loop);
+    EXPECT_TRUE(end.finished);
+    EXPECT_EQ(end.exitCode, 2);
+    EXPECT_FALSE(end.updating || end.startTimer || end.closeRefused);
 }
 
 TEST_F(WhileWorkerRuns, SecondUpdateIsRefused) {

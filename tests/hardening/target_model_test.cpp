@@ -27,6 +27,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/app.h"
+#include "app/app_loop.h"
 #include "app/json_report.h"
 #include "app/reports.h"
 #include "firmware/sha256.h"
@@ -272,8 +273,8 @@ void OnStep(void* context, uint32_t step) {
 
 // One program run, as a front end makes it with --update over the app's driver: the lock,
 // the window's first tick (the sensor looked at), Update, the loop until the worker has
-// ended, Exit. A signal at the chosen step is the window's close, which must be refused while
-// the worker runs. Returns the exit status (-1: killed).
+// ended, Exit, each through the loop's rule. A signal at the chosen step is kept for the
+// worker's end, never carried out while the worker runs. Returns the exit status (-1: killed).
 int RunProgram(Model* m, bool withEvents, UpdateOutcome* outcome) {
     m->sentThisRun = 0;
     m->sentToBoard = 0;
@@ -289,8 +290,10 @@ int RunProgram(Model* m, bool withEvents, UpdateOutcome* outcome) {
     ResetLaunchOptions(&options);
     const AppSettings settings{nullptr, true, kSensorNone, "family unknown", true, false};
     static AppState app;
+    static AppLoop loop;
     AppStart(&app, kModelView, options, settings);
-    AppTick(&app);
+    AppLoopStart(&loop, &app, false);
+    AppLoopTick(&loop);
     m->sensor = AppSensor(&app);
     if (withEvents) {
         Happen(m, m->sequence->beforeUpdate);
@@ -298,21 +301,24 @@ int RunProgram(Model* m, bool withEvents, UpdateOutcome* outcome) {
         m->signalled.store(false);
         sim_set_step_hook(OnStep, m);
     }
-    AppPress(&app, AppButton::Update);
+    AppLoopPress(&loop, AppButton::Update);
     // The test's thread is the loop: the worker's end reaches the app as work handed to it.
     while (AppUpdating(&app)) {
         recording_view_run_loop_work();
-        if (m->signalled.exchange(false) && !AppClose(&app) && AppUpdating(&app)) {
-            m->failure += "a close ended the run while the worker ran; ";
+        if (m->signalled.exchange(false)) {
+            const AppLoopNext next = AppLoopClose(&loop, true);
+            if (AppUpdating(&app) && (next.finished || !loop.closeKept)) {
+                m->failure += "a signal ended the run while the worker ran; ";
+            }
         }
         std::this_thread::yield();
     }
-    AppPress(&app, AppButton::Exit);
-    int exitStatus = -1;
-    while (!AppFinished(&app, &exitStatus)) {
+    AppLoopNext next = AppLoopPress(&loop, AppButton::Exit);
+    while (!next.finished) {
         recording_view_run_loop_work();
-        AppTick(&app);
+        next = AppLoopTick(&loop);
     }
+    const int exitStatus = next.exitCode;
     sim_set_step_hook(nullptr, nullptr);
     Harvest(m);
     plat_unlock_instance();
