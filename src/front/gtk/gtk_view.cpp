@@ -9,12 +9,10 @@
 
 #include "app/app.h"
 #include "front/gtk/gtk_text.h"
+#include "front/gtk/window_ui.h"
 #include "sensor/update_result.h"
 
 namespace {
-
-// Large enough to hit with a pen or a finger (GNOME's touch target is 44 px and up).
-constexpr int kButtonHeight = 48;
 
 const char kCloseRefusedText[] =
     N_("The sensor is being written: the window cannot close until the update has ended.");
@@ -192,53 +190,6 @@ void KeepAwake(View* view, bool on) {
 
 // ---- Building -----------------------------------------------------------------------------
 
-GtkWidget* Label(const char* description, const char* cssClass, bool wrap) {
-    GtkWidget* label = gtk_label_new("");
-    gtk_label_set_wrap(GTK_LABEL(label), wrap);
-    gtk_label_set_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
-    if (cssClass != nullptr) gtk_widget_add_css_class(label, cssClass);
-    // A label is read by its text; the description says which field it is.
-    gtk_accessible_update_property(GTK_ACCESSIBLE(label), GTK_ACCESSIBLE_PROPERTY_DESCRIPTION,
-                                   description, -1);
-    return label;
-}
-
-// An area `height` pixels high (three lines of text, or a line and the bar) for `child`,
-// shown or not.
-GtkWidget* ReservedArea(GtkWidget* child, int height) {
-    GtkWidget* area = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
-    gtk_widget_set_size_request(area, -1, height);
-    gtk_box_append(GTK_BOX(area), child);
-    gtk_widget_set_visible(child, FALSE);
-    return area;
-}
-
-GtkWidget* VersionsGrid(View* view) {
-    GtkWidget* grid = gtk_grid_new();
-    gtk_grid_set_column_spacing(GTK_GRID(grid), 12);
-    gtk_grid_set_row_spacing(GTK_GRID(grid), 6);
-    gtk_widget_set_halign(grid, GTK_ALIGN_CENTER);
-    const char* const captions[2] = {_("Installed version"), _("New version")};
-    const char* const fields[2] = {_("Current version"), _("New version")};
-    for (int i = 0; i < 2; ++i) {
-        view->captions[i] = gtk_label_new(captions[i]);
-        gtk_widget_add_css_class(view->captions[i], "dim-label");
-        gtk_label_set_xalign(GTK_LABEL(view->captions[i]), 0.0f);
-        view->versions[i] = Label(fields[i], "numeric", false);
-        gtk_label_set_xalign(GTK_LABEL(view->versions[i]), 0.0f);
-        gtk_label_set_selectable(GTK_LABEL(view->versions[i]), TRUE);
-        // A screen reader reads the value with its caption.
-        gtk_accessible_update_relation(GTK_ACCESSIBLE(view->versions[i]),
-                                       GTK_ACCESSIBLE_RELATION_LABELLED_BY, view->captions[i],
-                                       nullptr, -1);
-        gtk_grid_attach(GTK_GRID(grid), view->captions[i], 0, i, 1, 1);
-        gtk_grid_attach(GTK_GRID(grid), view->versions[i], 1, i, 1, 1);
-        gtk_widget_set_visible(view->captions[i], FALSE);
-        gtk_widget_set_visible(view->versions[i], FALSE);
-    }
-    return grid;
-}
-
 void OnModelPicked(GtkToggleButton* option, gpointer data) {
     View* view = static_cast<View*>(data);
     if (gtk_toggle_button_get_active(option)) {
@@ -249,40 +200,6 @@ void OnModelPicked(GtkToggleButton* option, gpointer data) {
         view->model.pickedModel = kSensorNone;
     }
     Draw(view);
-}
-
-// Two toggles of one group: picking one writes nothing yet.
-GtkWidget* ModelChoice(View* view) {
-    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
-    for (int family = 0; family < 2; ++family) {
-        view->modelOptions[family] = gtk_toggle_button_new_with_label(_(WindowModelOption(static_cast<uint16_t>(family))));
-        gtk_widget_set_size_request(view->modelOptions[family], -1, kButtonHeight);
-        if (family == 1) {
-            gtk_toggle_button_set_group(GTK_TOGGLE_BUTTON(view->modelOptions[1]),
-                                        GTK_TOGGLE_BUTTON(view->modelOptions[0]));
-        }
-        g_signal_connect(view->modelOptions[family], "toggled", G_CALLBACK(OnModelPicked), view);
-        gtk_box_append(GTK_BOX(box), view->modelOptions[family]);
-    }
-    gtk_widget_set_visible(box, FALSE);
-    return box;
-}
-
-GtkWidget* ProgressBox(View* view) {
-    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
-    view->stageLine = Label(_("Stage"), nullptr, true);
-    view->progress = gtk_progress_bar_new();
-    gtk_accessible_update_property(GTK_ACCESSIBLE(view->progress), GTK_ACCESSIBLE_PROPERTY_LABEL,
-                                   _("Progress"), -1);
-    gtk_box_append(GTK_BOX(box), view->stageLine);
-    gtk_box_append(GTK_BOX(box), view->progress);
-    return box;
-}
-
-GtkWidget* Button(const char* text) {
-    GtkWidget* button = gtk_button_new_with_label(text);
-    gtk_widget_set_size_request(button, 120, kButtonHeight);
-    return button;
 }
 
 }  // namespace
@@ -391,68 +308,37 @@ void gtk_view_build(View* view, AdwApplication* application) {
     view->drawnPermille = 1001;
     view->drawnIcon = nullptr;
     LoopMailboxOpen(&view->mailbox, WakeLoop, view);
-    view->window = adw_application_window_new(GTK_APPLICATION(application));
-    gtk_window_set_title(GTK_WINDOW(view->window), _("Pen Firmware"));
-    gtk_window_set_icon_name(GTK_WINDOW(view->window), "org.zorflash.ZorflashGtk");
-    // Fits a 360-px-wide screen, and a portrait one at scale 2.
-    gtk_window_set_default_size(GTK_WINDOW(view->window), 360, 600);
-
-    GtkWidget* page = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
-    adw_application_window_set_content(ADW_APPLICATION_WINDOW(view->window), page);
-    gtk_box_append(GTK_BOX(page), adw_header_bar_new());
-
-    GtkWidget* scroller = gtk_scrolled_window_new();
-    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroller), GTK_POLICY_NEVER,
-                                   GTK_POLICY_AUTOMATIC);
-    gtk_widget_set_vexpand(scroller, TRUE);
-    gtk_box_append(GTK_BOX(page), scroller);
-    GtkWidget* clamp = adw_clamp_new();
-    adw_clamp_set_maximum_size(ADW_CLAMP(clamp), 480);
-    gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(scroller), clamp);
-    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 18);
-    gtk_widget_set_margin_start(box, 18);
-    gtk_widget_set_margin_end(box, 18);
-    gtk_widget_set_margin_top(box, 24);
-    gtk_widget_set_margin_bottom(box, 18);
-    adw_clamp_set_child(ADW_CLAMP(clamp), box);
-
-    view->icon = gtk_image_new();
-    gtk_image_set_pixel_size(GTK_IMAGE(view->icon), 96);
-    gtk_accessible_update_property(GTK_ACCESSIBLE(view->icon), GTK_ACCESSIBLE_PROPERTY_LABEL,
-                                   _("State"), -1);
-    gtk_box_append(GTK_BOX(box), view->icon);
-    view->headline = Label(_("Headline"), "title-2", true);
-    // A headline that wraps (a long one, or a longer language) stays centred line by line.
-    gtk_label_set_justify(GTK_LABEL(view->headline), GTK_JUSTIFY_CENTER);
-    gtk_accessible_update_property(GTK_ACCESSIBLE(view->headline), GTK_ACCESSIBLE_PROPERTY_LEVEL, 1, -1);
-    gtk_box_append(GTK_BOX(box), view->headline);
-    view->explanation = Label(_("Explanation"), nullptr, true);
-    gtk_label_set_justify(GTK_LABEL(view->explanation), GTK_JUSTIFY_CENTER);
-    gtk_box_append(GTK_BOX(box), view->explanation);
-    gtk_box_append(GTK_BOX(box), VersionsGrid(view));
-    view->modelChoice = ModelChoice(view);
-    gtk_box_append(GTK_BOX(box), view->modelChoice);
-    // The heights kept for the bar with its line, and for a refusal of up to three lines.
-    view->progressArea = ReservedArea(ProgressBox(view), 48);
-    gtk_box_append(GTK_BOX(box), view->progressArea);
-    view->note = Label(_("Refused"), "warning", true);
-    view->noteArea = ReservedArea(view->note, 60);
-    gtk_box_append(GTK_BOX(box), view->noteArea);
-    view->detail = Label(_("Status"), "caption", true);
-    gtk_widget_add_css_class(view->detail, "dim-label");
-    gtk_label_set_selectable(GTK_LABEL(view->detail), TRUE);
-    gtk_box_append(GTK_BOX(box), view->detail);
-
-    // The buttons sit at the bottom, each in its place whether the other shows or not.
-    GtkWidget* buttons = gtk_center_box_new();
-    gtk_widget_set_margin_start(buttons, 18);
-    gtk_widget_set_margin_end(buttons, 18);
-    gtk_widget_set_margin_top(buttons, 6);
-    gtk_widget_set_margin_bottom(buttons, 18);
-    view->closeButton = Button(_("Close"));
-    view->actionButton = Button(_("Update"));
-    gtk_center_box_set_start_widget(GTK_CENTER_BOX(buttons), view->closeButton);
-    gtk_center_box_set_end_widget(GTK_CENTER_BOX(buttons), view->actionButton);
-    gtk_box_append(GTK_BOX(page), buttons);
+    // The widgets and their layout are the window's builder file's; the types it names of
+    // libadwaita are made known first.
+    g_type_ensure(ADW_TYPE_APPLICATION_WINDOW);
+    g_type_ensure(ADW_TYPE_HEADER_BAR);
+    g_type_ensure(ADW_TYPE_CLAMP);
+    GtkBuilder* builder = gtk_builder_new_from_string(kWindowUi, -1);
+    const struct {
+        GtkWidget** widget;
+        const char* id;
+    } kWidgets[] = {
+        {&view->window, "window"},          {&view->icon, "icon"},
+        {&view->headline, "headline"},      {&view->explanation, "explanation"},
+        {&view->captions[0], "caption0"},   {&view->captions[1], "caption1"},
+        {&view->versions[0], "version0"},   {&view->versions[1], "version1"},
+        {&view->modelChoice, "modelChoice"}, {&view->modelOptions[0], "modelOption0"},
+        {&view->modelOptions[1], "modelOption1"}, {&view->progressArea, "progressArea"},
+        {&view->stageLine, "stageLine"},    {&view->progress, "progress"},
+        {&view->noteArea, "noteArea"},      {&view->note, "note"},
+        {&view->detail, "detail"},          {&view->closeButton, "closeButton"},
+        {&view->actionButton, "actionButton"},
+    };
+    for (const auto& found : kWidgets) {
+        *found.widget = GTK_WIDGET(gtk_builder_get_object(builder, found.id));
+    }
+    gtk_window_set_application(GTK_WINDOW(view->window), GTK_APPLICATION(application));
+    for (int family = 0; family < 2; ++family) {
+        gtk_button_set_label(GTK_BUTTON(view->modelOptions[family]),
+                             _(WindowModelOption(static_cast<uint16_t>(family))));
+        g_signal_connect(view->modelOptions[family], "toggled", G_CALLBACK(OnModelPicked), view);
+    }
+    // The window is the application's now; the builder's own references go.
+    g_object_unref(builder);
     Draw(view);
 }

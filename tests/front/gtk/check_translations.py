@@ -27,13 +27,18 @@ def run(*command):
 
 
 def marked_sources(source):
-    """The source files that mark a text for the window: its own, and the app's words for it."""
+    """The files that mark a text for the window: its sources and builder file, and the app's
+    words for it."""
     found = set()
     for top in ("src/front/gtk", "src/app"):
         for folder, _, files in os.walk(os.path.join(source, top)):
             for name in files:
                 path = os.path.join(folder, name)
-                if name.endswith(".cpp") and MARK.search(open(path, encoding="utf-8").read()):
+                if name.endswith(".cpp"):
+                    marks = MARK.search(open(path, encoding="utf-8").read())
+                else:
+                    marks = name.endswith(".ui") and 'translatable="yes"' in open(path, encoding="utf-8").read()
+                if marks:
                     found.add(os.path.relpath(path, source))
     return found
 
