@@ -24,8 +24,8 @@ namespace {
 // A frame at most this often while only texts change; percent steps draw at once.
 constexpr uint64_t kFrameIntervalMs = 30;
 
+// The signal handlers' only state: the signal to hand to the loop.
 std::atomic<int> pendingSignal{0};
-bool hungUp = false;
 
 void OnSignal(int number) {
     pendingSignal.store(number);
@@ -51,7 +51,8 @@ TerminalState EnterRawInput() {
     return state;
 }
 
-void LeaveRawInput(const TerminalState& state) {
+// After a hang-up there is no terminal to give its settings back to.
+void LeaveRawInput(const TerminalState& state, bool hungUp) {
     if (state.raw && !hungUp) tcsetattr(STDIN_FILENO, TCSANOW, &state.saved);
 }
 
@@ -75,8 +76,10 @@ void RestoreSignals() {
 
 struct LoopState {
     AppLoop around;
+    View* view;
     const char* programName;
     bool readKeys;
+    bool hungUp;  // SIGHUP: the terminal is gone
     // Standard input has ended (a script's keys ran out, or `< /dev/null`): nobody can press
     // Exit any more, so it is pressed for them once the program is idle: after the first
     // tick's work and after a running update.
@@ -96,7 +99,7 @@ void Follow(LoopState* loop, const AppLoopNext& next) {
         char note[256];
         std::snprintf(note, sizeof note, "%s: the update goes on; the program ends when it is done.",
                       loop->programName);
-        term_view_note(note);
+        term_view_note(loop->view, note);
     }
 }
 
@@ -114,9 +117,9 @@ void HandleInput(LoopState* loop) {
     for (;;) {
         const TextKey key = TextDialogNextKey(bytes, static_cast<size_t>(count), &index);
         if (key == TextKey::None || Finished(loop)) return;
-        if (key == TextKey::Update && term_view_button_enabled(ViewButton::Update)) {
+        if (key == TextKey::Update && term_view_button_enabled(loop->view, ViewButton::Update)) {
             Follow(loop, AppLoopPress(&loop->around, AppButton::Update));
-        } else if (key == TextKey::Exit && term_view_button_enabled(ViewButton::Exit)) {
+        } else if (key == TextKey::Exit && term_view_button_enabled(loop->view, ViewButton::Exit)) {
             Follow(loop, AppLoopPress(&loop->around, AppButton::Exit));
         }
     }
@@ -137,7 +140,7 @@ int PollTimeout(const LoopState* loop, uint64_t lastFrame) {
     const uint64_t now = term_now_ms();
     uint64_t wait = 1000;
     if (loop->around.ticking) wait = loop->tickDueMs > now ? std::min<uint64_t>(wait, loop->tickDueMs - now) : 0;
-    if (term_view_frame_pending()) {
+    if (term_view_frame_pending(loop->view)) {
         const uint64_t frameDue = lastFrame + kFrameIntervalMs;
         wait = std::min<uint64_t>(wait, frameDue > now ? frameDue - now : 0);
     }
@@ -149,9 +152,9 @@ void HandleSignal(LoopState* loop) {
     if (number == 0) return;
     if (number == SIGHUP) {
         // The terminal is gone: nothing more is drawn or read, but the update finishes.
-        hungUp = true;
+        loop->hungUp = true;
         loop->readKeys = false;
-        term_view_silence();
+        term_view_silence(loop->view);
     }
     Follow(loop, AppLoopClose(&loop->around, true));
 }
@@ -184,16 +187,18 @@ int term_program(ProgramState* run) {
 
 int term_run(ProgramState* run, AppState* app, FILE* display) {
     pendingSignal = 0;
-    hungUp = false;
     InstallSignals();
     const TerminalState terminal = EnterRawInput();
-    View* view = term_view_begin(isatty(fileno(display)) != 0 && display == stdout,
-                                 kDialogCaption, display);
-    AppStart(app, view, run->launch, ProgramAppSettings(run));
-    view_show_window(view, true);
-    term_view_flush();
+    // The window outlives the run: the worker's last call may still be on its way out of the
+    // mailbox when the loop has carried out its end.
+    static View view;
+    term_view_begin(&view, isatty(fileno(display)) != 0 && display == stdout, kDialogCaption,
+                    display);
+    AppStart(app, &view, run->launch, ProgramAppSettings(run));
+    view_show_window(&view, true);
+    term_view_flush(&view);
 
-    LoopState loop{{}, run->edition.programName, true, false, false, 0};
+    LoopState loop{{}, &view, run->edition.programName, true, false, false, false, 0};
     AppLoopStart(&loop.around, app, false);
     Follow(&loop, AppLoopFollow(&loop.around));
     uint64_t lastFrame = term_now_ms();
@@ -203,25 +208,25 @@ int term_run(ProgramState* run, AppState* app, FILE* display) {
         fds[count++] = pollfd{term_view_wake_fd(), POLLIN, 0};
         if (loop.readKeys) fds[count++] = pollfd{STDIN_FILENO, POLLIN, 0};
         const int ready = poll(fds, count, PollTimeout(&loop, lastFrame));
-        term_view_run_queued_calls();
+        term_view_run_queued_calls(&view);
         Follow(&loop, AppLoopFollow(&loop.around));
         HandleSignal(&loop);
         if (ready > 0 && count > 1 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
             HandleInput(&loop);
         }
         if (!Finished(&loop) && !AppUpdating(app) && loop.inputEnded && loop.ticked &&
-            term_view_button_enabled(ViewButton::Exit)) {
+            term_view_button_enabled(&view, ViewButton::Exit)) {
             Follow(&loop, AppLoopPress(&loop.around, AppButton::Exit));
         }
         if (!Finished(&loop)) RunTick(&loop);
-        if (term_view_frame_pending() && term_now_ms() >= lastFrame + kFrameIntervalMs) {
-            term_view_flush();
+        if (term_view_frame_pending(&view) && term_now_ms() >= lastFrame + kFrameIntervalMs) {
+            term_view_flush(&view);
             lastFrame = term_now_ms();
         }
     }
 
-    term_view_end();
-    LeaveRawInput(terminal);
+    term_view_end(&view);
+    LeaveRawInput(terminal, loop.hungUp);
     RestoreSignals();
     int exitCode = 0;
     AppFinished(app, &exitCode);

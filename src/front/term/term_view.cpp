@@ -9,65 +9,52 @@
 
 #include <chrono>
 
-#include "app/loop_mailbox.h"
-
 namespace {
 
-View window;
-
-// Changes from other threads wait here for the loop, which the pipe wakes.
-LoopMailbox mailbox;
+// The process's wake-up: the mailbox's calls and the signal handlers write a byte, the
+// loop waits for it in poll. Made once; a handler may write to it at any time.
 int wakePipe[2] = {-1, -1};
 
 void WakeLoop(void*) { term_view_wake(); }
 
-const char* caption = "";
-// Standard output, or standard error when standard output carries a report (--json).
-FILE* display = stdout;
-bool terminalMode = false;
-bool silenced = false;
-bool dirty = false;
-int framesDrawn = 0;
-int lastPercent = -1;
-// The elapsed seconds last drawn beside the status line.
-int64_t elapsedDrawn = -1;
-
-int TerminalColumns() {
+int TerminalColumns(const View* view) {
     winsize size;
-    if (ioctl(fileno(display), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    if (ioctl(fileno(view->display), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        return size.ws_col;
+    }
     return 80;
 }
 
-void DrawFrame() {
-    static char lines[kTextFrameLines][kTextLineCapacity];
-    elapsedDrawn = TextDialogElapsedSeconds(window.dialog, term_now_ms());
-    TextDialogFrame(window.dialog, caption, TerminalColumns(), elapsedDrawn, lines);
-    if (framesDrawn > 0) {
-        std::fprintf(display, "\x1b[%dF", kTextFrameLines);  // back to the frame's first line
+void DrawFrame(View* view) {
+    char lines[kTextFrameLines][kTextLineCapacity];
+    view->elapsedDrawn = TextDialogElapsedSeconds(view->dialog, term_now_ms());
+    TextDialogFrame(view->dialog, view->caption, TerminalColumns(view), view->elapsedDrawn, lines);
+    if (view->framesDrawn > 0) {
+        std::fprintf(view->display, "\x1b[%dF", kTextFrameLines);  // back to the frame's first line
     }
-    for (const char* line : lines) std::fprintf(display, "\x1b[2K%s\x1b[0m\n", line);
-    std::fflush(display);
-    ++framesDrawn;
-    lastPercent = TextDialogPercent(window.dialog);
+    for (const char* line : lines) std::fprintf(view->display, "\x1b[2K%s\x1b[0m\n", line);
+    std::fflush(view->display);
+    ++view->framesDrawn;
+    view->lastPercent = TextDialogPercent(view->dialog);
 }
 
 // After each change of the window.
-void Changed(TextChange change, ViewText field = ViewText::Status) {
-    if (silenced) return;
-    if (terminalMode) {
+void Changed(View* view, TextChange change, ViewText field = ViewText::Status) {
+    if (view->silenced) return;
+    if (view->terminal) {
         // Percent steps are drawn at once so the bar visibly moves; the rest waits for the
         // next flush of the loop.
-        dirty = true;
-        if (change == TextChange::Bar && window.dialog.shown &&
-            TextDialogPercent(window.dialog) != lastPercent) {
-            DrawFrame();
-            dirty = false;
+        view->dirty = true;
+        if (change == TextChange::Bar && view->dialog.shown &&
+            TextDialogPercent(view->dialog) != view->lastPercent) {
+            DrawFrame(view);
+            view->dirty = false;
         }
         return;
     }
-    const TextLogLines log = TextDialogLogLines(&window.dialog, change, field);
-    for (int i = 0; i < log.count; ++i) std::fprintf(display, "%s\n", log.lines[i]);
-    if (log.count > 0) std::fflush(display);
+    const TextLogLines log = TextDialogLogLines(&view->dialog, change, field);
+    for (int i = 0; i < log.count; ++i) std::fprintf(view->display, "%s\n", log.lines[i]);
+    if (log.count > 0) std::fflush(view->display);
 }
 
 }  // namespace
@@ -77,22 +64,21 @@ uint64_t term_now_ms() {
         std::chrono::steady_clock::now().time_since_epoch()).count());
 }
 
-View* term_view_begin(bool terminal, const char* dialogCaption, FILE* stream) {
-    TextDialogReset(&window.dialog, term_now_ms());
+void term_view_begin(View* view, bool terminal, const char* caption, FILE* stream) {
+    TextDialogReset(&view->dialog, term_now_ms());
     if (wakePipe[0] < 0 && pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         wakePipe[0] = wakePipe[1] = -1;
     }
-    LoopMailboxOpen(&mailbox, WakeLoop, nullptr);
-    display = stream;
-    caption = dialogCaption;
-    terminalMode = terminal;
-    silenced = false;
-    dirty = false;
-    framesDrawn = 0;
-    lastPercent = -1;
-    elapsedDrawn = -1;
-    if (terminalMode) std::fputs("\x1b[?25l", display);  // no blinking cursor over the window
-    return &window;
+    LoopMailboxOpen(&view->mailbox, WakeLoop, nullptr);
+    view->display = stream;
+    view->caption = caption;
+    view->terminal = terminal;
+    view->silenced = false;
+    view->dirty = false;
+    view->framesDrawn = 0;
+    view->lastPercent = -1;
+    view->elapsedDrawn = -1;
+    if (terminal) std::fputs("\x1b[?25l", stream);  // no blinking cursor over the window
 }
 
 int term_view_wake_fd() { return wakePipe[0]; }
@@ -106,100 +92,101 @@ void term_view_wake() {
     }
 }
 
-void term_view_run_queued_calls() {
+void term_view_run_queued_calls(View* view) {
     char drain[64];
     while (wakePipe[0] >= 0 && read(wakePipe[0], drain, sizeof drain) > 0) {
     }
-    LoopMailboxRun(&mailbox);
+    LoopMailboxRun(&view->mailbox);
 }
 
-bool term_view_button_enabled(ViewButton button) {
-    return window.dialog.buttons[static_cast<int>(button)];
+bool term_view_button_enabled(const View* view, ViewButton button) {
+    return view->dialog.buttons[static_cast<int>(button)];
 }
 
-void term_view_flush() {
-    if (!term_view_frame_pending()) return;
-    DrawFrame();
-    dirty = false;
+void term_view_flush(View* view) {
+    if (!term_view_frame_pending(view)) return;
+    DrawFrame(view);
+    view->dirty = false;
 }
 
-bool term_view_frame_pending() {
-    return terminalMode && !silenced && window.dialog.shown &&
-           (dirty || TextDialogElapsedSeconds(window.dialog, term_now_ms()) != elapsedDrawn);
+bool term_view_frame_pending(const View* view) {
+    return view->terminal && !view->silenced && view->dialog.shown &&
+           (view->dirty ||
+            TextDialogElapsedSeconds(view->dialog, term_now_ms()) != view->elapsedDrawn);
 }
 
-void term_view_note(const char* text) {
-    if (silenced) return;
+void term_view_note(View* view, const char* text) {
+    if (view->silenced) return;
     // Below the dialog; the next frame is drawn afresh underneath.
-    std::fflush(display);
+    std::fflush(view->display);
     std::fprintf(stderr, "%s\n", text);
     std::fflush(stderr);
-    if (terminalMode && framesDrawn > 0 && isatty(STDERR_FILENO)) {
-        framesDrawn = 0;
-        dirty = true;
+    if (view->terminal && view->framesDrawn > 0 && isatty(STDERR_FILENO)) {
+        view->framesDrawn = 0;
+        view->dirty = true;
     }
 }
 
-void term_view_silence() { silenced = true; }
+void term_view_silence(View* view) { view->silenced = true; }
 
-void term_view_end() {
-    LoopMailboxClose(&mailbox);
-    if (silenced) return;
-    if (terminalMode) {
+void term_view_end(View* view) {
+    LoopMailboxClose(&view->mailbox);
+    if (view->silenced) return;
+    if (view->terminal) {
         // The last frame stays on the screen, also when the window was hidden at the end.
-        if (dirty && framesDrawn > 0) DrawFrame();
-        std::fputs("\x1b[?25h", display);
+        if (view->dirty && view->framesDrawn > 0) DrawFrame(view);
+        std::fputs("\x1b[?25h", view->display);
     }
-    std::fflush(display);
+    std::fflush(view->display);
 }
 
 // ---- view.h ------------------------------------------------------------------------------
 
 void view_show_text(View* view, ViewText field, const char* text) {
-    LoopMailboxChange(&mailbox, [view, field, text] {
+    LoopMailboxChange(&view->mailbox, [view, field, text] {
         if (TextDialogTakeText(&view->dialog, field, text, term_now_ms())) {
-            Changed(TextChange::Text, field);
+            Changed(view, TextChange::Text, field);
         }
     });
 }
 
 void view_enable_button(View* view, ViewButton button, bool enabled) {
-    LoopMailboxChange(&mailbox, [view, button, enabled] {
-        if (TextDialogTakeButton(&view->dialog, button, enabled)) Changed(TextChange::Button);
+    LoopMailboxChange(&view->mailbox, [view, button, enabled] {
+        if (TextDialogTakeButton(&view->dialog, button, enabled)) Changed(view, TextChange::Button);
     });
 }
 
 void view_show_progress(View* view, uint32_t done, uint32_t total, bool) {
-    LoopMailboxChange(&mailbox, [view, done, total] {
-        if (TextDialogTakeProgress(&view->dialog, done, total)) Changed(TextChange::Bar);
+    LoopMailboxChange(&view->mailbox, [view, done, total] {
+        if (TextDialogTakeProgress(&view->dialog, done, total)) Changed(view, TextChange::Bar);
     });
 }
 
 void view_enable_progress(View* view, bool enabled) {
-    LoopMailboxChange(&mailbox, [view, enabled] {
-        if (TextDialogTakeBarEnabled(&view->dialog, enabled)) Changed(TextChange::Bar);
+    LoopMailboxChange(&view->mailbox, [view, enabled] {
+        if (TextDialogTakeBarEnabled(&view->dialog, enabled)) Changed(view, TextChange::Bar);
     });
 }
 
 void view_show_window(View* view, bool show) {
-    LoopMailboxChange(&mailbox, [view, show] {
+    LoopMailboxChange(&view->mailbox, [view, show] {
         view->dialog.shown = show;
-        Changed(TextChange::Window);
+        Changed(view, TextChange::Window);
     });
 }
 
-void view_show_error(View*, ViewError error) {
-    LoopMailboxChange(&mailbox, [error] {
+void view_show_error(View* view, ViewError error) {
+    LoopMailboxChange(&view->mailbox, [view, error] {
         switch (error) {
         case ViewError::UpdateNotStarted:
-            term_view_note(StatusTextFor(StatusText::UpdateNotStarted));
+            term_view_note(view, StatusTextFor(StatusText::UpdateNotStarted));
             break;
         }
     });
 }
 
-void view_run_on_loop(View*, void (*work)(void*), void* argument) {
-    LoopMailboxPost(&mailbox, work, argument);
+void view_run_on_loop(View* view, void (*work)(void*), void* argument) {
+    LoopMailboxPost(&view->mailbox, work, argument);
 }
 
 // The terminal shows the run in the dialog's words: the status line and the bar say it.

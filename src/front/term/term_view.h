@@ -8,12 +8,24 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "app/loop_mailbox.h"
 #include "app/text_dialog.h"
 #include "platform/view.h"
 
-// What the window holds; the loop's thread reads it, changes come through view.h.
+// The window, owned by the loop and passed to every call: what it holds (changes come
+// through view.h) and how it is shown.
 struct View {
     TextDialog dialog;
+    LoopMailbox mailbox;  // changes from other threads, on their way to the loop
+    const char* caption;
+    // Standard output, or standard error when standard output carries a report (--json).
+    FILE* display;
+    bool terminal;        // drawn in place; otherwise a line for each change
+    bool silenced;
+    bool dirty;           // a change waits for the next frame
+    int framesDrawn;
+    int lastPercent;
+    int64_t elapsedDrawn; // the elapsed seconds last drawn beside the status line
 };
 
 // Milliseconds on a monotonic clock.
@@ -21,21 +33,21 @@ uint64_t term_now_ms();
 
 // Marks the calling thread as the loop's and clears the window. `terminal`: draw the window
 // in place with control sequences, under `caption`; otherwise print each change as one line.
-View* term_view_begin(bool terminal, const char* caption, FILE* stream);
+void term_view_begin(View* view, bool terminal, const char* caption, FILE* stream);
 // File descriptor that becomes readable when another thread has queued a change or a signal
-// arrived.
+// arrived: one for the process, which its signal handlers share.
 int term_view_wake_fd();
 // Wakes the loop (async-signal-safe).
 void term_view_wake();
 // Empties the wake descriptor and carries out the queued changes.
-void term_view_run_queued_calls();
-bool term_view_button_enabled(ViewButton button);
+void term_view_run_queued_calls(View* view);
+bool term_view_button_enabled(const View* view, ViewButton button);
 // True while a change waits for the next frame; term_view_flush draws it.
-bool term_view_frame_pending();
-void term_view_flush();
+bool term_view_frame_pending(const View* view);
+void term_view_flush(View* view);
 // A line of the program's own: printed below the window.
-void term_view_note(const char* text);
+void term_view_note(View* view, const char* text);
 // Stops all output to the terminal (after a hang-up).
-void term_view_silence();
+void term_view_silence(View* view);
 // The last frame stays on the screen.
-void term_view_end();
+void term_view_end(View* view);

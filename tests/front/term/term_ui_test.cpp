@@ -25,18 +25,19 @@ namespace {
 
 class TermUi : public ::testing::Test {
 protected:
-    View* view = nullptr;
-    void SetUp() override { view = term_view_begin(false, "", stdout); }
-    void TearDown() override { term_view_end(); }
+    View window;
+    View* view = &window;
+    void SetUp() override { term_view_begin(view, false, "", stdout); }
+    void TearDown() override { term_view_end(view); }
     const char* Text(ViewText field) const { return view->dialog.texts[static_cast<int>(field)]; }
 
     // The main loop's part: wait for the wake-up, carry out what is queued.
-    static void ServeUntil(const std::atomic<bool>& done) {
+    void ServeUntil(const std::atomic<bool>& done) {
         while (!done.load()) {
-            term_view_run_queued_calls();
+            term_view_run_queued_calls(view);
             std::this_thread::yield();
         }
-        term_view_run_queued_calls();
+        term_view_run_queued_calls(view);
     }
 };
 
