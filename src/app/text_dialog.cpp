@@ -97,8 +97,10 @@ bool TextDialogTakeButton(TextDialog* dialog, ViewButton button, bool enabled) {
 }
 
 bool TextDialogTakeProgress(TextDialog* dialog, uint32_t done, uint32_t total) {
+    const uint32_t shownDone = done < total ? done : total;
+    if (dialog->total == total && dialog->done == shownDone) return false;
     dialog->total = total;
-    dialog->done = done < total ? done : total;
+    dialog->done = shownDone;
     return true;
 }
 
