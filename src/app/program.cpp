@@ -10,9 +10,11 @@
 #include "platform/sensor_ids.h"
 #include "sensor/update_result.h"
 
-const char kSystemFirmwareDirectory[] = "/usr/lib/firmware/zorflash";
-
 namespace {
+
+// Where distributions install firmware files: the program and the vendor's images ship
+// apart. Looked in, on Linux, for a family whose image the program was not built with.
+const char kSystemFirmwareDirectory[] = "/usr/lib/firmware/zorflash";
 
 void ParseLaunch(ProgramState* run) {
     ResetLaunchOptions(&run->launch);
@@ -27,6 +29,10 @@ bool SlashModeUnattended(const LaunchOptions& launch) {
 }
 
 void AfterOptions(ProgramState* run, bool lineTooLong) {
+    // Placeholders are carried by the simulated edition; --firmware-dir tries real files.
+    const bool onLinux = run->edition.flag == kEditionLinux || run->edition.flag == kEditionGtk;
+    run->firmware = FirmwareSource{nullptr, onLinux ? kSystemFirmwareDirectory : nullptr, {}, {}};
+    plat_instance_lock_path(run->edition.flag == kEditionSim, run->lockPath, sizeof run->lockPath);
     if (run->options.firmwareDirectory[0] != '\0') {
         run->firmware.directory = run->options.firmwareDirectory;
     }
@@ -172,6 +178,21 @@ void ProgramTakeLine(ProgramState* run, const Edition& edition, const char* line
     const bool tooLong = run->options.outcome == LongOptionsOutcome::UsageError &&
                          line != nullptr && std::strlen(line) >= sizeof run->slashOptions;
     AfterOptions(run, tooLong);
+}
+
+int ProgramMain(ProgramState* run, const ProgramFace& face, AppState* app) {
+    StartDiagnosticLog(&run->log);
+    int status = ProgramAnswer(run, face);
+    if (status == kProgramGoesOn) status = ProgramStart(run, face);
+    if (status != kProgramGoesOn) return status;
+    const char* error = nullptr;
+    status = face.loop(face.context, run, app, &error);
+    return ProgramEnd(run, face, error == nullptr ? app : nullptr, status, error);
+}
+
+bool ProgramAsksSensor(const ProgramState* run) {
+    return run->options.outcome == LongOptionsOutcome::Run ||
+           run->options.outcome == LongOptionsOutcome::ShowInfo;
 }
 
 int ProgramAnswer(ProgramState* run, const ProgramFace& face) {

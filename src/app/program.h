@@ -1,15 +1,11 @@
 // The program around the window, the same for every front end: the long options, the answers
 // to --help, --version and a usage error, the instance lock, --info, the JSON report of --json
 // and --report, and the one decision of whether anybody watches the run. A front end gives
-// only how it prints, how it shows a message (if it has messages at all) and its loop, which
-// runs the app between ProgramStart and ProgramEnd:
+// only how it prints, how it shows a message (if it has messages at all) and its loop:
 //
 //   static ProgramState run;                 // one per process: it holds the report's buffer
 //   ProgramTakeArguments(&run, edition, argc, argv);
-//   int status = ProgramAnswer(&run, face);
-//   if (status == kProgramGoesOn) status = ProgramStart(&run, face);
-//   if (status == kProgramGoesOn) { AppStart(&app, view, run.launch, ProgramAppSettings(&run));
-//                                   ...the loop...; status = ProgramEnd(&run, face, &app, code); }
+//   return ProgramMain(&run, face, &app);    // face.loop runs the app, the lock held
 #pragma once
 
 #include <cstddef>
@@ -21,12 +17,10 @@
 #include "app/long_options.h"
 #include "app/reports.h"
 #include "platform/system.h"
+#include "sensor/diag_log.h"
 #include "sensor/sensor_info.h"
 
 constexpr int kProgramGoesOn = -1;
-// Where distributions install firmware files: the program and the vendor's images ship
-// apart. Looked in, on Linux, for a family whose image the program was not built with.
-extern const char kSystemFirmwareDirectory[];
 // The exit status of a run with the window or the slash options that cannot begin (another
 // instance runs, the lock cannot be taken).
 constexpr int kExitNotStarted = 2;
@@ -39,6 +33,8 @@ enum class ProgramMessage : uint8_t {
     Refusal,     // the run cannot begin: another instance, the lock, a --family refused
 };
 
+struct ProgramState;
+
 struct ProgramFace {
     void* context;
     // Writes `text` as it stands on standard output or standard error; null: as the
@@ -47,6 +43,10 @@ struct ProgramFace {
     // Shows `text` to the person at the screen; false when it is printed as well (or only).
     // Null when the face has no messages of its own. Never called for a run nobody watches.
     bool (*show)(void* context, ProgramMessage kind, const char* text);
+    // The face's loop, once the lock is held: starts `app` with its view, runs it to its end
+    // and returns the exit code. A loop that cannot start sets `error` to why, the app never
+    // started.
+    int (*loop)(void* context, ProgramState* run, AppState* app, const char** error);
 };
 
 struct ProgramState {
@@ -54,8 +54,9 @@ struct ProgramState {
     LongOptions options;
     char slashOptions[kCommandLineCapacity];  // what the long options leave of the line
     LaunchOptions launch;                     // from the slash options; /V for --update
-    FirmwareSource firmware;  // set by the front end before the options are taken
-    const char* lockPath;     // the instance lock's name; set by the front end
+    FirmwareSource firmware;  // beside the carried images: the edition's folder, or none
+    char lockPath[256];       // the instance lock's name, the edition's
+    DiagnosticLog log;        // the platform's notices; a face may give it a hook first
     // Nobody watches: a script's option (--update, --report, --json, or a word cut short of
     // one), an unattended slash mode, or a line too long to read. Nothing waits for a click.
     bool unattended;
@@ -70,11 +71,17 @@ struct ProgramState {
 };
 
 // Takes the long options off the program's arguments, or off Windows' command-line text,
-// and decides once whether the run is unattended. `run->firmware` and `run->lockPath` are
-// the front end's, set before.
+// and decides once whether the run is unattended; the edition says where its images and its
+// lock are.
 void ProgramTakeArguments(ProgramState* run, const Edition& edition, int argc,
                           const char* const* argv);
 void ProgramTakeLine(ProgramState* run, const Edition& edition, const char* line);
+
+// The whole program once its options are taken: the answers, the lock, --info, the face's
+// loop over `app` and the report. Returns the exit status.
+int ProgramMain(ProgramState* run, const ProgramFace& face, AppState* app);
+// Whether the run asks the sensor (the window's run or --info), not only for a text.
+bool ProgramAsksSensor(const ProgramState* run);
 
 // Answers --help, --version and a usage error without touching anything. Returns the exit
 // status, or kProgramGoesOn.

@@ -158,5 +158,7 @@ void plat_unlock_instance();
 // The lock every Linux edition that drives the real sensor shares, so that two users cannot
 // update the sensor at once: /run/zorflash/zorflash.lock, in the package's folder (made by
 // root's run where it is missing). A user's run without that folder locks in a folder of
-// the user's own ($XDG_RUNTIME_DIR, /run/user/<uid>). Fills `path`.
-void plat_sensor_lock_path(char* path, size_t capacity);
+// the user's own ($XDG_RUNTIME_DIR, /run/user/<uid>). A `simulated` run touches no real
+// device and has a lock of its own, per user; on Windows every edition shares one name.
+// Fills `path`.
+void plat_instance_lock_path(bool simulated, char* path, size_t capacity);

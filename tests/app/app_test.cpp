@@ -685,7 +685,7 @@ TEST(ProgramDriver, DecidesOnceWhoWatchesAndNeverShowsABoxToAScript) {
         ProgramTakeLine(&program, Edition{kEditionWindows, "zorflash"}, c.line);
         EXPECT_EQ(program.unattended, c.unattended) << c.line;
         FaceRecord record;
-        EXPECT_EQ(ProgramAnswer(&program, ProgramFace{&record, RecordPrint, RecordShow}), c.status)
+        EXPECT_EQ(ProgramAnswer(&program, ProgramFace{&record, RecordPrint, RecordShow, nullptr}), c.status)
             << c.line;
         if (c.status == kProgramGoesOn) continue;
         // A report that cannot be written is told in a line of its own.

@@ -19,8 +19,6 @@
 #include "app/program.h"
 #include "front/gtk/gtk_text.h"
 #include "front/gtk/gtk_view.h"
-#include "platform/system.h"
-#include "sensor/diag_log.h"
 
 namespace {
 
@@ -36,9 +34,10 @@ const char kRootRefusedText[] =
 
 struct GtkRun {
     View view;
-    AppState app;
+    AppState* app;
     AppLoop around;
     ProgramState* program;
+    char* programPath;       // argv[0], the only argument GApplication gets
     uint32_t tickSource;
     uint32_t refreshSource;
     int exitCode;
@@ -110,7 +109,7 @@ void Follow(GtkRun* run, const AppLoopNext& next) {
         return;
     }
     if (next.closeRefused) gtk_view_show_refusal(&run->view, nullptr);
-    gtk_view_follow(&run->view, next.updating, AppNeedsFamily(&run->app));
+    gtk_view_follow(&run->view, next.updating, AppNeedsFamily(run->app));
     if (next.startTimer && run->tickSource == 0) {
         run->tickSource = g_timeout_add(kAppTickMs, OnTick, run);
     }
@@ -140,7 +139,7 @@ gboolean OnRefresh(gpointer data) {
 void ChooseFamily(GtkRun* run, uint16_t family) {
     char refusal[512];
     refusal[0] = '\0';
-    if (!AppChooseFamily(&run->app, family, refusal, sizeof refusal)) {
+    if (!AppChooseFamily(run->app, family, refusal, sizeof refusal)) {
         gtk_view_show_refusal(&run->view, refusal);
     }
 }
@@ -150,11 +149,11 @@ void OnAction(GtkButton*, gpointer data) {
     switch (WindowActionFor(run->view.model)) {
     case WindowAction::Update:
     case WindowAction::Recover:
-        AppPress(&run->app, AppButton::Update);
+        AppPress(run->app, AppButton::Update);
         break;
     case WindowAction::Retry:
         // After a failed write the sensor waits in its boot loader: it is looked at again.
-        AppRetry(&run->app);
+        AppRetry(run->app);
         break;
     case WindowAction::ChooseModel:
         gtk_view_choose_model(&run->view, true);
@@ -220,11 +219,24 @@ void OnActivate(AdwApplication* application, gpointer data) {
         return;
     }
     run->refreshSource = g_timeout_add(250, OnRefresh, run);
-    AppStart(&run->app, view, run->program->launch, ProgramAppSettings(run->program));
-    AppLoopStart(&run->around, &run->app, false);
+    AppStart(run->app, view, run->program->launch, ProgramAppSettings(run->program));
+    AppLoopStart(&run->around, run->app, false);
     // As the dialog's creation shows it: the window appears once the app has set it up.
-    if (!AppFinished(&run->app, nullptr)) view_show_window(view, true);
+    if (!AppFinished(run->app, nullptr)) view_show_window(view, true);
     Follow(run, AppLoopFollow(&run->around));
+}
+
+// The window's application, from its start to its end; returns the run's exit code.
+int RunApplication(GtkRun* run) {
+    StartTranslations();
+    // Not unique on the session bus: the lock decides, so that a second start says why.
+    AdwApplication* application = adw_application_new(kApplicationId, G_APPLICATION_NON_UNIQUE);
+    g_signal_connect(application, "activate", G_CALLBACK(OnActivate), run);
+    // The arguments are the program's own, already taken: GApplication gets none of them.
+    char* programOnly[] = {run->programPath, nullptr};
+    g_application_run(G_APPLICATION(application), 1, programOnly);
+    g_object_unref(application);
+    return run->exitCode;
 }
 
 // Answers, the JSON object and refusals are printed; a refusal is shown in the window as well
@@ -234,8 +246,16 @@ bool Show(void* context, ProgramMessage kind, const char* text) {
     if (kind == ProgramMessage::Refusal && run->windowWanted) {
         std::snprintf(run->refusalText, sizeof run->refusalText, "%s", text);
         run->refusal = run->refusalText;
+        RunApplication(run);
     }
     return false;
+}
+
+int RunWindow(void* context, ProgramState*, AppState* app, const char**) {
+    GtkRun* run = static_cast<GtkRun*>(context);
+    run->app = app;
+    run->exitCode = kExitNotStarted;
+    return RunApplication(run);
 }
 
 }  // namespace
@@ -243,38 +263,17 @@ bool Show(void* context, ProgramMessage kind, const char* text) {
 int main(int argc, char** argv) {
     static ProgramState program;
     static GtkRun run;
+    static AppState app;
     run.program = &program;
-    program.firmware = FirmwareSource{nullptr, kSystemFirmwareDirectory, {}, {}};
-    char lockPath[256];
-    plat_sensor_lock_path(lockPath, sizeof lockPath);
-    program.lockPath = lockPath;
-    static DiagnosticLog log = {OnNotice, &run.view};
-    StartDiagnosticLog(&log);
+    run.programPath = argv[0];
+    program.log = DiagnosticLog{OnNotice, &run.view};
     ProgramTakeArguments(&program, Edition{kEditionGtk, kProgramName}, argc, argv);
-    const ProgramFace face{&run, nullptr, Show};
-    int status = ProgramAnswer(&program, face);
-    if (status != kProgramGoesOn) return status;
-    run.windowWanted = program.options.outcome == LongOptionsOutcome::Run;
     // --help, --version and --info load nothing of GTK; the window itself is refused to root
     // before anything of GTK or GIO is loaded.
+    run.windowWanted = program.options.outcome == LongOptionsOutcome::Run;
     if (run.windowWanted && geteuid() == 0) {
         std::fprintf(stderr, "%s\n", kRootRefusedText);
         return kExitUsage;
     }
-    status = ProgramStart(&program, face);
-    // --info has been answered; a refusal is shown in the window, which then ends.
-    if (status != kProgramGoesOn && run.refusal == nullptr) return status;
-    run.exitCode = status != kProgramGoesOn ? status : kExitNotStarted;
-    const bool started = status == kProgramGoesOn;
-
-    StartTranslations();
-    // Not unique on the session bus: the lock decides, so that a second start says why.
-    AdwApplication* application = adw_application_new(kApplicationId, G_APPLICATION_NON_UNIQUE);
-    g_signal_connect(application, "activate", G_CALLBACK(OnActivate), &run);
-    // The arguments are the program's own, already taken: GApplication gets none of them.
-    char* programOnly[] = {argv[0], nullptr};
-    g_application_run(G_APPLICATION(application), 1, programOnly);
-    g_object_unref(application);
-    if (!started) return run.exitCode;
-    return ProgramEnd(&program, face, &run.app, run.exitCode, nullptr);
+    return ProgramMain(&program, ProgramFace{&run, nullptr, Show, RunWindow}, &app);
 }

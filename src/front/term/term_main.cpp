@@ -17,7 +17,6 @@
 #include "front/term/term_front.h"
 #include "front/term/term_view.h"
 #include "platform/system.h"
-#include "sensor/diag_log.h"
 
 namespace {
 
@@ -159,33 +158,10 @@ void HandleSignal(LoopState* loop) {
     Follow(loop, AppLoopClose(&loop->around, true));
 }
 
-}  // namespace
-
-// The terminal has no messages of its own: every answer and refusal is printed.
-ProgramFace term_face() { return ProgramFace{nullptr, nullptr, nullptr}; }
-
-void term_take_arguments(ProgramState* run, const Edition& edition, const char* firmwareDirectory,
-                         const char* lockPath, int argc, char** argv) {
-    // The platform's notices are written as diagnostic lines, as every other line.
-    static DiagnosticLog diagnosticLog = {nullptr, nullptr};
-    StartDiagnosticLog(&diagnosticLog);
-    run->firmware = FirmwareSource{nullptr, firmwareDirectory, {}, {}};
-    run->lockPath = lockPath;
-    ProgramTakeArguments(run, edition, argc, argv);
-}
-
-int term_program(ProgramState* run) {
-    const ProgramFace face = term_face();
-    int status = ProgramAnswer(run, face);
-    if (status == kProgramGoesOn) status = ProgramStart(run, face);
-    if (status != kProgramGoesOn) return status;
-    AppState app;
-    // --json keeps standard output for the object: the window's lines go to standard error.
-    status = term_run(run, &app, run->options.json ? stderr : stdout);
-    return ProgramEnd(run, face, &app, status, nullptr);
-}
-
-int term_run(ProgramState* run, AppState* app, FILE* display) {
+// The dialog, keys, signals and update worker, the lock already held. --json keeps standard
+// output for the object: the window's lines then go to standard error.
+int RunLoop(void*, ProgramState* run, AppState* app, const char**) {
+    FILE* display = run->options.json ? stderr : stdout;
     pendingSignal = 0;
     InstallSignals();
     const TerminalState terminal = EnterRawInput();
@@ -231,4 +207,14 @@ int term_run(ProgramState* run, AppState* app, FILE* display) {
     int exitCode = 0;
     AppFinished(app, &exitCode);
     return exitCode;
+}
+
+}  // namespace
+
+// The terminal has no messages of its own: every answer and refusal is printed.
+ProgramFace term_face() { return ProgramFace{nullptr, nullptr, nullptr, RunLoop}; }
+
+int term_program(ProgramState* run) {
+    static AppState app;
+    return ProgramMain(run, term_face(), &app);
 }

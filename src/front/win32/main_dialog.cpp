@@ -64,8 +64,6 @@ bool Show(void*, ProgramMessage kind, const char* text) {
     return true;
 }
 
-const ProgramFace kFace = {nullptr, Print, Show};
-
 // A line for a script: standard error and the debugger output, after the program's name.
 void TellScript(const char* reason) {
     char line[kDiagLineCapacity + 64];
@@ -141,15 +139,22 @@ LRESULT CALLBACK win32_main_window_proc(HWND window, UINT message, WPARAM wParam
 
 namespace {
 
+// How the window is made and first shown: WinMain's.
+struct DialogStart {
+    HINSTANCE instance;
+    int showCommand;
+};
+
 // A start-up step that failed after the lock: --update ends with 1, the slash options keep
 // their 0; a run nobody watches is told why.
-int EndStartup(const char* reason) {
+int EndStartup(const char* reason, const char** error) {
     if (program.unattended) TellScript(reason);
-    return ProgramEnd(&program, kFace, nullptr,
-                      program.options.update ? kExitUpdateFailed : kExitStartupFailed, reason);
+    *error = reason;
+    return program.options.update ? kExitUpdateFailed : kExitStartupFailed;
 }
 
-int RunDialog(HINSTANCE instance, int showCommand) {
+int RunDialog(void* context, ProgramState*, AppState*, const char** error) {
+    const DialogStart& start = *static_cast<const DialogStart*>(context);
     // The progress bar's window class comes from the common controls.
     INITCOMMONCONTROLSEX controls = {sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
@@ -159,27 +164,27 @@ int RunDialog(HINSTANCE instance, int showCommand) {
     windowClass.lpfnWndProc = win32_main_window_proc;
     windowClass.cbClsExtra = 0;
     windowClass.cbWndExtra = DLGWINDOWEXTRA;
-    windowClass.hInstance = instance;
-    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_PROGRAM_ICON));
+    windowClass.hInstance = start.instance;
+    windowClass.hIcon = LoadIconA(start.instance, MAKEINTRESOURCEA(IDI_PROGRAM_ICON));
     windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
     windowClass.lpszMenuName = nullptr;
     windowClass.lpszClassName = ZORFLASH_WINDOW_CLASS;
-    if (!RegisterClassA(&windowClass)) return EndStartup(kWindowClassFailedText);
+    if (!RegisterClassA(&windowClass)) return EndStartup(kWindowClassFailedText, error);
 
     // No owner, no dialog procedure: the class's window procedure gets every message,
     // WM_CREATE included, which starts the timer.
-    HWND dialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_MAIN_DIALOG), nullptr,
+    HWND dialog = CreateDialogParamA(start.instance, MAKEINTRESOURCEA(IDD_MAIN_DIALOG), nullptr,
                                      nullptr, 0);
     if (dialog == nullptr) {
         LogDiagnostic(GetLastError(), kDialogFailedText, kMainWindowModule, true);
-        return EndStartup(kDialogFailedText);
+        return EndStartup(kDialogFailedText, error);
     }
     AppStart(&app, &view, program.launch, ProgramAppSettings(&program));
 
     // An unattended run without a file name ends on the first tick with exit code 4; it is
     // not shown at all, so that a script starting it never flashes a window on the screen.
-    if (!LaunchLacksFileName(program.launch)) ShowWindow(dialog, showCommand);
+    if (!LaunchLacksFileName(program.launch)) ShowWindow(dialog, start.showCommand);
 
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
@@ -196,21 +201,14 @@ int RunDialog(HINSTANCE instance, int showCommand) {
     } else if (!LaunchInteractive(program.launch) && AppFamilyRefusal(&app)[0] != '\0') {
         TellScript(AppFamilyRefusal(&app));
     }
-    return ProgramEnd(&program, kFace, &app, static_cast<int>(message.wParam), nullptr);
+    return static_cast<int>(message.wParam);
 }
 
 }  // namespace
 
 int win32_run_main_dialog(HINSTANCE instance, const char* commandLine, int showCommand,
                           const Edition& edition) {
-    program.firmware = FirmwareSource{nullptr, nullptr, {}, {}};
-    char lockName[256];
-    plat_sensor_lock_path(lockName, sizeof lockName);
-    program.lockPath = lockName;
     ProgramTakeLine(&program, edition, commandLine);
-    int status = ProgramAnswer(&program, kFace);
-    // The lock comes before the window: a second instance never queries the sensor.
-    if (status == kProgramGoesOn) status = ProgramStart(&program, kFace);
-    if (status == kProgramGoesOn) status = RunDialog(instance, showCommand);
-    return status;
+    DialogStart start{instance, showCommand};
+    return ProgramMain(&program, ProgramFace{&start, Print, Show, RunDialog}, &app);
 }

@@ -160,7 +160,38 @@ InstanceLock plat_lock_instance(const char* path, char* reason, size_t capacity)
 //   some other way; where the package's rule gives access, its folder is used (and the run
 //   refused while it is missing).
 // With no such folder the path names the package's folder, and the lock says it is missing.
-void plat_sensor_lock_path(char* path, size_t capacity) {
+namespace {
+
+// A simulated run writes nothing of anyone's, so the environment may name the folder of its
+// lock. Without one ($XDG_RUNTIME_DIR unset and no /run/user/UID: a root shell with no login
+// session, a container), root locks in /run, which only root may write, and another user in
+// their home folder. Whatever the path names, the lock checks it.
+void SimulatedLockPath(char* path, size_t capacity) {
+    const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
+    if (runtimeDir != nullptr && runtimeDir[0] != '\0') {
+        std::snprintf(path, capacity, "%s/zorflash-sim.lock", runtimeDir);
+        return;
+    }
+    char userFolder[64];
+    std::snprintf(userFolder, sizeof userFolder, "/run/user/%u", static_cast<unsigned>(getuid()));
+    std::snprintf(path, capacity, "%s/zorflash-sim.lock", userFolder);
+    struct stat status;
+    if (stat(userFolder, &status) == 0) return;
+    const char* home = std::getenv("HOME");
+    if (geteuid() == 0) {
+        std::snprintf(path, capacity, "/run/zorflash-sim.lock");
+    } else if (home != nullptr && home[0] == '/') {
+        std::snprintf(path, capacity, "%s/.zorflash-sim.lock", home);
+    }
+}
+
+}  // namespace
+
+void plat_instance_lock_path(bool simulated, char* path, size_t capacity) {
+    if (simulated) {
+        SimulatedLockPath(path, capacity);
+        return;
+    }
     std::snprintf(path, capacity, "%s/%s", kPackageFolder, kLockName);
     struct stat status;
     if (lstat(kPackageFolder, &status) == 0) return;  // whatever it is, it is checked

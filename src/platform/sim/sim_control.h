@@ -156,6 +156,13 @@ bool sim_apply_kept_state(const SimKeptState& state, SimScenario* scenario, char
 // sentence in `reason`: the run must not start from a sensor it made up.
 bool sim_restore_state_file(const char* path, char* reason, size_t capacity);
 bool sim_keep_state_file(const char* path, char* reason, size_t capacity);
+// The simulated edition around a run that asks the sensor: the case ZORFLASH_SIM names, on
+// the real clock unless ZORFLASH_SIM_FAST=1, restored from ZORFLASH_SIM_STATE's file where
+// it names one. False, with the sentence in `reason`, for an unknown case or a state the run
+// must not start from.
+bool sim_begin_edition_run(char* reason, size_t capacity);
+// After the run: the machine kept in ZORFLASH_SIM_STATE's file, where it names one.
+bool sim_end_edition_run(char* reason, size_t capacity);
 
 // ---- Events during a run (tests) -------------------------------------------------------
 

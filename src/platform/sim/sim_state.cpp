@@ -15,6 +15,7 @@
 // The file is read and replaced with the machine's own safe calls: never through a FIFO or a
 // device, replaced whole or not at all.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/sensor_ids.h"
@@ -239,4 +240,36 @@ bool sim_keep_state_file(const char* path, char* reason, size_t capacity) {
         return false;
     }
     return true;
+}
+
+namespace {
+
+// The state file's name, or null when the environment names none.
+const char* StatePath() {
+    const char* path = std::getenv("ZORFLASH_SIM_STATE");
+    return path != nullptr && path[0] != '\0' ? path : nullptr;
+}
+
+}  // namespace
+
+bool sim_begin_edition_run(char* reason, size_t capacity) {
+    if (!sim_configure_from_environment(true)) {
+        size_t length = static_cast<size_t>(std::snprintf(
+            reason, capacity, "unknown ZORFLASH_SIM case \"%.200s\"; known cases:",
+            std::getenv("ZORFLASH_SIM")));
+        for (const char* const* name = sim_scenario_names(); *name != nullptr; ++name) {
+            if (length < capacity) {
+                length += static_cast<size_t>(
+                    std::snprintf(reason + length, capacity - length, " %s", *name));
+            }
+        }
+        return false;
+    }
+    // A run sees what the last one left (the version written, a boot loader it is stuck in).
+    return StatePath() == nullptr || sim_restore_state_file(StatePath(), reason, capacity);
+}
+
+bool sim_end_edition_run(char* reason, size_t capacity) {
+    // A run whose sensor cannot be kept must not look like one the next run can follow.
+    return StatePath() == nullptr || sim_keep_state_file(StatePath(), reason, capacity);
 }

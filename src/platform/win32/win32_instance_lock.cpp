@@ -21,7 +21,7 @@ HANDLE instanceMutex = nullptr;
 
 }  // namespace
 
-void plat_sensor_lock_path(char* path, size_t capacity) {
+void plat_instance_lock_path(bool, char* path, size_t capacity) {
     std::snprintf(path, capacity, "%s", kSingleInstanceMutexName);
 }
 
