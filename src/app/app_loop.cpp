@@ -38,3 +38,31 @@ AppLoopNext AppLoopClose(AppLoop* loop, bool whenDone) {
 }
 
 AppLoopNext AppLoopFollow(AppLoop* loop) { return Next(loop, false); }
+
+AppLoopNext AppLoopAct(AppLoop* loop, WindowModel* window) {
+    switch (WindowActionFor(*window)) {
+    case WindowAction::Update:
+    case WindowAction::Recover:
+        AppPress(loop->app, AppButton::Update);
+        break;
+    case WindowAction::Retry:
+        // After a failed write the sensor waits in its boot loader: it is looked at again.
+        AppRetry(loop->app);
+        break;
+    case WindowAction::ChooseModel:
+        WindowChooseModel(window, true);
+        break;
+    case WindowAction::WriteChosenModel: {
+        const uint16_t family = window->pickedModel;
+        WindowChooseModel(window, false);
+        char refusal[kRefusalCapacity] = "";
+        if (!AppChooseFamily(loop->app, family, refusal, sizeof refusal)) {
+            WindowTakeRefusal(window, refusal);
+        }
+        break;
+    }
+    case WindowAction::None:
+        break;
+    }
+    return AppLoopFollow(loop);
+}

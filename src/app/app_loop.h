@@ -5,6 +5,7 @@
 #pragma once
 
 #include "app/app.h"
+#include "app/window_model.h"
 
 struct AppLoop {
     AppState* app;
@@ -33,3 +34,7 @@ AppLoopNext AppLoopClose(AppLoop* loop, bool whenDone);
 // After anything else the app did on the loop: its start, the worker's end, a retry, a
 // family chosen.
 AppLoopNext AppLoopFollow(AppLoop* loop);
+// The window's main action, as WindowActionFor names it, carried out: Update and Finish
+// Update press Update, Retry looks at the sensor again, the model question opens, and the
+// model picked in it is chosen (a refusal is the window's to show).
+AppLoopNext AppLoopAct(AppLoop* loop, WindowModel* window);

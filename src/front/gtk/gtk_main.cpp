@@ -92,10 +92,6 @@ void EndRun(GtkRun* run, int exitCode) {
     run->tickSource = 0;
     run->refreshSource = 0;
     gtk_view_close(&run->view);
-    GtkWidget* window = run->view.window;
-    // From here on a late view call finds no window and shows nothing.
-    run->view.window = nullptr;
-    if (window != nullptr) gtk_window_destroy(GTK_WINDOW(window));
     g_application_quit(G_APPLICATION(run->view.application));
 }
 
@@ -108,7 +104,7 @@ void Follow(GtkRun* run, const AppLoopNext& next) {
         EndRun(run, next.exitCode);
         return;
     }
-    if (next.closeRefused) gtk_view_show_refusal(&run->view, nullptr);
+    if (next.closeRefused) gtk_view_show_close_refused(&run->view);
     gtk_view_follow(&run->view, next.updating, AppNeedsFamily(run->app));
     if (next.startTimer && run->tickSource == 0) {
         run->tickSource = g_timeout_add(kAppTickMs, OnTick, run);
@@ -136,45 +132,17 @@ gboolean OnRefresh(gpointer data) {
     return G_SOURCE_CONTINUE;
 }
 
-void ChooseFamily(GtkRun* run, uint16_t family) {
-    char refusal[512];
-    refusal[0] = '\0';
-    if (!AppChooseFamily(run->app, family, refusal, sizeof refusal)) {
-        gtk_view_show_refusal(&run->view, refusal);
-    }
-}
-
 void OnAction(GtkButton*, gpointer data) {
     GtkRun* run = static_cast<GtkRun*>(data);
-    switch (WindowActionFor(run->view.model)) {
-    case WindowAction::Update:
-    case WindowAction::Recover:
-        AppPress(run->app, AppButton::Update);
-        break;
-    case WindowAction::Retry:
-        // After a failed write the sensor waits in its boot loader: it is looked at again.
-        AppRetry(run->app);
-        break;
-    case WindowAction::ChooseModel:
-        gtk_view_choose_model(&run->view, true);
-        break;
-    case WindowAction::WriteChosenModel: {
-        const uint16_t family = run->view.model.pickedModel;
-        gtk_view_choose_model(&run->view, false);
-        ChooseFamily(run, family);
-        break;
-    }
-    case WindowAction::None:
-        break;
-    }
-    Follow(run, AppLoopFollow(&run->around));
+    Follow(run, AppLoopAct(&run->around, &run->view.model));
 }
 
 void OnExit(GtkButton*, gpointer data) {
     GtkRun* run = static_cast<GtkRun*>(data);
     // While the model is asked the button is Cancel: back to the window, nothing chosen.
     if (run->view.model.choosingModel) {
-        gtk_view_choose_model(&run->view, false);
+        WindowChooseModel(&run->view.model, false);
+        Follow(run, AppLoopFollow(&run->around));
         return;
     }
     Follow(run, AppLoopPress(&run->around, AppButton::Exit));
@@ -205,8 +173,8 @@ void OnActivate(AdwApplication* application, gpointer data) {
     gtk_view_build(view, application);
     view->afterLoopWork = AfterLoopWork;
     view->owner = run;
-    g_signal_connect(view->actionButton, "clicked", G_CALLBACK(OnAction), run);
-    g_signal_connect(view->closeButton, "clicked", G_CALLBACK(OnExit), run);
+    g_signal_connect(gtk_view_part(view, "actionButton"), "clicked", G_CALLBACK(OnAction), run);
+    g_signal_connect(gtk_view_part(view, "closeButton"), "clicked", G_CALLBACK(OnExit), run);
     g_signal_connect(view->window, "close-request", G_CALLBACK(OnCloseRequest), run);
     static const int kCloseSignals[] = {SIGTERM, SIGHUP, SIGINT};
     for (const int number : kCloseSignals) g_unix_signal_add(number, OnSignal, run);

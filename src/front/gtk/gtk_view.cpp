@@ -19,6 +19,12 @@ const char kCloseRefusedText[] =
 const char kKeepAwakeReason[] = N_("The pen sensor's firmware is being updated. Shutting down now "
                                    "can leave the pen unusable.");
 
+// The builder file's ids of each version row's caption and value, and of the model options.
+const char* const kRowIds[2][2] = {{"caption0", "version0"}, {"caption1", "version1"}};
+const char* const kModelOptionIds[2] = {"modelOption0", "modelOption1"};
+
+GtkWidget* Part(const View* view, const char* id) { return gtk_view_part(view, id); }
+
 // The icon for each of the model's pictures, by WindowIcon.
 const char* const kIconNames[] = {
     "content-loading-symbolic",          "dialog-question-symbolic",
@@ -72,12 +78,12 @@ void SetClass(GtkWidget* widget, const char* cssClass, bool on) {
 void DrawProgress(View* view) {
     const WindowModel& model = view->model;
     const RunState& state = model.state;
-    ShowPage(view->progressArea, WindowShowsBar(model));
+    ShowPage(Part(view, "progressArea"), WindowShowsBar(model));
     if (!WindowShowsBar(model)) return;
     const uint32_t permille = RunBarPermille(state, MsSince(model.stageSinceMs), model.estimateMs);
     const bool percentChanged = permille / 10 != view->drawnPermille / 10;
     if (permille != view->drawnPermille) {
-        gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(view->progress), permille / 1000.0);
+        gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(Part(view, "progress")), permille / 1000.0);
         view->drawnPermille = permille;
     }
     char line[256];
@@ -92,12 +98,12 @@ void DrawProgress(View* view) {
                           _(" · attempt %u of %u"), state.attempt, state.attemptLimit);
         }
     }
-    const bool stageChanged = std::strcmp(gtk_label_get_text(GTK_LABEL(view->stageLine)), line) != 0;
-    SetText(view->stageLine, line);
+    const bool stageChanged = std::strcmp(gtk_label_get_text(GTK_LABEL(Part(view, "stageLine"))), line) != 0;
+    SetText(Part(view, "stageLine"), line);
     if (!percentChanged && !stageChanged) return;
     char value[320];
     std::snprintf(value, sizeof value, _("%s, %u percent"), line, permille / 10);
-    gtk_accessible_update_property(GTK_ACCESSIBLE(view->progress),
+    gtk_accessible_update_property(GTK_ACCESSIBLE(Part(view, "progress")),
                                    GTK_ACCESSIBLE_PROPERTY_VALUE_TEXT, value, -1);
 }
 
@@ -107,44 +113,48 @@ void Draw(View* view) {
     const WindowWords& words = WindowWordsFor(model);
     const char* icon = kIconNames[static_cast<int>(words.icon)];
     if (icon != view->drawnIcon) {
-        gtk_image_set_from_icon_name(GTK_IMAGE(view->icon), icon);
+        gtk_image_set_from_icon_name(GTK_IMAGE(Part(view, "icon")), icon);
         view->drawnIcon = icon;
     }
-    SetText(view->headline, _(words.headline));
+    SetText(Part(view, "headline"), _(words.headline));
     char explanation[1024];
     char duration[64];
     FormatDuration(model.estimateMs, duration, sizeof duration);
     std::snprintf(explanation, sizeof explanation, _(words.explanation), duration);
-    SetText(view->explanation, explanation);
+    SetText(Part(view, "explanation"), explanation);
 
-    gtk_widget_set_visible(view->modelChoice, model.choosingModel);
+    gtk_widget_set_visible(Part(view, "modelChoice"), model.choosingModel);
+    // Closed, the question forgets its pick: it opens again with nothing picked.
+    for (const char* option : kModelOptionIds) {
+        if (!model.choosingModel) gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Part(view, option)), FALSE);
+    }
     for (int row = 0; row < 2; ++row) {
         const char* version = WindowVersion(model, row);
-        gtk_widget_set_visible(view->captions[row], version != nullptr);
-        gtk_widget_set_visible(view->versions[row], version != nullptr);
-        if (version != nullptr) SetText(view->versions[row], version);
+        gtk_widget_set_visible(Part(view, kRowIds[row][0]), version != nullptr);
+        gtk_widget_set_visible(Part(view, kRowIds[row][1]), version != nullptr);
+        if (version != nullptr) SetText(Part(view, kRowIds[row][1]), version);
     }
     DrawProgress(view);
 
-    ShowPage(view->noteArea, model.refusal[0] != '\0');
-    if (model.refusal[0] != '\0') SetText(view->note, model.refusal);
+    ShowPage(Part(view, "noteArea"), model.refusal[0] != '\0');
+    if (model.refusal[0] != '\0') SetText(Part(view, "note"), model.refusal);
     const char* detail = WindowDetail(model);
-    gtk_widget_set_visible(view->detail, detail[0] != '\0');
-    SetText(view->detail, detail);
+    gtk_widget_set_visible(Part(view, "detail"), detail[0] != '\0');
+    SetText(Part(view, "detail"), detail);
 
     // The main action: offered only when there is something to do, styled as the window's
     // suggested action except the model choice, which is never a one-tap answer.
     const WindowAction action = WindowActionFor(model);
-    gtk_widget_set_visible(view->actionButton, action != WindowAction::None);
+    gtk_widget_set_visible(Part(view, "actionButton"), action != WindowAction::None);
     if (action != WindowAction::None) {
-        SetButtonLabel(view->actionButton, _(WindowActionLabel(action)));
-        SetClass(view->actionButton, "suggested-action",
+        SetButtonLabel(Part(view, "actionButton"), _(WindowActionLabel(action)));
+        SetClass(Part(view, "actionButton"), "suggested-action",
                  action != WindowAction::ChooseModel && action != WindowAction::WriteChosenModel);
-        SetClass(view->actionButton, "destructive-action", action == WindowAction::WriteChosenModel);
+        SetClass(Part(view, "actionButton"), "destructive-action", action == WindowAction::WriteChosenModel);
     }
-    gtk_widget_set_sensitive(view->actionButton, WindowActionReady(model));
-    SetButtonLabel(view->closeButton, model.choosingModel ? _("Cancel") : _("Close"));
-    gtk_widget_set_sensitive(view->closeButton, !model.updating);
+    gtk_widget_set_sensitive(Part(view, "actionButton"), WindowActionReady(model));
+    SetButtonLabel(Part(view, "closeButton"), model.choosingModel ? _("Cancel") : _("Close"));
+    gtk_widget_set_sensitive(Part(view, "closeButton"), !model.updating);
 }
 
 // ---- Calls from other threads -------------------------------------------------------------
@@ -190,14 +200,14 @@ void KeepAwake(View* view, bool on) {
 
 // ---- Building -----------------------------------------------------------------------------
 
-void OnModelPicked(GtkToggleButton* option, gpointer data) {
+void OnModelPicked(GtkToggleButton*, gpointer data) {
     View* view = static_cast<View*>(data);
-    if (gtk_toggle_button_get_active(option)) {
-        view->model.pickedModel = option == GTK_TOGGLE_BUTTON(view->modelOptions[0]) ? kSensorFamily0
-                                                                                    : kSensorFamily1;
-    } else if (!gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(view->modelOptions[0])) &&
-               !gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(view->modelOptions[1]))) {
-        view->model.pickedModel = kSensorNone;
+    if (!view->model.choosingModel) return;
+    view->model.pickedModel = kSensorNone;
+    for (uint16_t family = kSensorFamily0; family <= kSensorFamily1; ++family) {
+        if (gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(Part(view, kModelOptionIds[family])))) {
+            view->model.pickedModel = family;
+        }
     }
     Draw(view);
 }
@@ -250,6 +260,13 @@ void view_run_on_loop(View* view, void (*work)(void*), void* argument) {
 void gtk_view_close(View* view) {
     KeepAwake(view, false);
     LoopMailboxClose(&view->mailbox);
+    GtkWidget* window = view->window;
+    // From here on a late view call finds no window and shows nothing.
+    view->window = nullptr;
+    if (window != nullptr) gtk_window_destroy(GTK_WINDOW(window));
+    // The builder holds the last references to what the window no longer does.
+    if (view->builder != nullptr) g_object_unref(view->builder);
+    view->builder = nullptr;
 }
 
 void gtk_view_follow(View* view, bool updating, bool needsFamily) {
@@ -260,23 +277,14 @@ void gtk_view_follow(View* view, bool updating, bool needsFamily) {
     Draw(view);
 }
 
-void gtk_view_show_refusal(View* view, const char* text) {
+void gtk_view_show_close_refused(View* view) {
     if (view->window == nullptr) return;
-    WindowTakeRefusal(&view->model, text != nullptr ? text : _(kCloseRefusedText));
+    WindowTakeRefusal(&view->model, _(kCloseRefusedText));
     Draw(view);
 }
 
 void gtk_view_show_permission(View* view, const char* line) {
     Carry(view, [=](WindowModel* model) { WindowTakePermission(model, line); });
-}
-
-void gtk_view_choose_model(View* view, bool on) {
-    // The toggles first: their own signals change the pick, which the model then clears.
-    for (GtkWidget* option : view->modelOptions) {
-        gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(option), FALSE);
-    }
-    WindowChooseModel(&view->model, on);
-    Draw(view);
 }
 
 void gtk_view_refresh(View* view) {
@@ -313,32 +321,17 @@ void gtk_view_build(View* view, AdwApplication* application) {
     g_type_ensure(ADW_TYPE_APPLICATION_WINDOW);
     g_type_ensure(ADW_TYPE_HEADER_BAR);
     g_type_ensure(ADW_TYPE_CLAMP);
-    GtkBuilder* builder = gtk_builder_new_from_string(kWindowUi, -1);
-    const struct {
-        GtkWidget** widget;
-        const char* id;
-    } kWidgets[] = {
-        {&view->window, "window"},          {&view->icon, "icon"},
-        {&view->headline, "headline"},      {&view->explanation, "explanation"},
-        {&view->captions[0], "caption0"},   {&view->captions[1], "caption1"},
-        {&view->versions[0], "version0"},   {&view->versions[1], "version1"},
-        {&view->modelChoice, "modelChoice"}, {&view->modelOptions[0], "modelOption0"},
-        {&view->modelOptions[1], "modelOption1"}, {&view->progressArea, "progressArea"},
-        {&view->stageLine, "stageLine"},    {&view->progress, "progress"},
-        {&view->noteArea, "noteArea"},      {&view->note, "note"},
-        {&view->detail, "detail"},          {&view->closeButton, "closeButton"},
-        {&view->actionButton, "actionButton"},
-    };
-    for (const auto& found : kWidgets) {
-        *found.widget = GTK_WIDGET(gtk_builder_get_object(builder, found.id));
-    }
+    view->builder = gtk_builder_new_from_string(kWindowUi, -1);
+    view->window = Part(view, "window");
     gtk_window_set_application(GTK_WINDOW(view->window), GTK_APPLICATION(application));
-    for (int family = 0; family < 2; ++family) {
-        gtk_button_set_label(GTK_BUTTON(view->modelOptions[family]),
-                             _(WindowModelOption(static_cast<uint16_t>(family))));
-        g_signal_connect(view->modelOptions[family], "toggled", G_CALLBACK(OnModelPicked), view);
+    for (uint16_t family = kSensorFamily0; family <= kSensorFamily1; ++family) {
+        GtkWidget* option = Part(view, kModelOptionIds[family]);
+        gtk_button_set_label(GTK_BUTTON(option), _(WindowModelOption(family)));
+        g_signal_connect(option, "toggled", G_CALLBACK(OnModelPicked), view);
     }
-    // The window is the application's now; the builder's own references go.
-    g_object_unref(builder);
     Draw(view);
+}
+
+GtkWidget* gtk_view_part(const View* view, const char* id) {
+    return GTK_WIDGET(gtk_builder_get_object(view->builder, id));
 }

@@ -15,22 +15,8 @@
 
 struct View {
     AdwApplication* application;
+    GtkBuilder* builder;      // the window's widgets, by their ids in the builder file
     GtkWidget* window;        // null once the window is gone
-    GtkWidget* icon;
-    GtkWidget* headline;
-    GtkWidget* explanation;
-    GtkWidget* captions[2];   // installed version, new version
-    GtkWidget* versions[2];   // by ViewText: CurrentVersion, NewVersion
-    GtkWidget* modelChoice;   // the model question's two options
-    GtkWidget* modelOptions[2];
-    GtkWidget* progressArea;  // a stack: the bar while an update runs, else nothing
-    GtkWidget* stageLine;     // the stage in words, the attempt and the time left
-    GtkWidget* progress;
-    GtkWidget* noteArea;      // a stack: the refusal, or nothing
-    GtkWidget* note;
-    GtkWidget* detail;        // the status line every edition shows
-    GtkWidget* closeButton;
-    GtkWidget* actionButton;  // Update, Retry, Finish Update, Choose Sensor Model…
     uint32_t inhibitCookie;   // gtk_application_inhibit's, 0 when not held
     // What was drawn last, so that a redraw changes (and tells a screen reader) only what
     // changed: the bar moves a thousand times in an update.
@@ -45,19 +31,18 @@ struct View {
 
 // Builds the window (hidden) for `application`.
 void gtk_view_build(View* view, AdwApplication* application);
-// Runs what waits for the loop; from here on nothing more reaches the window.
+// The widget of the builder file's `id`.
+GtkWidget* gtk_view_part(const View* view, const char* id);
+// Runs what waits for the loop and takes the window down; from here on nothing more reaches
+// the window.
 void gtk_view_close(View* view);
 // What the front end knows besides the view calls: whether the sensor is being written and
 // whether a sensor in its boot loader waits for its model. Redraws.
 void gtk_view_follow(View* view, bool updating, bool needsFamily);
-// Shows why the chosen model was refused, or (`text` null) that the window cannot close
-// while the sensor is written; "" clears it.
-void gtk_view_show_refusal(View* view, const char* text);
+// Shows that the window cannot close while the sensor is written.
+void gtk_view_show_close_refused(View* view);
 // Shows the platform's line that the sensor is there but may not be opened; from any thread.
 void gtk_view_show_permission(View* view, const char* line);
-// The model question of a sensor whose family nothing tells: a step of its own, with a
-// warning, where Write Firmware is offered only once a model is picked.
-void gtk_view_choose_model(View* view, bool on);
 // A message with one button, over the window; returns once it has been read.
 void gtk_view_message(View* view, const char* heading, const char* text);
 // Redraws what changes with time alone: the bar between steps.
