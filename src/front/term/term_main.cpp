@@ -55,22 +55,21 @@ void LeaveRawInput(const TerminalState& state, bool hungUp) {
     if (state.raw && !hungUp) tcsetattr(STDIN_FILENO, TCSANOW, &state.saved);
 }
 
+// Ctrl-C, a closed terminal and SIGTERM are the window's close, kept for the update's end.
+const int kCloseSignals[] = {SIGINT, SIGHUP, SIGTERM};
+
 void InstallSignals() {
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int number : kCloseSignals) sigaction(number, &action, nullptr);
     // A vanished terminal must not end the program while the sensor is being written.
     signal(SIGPIPE, SIG_IGN);
 }
 
 void RestoreSignals() {
-    signal(SIGINT, SIG_DFL);
-    signal(SIGHUP, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
+    for (const int number : kCloseSignals) signal(number, SIG_DFL);
 }
 
 struct LoopState {

@@ -48,19 +48,13 @@ void Print(void*, ProgramStream stream, const char* text) {
     plat_write_standard(stream == ProgramStream::Error, text);
 }
 
-// A run somebody watches gets its answers and refusals in a box captioned as the dialog.
+// A run somebody watches gets its answers and usage errors in a box captioned as the dialog,
+// a refusal in one of its own.
 bool Show(void*, ProgramMessage kind, const char* text) {
-    switch (kind) {
-    case ProgramMessage::Answer:
-        MessageBoxA(nullptr, text, kDialogCaption, MB_OK | MB_ICONINFORMATION);
-        break;
-    case ProgramMessage::UsageError:
-        MessageBoxA(nullptr, text, kDialogCaption, MB_OK | MB_ICONERROR);
-        break;
-    case ProgramMessage::Refusal:
-        MessageBoxA(nullptr, text, kRefusalCaption, MB_OK | MB_ICONSTOP);
-        break;
-    }
+    const UINT icons[] = {MB_ICONINFORMATION, MB_ICONERROR, MB_ICONSTOP};  // by ProgramMessage
+    const bool refusal = kind == ProgramMessage::Refusal;
+    MessageBoxA(nullptr, text, refusal ? kRefusalCaption : kDialogCaption,
+                MB_OK | icons[static_cast<int>(kind)]);
     return true;
 }
 
@@ -159,17 +153,11 @@ int RunDialog(void* context, ProgramState*, AppState*, const char** error) {
     INITCOMMONCONTROLSEX controls = {sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
 
-    WNDCLASSA windowClass = {};
-    windowClass.style = kClassStyle;
-    windowClass.lpfnWndProc = win32_main_window_proc;
-    windowClass.cbClsExtra = 0;
-    windowClass.cbWndExtra = DLGWINDOWEXTRA;
-    windowClass.hInstance = start.instance;
-    windowClass.hIcon = LoadIconA(start.instance, MAKEINTRESOURCEA(IDI_PROGRAM_ICON));
-    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
-    windowClass.lpszMenuName = nullptr;
-    windowClass.lpszClassName = ZORFLASH_WINDOW_CLASS;
+    const WNDCLASSA windowClass = {
+        kClassStyle, win32_main_window_proc, 0, DLGWINDOWEXTRA, start.instance,
+        LoadIconA(start.instance, MAKEINTRESOURCEA(IDI_PROGRAM_ICON)), LoadCursorA(nullptr, IDC_ARROW),
+        reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1)), nullptr,
+        ZORFLASH_WINDOW_CLASS};
     if (!RegisterClassA(&windowClass)) return EndStartup(kWindowClassFailedText, error);
 
     // No owner, no dialog procedure: the class's window procedure gets every message,
