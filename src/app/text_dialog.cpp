@@ -180,14 +180,17 @@ TextLogLines TextDialogLogLines(TextDialog* dialog, TextChange change, ViewText 
     return log;
 }
 
-TextKey TextDialogNextKey(const char* bytes, size_t count, size_t* index) {
+bool TextDialogNextPress(const TextDialog& dialog, const char* bytes, size_t count, size_t* index,
+                         ViewButton* button) {
     while (*index < count) {
         const char c = bytes[(*index)++];
+        *button = ViewButton::Exit;
         switch (c) {
         case 'u': case 'U': case '\r': case '\n':
-            return TextKey::Update;
+            *button = ViewButton::Update;
+            break;
         case 'e': case 'E': case 'q': case 'Q':
-            return TextKey::Exit;
+            break;
         case '\x1b':
             if (*index < count && (bytes[*index] == '[' || bytes[*index] == 'O')) {
                 ++*index;
@@ -195,12 +198,13 @@ TextKey TextDialogNextKey(const char* bytes, size_t count, size_t* index) {
                     ++*index;
                 }
                 if (*index < count) ++*index;
-                break;
+                continue;
             }
-            return TextKey::Exit;
-        default:
             break;
+        default:
+            continue;
         }
+        if (dialog.buttons[static_cast<int>(*button)]) return true;
     }
-    return TextKey::None;
+    return false;
 }

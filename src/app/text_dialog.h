@@ -37,8 +37,6 @@ struct TextLogLines {
     char lines[2][kTextLineCapacity];
 };
 
-enum class TextKey { None, Update, Exit };
-
 // An empty dialog, its buttons and bar enabled, shown as not yet on the screen.
 void TextDialogReset(TextDialog* dialog, uint64_t nowMs);
 
@@ -66,6 +64,8 @@ void TextDialogFrame(const TextDialog& dialog, const char* caption, int columns,
 // shown: the start-up values are taken in silently.
 TextLogLines TextDialogLogLines(TextDialog* dialog, TextChange change, ViewText field);
 
-// Decodes the next key of `bytes` from `*index` on: u or Enter is Update; e, q or a lone Esc
-// is Exit; escape sequences (arrows, function keys) are skipped.
-TextKey TextDialogNextKey(const char* bytes, size_t count, size_t* index);
+// The next key of `bytes` from `*index` on that presses a button the dialog enables: u or
+// Enter is Update; e, q or a lone Esc is Exit; escape sequences (arrows, function keys) and
+// keys of disabled buttons are skipped. False when none is left.
+bool TextDialogNextPress(const TextDialog& dialog, const char* bytes, size_t count, size_t* index,
+                         ViewButton* button);

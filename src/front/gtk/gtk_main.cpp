@@ -17,7 +17,6 @@
 #include "app/app.h"
 #include "app/app_loop.h"
 #include "app/program.h"
-#include "front/gtk/gtk_text.h"
 #include "front/gtk/gtk_view.h"
 
 namespace {

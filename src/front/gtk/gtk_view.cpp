@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "app/app.h"
-#include "front/gtk/gtk_text.h"
 #include "front/gtk/window_ui.h"
 #include "sensor/update_result.h"
 

@@ -6,12 +6,19 @@
 #pragma once
 
 #include <adwaita.h>
+#include <libintl.h>
 
 #include <cstdint>
 
 #include "app/loop_mailbox.h"
 #include "app/window_model.h"
 #include "platform/view.h"
+
+// The window's texts go through gettext, in the "zorflash" domain; N_ marks a text in a table,
+// translated where it is shown.
+constexpr char kTextDomain[] = "zorflash";
+#define _(text) dgettext(kTextDomain, text)
+#define N_(text) text
 
 struct View {
     AdwApplication* application;

@@ -112,14 +112,11 @@ void HandleInput(LoopState* loop) {
         return;
     }
     size_t index = 0;
-    for (;;) {
-        const TextKey key = TextDialogNextKey(bytes, static_cast<size_t>(count), &index);
-        if (key == TextKey::None || Finished(loop)) return;
-        if (key == TextKey::Update && term_view_button_enabled(loop->view, ViewButton::Update)) {
-            Follow(loop, AppLoopPress(&loop->around, AppButton::Update));
-        } else if (key == TextKey::Exit && term_view_button_enabled(loop->view, ViewButton::Exit)) {
-            Follow(loop, AppLoopPress(&loop->around, AppButton::Exit));
-        }
+    ViewButton button;
+    while (!Finished(loop) && TextDialogNextPress(loop->view->dialog, bytes, static_cast<size_t>(count),
+                                                  &index, &button)) {
+        const bool exit = button == ViewButton::Exit;
+        Follow(loop, AppLoopPress(&loop->around, exit ? AppButton::Exit : AppButton::Update));
     }
 }
 

@@ -14,7 +14,6 @@
 #include "app/program.h"
 #include "front/win32/main_dialog.h"
 #include "front/win32/resource.h"
-#include "front/win32/win32_ui.h"
 #include "platform/system.h"
 #include "sensor/diag_log.h"
 
@@ -86,9 +85,8 @@ void Follow(HWND window, const AppLoopNext& next) {
     if (next.finished) DestroyWindow(window);
 }
 
-}  // namespace
-
-LRESULT CALLBACK win32_main_window_proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+// The window procedure of the class "ZFLASHUSB".
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE:
         // The tick runs from the window's creation; the app starts once its controls exist.
@@ -131,8 +129,6 @@ LRESULT CALLBACK win32_main_window_proc(HWND window, UINT message, WPARAM wParam
     }
 }
 
-namespace {
-
 // How the window is made and first shown: WinMain's.
 struct DialogStart {
     HINSTANCE instance;
@@ -154,7 +150,7 @@ int RunDialog(void* context, ProgramState*, AppState*, const char** error) {
     InitCommonControlsEx(&controls);
 
     const WNDCLASSA windowClass = {
-        kClassStyle, win32_main_window_proc, 0, DLGWINDOWEXTRA, start.instance,
+        kClassStyle, MainWindowProc, 0, DLGWINDOWEXTRA, start.instance,
         LoadIconA(start.instance, MAKEINTRESOURCEA(IDI_PROGRAM_ICON)), LoadCursorA(nullptr, IDC_ARROW),
         reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1)), nullptr,
         ZORFLASH_WINDOW_CLASS};

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "front/win32/resource.h"
-#include "front/win32/win32_ui.h"
+#include "front/win32/main_dialog.h"
 #include "platform/view.h"
 #include "sensor/update_result.h"
 #include "update/firmware_catalogue.h"  // kUnknownVersion

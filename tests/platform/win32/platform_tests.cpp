@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "front/win32/win32_ui.h"
+#include "front/win32/main_dialog.h"
 #include "platform/hid.h"
 #include "platform/records.h"
 #include "platform/system.h"
