@@ -268,6 +268,18 @@ int ProgramRefuse(ProgramState* run, const ProgramFace& face, int status, const 
 
 int ProgramEnd(ProgramState* run, const ProgramFace& face, const AppState* app, int exitCode,
                const char* error) {
+    // A face with messages of its own shows the run in a window nobody reads unattended:
+    // a script is left the run's last word on standard error (why it could not start,
+    // --update's last status line, a family refused to a slash mode).
+    const char* lastWord = run->unattended ? error : nullptr;
+    const UpdateOutcome* outcome = app != nullptr ? &AppOutcome(app) : nullptr;
+    if (outcome != nullptr && run->options.update && outcome->end != UpdateEnd::NotRun &&
+        outcome->status != nullptr) {
+        lastWord = outcome->status;
+    } else if (app != nullptr && !LaunchInteractive(run->launch) && AppFamilyRefusal(app)[0] != '\0') {
+        lastWord = AppFamilyRefusal(app);
+    }
+    if (face.show != nullptr && lastWord != nullptr) PrintError(run, face, lastWord);
     JsonReport report{nullptr, exitCode, nullptr, nullptr, error};
     if (app != nullptr) {
         report.sensor = &AppSensor(app);

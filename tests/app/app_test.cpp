@@ -694,4 +694,32 @@ TEST(ProgramDriver, DecidesOnceWhoWatchesAndNeverShowsABoxToAScript) {
     }
 }
 
+struct LastWordCase {
+    const char* line;
+    bool shows;          // the face has messages of its own: nobody reads its window
+    const char* error;   // why the loop could not start
+    const char* printed;
+};
+
+// A face that shows the run only in its window leaves a script why it could not start; a
+// person at the screen, or a face that prints its run, is told nothing more.
+TEST(ProgramDriver, LeavesAnUnattendedRunsLastWordOnStandardError) {
+    const LastWordCase cases[] = {
+        {"/V", true, "Can't create DialogBox.", "zorflash: Can't create DialogBox.\n"},
+        {"--update", true, "Can't create DialogBox.", "zorflash: Can't create DialogBox.\n"},
+        {"/F3 fw.bin", true, "Can't create DialogBox.", ""},
+        {"/V", false, "Can't create DialogBox.", ""},
+        {"/V", true, nullptr, ""},
+    };
+    for (const LastWordCase& c : cases) {
+        static ProgramState program;
+        ProgramTakeLine(&program, Edition{kEditionWindows, "zorflash"}, c.line);
+        FaceRecord record;
+        const ProgramFace face{&record, RecordPrint, c.shows ? RecordShow : nullptr, nullptr};
+        EXPECT_EQ(ProgramEnd(&program, face, nullptr, 1, c.error), 1) << c.line;
+        EXPECT_EQ(record.text, c.printed) << c.line;
+        EXPECT_EQ(record.shown, 0) << c.line;
+    }
+}
+
 }  // namespace

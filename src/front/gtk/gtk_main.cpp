@@ -38,7 +38,6 @@ struct GtkRun {
     ProgramState* program;
     char* programPath;       // argv[0], the only argument GApplication gets
     uint32_t tickSource;
-    uint32_t refreshSource;
     int exitCode;
     bool finished;
     bool windowWanted;       // the run has a window (not --info)
@@ -87,9 +86,7 @@ void EndRun(GtkRun* run, int exitCode) {
     run->finished = true;
     run->exitCode = exitCode;
     if (run->tickSource != 0) g_source_remove(run->tickSource);
-    if (run->refreshSource != 0) g_source_remove(run->refreshSource);
     run->tickSource = 0;
-    run->refreshSource = 0;
     gtk_view_close(&run->view);
     g_application_quit(G_APPLICATION(run->view.application));
 }
@@ -123,12 +120,6 @@ gboolean OnTick(gpointer data) {
 void AfterLoopWork(void* owner) {
     GtkRun* run = static_cast<GtkRun*>(owner);
     Follow(run, AppLoopFollow(&run->around));
-}
-
-// What moves with time alone while the sensor is written: the bar between its steps.
-gboolean OnRefresh(gpointer data) {
-    gtk_view_refresh(&static_cast<GtkRun*>(data)->view);
-    return G_SOURCE_CONTINUE;
 }
 
 void OnAction(GtkButton*, gpointer data) {
@@ -185,7 +176,6 @@ void OnActivate(AdwApplication* application, gpointer data) {
         EndRun(run, run->exitCode);
         return;
     }
-    run->refreshSource = g_timeout_add(250, OnRefresh, run);
     AppStart(run->app, view, run->program->launch, ProgramAppSettings(run->program));
     AppLoopStart(&run->around, run->app, false);
     // As the dialog's creation shows it: the window appears once the app has set it up.

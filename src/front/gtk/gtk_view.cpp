@@ -197,6 +197,13 @@ void KeepAwake(View* view, bool on) {
     }
 }
 
+// What moves with time alone while the sensor is written: the bar between its steps.
+gboolean Refresh(gpointer data) {
+    View* view = static_cast<View*>(data);
+    if (view->model.updating) Draw(view);
+    return G_SOURCE_CONTINUE;
+}
+
 // ---- Building -----------------------------------------------------------------------------
 
 void OnModelPicked(GtkToggleButton*, gpointer data) {
@@ -259,6 +266,8 @@ void view_run_on_loop(View* view, void (*work)(void*), void* argument) {
 void gtk_view_close(View* view) {
     KeepAwake(view, false);
     LoopMailboxClose(&view->mailbox);
+    if (view->refreshSource != 0) g_source_remove(view->refreshSource);
+    view->refreshSource = 0;
     GtkWidget* window = view->window;
     // From here on a late view call finds no window and shows nothing.
     view->window = nullptr;
@@ -284,10 +293,6 @@ void gtk_view_show_close_refused(View* view) {
 
 void gtk_view_show_permission(View* view, const char* line) {
     Carry(view, [=](WindowModel* model) { WindowTakePermission(model, line); });
-}
-
-void gtk_view_refresh(View* view) {
-    if (view->window != nullptr && view->model.updating) Draw(view);
 }
 
 namespace {
@@ -328,6 +333,7 @@ void gtk_view_build(View* view, AdwApplication* application) {
         gtk_button_set_label(GTK_BUTTON(option), _(WindowModelOption(family)));
         g_signal_connect(option, "toggled", G_CALLBACK(OnModelPicked), view);
     }
+    view->refreshSource = g_timeout_add(250, Refresh, view);
     Draw(view);
 }
 

@@ -25,6 +25,7 @@ struct View {
     GtkBuilder* builder;      // the window's widgets, by their ids in the builder file
     GtkWidget* window;        // null once the window is gone
     uint32_t inhibitCookie;   // gtk_application_inhibit's, 0 when not held
+    uint32_t refreshSource;   // redraws the bar between its steps
     // What was drawn last, so that a redraw changes (and tells a screen reader) only what
     // changed: the bar moves a thousand times in an update.
     uint32_t drawnPermille;
@@ -52,5 +53,3 @@ void gtk_view_show_close_refused(View* view);
 void gtk_view_show_permission(View* view, const char* line);
 // A message with one button, over the window; returns once it has been read.
 void gtk_view_message(View* view, const char* heading, const char* text);
-// Redraws what changes with time alone: the bar between steps.
-void gtk_view_refresh(View* view);

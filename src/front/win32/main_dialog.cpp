@@ -5,7 +5,6 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -55,13 +54,6 @@ bool Show(void*, ProgramMessage kind, const char* text) {
     MessageBoxA(nullptr, text, refusal ? kRefusalCaption : kDialogCaption,
                 MB_OK | icons[static_cast<int>(kind)]);
     return true;
-}
-
-// A line for a script: standard error and the debugger output, after the program's name.
-void TellScript(const char* reason) {
-    char line[kDiagLineCapacity + 64];
-    std::snprintf(line, sizeof line, "%s: %s\n", program.edition.programName, reason);
-    Print(nullptr, ProgramStream::Error, line);
 }
 
 // The run's state and the view, owned by this front end for the whole process. The window
@@ -136,9 +128,8 @@ struct DialogStart {
 };
 
 // A start-up step that failed after the lock: --update ends with 1, the slash options keep
-// their 0; a run nobody watches is told why.
+// their 0.
 int EndStartup(const char* reason, const char** error) {
-    if (program.unattended) TellScript(reason);
     *error = reason;
     return program.options.update ? kExitUpdateFailed : kExitStartupFailed;
 }
@@ -176,14 +167,6 @@ int RunDialog(void* context, ProgramState*, AppState*, const char** error) {
             TranslateMessage(&message);
             DispatchMessageA(&message);
         }
-    }
-    // The window is hidden by now: --update leaves its last status line where a script
-    // reads it.
-    const UpdateOutcome& outcome = AppOutcome(&app);
-    if (program.options.update && outcome.end != UpdateEnd::NotRun && outcome.status != nullptr) {
-        TellScript(outcome.status);
-    } else if (!LaunchInteractive(program.launch) && AppFamilyRefusal(&app)[0] != '\0') {
-        TellScript(AppFamilyRefusal(&app));
     }
     return static_cast<int>(message.wParam);
 }

@@ -110,6 +110,33 @@ TEST_F(TermUi, TextIsCutToTheWindowsField) {
     EXPECT_TRUE(view->dialog.shown);
 }
 
+struct KeysCase {
+    const char* typed;
+    bool updateEnabled;
+    const char* pressed;  // U for Update, E for Exit, in order
+};
+
+// Keys press only the buttons the dialog enables; escape sequences (arrows, function keys)
+// press nothing, a lone Esc is Exit.
+TEST_F(TermUi, KeysPressOnlyEnabledButtons) {
+    const KeysCase cases[] = {
+        {"u", true, "U"},         {"u", false, ""},          {"\r\nq", true, "UUE"},
+        {"xEz", false, "E"},      {"\x1b[A\x1bOP", true, ""}, {"\x1b", true, "E"},
+        {"\x1b[1;5Cu", true, "U"}, {"\x1b[", true, ""},
+    };
+    for (const KeysCase& c : cases) {
+        view_enable_button(view, ViewButton::Update, c.updateEnabled);
+        term_view_run_queued_calls(view);
+        std::string pressed;
+        size_t index = 0;
+        ViewButton button;
+        while (TextDialogNextPress(view->dialog, c.typed, std::strlen(c.typed), &index, &button)) {
+            pressed += button == ViewButton::Update ? 'U' : 'E';
+        }
+        EXPECT_EQ(pressed, c.pressed) << c.typed;
+    }
+}
+
 std::atomic<bool> letThreadEnd{false};
 unsigned WaitingThread(void* result) {
     while (!letThreadEnd.load()) std::this_thread::yield();
