@@ -66,3 +66,9 @@ AppLoopNext AppLoopAct(AppLoop* loop, WindowModel* window) {
     }
     return AppLoopFollow(loop);
 }
+
+AppLoopNext AppLoopDismiss(AppLoop* loop, WindowModel* window) {
+    if (!window->choosingModel) return AppLoopPress(loop, AppButton::Exit);
+    WindowChooseModel(window, false);
+    return AppLoopFollow(loop);
+}

@@ -38,3 +38,6 @@ AppLoopNext AppLoopFollow(AppLoop* loop);
 // Update press Update, Retry looks at the sensor again, the model question opens, and the
 // model picked in it is chosen (a refusal is the window's to show).
 AppLoopNext AppLoopAct(AppLoop* loop, WindowModel* window);
+// The window's other button: Cancel while the model question is open (back to the window,
+// nothing chosen), else Exit.
+AppLoopNext AppLoopDismiss(AppLoop* loop, WindowModel* window);

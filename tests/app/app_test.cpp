@@ -288,6 +288,22 @@ TEST_F(WhileWorkerRuns, TheLoopSaysAKeptCloseOnceAndEndsWithTheWorker) {
     EXPECT_FALSE(end.updating || end.startTimer || end.closeRefused);
 }
 
+// The window's other button is Cancel while the model question is open: it closes the
+// question and never presses Exit, which would end the run with the worker's end.
+TEST_F(WhileWorkerRuns, CancelClosesTheModelQuestionWithoutExit) {
+    AppLoop loop;
+    AppLoopStart(&loop, &state, true);
+    WindowModel window;
+    WindowModelReset(&window);
+    WindowChooseModel(&window, true);
+    EXPECT_FALSE(AppLoopDismiss(&loop, &window).finished);
+    EXPECT_FALSE(window.choosingModel);
+    releaseWorker = true;
+    recording_view_join_threads();
+    EXPECT_FALSE(AppLoopFollow(&loop).finished) << "Cancel pressed no Exit";
+    EXPECT_TRUE(AppLoopDismiss(&loop, &window).finished) << "without the question, Exit";
+}
+
 TEST_F(WhileWorkerRuns, SecondUpdateIsRefused) {
     AppPress(&state, AppButton::Update);
     EXPECT_EQ(recording_view_threads_started(), 1);

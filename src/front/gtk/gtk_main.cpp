@@ -41,11 +41,8 @@ struct GtkRun {
     int exitCode;
     bool finished;
     bool windowWanted;       // the run has a window (not --info)
-    const char* refusal;     // why the run cannot begin, shown in the window; null when it can
-    char refusalText[kRefusalCapacity];
+    char refusal[kRefusalCapacity];  // why the run cannot begin, shown in the window; "" when it can
 };
-
-// ---- What the platform notices ----------------------------------------------------------
 
 // The platform's notice that a sensor's node may not be opened is written as its diagnostic
 // line, and the window tells it too: started from a menu, nobody reads standard error.
@@ -129,13 +126,7 @@ void OnAction(GtkButton*, gpointer data) {
 
 void OnExit(GtkButton*, gpointer data) {
     GtkRun* run = static_cast<GtkRun*>(data);
-    // While the model is asked the button is Cancel: back to the window, nothing chosen.
-    if (run->view.model.choosingModel) {
-        WindowChooseModel(&run->view.model, false);
-        Follow(run, AppLoopFollow(&run->around));
-        return;
-    }
-    Follow(run, AppLoopPress(&run->around, AppButton::Exit));
+    Follow(run, AppLoopDismiss(&run->around, &run->view.model));
 }
 
 // The title bar's close, Alt-F4 or the session: refused while the sensor is being written,
@@ -169,7 +160,7 @@ void OnActivate(AdwApplication* application, gpointer data) {
     static const int kCloseSignals[] = {SIGTERM, SIGHUP, SIGINT};
     for (const int number : kCloseSignals) g_unix_signal_add(number, OnSignal, run);
 
-    if (run->refusal != nullptr) {
+    if (run->refusal[0] != '\0') {
         // Another instance runs (or the lock is unusable): said in the window, nothing sent.
         view_show_window(view, true);
         gtk_view_message(view, _("The pen firmware cannot be updated now"), run->refusal);
@@ -201,8 +192,7 @@ int RunApplication(GtkRun* run) {
 bool Show(void* context, ProgramMessage kind, const char* text) {
     GtkRun* run = static_cast<GtkRun*>(context);
     if (kind == ProgramMessage::Refusal && run->windowWanted) {
-        std::snprintf(run->refusalText, sizeof run->refusalText, "%s", text);
-        run->refusal = run->refusalText;
+        std::snprintf(run->refusal, sizeof run->refusal, "%s", text);
         RunApplication(run);
     }
     return false;

@@ -5,10 +5,7 @@
 
 #include "app/program.h"
 
-// The terminal's face: every answer and refusal printed, its loop the dialog drawn in the
-// terminal with its keys and signals.
+// The terminal's face: it prints every answer and refusal.
 ProgramFace term_face();
-
-// The whole program of a terminal edition once ProgramTakeArguments has taken its options.
-// Returns the exit status.
+// The whole program once ProgramTakeArguments has taken its options; returns the exit status.
 int term_program(ProgramState* run);

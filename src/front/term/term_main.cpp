@@ -149,7 +149,7 @@ void HandleSignal(LoopState* loop) {
         // The terminal is gone: nothing more is drawn or read, but the update finishes.
         loop->hungUp = true;
         loop->readKeys = false;
-        term_view_silence(loop->view);
+        loop->view->silenced = true;
     }
     Follow(loop, AppLoopClose(&loop->around, true));
 }
@@ -187,7 +187,7 @@ int RunLoop(void*, ProgramState* run, AppState* app, const char**) {
             HandleInput(&loop);
         }
         if (!Finished(&loop) && !AppUpdating(app) && loop.inputEnded && loop.ticked &&
-            term_view_button_enabled(&view, ViewButton::Exit)) {
+            view.dialog.buttons[static_cast<int>(ViewButton::Exit)]) {
             Follow(&loop, AppLoopPress(&loop.around, AppButton::Exit));
         }
         if (!Finished(&loop)) RunTick(&loop);

@@ -99,10 +99,6 @@ void term_view_run_queued_calls(View* view) {
     LoopMailboxRun(&view->mailbox);
 }
 
-bool term_view_button_enabled(const View* view, ViewButton button) {
-    return view->dialog.buttons[static_cast<int>(button)];
-}
-
 void term_view_flush(View* view) {
     if (!term_view_frame_pending(view)) return;
     DrawFrame(view);
@@ -126,8 +122,6 @@ void term_view_note(View* view, const char* text) {
         view->dirty = true;
     }
 }
-
-void term_view_silence(View* view) { view->silenced = true; }
 
 void term_view_end(View* view) {
     LoopMailboxClose(&view->mailbox);

@@ -21,7 +21,7 @@ struct View {
     // Standard output, or standard error when standard output carries a report (--json).
     FILE* display;
     bool terminal;        // drawn in place; otherwise a line for each change
-    bool silenced;
+    bool silenced;        // nothing more is written (the terminal hung up)
     bool dirty;           // a change waits for the next frame
     int framesDrawn;
     int lastPercent;
@@ -41,13 +41,10 @@ int term_view_wake_fd();
 void term_view_wake();
 // Empties the wake descriptor and carries out the queued changes.
 void term_view_run_queued_calls(View* view);
-bool term_view_button_enabled(const View* view, ViewButton button);
 // True while a change waits for the next frame; term_view_flush draws it.
 bool term_view_frame_pending(const View* view);
 void term_view_flush(View* view);
 // A line of the program's own: printed below the window.
 void term_view_note(View* view, const char* text);
-// Stops all output to the terminal (after a hang-up).
-void term_view_silence(View* view);
 // The last frame stays on the screen.
 void term_view_end(View* view);
