@@ -13,11 +13,6 @@
 
 namespace {
 
-const char kCloseRefusedText[] =
-    N_("The sensor is being written: the window cannot close until the update has ended.");
-const char kKeepAwakeReason[] = N_("The pen sensor's firmware is being updated. Shutting down now "
-                                   "can leave the pen unusable.");
-
 // The builder file's ids of each version row's caption and value, and of the model options.
 const char* const kRowIds[2][2] = {{"caption0", "version0"}, {"caption1", "version1"}};
 const char* const kModelOptionIds[2] = {"modelOption0", "modelOption1"};
@@ -190,7 +185,8 @@ void KeepAwake(View* view, bool on) {
             GTK_APPLICATION(view->application), GTK_WINDOW(view->window),
             static_cast<GtkApplicationInhibitFlags>(GTK_APPLICATION_INHIBIT_SUSPEND |
                                                     GTK_APPLICATION_INHIBIT_LOGOUT),
-            _(kKeepAwakeReason));
+            _("The pen sensor's firmware is being updated. Shutting down now can leave the pen "
+              "unusable."));
     } else if (!on && view->inhibitCookie != 0) {
         gtk_application_uninhibit(GTK_APPLICATION(view->application), view->inhibitCookie);
         view->inhibitCookie = 0;
@@ -287,7 +283,8 @@ void gtk_view_follow(View* view, bool updating, bool needsFamily) {
 
 void gtk_view_show_close_refused(View* view) {
     if (view->window == nullptr) return;
-    WindowTakeRefusal(&view->model, _(kCloseRefusedText));
+    WindowTakeRefusal(&view->model, _("The sensor is being written: the window cannot close "
+                                      "until the update has ended."));
     Draw(view);
 }
 

@@ -14,11 +14,9 @@
 #include "app/window_model.h"
 #include "platform/view.h"
 
-// The window's texts go through gettext, in the "zorflash" domain; N_ marks a text in a table,
-// translated where it is shown.
+// The window's texts go through gettext, in the "zorflash" domain.
 constexpr char kTextDomain[] = "zorflash";
 #define _(text) dgettext(kTextDomain, text)
-#define N_(text) text
 
 struct View {
     AdwApplication* application;
