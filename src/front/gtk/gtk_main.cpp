@@ -193,7 +193,6 @@ bool Show(void* context, ProgramMessage kind, const char* text) {
     GtkRun* run = static_cast<GtkRun*>(context);
     if (kind == ProgramMessage::Refusal && run->windowWanted) {
         std::snprintf(run->refusal, sizeof run->refusal, "%s", text);
-        RunApplication(run);
     }
     return false;
 }
@@ -222,5 +221,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", kRootRefusedText);
         return kExitUsage;
     }
-    return ProgramMain(&program, ProgramFace{&run, nullptr, Show, RunWindow}, &app);
+    const int status = ProgramMain(&program, ProgramFace{&run, nullptr, Show, RunWindow}, &app);
+    // A run that could not begin says why in its window too, once the line is printed.
+    if (run.refusal[0] != '\0') RunApplication(&run);
+    return status;
 }
