@@ -272,12 +272,13 @@ int ProgramEnd(ProgramState* run, const ProgramFace& face, const AppState* app, 
     // a script is left the run's last word on standard error (why it could not start,
     // --update's last status line, a family refused to a slash mode).
     const char* lastWord = run->unattended ? error : nullptr;
-    const UpdateOutcome* outcome = app != nullptr ? &AppOutcome(app) : nullptr;
-    if (outcome != nullptr && run->options.update && outcome->end != UpdateEnd::NotRun &&
-        outcome->status != nullptr) {
-        lastWord = outcome->status;
-    } else if (app != nullptr && !LaunchInteractive(run->launch) && AppFamilyRefusal(app)[0] != '\0') {
-        lastWord = AppFamilyRefusal(app);
+    if (app != nullptr) {
+        const UpdateOutcome& outcome = AppOutcome(app);
+        if (run->options.update && outcome.end != UpdateEnd::NotRun && outcome.status != nullptr) {
+            lastWord = outcome.status;
+        } else if (!LaunchInteractive(run->launch) && AppFamilyRefusal(app)[0] != '\0') {
+            lastWord = AppFamilyRefusal(app);
+        }
     }
     if (face.show != nullptr && lastWord != nullptr) PrintError(run, face, lastWord);
     JsonReport report{nullptr, exitCode, nullptr, nullptr, error};

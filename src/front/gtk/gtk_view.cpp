@@ -119,8 +119,10 @@ void Draw(View* view) {
 
     gtk_widget_set_visible(Part(view, "modelChoice"), model.choosingModel);
     // Closed, the question forgets its pick: it opens again with nothing picked.
-    for (const char* option : kModelOptionIds) {
-        if (!model.choosingModel) gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Part(view, option)), FALSE);
+    if (!model.choosingModel) {
+        for (const char* option : kModelOptionIds) {
+            gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(Part(view, option)), FALSE);
+        }
     }
     for (int row = 0; row < 2; ++row) {
         const char* version = WindowVersion(model, row);

@@ -9,14 +9,12 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "app/app.h"
 #include "app/app_loop.h"
 #include "front/term/term_front.h"
 #include "front/term/term_view.h"
-#include "platform/system.h"
 
 namespace {
 

@@ -150,16 +150,6 @@ InstanceLock plat_lock_instance(const char* path, char* reason, size_t capacity)
     return InstanceLock::Taken;
 }
 
-// Root's runs and those of the seat's user meet in the package's folder. Without it (a
-// build run from its folder):
-// - root makes it when it takes the lock, as the package would, and it is checked like the
-//   package's;
-// - another user locks in a folder of their own: $XDG_RUNTIME_DIR (theirs, mode 0700, no
-//   link), else /run/user/<uid>. That is no weaker: without the package no udev rule gives
-//   a user the sensor, so such a run cannot write it unless the administrator gave access
-//   some other way; where the package's rule gives access, its folder is used (and the run
-//   refused while it is missing).
-// With no such folder the path names the package's folder, and the lock says it is missing.
 namespace {
 
 // A simulated run writes nothing of anyone's, so the environment may name the folder of its
@@ -187,6 +177,16 @@ void SimulatedLockPath(char* path, size_t capacity) {
 
 }  // namespace
 
+// Root's runs and those of the seat's user meet in the package's folder. Without it (a
+// build run from its folder):
+// - root makes it when it takes the lock, as the package would, and it is checked like the
+//   package's;
+// - another user locks in a folder of their own: $XDG_RUNTIME_DIR (theirs, mode 0700, no
+//   link), else /run/user/<uid>. That is no weaker: without the package no udev rule gives
+//   a user the sensor, so such a run cannot write it unless the administrator gave access
+//   some other way; where the package's rule gives access, its folder is used (and the run
+//   refused while it is missing).
+// With no such folder the path names the package's folder, and the lock says it is missing.
 void plat_instance_lock_path(bool simulated, char* path, size_t capacity) {
     if (simulated) {
         SimulatedLockPath(path, capacity);
